@@ -1,0 +1,39 @@
+#pragma once
+// The per-user settings store: string values under key paths such as
+// "Software\Qor\Qor downloader\2.3.0". Kept in one file under $XDG_CONFIG_HOME/qor/ (default
+// ~/.config/qor/), values escaped, written atomically under a lock with mode 0600 in a 0700
+// folder. Reading never creates anything.
+
+#include <map>
+#include <stdexcept>
+#include <string>
+
+namespace qor {
+
+// Raised when the store cannot be read or written (the caller shows it like the framework's
+// registry error).
+class SettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class SettingsStore {
+ public:
+  // The store in its default place; tests pass their own folder.
+  SettingsStore();
+  explicit SettingsStore(std::string directory);
+
+  // The empty text for a missing store, key or value.
+  std::string Read(const std::string& keyPath, const std::string& name) const;
+  void Write(const std::string& keyPath, const std::string& name, const std::string& value);
+  const std::string& Directory() const { return directory_; }
+  std::string FilePath() const;
+
+ private:
+  std::string directory_;
+};
+
+// Where the default store lives: $XDG_CONFIG_HOME/qor, else $HOME/.config/qor.
+std::string DefaultSettingsDirectory();
+
+}  // namespace qor

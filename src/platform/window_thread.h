@@ -1,0 +1,132 @@
+#pragma once
+// The window thread: the one thread that runs window logic, window timers, the session's Start
+// and Stop and every transport event. Worker threads hand work to it with Synchronize and wait
+// until it has run. The handover queue and the timers belong to this core object; a front end only
+// drives it (the headless loop here, or Qt's event loop in the GUI, which is woken through
+// SetWakeup to call ProcessMessages).
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace qor {
+
+class TTimer;
+
+// A clock that only moves when told to. Advance() on a WindowThread that uses it runs every
+// timer that falls due, in deadline order.
+class ManualClock : public Clock {
+ public:
+  explicit ManualClock(int64_t startMs = 0, std::time_t startWall = 1'700'000'000);
+  int64_t MonotonicMs() const override;
+  std::time_t WallTime() const override;
+  void Set(int64_t ms);
+  void SetWall(std::time_t wall);
+
+ private:
+  mutable std::mutex mutex_;
+  int64_t now_ms_;
+  int64_t wall_base_ms_;  // wall time in ms at now_ms_ == start
+  int64_t start_ms_;
+};
+
+class WindowThread {
+ public:
+  // The thread that constructs it becomes the window thread, and the object becomes the one
+  // that Synchronize() reaches. Give a ManualClock for tests; by default the system clock.
+  explicit WindowThread(Clock* clock = nullptr);
+  ~WindowThread();
+  WindowThread(const WindowThread&) = delete;
+  WindowThread& operator=(const WindowThread&) = delete;
+
+  // The installed window thread, or null before one exists.
+  static WindowThread* Current();
+  bool IsWindowThread() const { return std::this_thread::get_id() == owner_; }
+  Clock& GetClock() const { return *clock_; }
+
+  // Runs fn on the window thread and returns when it has run. Inline on the window thread.
+  // Returns false (without running fn) once the window thread has shut down.
+  bool Synchronize(const std::function<void()>& fn);
+  // Runs fn on the window thread later, without waiting.
+  void Queue(std::function<void()> fn);
+
+  // Window thread only: runs pending handovers and due timers once. Returns true if anything ran.
+  bool ProcessMessages();
+  // Window thread only: serves handovers and timers until Quit(). With a manual clock it only
+  // serves handovers; time moves through Advance().
+  void Run();
+  void Quit();
+  bool QuitRequested() const;
+  // Window thread only: serves handovers and timers until pred() is true or timeoutMs passed
+  // (on the clock in use; negative = no limit). Returns pred().
+  bool ProcessUntil(const std::function<bool()>& pred, int64_t timeoutMs = -1);
+
+  // Manual clock only: moves the clock forward by ms, firing due timers in order as it goes.
+  void Advance(int64_t ms);
+
+  // The GUI sets a function that wakes its event loop when a handover or a timer change
+  // needs the window thread's attention.
+  void SetWakeup(std::function<void()> wakeup);
+  // Milliseconds until the next enabled timer is due (-1: none). For front ends driving the loop.
+  int64_t NextTimerDueInMs() const;
+
+  // Ends the window thread's service: pending and later Synchronize calls return false.
+  void Shutdown();
+
+ private:
+  friend class TTimer;
+  void AddTimer(TTimer* timer);
+  void RemoveTimer(TTimer* timer);
+  void TimerChanged(TTimer* timer);
+  bool RunDueTimers(int64_t now);
+  bool RunHandovers();
+  void Wake();
+
+  struct Handover;
+  Clock* clock_;
+  bool manual_;
+  std::thread::id owner_;
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::shared_ptr<Handover>> handovers_;
+  std::vector<TTimer*> timers_;
+  std::function<void()> wakeup_;
+  bool quit_ = false;
+  bool shut_down_ = false;
+};
+
+// Synchronize through the installed window thread. With none installed fn runs inline.
+bool Synchronize(const std::function<void()>& fn);
+
+// A window timer: fires its handler on the window thread every Interval ms while enabled.
+// Setting Interval or Enabled restarts the period from now, as window timers do.
+class TTimer {
+ public:
+  explicit TTimer(WindowThread* thread = nullptr);  // default: WindowThread::Current()
+  ~TTimer();
+  TTimer(const TTimer&) = delete;
+  TTimer& operator=(const TTimer&) = delete;
+
+  void SetInterval(uint32_t ms);
+  uint32_t Interval() const { return interval_; }
+  void SetEnabled(bool on);
+  bool Enabled() const { return enabled_; }
+  std::function<void()> OnTimer;
+
+ private:
+  friend class WindowThread;
+  WindowThread* thread_;
+  uint32_t interval_ = 1000;
+  bool enabled_ = true;
+  int64_t due_ = 0;
+  bool firing_ = false;
+};
+
+}  // namespace qor

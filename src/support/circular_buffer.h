@@ -1,0 +1,43 @@
+#pragma once
+// TCB: the locked byte ring between a session's network handlers (writer) and its protocol loop
+// (reader). Holds at most size - 1 unread bytes. A Write that does not fit whole is refused and
+// leaves the ring as it was.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace qor {
+
+class TCB {
+ public:
+  TCB() = default;
+  TCB(const TCB&) = delete;
+  TCB& operator=(const TCB&) = delete;
+  ~TCB();
+
+  // False when size is 0 or storage is already there.
+  bool Allocate(int32_t size);
+  // Stores all count bytes, or none of them (false) when they do not fit or nothing is allocated.
+  bool Write(const void* source, int32_t count);
+  // Reads up to count bytes (-1: all unread); count returns what was delivered. False when fewer
+  // than asked were there.
+  bool Read(void* destination, int32_t& count);
+  int32_t Available() const;
+  // Free room for a Write: size - 1 - Available(), 0 when not allocated.
+  int32_t Room() const;
+  // False when nothing is allocated; otherwise empties and zero-fills the ring.
+  bool Clear();
+  int32_t Size() const;
+
+ private:
+  int32_t AvailableLocked() const;
+  mutable std::recursive_mutex mutex_;
+  std::unique_ptr<uint8_t[]> data_;
+  int32_t size_ = 0;
+  int32_t write_ = 0;
+  int32_t read_ = 0;
+  bool allocated_ = false;
+};
+
+}  // namespace qor
