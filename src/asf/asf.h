@@ -1,0 +1,170 @@
+#pragma once
+// TASF: the model of one ASF header (the values the rest of the program needs), the data packet
+// parser with its time shift, and the operations that make a saved stream a finished, seekable
+// and resumable file.
+//
+// Every read stays inside the bytes it is given: a header field or packet field that would lie
+// beyond them is a failure, never a read past the end. Positions, sizes and products are 64-bit.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qor {
+
+class TMessageClass;
+class FileHandle;
+
+// Stream kinds as kept in TASF::StreamKinds.
+enum StreamKindBits : uint8_t {
+  skOther = 0x01,
+  skAudio = 0x10,
+  skVideo = 0x20,
+  skCommand = 0x40,
+  skErrorCorrected = 0x80,  // added to skAudio when the audio is error corrected
+};
+
+// Codec kinds as kept in TASF::CodecKinds.
+enum CodecKindBits : uint32_t {
+  ckUnknown = 0x01,
+  ckAudio = 0x10,
+  ckVideo = 0x20,
+};
+
+// TASF::FileFlags bits.
+enum FileFlagBits : uint8_t {
+  ffBroadcast = 0x01,  // live
+  ffSeekable = 0x02,
+};
+
+// GUID prefixes (the first 6 stored bytes) by which objects are recognised.
+namespace asf_guid {
+using Prefix = uint8_t[6];
+inline constexpr Prefix kHeaderObject = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66};
+inline constexpr Prefix kDataObject = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66};
+inline constexpr Prefix kHeaderExtension = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9};
+inline constexpr Prefix kStreamBitrateProperties = {0xCE, 0x75, 0xF8, 0x7B, 0x8D, 0x46};
+inline constexpr Prefix kStreamProperties = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9};
+inline constexpr Prefix kAudioMedia = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B};
+inline constexpr Prefix kVideoMedia = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B};
+inline constexpr Prefix kCommandMedia = {0xC0, 0xCF, 0xDA, 0x59, 0xE6, 0x59};
+inline constexpr Prefix kNoErrorCorrection = {0x00, 0x57, 0xFB, 0x20, 0x55, 0x5B};
+inline constexpr Prefix kFileProperties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9};
+inline constexpr Prefix kContentDescription = {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66};
+inline constexpr Prefix kExtendedContentDescription = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3};
+inline constexpr Prefix kCodecList = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31};
+// The full Simple Index Object GUID, as stored.
+inline constexpr uint8_t kSimpleIndexObject[16] = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
+                                                   0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+}  // namespace asf_guid
+
+// Bytes of the Data Object that a header block carries after the Header Object (its object header:
+// GUID, size, File ID, total data packets, reserved). The first data packet follows them.
+inline constexpr uint32_t kDataObjectHeaderLength = 50;
+// A header block read from a file is never longer than this.
+inline constexpr uint64_t kMaxHeaderLength = 64ull * 1024 * 1024;
+// Entries kept of each table (streams, bitrate records, descriptors, codecs).
+inline constexpr uint32_t kAsfSlots = 10;
+// Length of one Simple Index Object appended by WriteIndexObject.
+inline constexpr uint32_t kSimpleIndexObjectLength = 62;
+
+// First position (from 1; position 0 is never examined) where the 6-byte prefix lies wholly inside
+// block[0, length), or -1.
+int64_t FindAsfPrefix(const uint8_t* block, size_t length, const uint8_t prefix[6]);
+
+// What a reader of packets needs to know about one data packet, without changing it.
+struct AsfPacketTimes {
+  uint32_t sendTime = 0;  // milliseconds
+  uint16_t duration = 0;  // milliseconds
+  bool keyFrame = false;  // some payload's stream number byte has bit 7 set
+};
+// Reads a packet's send time, duration and key-frame mark without posting anything. False when the
+// packet cannot be walked inside length (the times read before the failure are kept in times).
+bool ReadAsfPacketTimes(const uint8_t* packet, size_t length, AsfPacketTimes& times);
+
+class TASF {
+ public:
+  TASF() { Reset(); }
+
+  // Not owned; receives every failure text (code 8). May be null.
+  TMessageClass* Messages = nullptr;
+
+  // Content Description Object.
+  std::string Title, Author, Copyright, Description, Rating;
+
+  // Extended Content Description Object: ExtendedCount entries are kept (at most 10).
+  uint32_t ExtendedCount = 0;
+  std::string ExtendedNames[kAsfSlots];
+  std::string ExtendedValues[kAsfSlots];
+
+  // Codec List Object: CodecCount entries are kept (at most 10).
+  uint32_t CodecCount = 0;
+  uint32_t CodecKinds[kAsfSlots] = {};  // CodecKindBits, or 0
+  std::string CodecNames[kAsfSlots];
+  std::string CodecDescriptions[kAsfSlots];
+  std::string CodecInformation[kAsfSlots];
+
+  // Stream Properties Objects: StreamCount streams are kept (at most 10), in the order found.
+  uint32_t StreamCount = 0;
+  uint8_t StreamKinds[kAsfSlots] = {};    // StreamKindBits
+  uint8_t StreamNumbers[kAsfSlots] = {};  // 7-bit
+  int32_t AudioChannels[kAsfSlots] = {};
+  uint32_t AudioSampleRates[kAsfSlots] = {};
+  uint32_t VideoWidths[kAsfSlots] = {};
+  uint32_t VideoHeights[kAsfSlots] = {};
+
+  // File Properties creation date as text (or an error text); last write of a file that was read.
+  std::string CreationText;
+  std::string FileWrittenText;
+
+  uint8_t FileFlags = 0;          // FileFlagBits
+  double PlayDuration = 0;        // milliseconds
+  double SendDuration = 0;        // milliseconds
+  double Preroll = 0;             // milliseconds
+  uint32_t MaxBitrate = 0;        // bits per second
+  uint32_t PacketSize = 0;        // bytes (minimum = maximum)
+  uint64_t DataPacketsCount = 0;  // File Properties
+  uint64_t TotalDataPackets = 0;  // Data Object
+  uint64_t FileSize = 0;          // File Properties
+  // Length of the block parsed last; the finishing operations read this many bytes of the file.
+  uint64_t HeaderLength = 0;
+
+  // Stream Bitrate Properties Object: BitrateCount records kept (at most 10).
+  uint32_t BitrateCount = 0;
+  uint8_t BitrateStreamNumbers[kAsfSlots] = {};
+  uint32_t AverageBitrates[kAsfSlots] = {};
+
+  // Where the Data Object was found in the block parsed last (0 when not found). In a well-formed
+  // file this is the Header Object's size, and the first data packet starts at FirstPacketOffset().
+  uint64_t DataObjectOffset = 0;
+  uint64_t FirstPacketOffset() const { return DataObjectOffset + kDataObjectHeaderLength; }
+
+  // Empties every text and zeroes every number; the queue pointer is kept. Always true.
+  bool Reset();
+
+  // Parses a header block: the whole Header Object followed by (at least) the first 50 bytes of the
+  // Data Object. Length 0 fails without clearing the model.
+  bool ParseHeader(const uint8_t* block, size_t length);
+
+  // Reads and parses the header of a saved file; the file is closed again before it returns.
+  bool ReadHeaderFromFile(const std::string& fileName);
+
+  // Reads the packet's send time and duration and, when shift is true, reduces every time in it by
+  // base (modulo the field's width) in place. Allocates nothing and copies nothing. sendTime and
+  // duration are set as soon as they are read, also when a later check fails.
+  bool ParsePacket(uint8_t* packet, size_t length, uint32_t& sendTime, uint16_t& duration,
+                   int32_t base, bool shift, bool& keyFrame);
+
+  // Finishing a saved stream (in this order) and reading its resume timecode back. Each works on
+  // the open file, reads its first HeaderLength bytes and writes single fields; false (with a
+  // posted text, or silently on a failed seek or write) when something cannot be done.
+  bool FixHeaderOnCompleted(FileHandle& file, uint64_t packetCount, uint32_t timecode);
+  bool SetLastTimeCode(FileHandle& file, uint32_t timecode);
+  bool WriteIndexObject(FileHandle& file);
+  bool GetLastTimeCode(FileHandle& file, uint32_t& timecode);
+
+ private:
+  void Fail(const char* text);
+};
+
+}  // namespace qor
