@@ -165,6 +165,8 @@ class TASF {
 
  private:
   void Fail(const char* text);
+  // The parse steps on a cleared model whose HeaderLength is set.
+  bool ParseBlock(const uint8_t* block, size_t length);
 };
 
 }  // namespace qor
