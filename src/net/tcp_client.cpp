@@ -1,0 +1,203 @@
+#include "net/tcp_client.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "net/socket_errors.h"
+#include "platform/window_thread.h"
+
+namespace qor {
+
+namespace {
+
+std::string DottedText(const in_addr& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+// A blocking connect that a signal interrupts goes on in the background; wait for its outcome
+// instead of starting a second attempt.
+int ConnectBlocking(int fd, const sockaddr_in& target) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+  if (errno != EINTR) return -1;
+  pollfd watch{fd, POLLOUT, 0};
+  while (::poll(&watch, 1, -1) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+TTCP::TTCP() = default;
+
+TTCP::~TTCP() {
+  Close();
+  TerminateAndWait();
+}
+
+void TTCP::Raise(const std::function<void(TTCP*)>& event) {
+  Synchronize([&] {
+    if (event) event(this);
+  });
+}
+
+void TTCP::Fail(const std::string& text) {
+  Terminate();
+  Synchronize([&] {
+    MessageText = text;
+    MessageCode = kFailureCode;
+    if (OnMessage) OnMessage(this, MessageText, MessageCode);
+  });
+}
+
+void TTCP::Connect() {
+  Raise(OnConnecting);
+  if (RemoteHost.empty() && RemoteAddress.empty()) {
+    Fail("TTCP: No remote host or address specified");
+    return;
+  }
+  if (RemotePort < 1 || RemotePort > 65535) {
+    Fail("TTCP: Remote port value out of range");
+    return;
+  }
+  Start();
+}
+
+int32_t TTCP::Send(const void* data, int32_t length) {
+  if (length < 0 || (length > 0 && data == nullptr)) return -1;
+  return static_cast<int32_t>(socket_.Use([&](int fd) -> long {
+    // A short send would silently cut the stream in two; finish the block or report failure.
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    int32_t sent = 0;
+    while (sent < length) {
+      ssize_t n = ::send(fd, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      sent += static_cast<int32_t>(n);
+    }
+    return sent;
+  }));
+}
+
+void TTCP::Close() {
+  Terminate();
+  socket_.RequestShutdown();
+}
+
+bool TTCP::Resolve(std::string& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* answer = nullptr;
+  int result = ::getaddrinfo(RemoteHost.c_str(), nullptr, &hints, &answer);
+  int savedErrno = errno;
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(answer, &::freeaddrinfo);
+  if (result != 0 || answer == nullptr) {
+    if (socket_.ShutdownRequested()) return false;
+    Fail("TTCP: DNS resolve failed: " +
+         std::to_string(WinsockErrorFromResolver(result, savedErrno)));
+    return false;
+  }
+  address = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
+  return true;
+}
+
+bool TTCP::OpenAndConnect(const std::string& address) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(static_cast<uint16_t>(RemotePort));
+  if (inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
+    // Not a dotted address: what the connect of such a target reports.
+    Fail("TTCP: socket connect failed: " + std::to_string(WinsockErrorFromErrno(EADDRNOTAVAIL)));
+    return false;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) {
+    Fail("TTCP: socket creation failed" + std::to_string(WinsockErrorFromErrno(errno)));
+    return false;
+  }
+  if (!socket_.Install(fd)) return false;  // closed by the owner while we were getting here
+  if (ConnectBlocking(fd, target) != 0) {
+    int error = errno;
+    if (!socket_.ShutdownRequested()) {
+      Fail("TTCP: socket connect failed: " + std::to_string(WinsockErrorFromErrno(error)));
+    }
+    socket_.Close();
+    return false;
+  }
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    int error = errno;
+    Fail("TTCP: There was an error reading local IP or Port value: " +
+         std::to_string(WinsockErrorFromErrno(error)));
+    socket_.Close();
+    return false;
+  }
+  std::string localAddress = DottedText(local.sin_addr);
+  int32_t localPort = ntohs(local.sin_port);
+  Synchronize([&] {
+    LocalAddress = localAddress;
+    LocalPort = localPort;
+    if (OnConnected) OnConnected(this);
+  });
+  return true;
+}
+
+void TTCP::ReceiveLoop() {
+  const int32_t size = BufferSize > 0 ? BufferSize : kDefaultBufferSize;
+  auto buffer = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
+  while (!Terminated()) {
+    ssize_t count = socket_.Use(
+        [&](int fd) -> long { return ::recv(fd, buffer.get(), static_cast<size_t>(size), 0); });
+    if (count < 0) {
+      int error = errno;
+      if (error == EINTR) continue;
+      if (WinsockErrorFromErrno(error) == kWsaMessageTooLong) {
+        Fail("TTCP: TCP packet size exceeds max setting");
+      }
+      Terminate();
+    } else if (count == 0) {
+      Terminate();  // the peer closed, or Close shut the socket down
+    } else {
+      const auto length = static_cast<int32_t>(count);
+      Synchronize([&] {
+        if (OnData) OnData(this, buffer.get(), length);
+      });
+    }
+  }
+}
+
+void TTCP::Execute() {
+  Raise(OnResolving);
+  std::string address;
+  if (!RemoteHost.empty()) {
+    if (!Resolve(address)) return;
+    Synchronize([&] { RemoteAddress = address; });
+  } else {
+    address = RemoteAddress;  // set before Connect; only a lookup writes it afterwards
+  }
+  if (socket_.ShutdownRequested()) return;
+  if (!OpenAndConnect(address)) return;
+  ReceiveLoop();
+  socket_.Close();
+  Raise(OnDisconnected);
+}
+
+}  // namespace qor

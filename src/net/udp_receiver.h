@@ -1,0 +1,68 @@
+#pragma once
+// TUDP: the thread that owns a UDP socket, hands every datagram it receives to its owner and sends
+// datagrams to one fixed remote address from any thread.
+//
+// Both events run on the window thread (through Synchronize) while the receiver waits, so the
+// data pointer and the sender fields stay valid for the length of the OnData call. Configuration
+// failures and start-up failures give one OnMessage each and end the thread; a datagram larger
+// than MaxPacketSize gives OnMessage and ends it; Stop ends it silently.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "net/socket_slot.h"
+#include "platform/thread.h"
+
+namespace qor {
+
+class TUDP : public TThread {
+ public:
+  static constexpr uint32_t kDefaultMaxPacketSize = 32000;
+  static constexpr uint32_t kLargestMaxPacketSize = 65535;
+  static constexpr uint32_t kFailureCode = 8;
+
+  TUDP();
+  ~TUDP() override;
+
+  // Configuration: set before Start, not changed afterwards.
+  uint32_t MaxPacketSize = kDefaultMaxPacketSize;  // receive buffer; accepted 1 to 65 535
+  uint32_t LocalPort = 0;
+  std::optional<std::string> LocalHost;  // dotted IPv4; empty text binds every local address
+  uint32_t RemotePort = 0;
+  std::optional<std::string> RemoteHost;  // dotted IPv4 that Send sends to
+
+  // The last failure report, written on the window thread just before OnMessage runs.
+  std::string ErrorText;
+  uint32_t ErrorCode = 0;
+
+  std::function<void(TUDP* sender, const uint8_t* data, int32_t length,
+                     const std::string& senderAddress, uint16_t senderPort)>
+      OnData;
+  std::function<void(TUDP* sender, const std::string& text, uint32_t code)> OnMessage;
+
+  // Sends one datagram to the remote address; returns the bytes sent, or -1 before the socket is
+  // bound, after it is closed, when the remote host is not a dotted address, or on a send error.
+  // Safe from several threads at once.
+  int32_t Send(const void* data, int32_t length);
+  // Ends the receiver from any thread: a pending receive returns and the loop ends without a
+  // message. Never waits.
+  void Stop();
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Fail(const std::string& text);
+  bool CheckConfiguration();
+  bool OpenAndBind();
+  void ReceiveLoop();
+
+  SocketSlot socket_;
+  std::atomic<bool> remote_valid_{false};
+  uint32_t remote_address_ = 0;  // network order; published through remote_valid_
+};
+
+}  // namespace qor
