@@ -1,0 +1,103 @@
+#include "support/circular_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace qor {
+
+TCB::~TCB() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  allocated_ = false;
+}
+
+bool TCB::Allocate(int32_t size) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (size <= 0 || allocated_) return false;
+  // Value-initialised, so the storage starts zero-filled.
+  std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
+  if (!storage) return false;
+  data_ = std::move(storage);
+  size_ = size;
+  write_ = 0;
+  read_ = 0;
+  allocated_ = true;
+  return true;
+}
+
+int32_t TCB::AvailableLocked() const {
+  if (!allocated_) return 0;
+  const int32_t diff = write_ - read_;
+  return diff >= 0 ? diff : diff + size_;
+}
+
+bool TCB::Write(const void* source, int32_t count) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!allocated_ || count < 0) return false;
+  if (count == 0) return true;
+  if (source == nullptr) return false;
+  // A block that does not fit whole would make the indices meet and the ring read as empty,
+  // losing everything unread; refusing it keeps the ring intact for the caller to retry.
+  if (count > size_ - 1 - AvailableLocked()) return false;
+  const auto* bytes = static_cast<const uint8_t*>(source);
+  const int32_t first = std::min(count, size_ - write_);
+  std::memcpy(data_.get() + write_, bytes, static_cast<size_t>(first));
+  if (first < count) std::memcpy(data_.get(), bytes + first, static_cast<size_t>(count - first));
+  write_ += count;
+  if (write_ >= size_) write_ -= size_;
+  return true;
+}
+
+bool TCB::Read(void* destination, int32_t& count) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const int32_t available = AvailableLocked();
+  if (count == -1) count = available;
+  if (count < 0) {
+    count = 0;
+    return false;
+  }
+  if (count == 0) return true;
+  if (destination == nullptr) {
+    count = 0;
+    return false;
+  }
+  const int32_t wanted = count;
+  const int32_t take = std::min(wanted, available);
+  if (take > 0) {
+    auto* bytes = static_cast<uint8_t*>(destination);
+    const int32_t first = std::min(take, size_ - read_);
+    std::memcpy(bytes, data_.get() + read_, static_cast<size_t>(first));
+    if (first < take) std::memcpy(bytes + first, data_.get(), static_cast<size_t>(take - first));
+    read_ += take;
+    if (read_ >= size_) read_ -= size_;
+  }
+  count = take;
+  return take == wanted;
+}
+
+int32_t TCB::Available() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return AvailableLocked();
+}
+
+int32_t TCB::Room() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!allocated_) return 0;
+  return size_ - 1 - AvailableLocked();
+}
+
+bool TCB::Clear() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (size_ == 0 || !allocated_) return false;
+  std::memset(data_.get(), 0, static_cast<size_t>(size_));
+  write_ = 0;
+  read_ = 0;
+  return true;
+}
+
+int32_t TCB::Size() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return size_;
+}
+
+}  // namespace qor
