@@ -1,12 +1,15 @@
 #pragma once
 // A worker thread in the shape the engine expects: created suspended, configured by its owner,
-// started with one call, asked to end with Terminate and joined with WaitFor.
+// started with one call, asked to end with Terminate and joined with WaitFor. An exception that
+// escapes Execute is written to stderr and ends the thread (it cannot reach anyone else).
 
 #include <atomic>
 #include <mutex>
 #include <thread>
 
 namespace qor {
+
+class WindowThread;
 
 class TThread {
  public:
@@ -34,8 +37,12 @@ class TThread {
   virtual void Execute() = 0;
 
  private:
+  void ThreadMain();
+
   std::thread thread_;
-  std::mutex join_mutex_;
+  std::mutex join_mutex_;           // guards thread_
+  std::mutex state_mutex_;          // guards waiter_ and the moment finished_ is set
+  WindowThread* waiter_ = nullptr;  // a window thread serving its loop while it waits for us
   std::atomic<bool> terminated_{false};
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};

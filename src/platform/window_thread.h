@@ -5,9 +5,11 @@
 // drives it (the headless loop here, or Qt's event loop in the GUI, which is woken through
 // SetWakeup to call ProcessMessages).
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,9 +55,18 @@ class WindowThread {
 
   // Runs fn on the window thread and returns when it has run. Inline on the window thread.
   // Returns false (without running fn) once the window thread has shut down.
+  // An exception escaping fn goes to the exception handler when one is set (Synchronize then
+  // returns true); without a handler it is rethrown to the caller of Synchronize.
   bool Synchronize(const std::function<void()>& fn);
-  // Runs fn on the window thread later, without waiting.
+  // Runs fn on the window thread later, without waiting. Dropped after Shutdown.
   void Queue(std::function<void()> fn);
+
+  // Receives, on the window thread, every exception that escapes a handover, a queued function
+  // or a timer handler, so none unwinds through the loop. Without a handler, exceptions from
+  // queued functions and timers are written to stderr.
+  void SetExceptionHandler(std::function<void(std::exception_ptr)> handler);
+  // Wakes a loop that is waiting so it looks again at whatever it waits for (any thread).
+  void Notify();
 
   // Window thread only: runs pending handovers and due timers once. Returns true if anything ran.
   bool ProcessMessages();
@@ -64,49 +75,67 @@ class WindowThread {
   void Run();
   void Quit();
   bool QuitRequested() const;
-  // Window thread only: serves handovers and timers until pred() is true or timeoutMs passed
-  // (on the clock in use; negative = no limit). Returns pred().
+  // Window thread only: serves handovers and timers until pred() is true or timeoutMs of real
+  // time passed (negative = no limit). Returns pred(). Whoever makes pred() true from another
+  // thread calls Notify() so the wait notices at once.
   bool ProcessUntil(const std::function<bool()>& pred, int64_t timeoutMs = -1);
 
   // Manual clock only: moves the clock forward by ms, firing due timers in order as it goes.
   void Advance(int64_t ms);
 
   // The GUI sets a function that wakes its event loop when a handover or a timer change
-  // needs the window thread's attention.
+  // needs the window thread's attention. It may be called from any thread.
   void SetWakeup(std::function<void()> wakeup);
   // Milliseconds until the next enabled timer is due (-1: none). For front ends driving the loop.
   int64_t NextTimerDueInMs() const;
 
   // Ends the window thread's service: pending and later Synchronize calls return false.
   void Shutdown();
+  bool IsShutDown() const;
 
  private:
   friend class TTimer;
+  friend bool Synchronize(const std::function<void()>& fn);
+  struct Handover;
+
   void AddTimer(TTimer* timer);
   void RemoveTimer(TTimer* timer);
-  void TimerChanged(TTimer* timer);
+  void TimerChanged(TTimer* timer, uint32_t interval, bool enabled);
   bool RunDueTimers(int64_t now);
+  bool FireNextDueTimer(int64_t limit, bool moveManualClock);
   bool RunHandovers();
+  // Runs fn; returns the exception it threw if no handler took it.
+  std::exception_ptr Dispatch(const std::function<void()>& fn);
+  void WaitForWork(bool forRun, std::chrono::steady_clock::time_point deadline);
+  bool HasWorkLocked(bool forRun) const;
+  int64_t NextDueLocked() const;
   void Wake();
 
-  struct Handover;
   Clock* clock_;
-  bool manual_;
+  ManualClock* manual_;
   std::thread::id owner_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Handover>> handovers_;
   std::vector<TTimer*> timers_;
   std::function<void()> wakeup_;
+  std::function<void(std::exception_ptr)> exception_handler_;
   bool quit_ = false;
   bool shut_down_ = false;
+  bool notified_ = false;
+  int callers_ = 0;  // workers inside the free Synchronize; guarded by the registry lock
 };
 
 // Synchronize through the installed window thread. With none installed fn runs inline.
+// Workers should use this rather than a stored WindowThread pointer: it stays safe while the
+// window thread is being destroyed (it then returns false).
 bool Synchronize(const std::function<void()>& fn);
 
 // A window timer: fires its handler on the window thread every Interval ms while enabled.
-// Setting Interval or Enabled restarts the period from now, as window timers do.
+// Changing Interval or Enabled restarts the period from now, as window timers do (setting the
+// value it already has changes nothing). An interval of
+// 0 never fires. A late timer fires once and counts its next period from then (no catch-up
+// bursts). Window thread only. A handler may change or delete any timer, its own included.
 class TTimer {
  public:
   explicit TTimer(WindowThread* thread = nullptr);  // default: WindowThread::Current()
@@ -126,7 +155,6 @@ class TTimer {
   uint32_t interval_ = 1000;
   bool enabled_ = true;
   int64_t due_ = 0;
-  bool firing_ = false;
 };
 
 }  // namespace qor
