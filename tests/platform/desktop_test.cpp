@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "temp_folder.h"
+
+namespace qor {
+namespace {
+
+TEST(GuidText, FormatVersionAndVariant) {
+  const std::regex shape(
+      "\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}");
+  for (int i = 0; i < 200; ++i) {
+    std::string guid = NewGuidText();
+    ASSERT_EQ(guid.size(), 38u);
+    EXPECT_TRUE(std::regex_match(guid, shape)) << guid;
+  }
+}
+
+TEST(GuidText, Unique) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 10'000; ++i) seen.insert(NewGuidText());
+  EXPECT_EQ(seen.size(), 10'000u);
+}
+
+// Runs ShellOpen with PATH pointing only at a folder we fill, restoring PATH afterwards.
+class ShellOpenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* path = getenv("PATH");
+    saved_ = path ? path : "";
+    setenv("PATH", folder_.Path().c_str(), 1);
+  }
+  void TearDown() override { setenv("PATH", saved_.c_str(), 1); }
+
+  void InstallOpener(const std::string& body) {
+    std::string script = folder_.Path("xdg-open");
+    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+    chmod(script.c_str(), 0700);
+  }
+  std::string Recorded() {
+    std::ifstream in(folder_.Path("args"));
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  TempFolder folder_;
+  std::string saved_;
+};
+
+TEST_F(ShellOpenTest, MissingOpenerIsAFailure) {
+  EXPECT_LE(ShellOpen("/tmp/some file.asf"), 32);
+}
+
+TEST_F(ShellOpenTest, TargetArrivesAsOneUntouchedArgument) {
+  InstallOpener("printf '%s|' \"$#\" \"$@\" > '" + folder_.Path("args") + "'");
+  const std::string target = "/tmp/a file; rm -rf x $(echo y) 'q'.asf";
+  EXPECT_GT(ShellOpen(target), 32);
+  EXPECT_EQ(Recorded(), "1|" + target + "|");
+}
+
+TEST_F(ShellOpenTest, FailingOpenerIsAFailure) {
+  InstallOpener("exit 4");
+  EXPECT_LE(ShellOpen("http://example.invalid/"), 32);
+}
+
+TEST(ShellOpener, ReplacedForTestsAndRestored) {
+  std::vector<std::string> calls;
+  SetShellOpener([&](const std::string& target) {
+    calls.push_back(target);
+    return 33;
+  });
+  EXPECT_EQ(ShellOpen("file.asf"), 33);
+  SetShellOpener(nullptr);
+  const char* path = getenv("PATH");
+  std::string saved = path ? path : "";
+  TempFolder empty;
+  setenv("PATH", empty.Path().c_str(), 1);
+  EXPECT_LE(ShellOpen("file.asf"), 32);  // back to the real opener, which is not there
+  setenv("PATH", saved.c_str(), 1);
+  EXPECT_EQ(calls, std::vector<std::string>{"file.asf"});
+}
+
+}  // namespace
+}  // namespace qor
