@@ -63,7 +63,8 @@ class TCGauge {
   // floor(100 * (Progress - MinValue) / (MaxValue - MinValue)); 0 for an empty range.
   int32_t PercentDone() const;
 
-  // Draws the gauge into its picture and copies that onto the control's surface in one piece.
+  // Draws the gauge into its picture and copies that onto the control's surface (sized to the
+  // control by the front end) in one piece.
   void Paint(TCanvas& control);
 
   std::function<void()> OnRefresh;

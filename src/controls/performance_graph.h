@@ -69,8 +69,8 @@ class TPerformanceGraph {
   void DataPoint(TColor color, int32_t value);
   // Closes the column being filled and shows it (rescaling the whole picture when needed).
   void Update();
-  // Copies the picture onto the control's surface, first rebuilding it when the control's size
-  // has changed.
+  // Copies the picture onto the control's surface (sized to the control by the front end), first
+  // rebuilding it when the control's size has changed.
   void Paint(TCanvas& control);
   // Draws the whole history again into a fresh picture.
   void Replay();
