@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "platform/file_handle.h"
 #include "platform/settings_format.h"
@@ -148,7 +150,15 @@ std::string DefaultSettingsDirectory() {
   if (config != nullptr && config[0] == '/') return std::string(config) + "/qor";
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/qor";
-  return "/tmp/qor-" + std::to_string(::getuid());
+  // No HOME (a service or a cron job): the account's home from the user database.
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+    return std::string(found->pw_dir) + "/.config/qor";
+  }
+  return std::string();  // no place at all: reads find nothing, writes fail
 }
 
 SettingsStore::SettingsStore() : directory_(DefaultSettingsDirectory()) {}
@@ -160,6 +170,7 @@ std::string SettingsStore::FilePath() const {
 }
 
 std::string SettingsStore::Read(const std::string& keyPath, const std::string& name) const {
+  if (directory_.empty()) return std::string();
   std::string text;
   if (!ReadWholeFile(FilePath(), text)) return std::string();
   ParsedSettings parsed = ParseSettings(text);
@@ -171,6 +182,9 @@ std::string SettingsStore::Read(const std::string& keyPath, const std::string& n
 
 void SettingsStore::Write(const std::string& keyPath, const std::string& name,
                           const std::string& value) {
+  if (directory_.empty()) {
+    throw SettingsError("Qor settings: no home folder to keep the settings in");
+  }
   MakeDirectories(directory_);
   LockFile lock(directory_ + "/" + kLockName);
   std::string path = FilePath();

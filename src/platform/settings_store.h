@@ -23,7 +23,9 @@ class SettingsStore {
   SettingsStore();
   explicit SettingsStore(std::string directory);
 
-  // The empty text for a missing store, key or value.
+  // The empty text for a missing store, key or value. A store that exists but cannot be read
+  // raises SettingsError; so does any failure to write. Both are safe from several threads and
+  // programs at once: writes are serialised by a lock file, reads see a whole old or new file.
   std::string Read(const std::string& keyPath, const std::string& name) const;
   void Write(const std::string& keyPath, const std::string& name, const std::string& value);
   const std::string& Directory() const { return directory_; }
@@ -33,7 +35,9 @@ class SettingsStore {
   std::string directory_;
 };
 
-// Where the default store lives: $XDG_CONFIG_HOME/qor, else $HOME/.config/qor.
+// Where the default store lives: $XDG_CONFIG_HOME/qor, else $HOME/.config/qor, else the
+// account's home from the user database; empty when there is no home at all (a store there
+// reads as empty and fails to write).
 std::string DefaultSettingsDirectory();
 
 }  // namespace qor

@@ -17,7 +17,12 @@ void TThread::Start() {
   std::lock_guard<std::mutex> lock(join_mutex_);
   bool expected = false;
   if (!started_.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) return;
-  thread_ = std::thread([this] { ThreadMain(); });
+  try {
+    thread_ = std::thread([this] { ThreadMain(); });
+  } catch (...) {
+    started_.store(false, std::memory_order_release);  // nothing runs, nothing to wait for
+    throw;
+  }
 }
 
 void TThread::Terminate() {

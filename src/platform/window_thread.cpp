@@ -63,7 +63,8 @@ WindowThread::~WindowThread() {
     registry.erase(std::remove(registry.begin(), registry.end(), this), registry.end());
     RegistryChanged().wait(lock, [this] { return callers_ == 0; });
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  left_.wait(lock, [this] { return in_flight_ == 0; });
   for (TTimer* timer : timers_) timer->thread_ = nullptr;
   timers_.clear();
 }
@@ -109,10 +110,14 @@ bool WindowThread::Synchronize(const std::function<void()>& fn) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shut_down_) return false;
     handovers_.push_back(handover);
+    ++in_flight_;
   }
   Wake();
   std::unique_lock<std::mutex> lock(mutex_);
   handover->finished.wait(lock, [&] { return handover->done; });
+  // The destructor waits for this before our mutex goes away.
+  --in_flight_;
+  left_.notify_all();
   if (handover->error) {
     // Taken out under the lock, so the exception's last owner is this thread alone.
     std::exception_ptr error = std::move(handover->error);

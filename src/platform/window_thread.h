@@ -123,7 +123,9 @@ class WindowThread {
   bool quit_ = false;
   bool shut_down_ = false;
   bool notified_ = false;
-  int callers_ = 0;  // workers inside the free Synchronize; guarded by the registry lock
+  int callers_ = 0;    // workers inside the free Synchronize; guarded by the registry lock
+  int in_flight_ = 0;  // workers inside the member Synchronize; guarded by mutex_
+  std::condition_variable left_;  // a worker left Synchronize
 };
 
 // Synchronize through the installed window thread. With none installed fn runs inline.

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -242,6 +243,33 @@ TEST(SettingsFormatTest, MalformedEscapesAreBadLinesNotGuesses) {
   EXPECT_EQ(parsed.keys["K"]["C"], "okA");
   EXPECT_EQ(parsed.keys[""]["F"], "2");
   EXPECT_EQ(NormaliseKeyPath("\\\\A\\B\\\\"), "A\\B");
+}
+
+TEST(SettingsFormatTest, AnyBytesSurviveEscapingAndAnyFileReparsesCleanly) {
+  std::mt19937 random(20260607);
+  auto randomText = [&](size_t maxLength, const std::string& alphabet) {
+    std::string text(random() % (maxLength + 1), '\0');
+    for (char& c : text) {
+      c = alphabet.empty() ? static_cast<char>(random() & 0xFF)
+                           : alphabet[random() % alphabet.size()];
+    }
+    return text;
+  };
+  const std::string syntax = "[]=%#\r\nab0F";
+  for (int round = 0; round < 2000; ++round) {
+    std::string text = randomText(40, round % 2 ? syntax : "");
+    std::string back;
+    ASSERT_TRUE(UnescapeSettingsText(EscapeSettingsText(text, true), back));
+    EXPECT_EQ(back, text);
+    ASSERT_TRUE(UnescapeSettingsText(EscapeSettingsText(text, false), back));
+    EXPECT_EQ(back, text);
+
+    // Whatever a file holds, what we read from it is written back so that it reads the same.
+    ParsedSettings first = ParseSettings(randomText(200, round % 2 ? syntax : ""));
+    ParsedSettings second = ParseSettings(SerialiseSettings(first.keys));
+    EXPECT_EQ(second.badLines, 0);
+    EXPECT_EQ(second.keys, first.keys);
+  }
 }
 
 }  // namespace

@@ -172,6 +172,19 @@ TEST(WindowHandover, DestroyingTheWindowWhileWorkersHandOver) {
   EXPECT_GE(served.load(), 20);
 }
 
+TEST(WindowHandover, DestroyingTheWindowReleasesAWorkerBlockedInItsSynchronize) {
+  auto window = std::make_unique<WindowThread>();
+  std::atomic<bool> queued{false};
+  window->SetWakeup([&] { queued = true; });  // called once the handover is in the queue
+  WindowThread* raw = window.get();
+  std::atomic<int> result{-1};
+  std::thread worker([&] { result = raw->Synchronize([] {}) ? 1 : 0; });
+  while (!queued.load()) std::this_thread::yield();
+  window.reset();  // the worker is still inside the member call and must leave it cleanly
+  worker.join();
+  EXPECT_EQ(result.load(), 0);
+}
+
 TEST(WindowHandover, NewestWindowThreadIsCurrent) {
   EXPECT_EQ(WindowThread::Current(), nullptr);
   WindowThread first;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -187,6 +189,31 @@ TEST(SystemClockTimers, FireOnTheRealClockWhileTheLoopSleeps) {
   EXPECT_GE(fastCalls, 1);
   EXPECT_EQ(slowCalls, 2);
   EXPECT_THROW(window.Advance(10), std::logic_error);
+}
+
+double ThreadCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+TEST(SystemClockTimers, RunSleepsBetweenTimersInsteadOfSpinning) {
+  WindowThread window;
+  TTimer timer(&window);
+  timer.SetInterval(100);
+  int calls = 0;
+  timer.OnTimer = [&] {
+    if (++calls == 3) window.Quit();
+  };
+  int64_t wallStart = SystemClock().MonotonicMs();
+  double cpuStart = ThreadCpuMs();
+  window.Run();
+  double cpu = ThreadCpuMs() - cpuStart;
+  int64_t wall = SystemClock().MonotonicMs() - wallStart;
+  EXPECT_GE(wall, 300);
+  // A spinning loop would burn about as much processor time as the wall time it waited.
+  EXPECT_LT(cpu, wall / 3.0) << "cpu " << cpu << " ms over " << wall << " ms";
 }
 
 TEST(ManualClockTest, WallTimeMovesWithTheMonotonicTime) {
