@@ -73,7 +73,11 @@ bool TASF::ReadHeaderFromFile(const std::string& fileName) {
   Reset();
   uint8_t start[30] = {};
   const int64_t got = file.ReadAt(0, start, sizeof start);
-  const ByteView first{start, got > 0 ? static_cast<size_t>(got) : 0};
+  if (got < 0) {  // a folder, or a device that cannot be read
+    Fail("TASF: could not read or open file");
+    return false;
+  }
+  const ByteView first{start, static_cast<size_t>(got)};
   uint64_t headerObjectSize = 0;
   if (!first.Matches(0, asf_guid::kHeaderObject, 6) || !first.Has(0, sizeof start) ||
       !first.U64(16, headerObjectSize)) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <algorithm>
+#include <filesystem>
 
 #include "asf/asf.h"
 #include "asf_builders.h"
@@ -259,10 +260,13 @@ TEST_F(ReadFromFile, OpenEmptyAndForeignFiles) {
   const Bytes tiny(header.begin(), header.begin() + 20);
   WriteWholeFile(folder.Path("tiny.asf"), tiny);
   EXPECT_FALSE(asf.ReadHeaderFromFile(folder.Path("tiny.asf")));
+  std::filesystem::create_directory(folder.Path("folder.asf"));
+  EXPECT_FALSE(asf.ReadHeaderFromFile(folder.Path("folder.asf")));
   EXPECT_EQ(Posted(),
             (Texts{"8 TASF: could not read or open file", "8 TASF: read file contains no data",
                    "8 TASF: file is not of a valid ASF 1.0 format",
-                   "8 TASF: file is not of a valid ASF 1.0 format"}));
+                   "8 TASF: file is not of a valid ASF 1.0 format",
+                   "8 TASF: could not read or open file"}));
 }
 
 TEST_F(ReadFromFile, HeaderSpanAndFileTime) {
