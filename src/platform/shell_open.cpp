@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -32,9 +33,21 @@ int SpawnXdgOpen(const std::string& target) {
   std::string program = "xdg-open";
   std::string argument = target;
   char* argv[] = {program.data(), argument.data(), nullptr};
+  // The opener starts with default signal handling and nothing blocked, whatever this thread
+  // ignores or blocks (a program ignoring SIGPIPE would hand that on to the player).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
   // An argument vector, never a shell: the target's spaces and quotes stay its own.
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) return kFileNotFound;
+  int spawned = posix_spawnp(&pid, "xdg-open", nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) return kFileNotFound;
   int status = 0;
   pid_t waited;
   do {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -67,6 +69,30 @@ TEST_F(ShellOpenTest, TargetArrivesAsOneUntouchedArgument) {
   const std::string target = "/tmp/a file; rm -rf x $(echo y) 'q'.asf";
   EXPECT_GT(ShellOpen(target), 32);
   EXPECT_EQ(Recorded(), "1|" + target + "|");
+}
+
+TEST_F(ShellOpenTest, OpenerStartsWithDefaultSignals) {
+  // The opener reports its own blocked and ignored signal masks.
+  InstallOpener("exec /bin/grep -E '^Sig(Ign|Blk)' /proc/self/status > '" + folder_.Path("args") +
+                "'");
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  int result = ShellOpen("x");
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_GT(result, 32);
+  unsigned long long blocked = ~0ull, ignored = ~0ull;
+  ASSERT_EQ(std::sscanf(Recorded().c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2)
+      << Recorded();
+  // Signals 1 to 31; the C library keeps a few real-time ones of its own.
+  EXPECT_EQ(blocked & 0x7FFFFFFFull, 0u) << Recorded();
+  EXPECT_EQ(ignored & 0x7FFFFFFFull, 0u);
 }
 
 TEST_F(ShellOpenTest, FailingOpenerIsAFailure) {
