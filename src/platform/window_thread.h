@@ -44,6 +44,8 @@ class WindowThread {
   // The thread that constructs it becomes the window thread, and the object becomes the one
   // that Synchronize() reaches. Give a ManualClock for tests; by default the system clock.
   explicit WindowThread(Clock* clock = nullptr);
+  // Shuts down, then waits until every worker inside Synchronize has left (they return false),
+  // and restores the previously installed window thread, if any, as the current one.
   ~WindowThread();
   WindowThread(const WindowThread&) = delete;
   WindowThread& operator=(const WindowThread&) = delete;
@@ -80,7 +82,8 @@ class WindowThread {
   // thread calls Notify() so the wait notices at once.
   bool ProcessUntil(const std::function<bool()>& pred, int64_t timeoutMs = -1);
 
-  // Manual clock only: moves the clock forward by ms, firing due timers in order as it goes.
+  // Manual clock only (std::logic_error otherwise): moves the clock forward by ms, firing due
+  // timers in deadline order, each at its own deadline, as it goes.
   void Advance(int64_t ms);
 
   // The GUI sets a function that wakes its event loop when a handover or a timer change
