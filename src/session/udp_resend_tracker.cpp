@@ -1,0 +1,60 @@
+#include "session/udp_resend_tracker.h"
+
+#include <cstdlib>
+
+namespace qor::mms {
+
+std::vector<uint32_t> UdpResendTracker::LossCheck(uint8_t s) {
+  std::vector<uint32_t> requests;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint8_t e = static_cast<uint8_t>(expected_);
+  if (s == e) {
+    ++expected_;
+    return requests;
+  }
+  int d = static_cast<int>(s) - static_cast<int>(e);
+  if (std::abs(d) > 128) d = d > 0 ? d - 256 : d + 256;  // the 8-bit counter wrapped
+  if (d <= 0) {
+    recovered_.fetch_add(1, std::memory_order_relaxed);
+    pending_[s] = 0;
+    return requests;
+  }
+  requests.reserve(static_cast<size_t>(d));
+  for (int k = 0; k < d; ++k) {
+    const uint32_t sequence = expected_ + static_cast<uint32_t>(k);
+    const uint8_t q = static_cast<uint8_t>(sequence);
+    pending_[q] = kScanAttempts;
+    pending_sequence_[q] = sequence;
+    requests.push_back(sequence);
+  }
+  expected_ += static_cast<uint32_t>(d) + 1;
+  return requests;
+}
+
+UdpResendTracker::ScanStep UdpResendTracker::Scan() {
+  ScanStep step;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint8_t i = scan_index_++;
+  step.index = i;
+  if (pending_[i] != 0) {
+    step.request = true;
+    step.sequence = pending_sequence_[i];
+    if (--pending_[i] == 0) {
+      step.gaveUp = true;
+      lost_.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  return step;
+}
+
+uint32_t UdpResendTracker::Expected() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return expected_;
+}
+
+uint8_t UdpResendTracker::Pending(uint8_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_[index];
+}
+
+}  // namespace qor::mms
