@@ -7,8 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,7 +26,8 @@ const std::string& SampleClip() {
       folder = (std::filesystem::temp_directory_path() / "qor-bench-media").string();
       const auto script =
           std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts/make-sample-media";
-      const std::string command = "'" + script.string() + "' '" + folder + "' >/dev/null";
+      std::string command = "'";
+      command.append(script.string()).append("' '").append(folder).append("' >/dev/null");
       if (std::system(command.c_str()) != 0) throw std::runtime_error("make-sample-media failed");
     }
     return folder + "/clip.wmv";
@@ -40,11 +39,17 @@ struct Clip {
   qor::TASF asf;
   std::vector<uint8_t> bytes;
   Clip() {
-    std::ifstream in(SampleClip(), std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    qor::FileHandle file;
+    if (!file.Open(SampleClip(), qor::FileHandle::Mode::OpenRead))
+      throw std::runtime_error("no sample");
+    bytes.resize(static_cast<size_t>(file.Size()));
+    if (file.ReadAt(0, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
+      throw std::runtime_error("short sample");
     if (!asf.ParseHeader(bytes.data(), bytes.size())) throw std::runtime_error("bad sample");
   }
-  uint8_t* Packet(uint64_t k) { return bytes.data() + asf.FirstPacketOffset() + k * asf.PacketSize; }
+  uint8_t* Packet(uint64_t k) {
+    return bytes.data() + asf.FirstPacketOffset() + k * asf.PacketSize;
+  }
 };
 
 void BM_ParsePacketRead(benchmark::State& state) {
@@ -55,8 +60,8 @@ void BM_ParsePacketRead(benchmark::State& state) {
   uint16_t duration = 0;
   bool keyFrame = false;
   for (auto _ : state) {
-    const bool ok = clip.asf.ParsePacket(clip.Packet(k), clip.asf.PacketSize, sendTime, duration,
-                                         0, false, keyFrame);
+    const bool ok = clip.asf.ParsePacket(clip.Packet(k), clip.asf.PacketSize, sendTime, duration, 0,
+                                         false, keyFrame);
     benchmark::DoNotOptimize(ok);
     benchmark::DoNotOptimize(sendTime);
     if (++k == count) k = 0;
