@@ -185,6 +185,11 @@ void TTCP::ReceiveLoop() {
 }
 
 void TTCP::Execute() {
+  // A handler that throws ends this thread through here; the connection must not outlive it.
+  struct CloseOnExit {
+    SocketSlot& socket;
+    ~CloseOnExit() { socket.Close(); }
+  } closeOnExit{socket_};
   Raise(OnResolving);
   std::string address;
   if (!RemoteHost.empty()) {

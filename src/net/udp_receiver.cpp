@@ -146,10 +146,14 @@ void TUDP::ReceiveLoop() {
 }
 
 void TUDP::Execute() {
+  // A handler that throws ends this thread through here; the socket must not outlive it.
+  struct CloseOnExit {
+    SocketSlot& socket;
+    ~CloseOnExit() { socket.Close(); }
+  } closeOnExit{socket_};
   if (!CheckConfiguration()) return;
   if (!OpenAndBind()) return;
   ReceiveLoop();
-  socket_.Close();
 }
 
 }  // namespace qor
