@@ -1,0 +1,103 @@
+#pragma once
+// TSocketClient: one outgoing TCP connection for a caller on the window thread that must not
+// block it. Every wait (name lookup, connect, send, receive) sleeps in short slices and lets the
+// window thread run its handovers and timers in between, under the time-out of the step. Failures
+// are raised as ESocketError carrying the text the user is shown.
+//
+// Disconnect() may be called at any time and from any thread, including from a window timer or an
+// event handler that runs inside one of those waits: during an operation it cancels the step that
+// runs (the operation then fails with that step's cancel text); otherwise it closes the
+// connection. The client must not be destroyed from inside its own operation.
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class ESocketError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "Socket Error # " and the Windows Sockets number of an errno.
+std::string SocketErrorText(int error);
+
+class TSocketClient {
+ public:
+  static constexpr size_t kTransferBufferSize = 65536;
+
+  TSocketClient();
+  virtual ~TSocketClient();
+  TSocketClient(const TSocketClient&) = delete;
+  TSocketClient& operator=(const TSocketClient&) = delete;
+
+  int32_t Port = 80;
+  // Milliseconds each step may wait; 0 waits without limit.
+  uint32_t TimeOut = 0;
+
+  std::function<void(TSocketClient* sender)> OnConnect;
+  std::function<void(TSocketClient* sender)> OnConnectionFailed;
+  std::function<void(bool& handled)> OnInvalidHost;
+
+  void Disconnect();
+  bool Connected() const;
+
+ protected:
+  // Brackets one whole operation of the derived client; only one may run at a time ("Already
+  // connected" otherwise). Its end closes the connection.
+  class Operation {
+   public:
+    explicit Operation(TSocketClient& client);
+    ~Operation();
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+   private:
+    TSocketClient& client_;
+  };
+
+  // Resolves host (a dotted address is used as it is) and connects to it at port.
+  void Connect(const std::string& host, int32_t port);
+  void SendText(const std::string& text);
+
+  enum class LineResult { Line, Closed, TooLong };
+  // Reads one line up to and including its line feed into line. A line cut off by the end of the
+  // connection is returned without one; Closed when nothing was left. TooLong when the line would
+  // pass limit bytes. Timeout or cancel: "Socket readln aborted".
+  LineResult ReadLine(std::string& line, size_t limit);
+  // Appends the next bytes received (at most max) to out; returns how many, 0 when the server has
+  // closed the connection. Timeout or cancel: "Socket capture aborted".
+  size_t ReadChunk(std::string& out, size_t max);
+  // Closes the connection (abortively, as it was opened); buffered input is dropped.
+  void CloseSocket();
+
+ private:
+  enum class WaitResult { Ready, TimedOut, Cancelled };
+  WaitResult Wait(int fd, short events, int64_t deadline, const std::function<bool()>& done);
+  int64_t DeadlineFromNow() const;
+  bool Cancelled() const { return cancel_.load(std::memory_order_acquire); }
+  bool Resolve(const std::string& host, in_addr& address);
+  void ConnectTo(const in_addr& address, int32_t port);
+  [[noreturn]] void FailConnection(const std::string& text);
+  // Receives into the transfer buffer: bytes received, 0 at the end, -1 when it would block.
+  long Receive(const char* abortText);
+  size_t Buffered() const { return end_ - begin_; }
+
+  mutable std::mutex mutex_;  // guards fd_ and busy_ against Disconnect from other threads
+  int fd_ = -1;
+  bool busy_ = false;
+  std::atomic<bool> cancel_{false};
+  std::vector<char> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+}  // namespace qor
