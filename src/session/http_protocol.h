@@ -1,0 +1,54 @@
+#pragma once
+// MMS over HTTP streaming for one session: the three requests, the response header parse and the
+// chunk loop that the session thread runs.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class TMMS;
+
+class HttpProtocol {
+ public:
+  explicit HttpProtocol(TMMS& session);
+
+  void InitFields();
+  // Window thread, from TcpConnected: the request that fits the stream kind.
+  void SendRequest();
+  // Window thread: a whole response header (up to and including its blank line).
+  void ParseResponseHeader(const std::string& header);
+  // Session thread.
+  void RunHttpLoop();
+
+  uint32_t FirstSequence() const { return first_sequence_; }
+
+ private:
+  void SendDescribeRequest();
+  void SendPrerecordedPlayRequest();
+  void SendLivePlayRequest();
+  bool Send(const std::string& request);
+
+  // False when the loop must end.
+  bool RunProgressive();
+  // One chunk; false when the loop must end.
+  bool HandleChunk();
+  bool HandleHeaderChunk(const uint8_t* body, uint16_t length);
+  bool HandleDataChunk(uint8_t* body, uint16_t length);
+  void UnknownChunk(uint16_t type, uint16_t length);
+  // After the end of the stream or a change: nothing more is written or parsed.
+  void DrainUntilStopped();
+
+  TMMS& session_;
+  uint32_t first_sequence_ = 0;
+  uint32_t first_timecode_ = 0;
+  uint32_t last_time_ = 0;  // a packet whose time cannot be read keeps the one before
+  bool seen_first_data_ = false;
+  bool ended_ = false;
+  bool change_follows_ = false;  // an end chunk with reason 1 was seen
+  int64_t progressive_position_ = 0;
+  std::vector<uint8_t> buffer_;
+};
+
+}  // namespace qor

@@ -1,0 +1,29 @@
+#pragma once
+// The requests of MMS over HTTP streaming, built as whole texts (CR LF lines, a blank line last).
+
+#include <cstdint>
+#include <string>
+
+namespace qor {
+
+class TASF;
+
+struct HttpRequestTarget {
+  std::string host;
+  std::string path;  // without the leading slash
+  std::string clientGuid;
+  bool useProxy = false;  // the absolute form goes to the proxy
+};
+
+// "ffff:N:0 " for every stream of the header, in header order, N in lower-case hexadecimal.
+std::string StreamSwitchEntries(const TASF& asf);
+
+// First connection: asks for the ASF header only.
+std::string BuildDescribeRequest(const HttpRequestTarget& target);
+// Pre-recorded play from startMs with the given request context (2 from the start, 4 from a
+// chosen time).
+std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
+                                        uint32_t context, const TASF& asf);
+std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf);
+
+}  // namespace qor

@@ -1,0 +1,512 @@
+#include "session/mms_protocol.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "asf/asf.h"
+#include "platform/window_thread.h"
+#include "session/mms_reply.h"
+#include "session/save_file.h"
+#include "session/session.h"
+#include "session/udp_datagram.h"
+
+namespace qor {
+
+namespace {
+
+constexpr size_t kPacketBufferSize = 1000000;
+// The ring keeps one byte free, so this is the largest unit it can ever hold.
+constexpr size_t kLargestUnit = TMMS::kRingSize - 1;
+constexpr uint32_t kMinPacketSize = 1;
+constexpr uint32_t kMaxPacketSize = 1000000;
+
+constexpr uint8_t kTagHeader = 0x02;
+constexpr uint8_t kTagMedia = 0x04;
+constexpr uint8_t kTagTimingOrHeader = 0xFF;
+constexpr uint8_t kTimingFlags = 0x10;
+
+uint32_t LoadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void SleepOneMs() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// The window thread's answer to a password challenge. Shared, so an answer that comes after the
+// session gave up (or was destroyed) lands in an object that still exists.
+struct CredentialsRequest {
+  std::mutex mutex;
+  bool answered = false;
+  std::optional<std::string> credentials;
+};
+
+}  // namespace
+
+MmsProtocol::MmsProtocol(TMMS& session)
+    : session_(session), framer_(kLargestUnit), buffer_(kPacketBufferSize) {}
+
+MmsProtocol::~MmsProtocol() = default;
+
+void MmsProtocol::InitFields() {
+  command_sequence_ = 0;
+  file_number_ = 1;
+  server_incarnation_ = 0;
+  timing_state_ = 0;
+  framer_ = mms::MmsUnitFramer(kLargestUnit);
+  timing_replies_ = 0;
+  timing_packets_ = 0;
+  have_first_media_ = false;
+  first_sequence_ = 0;
+  first_timecode_ = 0;
+  ended_ = false;
+  tracker_.Reset();
+}
+
+// ---- Sending ----
+
+void MmsProtocol::Send(const mms::Bytes& message) {
+  session_.SendTcp(message.data(), static_cast<int32_t>(message.size()));
+  command_sequence_.fetch_add(1);
+}
+
+void MmsProtocol::SendConnect() {
+  Send(mms::BuildConnect(command_sequence_, session_.ClientGuid, session_.ProxyInUse != 0,
+                         session_.Host));
+}
+
+void MmsProtocol::SendTransportSelect() {
+  const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
+  const uint32_t port =
+      static_cast<uint32_t>(udp ? session_.UdpLocalPort() : session_.LocalPort.load());
+  Send(mms::BuildTransportSelect(command_sequence_, server_incarnation_, session_.LocalAddress, udp,
+                                 port));
+}
+
+void MmsProtocol::SendOpenFile() {
+  Send(mms::BuildOpenFile(command_sequence_, file_number_, session_.Path));
+}
+
+void MmsProtocol::SendStartPlay(uint32_t positionMs) {
+  if (mms::StartPlayRefused(positionMs, session_.StreamKind)) {
+    session_.Post(mms::kLiveSeekRefusal, mcFatal);
+    return;
+  }
+  Send(mms::BuildStartPlay(command_sequence_, file_number_, positionMs));
+}
+
+void MmsProtocol::SendHeaderRequest() {
+  Send(mms::BuildHeaderRequest(command_sequence_, file_number_));
+}
+
+void MmsProtocol::SendTimingRequest() {
+  int32_t state = timing_state_;
+  const mms::Bytes message =
+      mms::BuildTimingRequest(command_sequence_, state, (session_.ProtocolFlags & pfMmsUdp) != 0);
+  timing_state_ = state;
+  Send(message);
+}
+
+void MmsProtocol::SendPasswordResponse(const std::string& credentials) {
+  Send(mms::BuildPasswordResponse(command_sequence_, file_number_, credentials));
+}
+
+void MmsProtocol::SendPong() {
+  Send(mms::BuildPong(command_sequence_, file_number_));
+  session_.Acknowledgements.fetch_add(1);
+}
+
+void MmsProtocol::SendStreamSelection() {
+  std::vector<uint16_t> streams;
+  const TASF& asf = *session_.Asf;
+  const uint32_t count = std::min<uint32_t>(asf.StreamCount, kAsfSlots);
+  for (uint32_t i = 0; i < count; ++i) streams.push_back(asf.StreamNumbers[i]);
+  Send(mms::BuildStreamSelection(command_sequence_, streams));
+}
+
+void MmsProtocol::SendResendRequest(uint32_t sequence) {
+  const uint32_t id = session_.ClientId;
+  const uint8_t token[4] = {static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
+                            static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 24)};
+  const auto request = mms::BuildResendRequest(token, sequence);
+  session_.SendUdp(request.data(), static_cast<int32_t>(request.size()));
+}
+
+// ---- Transport side (window thread) ----
+
+void MmsProtocol::OnTcpData(const uint8_t* data, int32_t length) {
+  if (length <= 0 || framer_.Stopped()) return;
+  const auto status =
+      framer_.Feed(data, static_cast<size_t>(length), [this](const uint8_t* unit, size_t size) {
+        return session_.WriteRing(unit, static_cast<int32_t>(size));
+      });
+  if (status == mms::MmsUnitFramer::Status::Malformed) {
+    PostFailedUnit(framer_.FailedUnit().data(), framer_.FailedUnit().size());
+    session_.Terminate();
+  }
+}
+
+bool MmsProtocol::OnUdpDatagram(const uint8_t* data, int32_t length) {
+  if (length <= 0) return false;
+  const size_t accepted = mms::AcceptedDatagramLength(data, static_cast<size_t>(length));
+  if (accepted == 0) return false;
+  if (accepted == static_cast<size_t>(length)) return true;
+  // Trailing bytes are not part of the packet; only the packet goes into the ring.
+  session_.WriteRing(data, static_cast<int32_t>(accepted));
+  return false;
+}
+
+// ---- UDP loss and resend ----
+
+void MmsProtocol::UdpLossCheck(uint8_t sequence) {
+  for (uint32_t missing : tracker_.LossCheck(sequence)) SendResendRequest(missing);
+  session_.RecoveredPackets = tracker_.RecoveredPackets();
+}
+
+void MmsProtocol::ResendScan() {
+  const auto step = tracker_.Scan();
+  if (!step.request) return;
+  SendResendRequest(step.sequence);
+  if (step.gaveUp) {
+    session_.LostPackets = tracker_.LostPackets();
+    session_.Post("TMMS: UDP resend failed at seq: " + THelper::IntText(step.index) +
+                      " at time point: " + THelper::FormatTime(session_.SendTime.load()),
+                  mcMedia);
+  }
+}
+
+// ---- Receive loop (session thread) ----
+
+void MmsProtocol::PostHexDump(const uint8_t* data, size_t length, uint32_t code) {
+  session_.Post(THelper::HexDump(data, static_cast<int32_t>(std::min<size_t>(length, 64))), code);
+}
+
+void MmsProtocol::PostFailedUnit(const uint8_t* unit, size_t length) {
+  session_.Post("The current MMS packet failed - Closing now", mcMedia);
+  PostHexDump(unit, length, mcFatal);
+}
+
+void MmsProtocol::Ended() {
+  ended_ = true;
+}
+
+void MmsProtocol::RunReceiveLoop() {
+  uint8_t* buffer = buffer_.data();
+  TCB& ring = session_.Ring();
+  // Every unit in the ring is whole and its length fields were checked when it was written, so
+  // once its first bytes are there the rest is too; the waits below still look at the stop
+  // request.
+  while (!session_.Terminated()) {
+    if (!session_.WaitForBytes(8)) return;
+    int32_t count = 8;
+    ring.Read(buffer, count);
+    const uint32_t sequence = LoadU32(buffer);
+    const uint8_t tag = buffer[4];
+    const uint8_t flags = buffer[5];
+    const uint32_t length = static_cast<uint32_t>(buffer[6] | (buffer[7] << 8));
+
+    if (mms::IsCommandUnit(buffer)) {
+      if (!session_.WaitForBytes(40)) return;
+      count = 40;
+      ring.Read(buffer + 8, count);
+      const uint64_t total = uint64_t{LoadU32(buffer + 8)} + 16;
+      if (total < mms::kMinimumCommandLength || total > kLargestUnit) {
+        PostFailedUnit(buffer, 48);
+        session_.Terminate();
+        return;
+      }
+      const mms::ReplyView head(buffer, 48);
+      if (head.Failed() && head.CommandId() != mms::kReplyPing) {
+        session_.Stop();
+        session_.Post(
+            "Server Error Message : " + session_.ErrorCodes().GetErrorText(head.ResultCode()),
+            mcFatal);
+        return;
+      }
+      server_incarnation_ = head.SecondWord();
+      const int32_t rest = static_cast<int32_t>(total - 48);
+      if (rest > 0) {
+        if (!session_.WaitForBytes(rest)) return;
+        count = rest;
+        ring.Read(buffer + 48, count);
+      }
+      if (HandleCommand(static_cast<uint32_t>(total)) == Next::Leave) return;
+      continue;
+    }
+
+    if (length < mms::kDataPacketHeaderLength) {  // the framer lets none of these through
+      PostFailedUnit(buffer, 8);
+      session_.Terminate();
+      return;
+    }
+    const uint32_t payload = length - 8;
+    const bool timing = tag == kTagTimingOrHeader && flags == kTimingFlags;
+    if (tag == kTagHeader || (tag == kTagTimingOrHeader && !timing)) {
+      if (payload > 0) {
+        if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
+        count = static_cast<int32_t>(payload);
+        ring.Read(buffer, count);
+      }
+      if (!ended_) HandleHeaderPiece(payload, flags);
+    } else if (tag == kTagMedia) {
+      // The loss check comes first: it must see the datagram before anything else happens.
+      if (!ended_ && (session_.ProtocolFlags & pfMmsUdp)) UdpLossCheck(flags);
+      if (payload > 0) {
+        if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
+        count = static_cast<int32_t>(payload);
+        ring.Read(buffer, count);
+      }
+      if (!ended_) HandleMediaPacket(sequence, payload, flags);
+    } else if (timing) {
+      if (payload > 0) {
+        if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
+        count = static_cast<int32_t>(payload);
+        ring.Read(buffer, count);
+      }
+      if (++timing_packets_ == 2)
+        session_.Post("- UDP timing packet pairs were received", mcNormal);
+    } else {
+      PostFailedUnit(buffer, 8);
+      session_.Terminate();
+      return;
+    }
+  }
+}
+
+MmsProtocol::Next MmsProtocol::HandleCommand(uint32_t total) {
+  const mms::ReplyView reply(buffer_.data(), total);
+  const uint8_t id = reply.CommandId();
+  // After the end, pings are still answered so the server does not drop us before we stop.
+  if (ended_ && id != mms::kReplyPing) return Next::Continue;
+  switch (id) {
+    case mms::kReplyConnected:
+      HandleConnected(total);
+      break;
+    case mms::kReplyTransportAccepted:
+      SendOpenFile();
+      break;
+    case mms::kReplyTransportRefused:
+      session_.Post("Error: 02 protocol select failure", mcFatal);
+      break;
+    case mms::kReplyStartedPlaying:
+      session_.Post("", mcStarted);
+      break;
+    case mms::kReplyFileOpened:
+      HandleFileOpened(total);
+      break;
+    case mms::kReplyHeaderNotification:
+      session_.Post("- Header notification received...", mcNormal);
+      break;
+    case mms::kReplyFunnelInfo:
+      HandleFunnelInfo(total);
+      break;
+    case mms::kReplyPasswordRequired:
+      HandlePasswordRequired(total);
+      break;
+    case mms::kReplyPing:
+      SendPong();
+      break;
+    case mms::kReplyEndOfStream:
+      // Result 1: this play-list entry is over and a stream change follows; the change is what
+      // the window acts on.
+      if (reply.ResultCode() != 1) {
+        session_.Post("", mcCompleted);
+        Ended();
+      }
+      break;
+    case mms::kReplyStreamChange:
+      session_.Post("", mcNewTrack);
+      Ended();
+      break;
+    case mms::kReplyStreamSelectionAccepted:
+      HandleStreamSelectionAccepted();
+      break;
+    default:
+      session_.Post("The current MMS command was unhandled", mcMedia);
+      PostHexDump(buffer_.data(), total, mcFatal);
+      session_.Terminate();
+      break;
+  }
+  return Next::Continue;
+}
+
+void MmsProtocol::HandleConnected(uint32_t total) {
+  const mms::ReplyView reply(buffer_.data(), total);
+  session_.SetServerTexts({});
+  if (mms::ServerRunsNoTimingTests(reply)) {
+    session_.Post("Server does not support timing packets", mcWarning);
+    timing_state_ = 0;
+  } else {
+    timing_state_ = 3;
+  }
+  const mms::ServerTexts texts = mms::ReadServerTexts(reply);
+  session_.SetServerTexts(
+      {texts.ServerVersion, texts.ToolVersion, texts.UpdateUrl, texts.EncryptionType});
+  SendTimingRequest();
+}
+
+void MmsProtocol::HandleFileOpened(uint32_t total) {
+  const mms::OpenFileFields fields = mms::ReadOpenFile(mms::ReplyView(buffer_.data(), total));
+  session_.StreamKind = fields.Live() ? skLive : skPrerecorded;
+  if (fields.packetSize < kMinPacketSize || fields.packetSize > kMaxPacketSize) {
+    session_.Post("TMMS: invalid packet size from server", mcFatal);
+    session_.Terminate();
+    return;
+  }
+  session_.PacketSize = fields.packetSize;
+  session_.MaxStreamRate = fields.maxStreamRate;
+  session_.HeaderLength = fields.headerLength;
+  if (fields.Live() && session_.Resuming()) {
+    session_.Post("Error: - A live stream was detected !", mcWarning);
+    session_.Post("You cannot resume live streams, please select overwrite", mcFatal);
+    return;
+  }
+  session_.Post("- Requesting ASF header...waiting", mcNormal);
+  SendHeaderRequest();
+}
+
+void MmsProtocol::HandleFunnelInfo(uint32_t total) {
+  const mms::ReplyView reply(buffer_.data(), total);
+  uint8_t id[4];
+  mms::ReadClientId(reply, id);
+  session_.ClientId = LoadU32(id);
+  ++timing_replies_;
+  if (timing_state_ == 1) {
+    // A server that cannot run the test says so in its one funnel reply instead of sending three.
+    const bool declined = reply.SecondWord() == mms::kNoTimingTestsAlt;
+    if (timing_replies_ < 3 && !declined) return;
+    timing_replies_ = 0;
+    if (!declined) session_.Post("TCP network timing packets received", mcNormal);
+  }
+  SendTransportSelect();
+}
+
+void MmsProtocol::HandlePasswordRequired(uint32_t total) {
+  session_.ChallengeText += mms::ReadChallenge(mms::ReplyView(buffer_.data(), total));
+  const std::optional<std::string> credentials = WaitForCredentials(session_.ChallengeText);
+  if (!credentials) {
+    if (!session_.Terminated()) session_.Post("Session aborted, connection now closing", mcFatal);
+    return;
+  }
+  session_.Credentials = *credentials;
+  SendPasswordResponse(session_.Credentials);
+  file_number_.fetch_add(1);
+}
+
+std::optional<std::string> MmsProtocol::WaitForCredentials(const std::string& challenge) {
+  if (!AskCredentials) return std::nullopt;
+  auto request = std::make_shared<CredentialsRequest>();
+  auto ask = [request, prompt = AskCredentials, host = session_.Host, challenge] {
+    std::optional<std::string> answer = prompt(host, challenge);
+    std::lock_guard<std::mutex> lock(request->mutex);
+    request->credentials = std::move(answer);
+    request->answered = true;
+  };
+  WindowThread* window = WindowThread::Current();
+  if (window == nullptr || window->IsWindowThread()) {
+    ask();
+  } else {
+    window->Queue(ask);
+  }
+  // The session thread keeps polling like every other wait, so a stop is seen while the user
+  // is still looking at the dialog.
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(request->mutex);
+      if (request->answered) return request->credentials;
+    }
+    if (session_.Terminated()) return std::nullopt;
+    SleepOneMs();
+  }
+}
+
+void MmsProtocol::HandleStreamSelectionAccepted() {
+  if (!session_.Resuming()) {
+    SendStartPlay(session_.OffsetMs);
+    return;
+  }
+  uint32_t timecode = 0;
+  if (session_.SaveFile && session_.Asf &&
+      session_.SaveFile->GetLastTimeCode(*session_.Asf, timecode)) {
+    SendStartPlay(timecode);
+  } else {
+    session_.Post("TMMS: could not read resume time code from file", mcFatal);
+  }
+}
+
+void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
+  HeaderCollector& header = session_.Header();
+  const auto step =
+      header.Append(buffer_.data(), length, flags, session_.SaveFile.get(), session_.Resuming());
+  switch (step) {
+    case HeaderCollector::Step::More:
+      return;
+    case HeaderCollector::Step::TooLarge:
+      header.Clear();
+      session_.Post("- Header extraction failed, cannot continue", mcFatal);
+      return;
+    case HeaderCollector::Step::WriteFailed:
+      session_.HeaderLength = static_cast<uint32_t>(header.Length());
+      header.Clear();
+      session_.Post("Could not access local file to write header", mcFatal);
+      return;
+    case HeaderCollector::Step::Complete:
+      break;
+  }
+  session_.HeaderLength = static_cast<uint32_t>(header.Length());
+  session_.Post(session_.Resuming() ? "- Header received but not saved, resuming session"
+                                    : "- Header received and saving",
+                mcNormal);
+  session_.Post("- Extracting header object data...", mcNormal);
+  if (!session_.Asf->ParseHeader(header.Bytes(), header.Length())) {
+    session_.Post("- Header extraction failed, cannot continue", mcFatal);
+    return;
+  }
+  header.Clear();
+  session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
+  session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
+  SendStreamSelection();
+}
+
+void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t) {
+  uint8_t* payload = buffer_.data();
+  if (!have_first_media_) first_sequence_ = sequence;
+  uint32_t time = 0;
+  uint16_t duration = 0;
+  bool keyFrame = false;
+  if (!session_.Asf->ParsePacket(payload, length, time, duration, 0, false, keyFrame)) {
+    session_.Post("ASF timecode parse failure, continuing...", mcWarning);
+    PostHexDump(payload, length, mcMedia);
+  }
+  if (!have_first_media_) {
+    first_timecode_ = time;
+    have_first_media_ = true;
+  }
+  int64_t index = 0;
+  uint32_t sendTime = 0;
+  if (session_.Resuming()) {
+    index = sequence;
+    sendTime = time;
+  } else {
+    index = static_cast<int64_t>(sequence) - static_cast<int64_t>(first_sequence_);
+    sendTime = time - first_timecode_;
+    uint32_t shifted = 0;
+    if (!session_.Asf->ParsePacket(payload, length, shifted, duration,
+                                   static_cast<int32_t>(first_timecode_), true, keyFrame)) {
+      session_.Post("ASF timecode update failure, continuing...", mcWarning);
+      PostHexDump(payload, length, mcMedia);
+    }
+  }
+  session_.PacketNumber = static_cast<int32_t>(index);
+  session_.SendTime = sendTime;
+  const auto outcome = session_.Packets().Write(
+      session_.SaveFile.get(), session_.Resuming(), payload, length, index, sendTime,
+      [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
+  if (outcome == PacketWriter::Outcome::Stop) Ended();
+}
+
+}  // namespace qor

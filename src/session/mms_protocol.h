@@ -1,0 +1,111 @@
+#pragma once
+// The MMS command protocol of a session (TCP control connection, media over TCP or UDP). TMMS owns
+// one and calls it from its handlers and its thread:
+//   TcpConnected (window thread, MMS mode)     SendConnect
+//   TcpDataReceived (window thread, MMS mode)  OnTcpData: writes whole units into the ring
+//   UdpDataReceived (window thread)            OnUdpDatagram: true when the datagram goes into
+//                                              the ring (TMMS then writes it)
+//   the resend timer's tick                    ResendScan
+//   Execute (session thread, MMS mode)         RunReceiveLoop
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session/mms_commands.h"
+#include "session/mms_unit_framer.h"
+#include "session/udp_resend_tracker.h"
+
+namespace qor {
+
+class TMMS;
+
+class MmsProtocol {
+ public:
+  // Shows the server's password challenge to the user on the window thread (a modal dialog in
+  // the desktop program, the command line's prompt in qor-cli) and returns the encoded
+  // credentials, or nothing when the user declined. Without one, a challenge is declined.
+  using CredentialsPrompt = std::function<std::optional<std::string>(const std::string& host,
+                                                                     const std::string& challenge)>;
+
+  explicit MmsProtocol(TMMS& session);
+  ~MmsProtocol();
+  MmsProtocol(const MmsProtocol&) = delete;
+  MmsProtocol& operator=(const MmsProtocol&) = delete;
+
+  // Set by the window before the session starts.
+  CredentialsPrompt AskCredentials;
+
+  // Protocol state back to its starting values (called by TMMS::InitFields).
+  void InitFields();
+  void SendConnect();
+  void RunReceiveLoop();
+  void ResendScan();
+  void OnTcpData(const uint8_t* data, int32_t length);
+  bool OnUdpDatagram(const uint8_t* data, int32_t length);
+
+  // Session thread, from the media step: loss detection for one UDP media packet.
+  void UdpLossCheck(uint8_t sequence);
+
+  // Values of the exchange, for the window and for tests.
+  uint32_t CommandSequence() const { return command_sequence_.load(); }
+  uint32_t FileNumber() const { return file_number_.load(); }
+  int32_t TimingState() const { return timing_state_.load(); }
+  uint32_t ServerIncarnation() const { return server_incarnation_.load(); }
+
+ private:
+  enum class Next { Continue, Leave };
+
+  // The command sequence moves on once the message has been handed over, sent or not.
+  void Send(const mms::Bytes& message);
+  void SendTransportSelect();
+  void SendOpenFile();
+  void SendStartPlay(uint32_t positionMs);
+  void SendHeaderRequest();
+  void SendTimingRequest();
+  void SendPasswordResponse(const std::string& credentials);
+  void SendPong();
+  void SendStreamSelection();
+  void SendResendRequest(uint32_t sequence);
+
+  Next HandleCommand(uint32_t total);
+  void HandleConnected(uint32_t total);
+  void HandleFileOpened(uint32_t total);
+  void HandleFunnelInfo(uint32_t total);
+  void HandlePasswordRequired(uint32_t total);
+  void HandleStreamSelectionAccepted();
+  void HandleHeaderPiece(uint32_t length, uint8_t flags);
+  void HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags);
+  // Waits, serving nothing, for the window thread's answer; nothing when declined or stopped.
+  std::optional<std::string> WaitForCredentials(const std::string& challenge);
+  void PostFailedUnit(const uint8_t* unit, size_t length);
+  void PostHexDump(const uint8_t* data, size_t length, uint32_t code);
+  void Ended();
+
+  TMMS& session_;
+  std::atomic<uint32_t> command_sequence_{0};
+  std::atomic<uint32_t> file_number_{1};
+  std::atomic<uint32_t> server_incarnation_{0};
+  std::atomic<int32_t> timing_state_{0};
+
+  // Window thread only.
+  mms::MmsUnitFramer framer_;
+
+  // Session thread only.
+  std::vector<uint8_t> buffer_;
+  uint32_t timing_replies_ = 0;
+  uint32_t timing_packets_ = 0;
+  bool have_first_media_ = false;
+  uint32_t first_sequence_ = 0;
+  uint32_t first_timecode_ = 0;
+  // After the end of the stream or a change of track: nothing more is written or parsed.
+  bool ended_ = false;
+
+  // Session thread and the resend timer.
+  mms::UdpResendTracker tracker_;
+};
+
+}  // namespace qor

@@ -1,0 +1,104 @@
+#include "session/save_file.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "asf/asf.h"
+
+namespace qor {
+
+TSaveFile::TSaveFile(FileHandle file) : file_(std::move(file)) {}
+
+TSaveFile::~TSaveFile() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.Close();
+}
+
+std::shared_ptr<TSaveFile> TSaveFile::Open(const std::string& path, FileHandle::Mode mode,
+                                           int* error) {
+  FileHandle file;
+  if (!file.Open(path, mode)) {
+    if (error) *error = file.LastError();
+    return nullptr;
+  }
+  if (error) *error = 0;
+  return std::make_shared<TSaveFile>(std::move(file));
+}
+
+TSaveFile::WriteResult TSaveFile::WriteAt(int64_t offset, const void* data, size_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return WriteResult::Dropped;
+  return file_.WriteAt(offset, data, count) ? WriteResult::Written : WriteResult::Failed;
+}
+
+TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, size_t count,
+                                              int64_t index, uint32_t sendTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return WriteResult::Dropped;
+  if (!file_.WriteAt(offset, data, count)) return WriteResult::Failed;
+  if (index >= highest_index_) {
+    highest_index_ = index;
+    highest_time_ = sendTime;
+  }
+  return WriteResult::Written;
+}
+
+int64_t TSaveFile::ReadAt(int64_t offset, void* buffer, size_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return 0;
+  return file_.ReadAt(offset, buffer, count);
+}
+
+int64_t TSaveFile::Size() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return -1;
+  return file_.Size();
+}
+
+bool TSaveFile::GetLastTimeCode(TASF& asf, uint32_t& timecode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return false;
+  return asf.GetLastTimeCode(file_, timecode);
+}
+
+TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FinishResult result;
+  if (finished_) {
+    result.closed = true;
+    return result;
+  }
+  finished_ = true;
+  if (runFixUps && highest_index_ >= 0) {
+    result.fixedUp = true;
+    // Each step runs whatever the previous one gave.
+    result.header = asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1,
+                                             highest_time_);
+    result.timecode = asf.SetLastTimeCode(file_, highest_time_);
+    result.index = asf.WriteIndexObject(file_);
+  }
+  result.closed = file_.Close();
+  return result;
+}
+
+bool TSaveFile::Finished() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return finished_;
+}
+
+bool TSaveFile::AnyPacketWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return highest_index_ >= 0;
+}
+
+int64_t TSaveFile::HighestIndex() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return highest_index_;
+}
+
+uint32_t TSaveFile::HighestSendTime() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return highest_time_;
+}
+
+}  // namespace qor

@@ -1,0 +1,68 @@
+#pragma once
+// TSaveFile: the one save file of a download, shared by the window (which opens and finishes it)
+// and the session (which writes into it). Every write and the finishing take one lock, so a packet
+// can never land while the header is being rewritten, nor after the close in whatever file reuses
+// the descriptor. Once finished, writes are dropped. "No file" is the absence of this object.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/file_handle.h"
+
+namespace qor {
+
+class TASF;
+
+class TSaveFile {
+ public:
+  enum class WriteResult { Written, Dropped, Failed };
+
+  explicit TSaveFile(FileHandle file);
+  TSaveFile(const TSaveFile&) = delete;
+  TSaveFile& operator=(const TSaveFile&) = delete;
+  ~TSaveFile();
+
+  // Opens a file with the given mode; null when it cannot be opened (errno kept in error).
+  static std::shared_ptr<TSaveFile> Open(const std::string& path, FileHandle::Mode mode,
+                                         int* error = nullptr);
+
+  // Positional write of a whole block (the header, or progressive bytes).
+  WriteResult WriteAt(int64_t offset, const void* data, size_t count);
+  // Positional write of data packet `index`; remembers the highest index written and its time.
+  WriteResult WritePacket(int64_t offset, const void* data, size_t count, int64_t index,
+                          uint32_t sendTime);
+  // Reads under the lock (0 bytes once finished).
+  int64_t ReadAt(int64_t offset, void* buffer, size_t count);
+  int64_t Size();
+
+  // Reads the resume timecode stored in the file through the ASF model.
+  bool GetLastTimeCode(TASF& asf, uint32_t& timecode);
+
+  struct FinishResult {
+    bool fixedUp = false;  // the three fix-ups ran
+    bool header = false;
+    bool timecode = false;
+    bool index = false;
+    bool closed = false;
+  };
+  // Marks the file finished and, when runFixUps is set and a packet was written, rewrites the
+  // header fields with the highest packet index + 1 and its time, stores the end timecode and
+  // appends the seek index, in that order; then closes. Later calls only report closed = true.
+  FinishResult Finish(TASF& asf, bool runFixUps);
+
+  bool Finished() const;
+  bool AnyPacketWritten() const;
+  int64_t HighestIndex() const;  // -1 before the first packet
+  uint32_t HighestSendTime() const;
+
+ private:
+  mutable std::mutex mutex_;
+  FileHandle file_;
+  bool finished_ = false;
+  int64_t highest_index_ = -1;
+  uint32_t highest_time_ = 0;
+};
+
+}  // namespace qor

@@ -1,0 +1,446 @@
+#include "session/session.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "net/tcp_client.h"
+#include "net/udp_receiver.h"
+#include "session/http_protocol.h"
+#include "session/mms_protocol.h"
+#include "session/save_file.h"
+
+namespace qor {
+
+namespace {
+
+std::string LocalTimeText(const char* format) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  size_t n = std::strftime(text, sizeof text, format, &local);
+  return std::string(text, n);
+}
+
+void SleepOneMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+}  // namespace
+
+TMMS::TMMS()
+    : mms_(std::make_unique<MmsProtocol>(*this)), http_(std::make_unique<HttpProtocol>(*this)) {
+  ring_.Allocate(kRingSize);
+  resend_timer_.OnTimer = [this](TMMTimer*) { mms_->ResendScan(); };
+  InitFields();
+}
+
+TMMS::~TMMS() {
+  TerminateAndWait();
+  // No resend tick may run once the transports it sends on are gone.
+  resend_timer_.Stop();
+  std::shared_ptr<TTCP> tcp;
+  std::shared_ptr<TUDP> udp;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    tcp = std::move(tcp_);
+    udp = std::move(udp_);
+  }
+  tcp.reset();
+  udp.reset();
+}
+
+void TMMS::InitFields() {
+  Asf = nullptr;
+  Messages = nullptr;
+  SaveFile.reset();
+  ResumeSession = 0;
+  HttpPort = ConnectPort = UdpPort = MaxUdpSize = 0;
+  ProtocolFlags = 0;
+  UseProxy = 0;
+  ProxyPort = 0;
+  ProxyHost.clear();
+  BypassDns = 0;
+  Host.clear();
+  Path.clear();
+  OffsetMs = 0;
+  StreamKind = 0;
+  HeaderLength = 0;
+  PacketSize = 0;
+  PacketNumber = 0;
+  SendTime = 0;
+  RecoveredPackets = 0;
+  LostPackets = 0;
+  Acknowledgements = 0;
+  ClientId = 0;
+  MaxStreamRate = 0;
+  BytesSinceTick = 0;
+  ReceivesSinceTick = 0;
+  ProxyInUse = 0;
+  Progressive = 0;
+  LocalPort = 0;
+  ServerText.clear();
+  ContentType.clear();
+  LocalAddress.clear();
+  HeaderLines.clear();
+  ChallengeText.clear();
+  Credentials.clear();
+  SetServerTexts({});
+  ClientGuid = THelper::NewGuidText();
+  packets_.Reset();
+  header_.Clear();
+  mms_->InitFields();
+  http_->InitFields();
+  awaiting_response_header_ = true;
+  response_header_.clear();
+  progressive_ended_ = false;
+}
+
+MmsServerTexts TMMS::GetServerTexts() const {
+  std::lock_guard<std::mutex> lock(texts_mutex_);
+  return server_texts_;
+}
+
+void TMMS::SetServerTexts(const MmsServerTexts& texts) {
+  std::lock_guard<std::mutex> lock(texts_mutex_);
+  server_texts_ = texts;
+}
+
+void TMMS::Post(const std::string& text, uint32_t code) const {
+  if (Messages) Messages->Post(text, code, Source);
+}
+
+void TMMS::Start() {
+  // UDP data always comes with the TCP command connection.
+  if (ProtocolFlags & pfMmsUdp) ProtocolFlags = pfMmsTcp | pfMmsUdp;
+  if (!Messages) {
+    if (ShowMessageBox) ShowMessageBox("MMS Class - no message callback handler object specified");
+    return;
+  }
+  if (ProtocolFlags == 0) {
+    Post("MMS Class - No protocol was specified", mcFatal);
+    return;
+  }
+  if (!Asf) {
+    Post("MMS Class - No ASF object specified, cannot parse data", mcFatal);
+    return;
+  }
+  if (!SaveFile) {
+    Post("MMS Class - No save file specified", mcFatal);
+    return;
+  }
+  if (ring_.Size() == 0) {
+    Post("MMS Class - No circular buffer object specified", mcFatal);
+    return;
+  }
+  // The helper and the error-code handler are members of the session, so they always exist.
+  if (ProtocolFlags & pfHttp) ConnectPort = HttpPort;
+  if (ProtocolFlags & (pfHttp | pfMmsTcp)) StartTcpTransport();
+  TThread::Start();
+}
+
+void TMMS::StartTcpTransport() {
+  std::shared_ptr<TTCP> old;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (stopped_) return;
+    old = std::move(tcp_);
+  }
+  old.reset();  // waits for the previous connection's thread
+
+  auto tcp = std::make_shared<TTCP>();
+  tcp->OnConnecting = [this](TTCP* s) { TcpConnecting(s); };
+  tcp->OnResolving = [this](TTCP* s) { TcpResolving(s); };
+  tcp->OnConnected = [this](TTCP* s) { TcpConnected(s); };
+  tcp->OnData = [this](TTCP* s, const uint8_t* b, int32_t n) { TcpDataReceived(s, b, n); };
+  tcp->OnMessage = [this](TTCP* s, const std::string& t, int32_t c) { TransportMessage(s, t, c); };
+  tcp->OnDisconnected = [this](TTCP* s) { TcpDisconnected(s); };
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (stopped_) return;
+    tcp_ = tcp;
+  }
+
+  if (Host.empty()) {
+    Post("MMS class - server host not specified", mcFatal);
+    return;
+  }
+  std::string target;
+  int32_t port = 0;
+  if (UseProxy) {
+    if (ProxyPort < 1 || ProxyPort > 65535) {
+      Post("MMS class - Proxy port is out of range", mcFatal);
+      return;
+    }
+    if (ProxyHost.empty()) {
+      Post("MMS class - Proxy IP not specified", mcFatal);
+      return;
+    }
+    target = ProxyHost;
+    port = ProxyPort;
+    ProxyInUse = 1;
+  } else {
+    if (ConnectPort < 1 || ConnectPort > 65535) {
+      Post("MMS class - TCP port out of range", mcFatal);
+      return;
+    }
+    target = Host;
+    port = ConnectPort;
+    ProxyInUse = 0;
+  }
+  if (BypassDns) {
+    tcp->RemoteAddress = target;
+  } else {
+    tcp->RemoteHost = target;
+  }
+  tcp->RemotePort = port;
+  ring_.Clear();
+  tcp->BufferSize = kTcpBufferSize;
+  tcp->Connect();
+}
+
+void TMMS::StartUdpTransport() {
+  std::shared_ptr<TUDP> old;
+  std::string remote;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (stopped_) return;
+    old = std::move(udp_);
+    if (tcp_) remote = tcp_->RemoteAddress;
+  }
+  old.reset();
+
+  auto udp = std::make_shared<TUDP>();
+  udp->OnData = [this](TUDP* s, const uint8_t* d, int32_t n, const std::string& a, uint16_t p) {
+    UdpDataReceived(s, d, n, a, p);
+  };
+  udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
+  udp->LocalPort = static_cast<uint32_t>(UdpPort);
+  udp->MaxPacketSize = static_cast<uint32_t>(MaxUdpSize);
+  udp->LocalHost = std::string();
+  udp->RemoteHost = remote;
+  udp->RemotePort = static_cast<uint32_t>(ConnectPort);
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (stopped_) return;
+    udp_ = udp;
+  }
+  udp->Start();
+}
+
+void TMMS::StopResendTimer() { resend_timer_.Stop(); }
+
+void TMMS::Stop() {
+  Terminate();
+  if (ProtocolFlags & pfMmsUdp) StopResendTimer();
+  std::shared_ptr<TTCP> tcp;
+  std::shared_ptr<TUDP> udp;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    stopped_ = true;
+    tcp = tcp_;
+    udp = udp_;
+  }
+  if (tcp) tcp->Close();
+  if (udp) udp->Stop();
+}
+
+bool TMMS::IsConnected() const {
+  std::lock_guard<std::mutex> lock(transport_mutex_);
+  return tcp_ && tcp_->IsActive();
+}
+
+std::shared_ptr<TTCP> TMMS::CurrentTcp() const {
+  std::lock_guard<std::mutex> lock(transport_mutex_);
+  return tcp_;
+}
+
+std::shared_ptr<TUDP> TMMS::CurrentUdp() const {
+  std::lock_guard<std::mutex> lock(transport_mutex_);
+  return udp_;
+}
+
+int32_t TMMS::SendTcp(const void* data, int32_t length) {
+  std::shared_ptr<TTCP> tcp = CurrentTcp();
+  return tcp ? tcp->Send(data, length) : -1;
+}
+
+int32_t TMMS::SendUdp(const void* data, int32_t length) {
+  std::shared_ptr<TUDP> udp = CurrentUdp();
+  return udp ? udp->Send(data, length) : -1;
+}
+
+int32_t TMMS::UdpLocalPort() const {
+  std::shared_ptr<TUDP> udp = CurrentUdp();
+  return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
+}
+
+bool TMMS::WaitForBytes(int32_t count) {
+  while (ring_.Available() < count) {
+    SleepOneMs();
+    if (Terminated()) return false;
+  }
+  return true;
+}
+
+bool TMMS::WriteRing(const void* data, int32_t length) {
+  if (ring_.Write(data, length)) return true;
+  if (length < ring_.Size()) {
+    // The loop is behind: give it a bounded time to make room.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRingRoomWaitMs);
+    while (!Terminated() && std::chrono::steady_clock::now() < deadline) {
+      SleepOneMs();
+      if (ring_.Write(data, length)) return true;
+    }
+  }
+  // A stopped session has nobody left to tell.
+  if (!Terminated()) Post("The circular buffer has reached its size limit !", mcFatal);
+  return false;
+}
+
+void TMMS::Execute() {
+  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+    mms_->RunReceiveLoop();
+  } else if (ProtocolFlags & pfHttp) {
+    http_->RunHttpLoop();
+  } else {
+    Post("TMMS: Invalid protocol selected", mcFatal);
+  }
+}
+
+void TMMS::TcpConnecting(TTCP*) { Post("Connecting...", mcNormal); }
+
+void TMMS::TcpResolving(TTCP*) {
+  if (ProxyInUse) Post("Using proxy host settings for connection", mcWarning);
+  if (BypassDns) {
+    Post("Not resolving DNS IP, trying direct...", mcWarning);
+  } else {
+    Post("Resolving DNS IP address, please wait...", mcNormal);
+  }
+}
+
+void TMMS::TcpConnected(TTCP* sender) {
+  LocalAddress = sender->LocalAddress;
+  LocalPort = sender->LocalPort;
+  awaiting_response_header_ = true;
+  response_header_.clear();
+  if (ProtocolFlags & pfMmsUdp) {
+    StartUdpTransport();
+    uint32_t error = 0;
+    if (!resend_timer_.Start(8, error, 2)) {
+      Post("TMMS: Error starting UDP reject timer class", mcFatal);
+      return;
+    }
+  }
+  Post("CONNECTED at: \t" + LocalTimeText("%X") + "  Date: " + LocalTimeText("%x"), mcNotice);
+  Post("Server Address: \t" + THelper::Trim(sender->RemoteAddress), mcNormal);
+  Post("Server Port: \t" + THelper::IntText(sender->RemotePort), mcNormal);
+  Post("Local Address: \t" + THelper::Trim(LocalAddress), mcNormal);
+  if (ProtocolFlags & pfHttp) {
+    Post("Local HTTP Port \t" + THelper::IntText(LocalPort), mcNormal);
+  } else if (ProtocolFlags & pfMmsUdp) {
+    Post("Local UDP Port \t" + THelper::IntText(UdpLocalPort()), mcNormal);
+  } else if (ProtocolFlags & pfMmsTcp) {
+    Post("Local TCP Port \t" + THelper::IntText(LocalPort), mcNormal);
+  } else {
+    Post("Local Port \tunknown", mcWarning);
+  }
+  Post("Initialising streaming protocol, waiting for reply...", mcNotice);
+  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+    mms_->SendConnect();
+  } else if (ProtocolFlags & pfHttp) {
+    http_->SendRequest();
+  }
+}
+
+int32_t TMMS::CollectResponseHeader(const uint8_t* block, int32_t length) {
+  if (!awaiting_response_header_) return 0;
+  static constexpr char kStatus[] = "HTTP";
+  const size_t had = response_header_.size();
+  // Only the first bytes of a connection may open a response header.
+  const size_t check = std::min<size_t>(4, had + static_cast<size_t>(length));
+  for (size_t i = had; i < check; ++i) {
+    if (block[i - had] != static_cast<uint8_t>(kStatus[i])) {
+      awaiting_response_header_ = false;
+      if (had > 0) {
+        std::string held;
+        held.swap(response_header_);
+        if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+          mms_->OnTcpData(reinterpret_cast<const uint8_t*>(held.data()),
+                          static_cast<int32_t>(held.size()));
+        } else {
+          WriteRing(held.data(), static_cast<int32_t>(held.size()));
+        }
+      }
+      return 0;
+    }
+  }
+  const size_t room = kMaxResponseHeader - had;
+  const size_t take = std::min<size_t>(room, static_cast<size_t>(length));
+  response_header_.append(reinterpret_cast<const char*>(block), take);
+  const size_t from = had >= 3 ? had - 3 : 0;
+  const size_t end = response_header_.find("\r\n\r\n", from);
+  if (end != std::string::npos) {
+    const size_t headerLength = end + 4;
+    response_header_.resize(headerLength);
+    awaiting_response_header_ = false;
+    http_->ParseResponseHeader(response_header_);
+    return static_cast<int32_t>(headerLength - had);
+  }
+  if (response_header_.size() >= static_cast<size_t>(kMaxResponseHeader)) {
+    awaiting_response_header_ = false;
+    response_header_.clear();
+    Post("HTTP: no http header has no ending", mcFatal);
+    Terminate();
+  }
+  return length;  // all of it belongs to the header (or is dropped with it)
+}
+
+void TMMS::TcpDataReceived(TTCP*, const uint8_t* block, int32_t length) {
+  if (length <= 0) return;
+  BytesSinceTick += static_cast<uint32_t>(length);
+  ReceivesSinceTick += 1;
+  const int32_t used = CollectResponseHeader(block, length);
+  if (used >= length) return;
+  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+    mms_->OnTcpData(block + used, length - used);
+  } else {
+    WriteRing(block + used, length - used);
+  }
+}
+
+void TMMS::TransportMessage(TTCP*, const std::string& text, int32_t code) {
+  if (ProtocolFlags & pfMmsUdp) StopResendTimer();
+  Post(text, static_cast<uint32_t>(code));
+}
+
+void TMMS::TcpDisconnected(TTCP*) {
+  if (ProtocolFlags & pfMmsUdp) StopResendTimer();
+  if (awaiting_response_header_ && !response_header_.empty()) {
+    awaiting_response_header_ = false;
+    response_header_.clear();
+    Post("HTTP: no http header has no ending", mcFatal);
+    Terminate();
+    return;
+  }
+  if (StreamKind & skProgressive) {
+    // The loop reports completion once it has written everything the ring still holds.
+    progressive_ended_.store(true, std::memory_order_release);
+  } else {
+    Post("Disconnected", mcNotice);
+  }
+}
+
+void TMMS::UdpDataReceived(TUDP*, const uint8_t* block, int32_t length, const std::string&,
+                           uint16_t) {
+  if (!(ProtocolFlags & pfMmsUdp) || length <= 0) return;
+  BytesSinceTick += static_cast<uint32_t>(length);
+  ReceivesSinceTick += 1;
+  if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length);
+}
+
+void TMMS::UdpMessage(TUDP*, const std::string& text, uint32_t code) {
+  StopResendTimer();
+  Post(text, code);
+}
+
+}  // namespace qor

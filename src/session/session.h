@@ -1,0 +1,214 @@
+#pragma once
+// TMMS: one streaming session, one download. The window creates it suspended, fills the
+// configuration fields and calls Start; Start opens the TCP connection and resumes the session
+// thread, whose Execute runs the protocol loop (MMS over TCP/UDP, or MMS over HTTP).
+//
+// Threads: the transport handlers below run on the window thread (the transports hand their
+// events over with Synchronize); Execute and everything it calls run on the session thread. The
+// two sides meet in the ring (its own lock), in the atomics below and in the save-file object
+// (its own lock). Everything the session has to say goes to the window's queue through Post,
+// tagged with Source so the window can tell a stale session's pairs from the current one's.
+//
+// The MMS protocol (MmsProtocol) is a friend of TMMS and also uses the public protocol-side
+// members below: Post, WaitForBytes, WriteRing, SendTcp, SendUdp, UdpLocalPort,
+// StartUdpTransport, ResendTimer, Packets, Header, the configuration and the counters.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/periodic_timer.h"
+#include "platform/thread.h"
+#include "session/header_collector.h"
+#include "session/packet_writer.h"
+#include "support/circular_buffer.h"
+#include "support/error_codes.h"
+#include "support/helper.h"
+#include "support/message_queue.h"
+
+namespace qor {
+
+class TASF;
+class TTCP;
+class TUDP;
+class TSaveFile;
+class MmsProtocol;
+class HttpProtocol;
+
+// ProtocolFlags bits.
+enum ProtocolFlagBits : uint32_t {
+  pfHttp = 1,
+  pfMmsTcp = 2,
+  pfMmsUdp = 4,
+};
+
+// StreamKind values.
+enum StreamKindValue : int32_t {
+  skUnknown = 0,
+  skLive = 2,
+  skPrerecorded = 4,
+  skProgressive = 8,
+};
+
+// The four texts of the MMS connected reply, kept together under one lock because the session
+// thread writes them while the window may read them for the media information dialog.
+struct MmsServerTexts {
+  std::string ServerVersion;
+  std::string ToolVersion;
+  std::string UpdateUrl;
+  std::string EncryptionType;
+};
+
+class TMMS : public TThread {
+ public:
+  static constexpr int32_t kRingSize = 1000000;
+  static constexpr int32_t kTcpBufferSize = 256000;
+  static constexpr int32_t kMaxResponseHeader = 256000;
+  // How long a data handler waits for the protocol loop to make room in the ring.
+  static constexpr int64_t kRingRoomWaitMs = 5000;
+
+  TMMS();
+  ~TMMS() override;
+
+  // Every field to its initial value; a fresh ClientGuid.
+  void InitFields();
+
+  // ---- Configuration (set by the window before Start) ----
+  TASF* Asf = nullptr;
+  TMessageClass* Messages = nullptr;
+  std::shared_ptr<TSaveFile> SaveFile;  // null: no file
+  uint32_t ResumeSession = 0;
+  int32_t HttpPort = 0;
+  int32_t ConnectPort = 0;
+  int32_t UdpPort = 0;
+  int32_t MaxUdpSize = 0;
+  uint32_t ProtocolFlags = 0;
+  uint32_t UseProxy = 0;
+  int32_t ProxyPort = 0;
+  std::string ProxyHost;
+  uint32_t BypassDns = 0;
+  std::string Host;
+  std::string Path;
+  uint32_t OffsetMs = 0;
+  // Which session this is, posted with every pair (0 is the window's own).
+  MessageSource Source = 0;
+  // Shown instead of posting when there is no queue to post to (a modal message box in the GUI).
+  std::function<void(const std::string& text)> ShowMessageBox;
+
+  // ---- Values the session writes while it runs (the window reads them without a lock) ----
+  std::atomic<int32_t> StreamKind{0};
+  std::atomic<uint32_t> HeaderLength{0};
+  std::atomic<uint32_t> PacketSize{0};
+  std::atomic<int32_t> PacketNumber{0};
+  std::atomic<uint32_t> SendTime{0};
+  std::atomic<uint32_t> RecoveredPackets{0};
+  std::atomic<uint32_t> LostPackets{0};
+  std::atomic<uint32_t> Acknowledgements{0};
+  std::atomic<uint32_t> ClientId{0};  // the 4 bytes of the funnel reply, little-endian
+  std::atomic<uint32_t> MaxStreamRate{0};
+  std::atomic<uint32_t> BytesSinceTick{0};
+  std::atomic<uint32_t> ReceivesSinceTick{0};
+  std::atomic<uint32_t> ProxyInUse{0};
+  std::atomic<uint32_t> Progressive{0};
+  std::atomic<int32_t> LocalPort{0};
+  // Window thread only (written by the response header parse and TcpConnected).
+  std::string ServerText;
+  std::string ContentType;
+  std::string LocalAddress;
+  std::vector<std::string> HeaderLines;
+  // Made once at construction and by InitFields; read-only while running.
+  std::string ClientGuid;
+  // MMS credentials exchange (window writes Credentials while the session thread waits).
+  std::string ChallengeText;
+  std::string Credentials;
+
+  MmsServerTexts GetServerTexts() const;
+  void SetServerTexts(const MmsServerTexts& texts);
+
+  // ---- Control (window thread) ----
+  void Start();
+  void StartTcpTransport();  // also from the session thread (the next HTTP connection)
+  void StartUdpTransport();
+  void Stop();
+  bool IsConnected() const;
+  uint32_t GetProtocolFlags() const { return ProtocolFlags; }
+
+  // ---- Transport handlers (window thread) ----
+  void TcpConnecting(TTCP* sender);
+  void TcpResolving(TTCP* sender);
+  void TcpConnected(TTCP* sender);
+  void TcpDataReceived(TTCP* sender, const uint8_t* block, int32_t length);
+  void TransportMessage(TTCP* sender, const std::string& text, int32_t code);
+  void TcpDisconnected(TTCP* sender);
+  void UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
+                       const std::string& address, uint16_t port);
+  void UdpMessage(TUDP* sender, const std::string& text, uint32_t code);
+
+  // ---- Used by the protocol loops ----
+  void Post(const std::string& text, uint32_t code) const;
+  // Polls the ring with 1 ms sleeps until it holds count bytes; false when termination was
+  // requested first.
+  bool WaitForBytes(int32_t count);
+  // Stores a whole block in the ring, waiting a bounded time for room; on failure posts the
+  // ring-full message (8) and returns false.
+  bool WriteRing(const void* data, int32_t length);
+  TCB& Ring() { return ring_; }
+  // Sends on the current TCP connection (any thread); -1 when there is none.
+  int32_t SendTcp(const void* data, int32_t length);
+  // Sends a datagram through the UDP receiver (any thread); -1 when there is none.
+  int32_t SendUdp(const void* data, int32_t length);
+  // The UDP receiver's bound local port, 0 when there is none.
+  int32_t UdpLocalPort() const;
+  TMMTimer& ResendTimer() { return resend_timer_; }
+  bool Resuming() const { return ResumeSession != 0; }
+  PacketWriter& Packets() { return packets_; }
+  HeaderCollector& Header() { return header_; }
+  THelper& Helper() { return helper_; }
+  TErrorCodeHandler& ErrorCodes() { return error_codes_; }
+  MmsProtocol& Mms() { return *mms_; }
+  // The save file's progressive download has reached the end of the connection.
+  bool ProgressiveEnded() const { return progressive_ended_.load(std::memory_order_acquire); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  friend class MmsProtocol;
+  friend class HttpProtocol;
+
+  void StopResendTimer();
+  std::shared_ptr<TTCP> CurrentTcp() const;
+  std::shared_ptr<TUDP> CurrentUdp() const;
+  // The response header of a new connection, collected across receives; returns how many bytes
+  // of the block belonged to it.
+  int32_t CollectResponseHeader(const uint8_t* block, int32_t length);
+
+  THelper helper_;
+  TCB ring_;
+  TErrorCodeHandler error_codes_;
+  TMMTimer resend_timer_;
+  PacketWriter packets_;
+  HeaderCollector header_;
+  std::unique_ptr<MmsProtocol> mms_;
+  std::unique_ptr<HttpProtocol> http_;
+
+  // Transport pointers are replaced on one thread while the other closes them: guarded.
+  mutable std::mutex transport_mutex_;
+  std::shared_ptr<TTCP> tcp_;
+  std::shared_ptr<TUDP> udp_;
+  bool stopped_ = false;  // after Stop nothing new is started (guarded by transport_mutex_)
+
+  mutable std::mutex texts_mutex_;
+  MmsServerTexts server_texts_;
+
+  // Response header state of the current connection (window thread only).
+  bool awaiting_response_header_ = true;
+  std::string response_header_;
+  std::atomic<bool> progressive_ended_{false};
+};
+
+}  // namespace qor
