@@ -22,9 +22,13 @@ constexpr uint16_t kChangeChunk = 0x4324;
 constexpr uint32_t kExtensionLength = 8;
 constexpr uint32_t kMaxPacketSize = 1000000;
 
-void SleepOneMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void SleepOneMs() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t U16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t U32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -72,7 +76,9 @@ static HttpRequestTarget TargetOf(const TMMS& s) {
   return HttpRequestTarget{s.Host, s.Path, s.ClientGuid, s.UseProxy != 0};
 }
 
-void HttpProtocol::SendDescribeRequest() { Send(BuildDescribeRequest(TargetOf(session_))); }
+void HttpProtocol::SendDescribeRequest() {
+  Send(BuildDescribeRequest(TargetOf(session_)));
+}
 
 void HttpProtocol::SendPrerecordedPlayRequest() {
   uint32_t resumeTime = 0;
@@ -175,10 +181,10 @@ bool HttpProtocol::RunProgressive() {
     count = ring.Available();
     ring.Read(buffer_.data(), count);
     if (count <= 0) break;
-    const auto result =
-        session_.SaveFile ? session_.SaveFile->WriteAt(progressive_position_, buffer_.data(),
-                                                       static_cast<size_t>(count))
-                          : TSaveFile::WriteResult::Failed;
+    const auto result = session_.SaveFile
+                            ? session_.SaveFile->WriteAt(progressive_position_, buffer_.data(),
+                                                         static_cast<size_t>(count))
+                            : TSaveFile::WriteResult::Failed;
     if (result == TSaveFile::WriteResult::Failed) {
       session_.Post("Could not access local file to write data packet", mcFatal);
       session_.Terminate();
@@ -212,9 +218,9 @@ void HttpProtocol::UnknownChunk(uint16_t type, uint16_t length) {
   char hex[8];
   std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(type));
   session_.Post("The current HTTP command failed - Closing now", mcMedia);
-  session_.Post(std::string("Unknown command reads: ") + hex + "  of length: " +
-                    THelper::IntText(length),
-                mcFatal);
+  session_.Post(
+      std::string("Unknown command reads: ") + hex + "  of length: " + THelper::IntText(length),
+      mcFatal);
   session_.Terminate();
 }
 

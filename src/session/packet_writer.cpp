@@ -77,7 +77,8 @@ bool PacketWriter::FileMatchesLayout(TSaveFile& file, uint32_t headerLength, uin
   for (int i = 0; i < 8; ++i) objectSize |= static_cast<uint64_t>(start[16 + i]) << (8 * i);
   if (objectSize < 30 || objectSize > HeaderCollector::kMaxHeaderBytes) return false;
   std::vector<uint8_t> block(objectSize + kDataObjectHeaderLength);
-  if (file.ReadAt(0, block.data(), block.size()) != static_cast<int64_t>(block.size())) return false;
+  if (file.ReadAt(0, block.data(), block.size()) != static_cast<int64_t>(block.size()))
+    return false;
   TASF model;
   if (!model.ParseHeader(block.data(), block.size())) return false;
   return model.FirstPacketOffset() == headerLength && model.PacketSize == packetSize;

@@ -72,8 +72,8 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
   if (runFixUps && highest_index_ >= 0) {
     result.fixedUp = true;
     // Each step runs whatever the previous one gave.
-    result.header = asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1,
-                                             highest_time_);
+    result.header =
+        asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1, highest_time_);
     result.timecode = asf.SetLastTimeCode(file_, highest_time_);
     result.index = asf.WriteIndexObject(file_);
   }

@@ -23,7 +23,9 @@ std::string LocalTimeText(const char* format) {
   return std::string(text, n);
 }
 
-void SleepOneMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void SleepOneMs() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 }  // namespace
 
@@ -227,7 +229,9 @@ void TMMS::StartUdpTransport() {
   udp->Start();
 }
 
-void TMMS::StopResendTimer() { resend_timer_.Stop(); }
+void TMMS::StopResendTimer() {
+  resend_timer_.Stop();
+}
 
 void TMMS::Stop() {
   Terminate();
@@ -286,7 +290,8 @@ bool TMMS::WriteRing(const void* data, int32_t length) {
   if (ring_.Write(data, length)) return true;
   if (length < ring_.Size()) {
     // The loop is behind: give it a bounded time to make room.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRingRoomWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRingRoomWaitMs);
     while (!Terminated() && std::chrono::steady_clock::now() < deadline) {
       SleepOneMs();
       if (ring_.Write(data, length)) return true;
@@ -307,7 +312,9 @@ void TMMS::Execute() {
   }
 }
 
-void TMMS::TcpConnecting(TTCP*) { Post("Connecting...", mcNormal); }
+void TMMS::TcpConnecting(TTCP*) {
+  Post("Connecting...", mcNormal);
+}
 
 void TMMS::TcpResolving(TTCP*) {
   if (ProxyInUse) Post("Using proxy host settings for connection", mcWarning);
