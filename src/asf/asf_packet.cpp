@@ -18,6 +18,7 @@ constexpr uint32_t kWidthOfCode[4] = {0, 1, 2, 4};
 PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shift,
                        AsfPacketTimes& times) {
   using asf_detail::StoreLE;
+  if (packet == nullptr) length = 0;
   const asf_detail::ByteView view{packet, length};
   times.keyFrame = false;
 
