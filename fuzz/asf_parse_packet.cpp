@@ -22,12 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t sendTime = 0;
   uint16_t duration = 0;
   bool keyFrame = false;
-  const bool read = asf.ParsePacket(packet.data(), packet.size(), sendTime, duration, 0, false,
-                                    keyFrame);
+  const bool read =
+      asf.ParsePacket(packet.data(), packet.size(), sendTime, duration, 0, false, keyFrame);
   qor::AsfPacketTimes times;
   if (qor::ReadAsfPacketTimes(packet.data(), packet.size(), times) != read) __builtin_trap();
-  const bool shifted = asf.ParsePacket(packet.data(), packet.size(), sendTime, duration, base,
-                                       true, keyFrame);
+  const bool shifted =
+      asf.ParsePacket(packet.data(), packet.size(), sendTime, duration, base, true, keyFrame);
   // Shifting changes times only, never the packet's structure.
   if (shifted != read) __builtin_trap();
   queue.Clear();
