@@ -54,6 +54,14 @@ TEST_P(SampleMedia, ModelAgreesWithFfprobe) {
   EXPECT_EQ(asf.Title, probe["format.tags.title"]);
   EXPECT_EQ(asf.Author, probe["format.tags.artist"]);
   EXPECT_EQ(asf.Copyright, probe["format.tags.copyright"]);
+  // ffmpeg keeps the comment out of the Content Description and stores it as a descriptor.
+  if (probe.count("format.tags.comment") != 0) {
+    bool found = asf.Description == probe["format.tags.comment"];
+    for (uint32_t k = 0; k < asf.ExtendedCount; ++k)
+      found |= asf.ExtendedNames[k] == "Description" &&
+               asf.ExtendedValues[k] == probe["format.tags.comment"];
+    EXPECT_TRUE(found);
+  }
   if (probe.count("format.tags.album") != 0) {
     bool found = false;
     for (uint32_t k = 0; k < asf.ExtendedCount; ++k)
