@@ -91,6 +91,8 @@ struct TButton : TControl {
 
 struct TEdit : TControl {
   std::string Text;
+  // The caption a front end shows beside the field.
+  std::string Label;
   bool ReadOnly = false;
   // A front end offers only digits in this field.
   bool NumbersOnly = false;
