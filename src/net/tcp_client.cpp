@@ -79,6 +79,7 @@ void TTCP::Connect() {
 
 int32_t TTCP::Send(const void* data, int32_t length) {
   if (length < 0 || (length > 0 && data == nullptr)) return -1;
+  std::lock_guard lock(send_mutex_);
   return static_cast<int32_t>(socket_.Use([&](int fd) -> long {
     // A short send would silently cut the stream in two; finish the block or report failure.
     const auto* bytes = static_cast<const uint8_t*>(data);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "net/socket_slot.h"
@@ -53,7 +54,7 @@ class TTCP : public TThread {
   // Raises OnConnecting, checks the target and starts the thread. Call once.
   void Connect();
   // Sends the whole block on the connection; returns the bytes sent, or -1 when it is not
-  // connected or the send failed. Any thread.
+  // connected or the send failed. Any thread; blocks sent from two threads never interleave.
   int32_t Send(const void* data, int32_t length);
   // Ends the connection from any thread: a blocked lookup result, connect or receive returns and
   // the thread ends. Never waits.
@@ -72,6 +73,7 @@ class TTCP : public TThread {
   void Raise(const std::function<void(TTCP*)>& event);
 
   SocketSlot socket_;
+  std::mutex send_mutex_;  // one block goes out whole before the next starts
 };
 
 }  // namespace qor

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -188,6 +189,49 @@ TEST_F(TcpClientTest, SendsBothWaysAndHandsOverEveryByteInOrder) {
   tcp.WaitFor();
   EXPECT_EQ(tcp.Send("late", 4), -1);
   EXPECT_FALSE(log_.offWindowThread);
+}
+
+TEST_F(TcpClientTest, BlocksSentFromTwoThreadsArriveWhole) {
+  constexpr size_t kBlock = 64 * 1024;
+  constexpr int kPerThread = 100;
+  TcpListener listener;
+  TTCP tcp;
+  test::Record(tcp, log_);
+  tcp.RemoteAddress = "127.0.0.1";
+  tcp.RemotePort = listener.Port();
+  tcp.Connect();
+  Fd connection = Accept(listener);
+  ASSERT_TRUE(connection.Valid());
+  ASSERT_TRUE(WaitForEvent("Connected"));
+
+  // The peer reads concurrently so the senders never wait on a full socket for long.
+  int wholeBlocks = 0;
+  int mixedBlocks = 0;
+  std::thread reader([&] {
+    std::vector<uint8_t> block(kBlock);
+    for (int i = 0; i < 2 * kPerThread; ++i) {
+      if (!test::ReceiveExactly(connection.Get(), block.data(), block.size())) return;
+      const bool whole =
+          std::all_of(block.begin(), block.end(), [&](uint8_t b) { return b == block[0]; });
+      ++(whole ? wholeBlocks : mixedBlocks);
+    }
+  });
+  auto sendMany = [&](uint8_t fill) {
+    std::vector<uint8_t> block(kBlock, fill);
+    for (int i = 0; i < kPerThread; ++i) {
+      EXPECT_EQ(tcp.Send(block.data(), static_cast<int32_t>(block.size())),
+                static_cast<int32_t>(block.size()));
+    }
+  };
+  std::thread first(sendMany, uint8_t{'a'});
+  std::thread second(sendMany, uint8_t{'b'});
+  first.join();
+  second.join();
+  reader.join();
+  EXPECT_EQ(wholeBlocks, 2 * kPerThread);
+  EXPECT_EQ(mixedBlocks, 0);
+  tcp.Close();
+  tcp.WaitFor();
 }
 
 TEST_F(TcpClientTest, CloseDuringBlockedReceiveEndsWithoutMessage) {
