@@ -14,10 +14,14 @@ bool IsCommandUnit(const uint8_t* unit) {
 
 MmsUnitFramer::MmsUnitFramer(size_t maxUnit) : max_unit_(maxUnit) {}
 
-uint64_t MmsUnitFramer::DeclaredLength(const uint8_t* data, size_t available) {
-  if (available < kDataPacketHeaderLength) return 0;
+size_t MmsUnitFramer::BytesForLength(const uint8_t* data, size_t available) {
+  if (available < kDataPacketHeaderLength) return kDataPacketHeaderLength;
+  return IsCommandUnit(data) ? 12 : kDataPacketHeaderLength;
+}
+
+std::optional<uint64_t> MmsUnitFramer::DeclaredLength(const uint8_t* data, size_t available) {
+  if (available < BytesForLength(data, available)) return std::nullopt;
   if (!IsCommandUnit(data)) return static_cast<uint64_t>(data[6] | (data[7] << 8));
-  if (available < 12) return 0;
   const uint64_t fromSixteen = static_cast<uint64_t>(data[8]) | (uint64_t{data[9]} << 8) |
                                (uint64_t{data[10]} << 16) | (uint64_t{data[11]} << 24);
   return fromSixteen + 16;
@@ -40,20 +44,19 @@ MmsUnitFramer::Status MmsUnitFramer::Feed(const uint8_t* data, size_t length, co
   size_t used = 0;
   // First complete the unit held back from earlier blocks, taking only the bytes it needs.
   while (!partial_.empty() && used < length) {
-    const uint64_t declared = DeclaredLength(partial_.data(), partial_.size());
+    const std::optional<uint64_t> declared = DeclaredLength(partial_.data(), partial_.size());
     size_t want = 0;
-    if (declared == 0) {
-      want = (partial_.size() < kDataPacketHeaderLength ? kDataPacketHeaderLength : 12) -
-             partial_.size();
+    if (!declared) {
+      want = BytesForLength(partial_.data(), partial_.size()) - partial_.size();
     } else {
-      if (!Valid(partial_.data(), declared)) return Fail(partial_.data(), partial_.size());
-      want = static_cast<size_t>(declared) - partial_.size();
+      if (!Valid(partial_.data(), *declared)) return Fail(partial_.data(), partial_.size());
+      want = static_cast<size_t>(*declared) - partial_.size();
     }
     const size_t take = std::min(want, length - used);
     partial_.insert(partial_.end(), data + used, data + used + take);
     used += take;
-    const uint64_t now = DeclaredLength(partial_.data(), partial_.size());
-    if (now != 0 && Valid(partial_.data(), now) && partial_.size() == now) {
+    const std::optional<uint64_t> now = DeclaredLength(partial_.data(), partial_.size());
+    if (now && Valid(partial_.data(), *now) && partial_.size() == *now) {
       if (!sink(partial_.data(), partial_.size())) {
         stopped_ = true;
         return Status::SinkRefused;
@@ -65,23 +68,23 @@ MmsUnitFramer::Status MmsUnitFramer::Feed(const uint8_t* data, size_t length, co
   while (used < length) {
     const uint8_t* unit = data + used;
     const size_t available = length - used;
-    const uint64_t declared = DeclaredLength(unit, available);
-    if (declared != 0 && !Valid(unit, declared)) return Fail(unit, available);
-    if (declared == 0 || declared > available) {
+    const std::optional<uint64_t> declared = DeclaredLength(unit, available);
+    if (declared && !Valid(unit, *declared)) return Fail(unit, available);
+    if (!declared || *declared > available) {
       partial_.assign(unit, unit + available);
-      if (declared != 0) partial_.reserve(static_cast<size_t>(declared));
+      if (declared) partial_.reserve(static_cast<size_t>(*declared));
       break;
     }
-    if (!sink(unit, static_cast<size_t>(declared))) {
+    if (!sink(unit, static_cast<size_t>(*declared))) {
       stopped_ = true;
       return Status::SinkRefused;
     }
-    used += static_cast<size_t>(declared);
+    used += static_cast<size_t>(*declared);
   }
   // The held-back unit may already prove invalid (its length is known).
   if (!partial_.empty()) {
-    const uint64_t declared = DeclaredLength(partial_.data(), partial_.size());
-    if (declared != 0 && !Valid(partial_.data(), declared))
+    const std::optional<uint64_t> declared = DeclaredLength(partial_.data(), partial_.size());
+    if (declared && !Valid(partial_.data(), *declared))
       return Fail(partial_.data(), partial_.size());
   }
   return Status::Ok;

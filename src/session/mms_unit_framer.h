@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace qor::mms {
@@ -37,9 +38,11 @@ class MmsUnitFramer {
   size_t Pending() const { return partial_.size(); }
 
  private:
-  // 0 while more bytes are needed to know the length; otherwise the unit's declared length
+  // Nothing while more bytes are needed to know the length; otherwise the unit's declared length
   // (which may be invalid: see Valid).
-  static uint64_t DeclaredLength(const uint8_t* data, size_t available);
+  static std::optional<uint64_t> DeclaredLength(const uint8_t* data, size_t available);
+  // Bytes needed before the length of a unit starting with these bytes is known.
+  static size_t BytesForLength(const uint8_t* data, size_t available);
   bool Valid(const uint8_t* data, uint64_t declared) const;
   Status Fail(const uint8_t* data, size_t available);
 

@@ -4,6 +4,16 @@
 
 namespace qor::mms {
 
+void UdpResendTracker::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  expected_ = 0;
+  for (auto& p : pending_) p = 0;
+  for (auto& p : pending_sequence_) p = 0;
+  scan_index_ = 0;
+  recovered_ = 0;
+  lost_ = 0;
+}
+
 std::vector<uint32_t> UdpResendTracker::LossCheck(uint8_t s) {
   std::vector<uint32_t> requests;
   std::lock_guard<std::mutex> lock(mutex_);

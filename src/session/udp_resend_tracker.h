@@ -16,6 +16,9 @@ class UdpResendTracker {
   // Requests a missing packet gets from the scan after the one sent when the gap was seen.
   static constexpr uint8_t kScanAttempts = 5;
 
+  // Back to the state of a new session.
+  void Reset();
+
   // Returns the datagram sequences to request now (the gap before s, if any).
   std::vector<uint32_t> LossCheck(uint8_t s);
 

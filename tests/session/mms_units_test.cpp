@@ -79,13 +79,15 @@ TEST(MmsUnitFramer, HoldsBackAPartialUnitUntilItIsWhole) {
 TEST(MmsUnitFramer, RefusesUnitsShorterThanTheirHeaderOrLongerThanTheRing) {
   Bytes shortPacket = DataPacket(0, 0x04, 0, 0, 0);
   shortPacket[6] = 7;
+  Bytes zeroPacket = DataPacket(0, 0x04, 0, 8, 0);
+  zeroPacket[6] = 0;
   Bytes shortCommand = Reply(0x01, 0, 0, {});
   shortCommand[8] = 31;  // 47 bytes in all
   Bytes hugeCommand = Reply(0x01, 0, 0, {});
   hugeCommand[8] = 0x00;
   hugeCommand[9] = 0x00;
   hugeCommand[10] = 0x10;  // a megabyte
-  for (const Bytes& bad : {shortPacket, shortCommand, hugeCommand}) {
+  for (const Bytes& bad : {shortPacket, zeroPacket, shortCommand, hugeCommand}) {
     MmsUnitFramer framer(1000000);
     Collected got;
     const Bytes good = DataPacket(1, 0x04, 0, 10, 1);
