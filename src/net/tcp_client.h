@@ -12,6 +12,10 @@
 //                                     follows (no OnDisconnected)
 //   OnConnected, OnData..., [OnMessage], OnDisconnected
 // A Close before the connection is up ends the thread without any further event.
+//
+// OnConnecting and a refusal by Connect are handed over too, so Connect called off the window
+// thread waits until the window thread has run them. Destroying a TTCP waits for its thread,
+// which may be handing over an event: never destroy it from inside one of its own handlers.
 
 #include <cstdint>
 #include <functional>
