@@ -1,0 +1,70 @@
+#include "app/open_media_dialog.h"
+
+namespace qor {
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+TOpenMediaDialog::TOpenMediaDialog(DesktopServices& desktop, TLabel& mediaWindow,
+                                   TLabel& saveWindow, TComboBox& url)
+    : desktop_(desktop), mediaWindow_(mediaWindow), saveWindow_(saveWindow), url_(url) {
+  Name = "OpenMediaDialog";
+  Caption = "Open";
+  StayOnTop = true;
+  Combo1.Name = "Combo1";
+  Combo1.Text = "Enter your media location here";
+  Combo1.OnKeyDown = [this](uint16_t key) { Combo1KeyDown(key); };
+  Button1.Name = "Button1";
+  Button1.Caption = "&Browse...";
+  Button1.OnClick = [this] { Button1Click(); };
+  Button2.Name = "Button2";
+  Button2.Caption = "&Cancel";
+  Button2.ModalResult = mrCancel;
+  Button2.Cancel = true;
+  Button3.Name = "Button3";
+  Button3.Caption = "&Ok";
+  Button3.ModalResult = mrOk;
+  Button3.OnClick = [this] { Button3Click(); };
+  Adopt(Button1);
+  Adopt(Button2);
+  Adopt(Button3);
+}
+
+void TOpenMediaDialog::FormShow() {
+  Combo1.Items.SetText(Helper.ReadSetting(kSettingsKeyPath, "MediaList"));
+  if (Combo1.Items.Count() > 0) Combo1.Text = Combo1.Items[0];
+}
+
+void TOpenMediaDialog::Combo1KeyDown(uint16_t key) {
+  // Enter confirms the dialog as "&Ok" does; running only the handler would leave the dialog open
+  // and a later "&Ok" would enter the location a second time.
+  if (key == kKeyReturn) Button3.Click();
+}
+
+void TOpenMediaDialog::Button3Click() {
+  if (Combo1.Text.empty()) return;
+  const std::string location = THelper::Trim(Combo1.Text);
+  mediaWindow_.Caption = location;
+  Combo1.Items.Insert(0, location);
+  if (Combo1.Items.Count() > kMediaHistorySize) Combo1.Items.Delete(kMediaHistorySize);
+  Helper.WriteSetting(kSettingsKeyPath, "MediaList", Combo1.Items.Text());
+  saveWindow_.Caption.clear();
+  url_.Items.Clear();
+  url_.Text.clear();
+  url_.ItemIndex = -1;
+}
+
+void TOpenMediaDialog::Button1Click() {
+  TFileDialogRequest request;
+  request.Title = "Open a local file";
+  request.InitialDir = Helper.ReadSetting(kSettingsKeyPath, "OpenDir");
+  request.Filter = kOpenMediaFilter;
+  std::optional<std::string> chosen = desktop_.OpenFileDialog(request);
+  if (!chosen) return;
+  Combo1.Text = *chosen;
+  Helper.WriteSetting(kSettingsKeyPath, "OpenDir", DirectoryOf(*chosen));
+}
+
+}  // namespace qor
