@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -305,6 +306,22 @@ TEST_F(TcpClientTest, CloseWhileConnectIsPendingEndsSilently) {
   tcp.WaitFor();
   EXPECT_EQ(log_.events, (Events{"Connecting", "Resolving"}));
   EXPECT_EQ(test::PendingConnectsTo(listener.Port()), pendingBefore);  // its socket is gone
+}
+
+TEST_F(TcpClientTest, HandlerThatThrowsDoesNotLeaveTheConnectionOpen) {
+  TcpListener listener;
+  TTCP tcp;
+  test::Record(tcp, log_);
+  tcp.OnConnected = [](TTCP*) { throw std::runtime_error("handler failed"); };
+  tcp.RemoteAddress = "127.0.0.1";
+  tcp.RemotePort = listener.Port();
+  tcp.Connect();
+  Fd connection = Accept(listener);
+  ASSERT_TRUE(connection.Valid());
+  tcp.WaitFor();  // the exception ended the thread
+  char byte;
+  EXPECT_FALSE(test::ReceiveExactly(connection.Get(), &byte, 1));  // and the peer sees the end
+  EXPECT_EQ(tcp.Send("x", 1), -1);
 }
 
 TEST_F(TcpClientTest, PeerResetEndsSilentlyWithDisconnect) {
