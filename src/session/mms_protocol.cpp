@@ -58,6 +58,7 @@ void MmsProtocol::InitFields() {
   server_incarnation_ = 0;
   timing_state_ = 0;
   framer_ = mms::MmsUnitFramer(kLargestUnit);
+  framing_failed_ = false;
   timing_replies_ = 0;
   timing_packets_ = 0;
   have_first_media_ = false;
@@ -144,10 +145,7 @@ void MmsProtocol::OnTcpData(const uint8_t* data, int32_t length) {
       framer_.Feed(data, static_cast<size_t>(length), [this](const uint8_t* unit, size_t size) {
         return session_.WriteRing(unit, static_cast<int32_t>(size));
       });
-  if (status == mms::MmsUnitFramer::Status::Malformed) {
-    PostFailedUnit(framer_.FailedUnit().data(), framer_.FailedUnit().size());
-    session_.Terminate();
-  }
+  if (status == mms::MmsUnitFramer::Status::Malformed) framing_failed_.store(true);
 }
 
 bool MmsProtocol::OnUdpDatagram(const uint8_t* data, int32_t length) {
@@ -194,6 +192,21 @@ void MmsProtocol::Ended() {
   ended_ = true;
 }
 
+bool MmsProtocol::WaitForUnitBytes(int32_t count) {
+  TCB& ring = session_.Ring();
+  while (ring.Available() < count) {
+    if (framing_failed_.load() && ring.Available() == 0) {
+      // The framer has stopped, so its record of the failed unit no longer changes.
+      PostFailedUnit(framer_.FailedUnit().data(), framer_.FailedUnit().size());
+      session_.Terminate();
+      return false;
+    }
+    SleepOneMs();
+    if (session_.Terminated()) return false;
+  }
+  return true;
+}
+
 void MmsProtocol::RunReceiveLoop() {
   uint8_t* buffer = buffer_.data();
   TCB& ring = session_.Ring();
@@ -201,7 +214,7 @@ void MmsProtocol::RunReceiveLoop() {
   // once its first bytes are there the rest is too; the waits below still look at the stop
   // request.
   while (!session_.Terminated()) {
-    if (!session_.WaitForBytes(8)) return;
+    if (!WaitForUnitBytes(8)) return;
     int32_t count = 8;
     ring.Read(buffer, count);
     const uint32_t sequence = LoadU32(buffer);

@@ -91,8 +91,15 @@ class MmsProtocol {
   std::atomic<uint32_t> server_incarnation_{0};
   std::atomic<int32_t> timing_state_{0};
 
+  // Polls the ring like TMMS::WaitForBytes, and also ends the wait (false) once the TCP stream
+  // could not be framed and every unit framed before the fault has been taken.
+  bool WaitForUnitBytes(int32_t count);
+
   // Window thread only.
   mms::MmsUnitFramer framer_;
+  // Set by the window thread after the last whole unit went into the ring; the loop reports the
+  // fault when it gets there, so every packet before it is still saved.
+  std::atomic<bool> framing_failed_{false};
 
   // Session thread only.
   std::vector<uint8_t> buffer_;
