@@ -1,38 +1,51 @@
-// qor-cli: the command-line front end.
+// qor-cli: the command-line front end of the window logic.
 
-#include <cstring>
+#include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "cli/cli_options.h"
+#include "cli/download_run.h"
+#include "cli/exit_status.h"
+#include "cli/info_command.h"
+#include "cli/terminal_output.h"
 #include "support/helper.h"
 
-namespace {
-
-const char* const kUsage =
-    "Usage: qor-cli [--help] [--version]\n"
-    "\n"
-    "Records Windows Media streams (MMS over TCP or UDP, HTTP streaming) to .asf files.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help     show this text\n"
-    "  --version      show the version\n"
-    "\n"
-    "Exit status: 0 success, 2 usage error.\n";
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << kUsage;
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::cout << "qor-cli " << qor::kVersionText << "\n";
-      return 0;
-    }
-    std::cerr << "qor-cli: unknown argument '" << argv[i] << "'\n" << kUsage;
-    return 2;
+  using namespace qor::cli;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const ParseResult parsed = ParseCommandLine(args);
+  const CliOptions& o = parsed.options;
+  if (!parsed.error.empty()) {
+    std::cerr << "qor-cli: " << parsed.error << "\n"
+              << (o.command == Command::None ? GeneralUsage() : CommandUsage(o.command));
+    return kExitUsage;
   }
-  std::cout << kUsage;
-  return 0;
+  if (o.help || o.command == Command::Help) {
+    std::cout << CommandUsage(o.help ? o.command : Command::Help);
+    return kExitCompleted;
+  }
+  switch (o.command) {
+    case Command::Version:
+      std::cout << "qor-cli " << qor::kVersionText << "\n";
+      return kExitCompleted;
+    case Command::Info:
+      return RunInfo(o);
+    case Command::Get:
+    case Command::Record: {
+      InstallInterruptHandler();
+      TerminalOutput out(stderr);
+      try {
+        DownloadRun run(o, out);
+        return o.command == Command::Get ? run.Get() : run.Record();
+      } catch (const std::exception& e) {
+        out.Note(e.what());
+        return kExitFailed;
+      }
+    }
+    default:
+      std::cout << GeneralUsage();
+      return kExitCompleted;
+  }
 }

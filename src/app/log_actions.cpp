@@ -1,0 +1,83 @@
+// The log: saving it as text, printing it, and the help entries of the menu.
+
+#include "app/app_constants.h"
+#include "app/main_form.h"
+#include "app/open_media_dialog.h"
+#include "app/print_layout.h"
+
+namespace qor {
+
+void TMainForm::SaveLog1Click() {
+  desktop_.Repaint();
+  if (SaveLogFile()) {
+    Messages.Post("Log file was saved", mcNotice);
+  } else {
+    Messages.Post("Log file saving cancelled", mcFatal);
+  }
+}
+
+bool TMainForm::SaveLogFile() {
+  TFileDialogRequest request;
+  request.InitialDir = Helper.ReadSetting(kSettingsKeyPath, "LogDir");
+  request.DefaultExt = "txt";
+  request.Title = "Save Log File";
+  request.Filter = kSaveFilter;
+  request.FilterIndex = 3;
+  const std::string source = !SaveWindow.Caption.empty() ? SaveWindow.Caption : MediaWindow.Caption;
+  request.FileName = source.empty() ? std::string("default_qor_log")
+                                    : THelper::StripExtension(THelper::FileNameOf(source));
+  request.FileName += ".txt";
+  request.OverwritePrompt = true;
+  const std::optional<std::string> chosen = desktop_.SaveFileDialog(request);
+  if (!chosen) return false;
+  Helper.WriteSetting(kSettingsKeyPath, "LogDir", DirectoryOf(*chosen));
+  const std::string text = LogWindow.Text();
+  if (text.empty()) {
+    Messages.Post("No log data to save !", mcFatal);
+    return false;
+  }
+  FileHandle file;
+  if (!file.Open(*chosen, FileHandle::Mode::CreateTruncate)) {
+    Messages.Post("Error creating the log file", mcFatal);
+    return false;
+  }
+  const bool written = file.Write(text.data(), text.size());
+  const bool closed = file.Close();
+  if (!written || !closed) {
+    Messages.Post("There was an error saving the log file", mcFatal);
+    return false;
+  }
+  return true;
+}
+
+void TMainForm::Print1Click() {
+  desktop_.Repaint();
+  std::vector<std::string> lines;
+  lines.reserve(LogWindow.Lines().size());
+  for (const TLogLine& line : LogWindow.Lines()) lines.push_back(line.Text);
+  PrintLog(desktop_, lines);
+}
+
+void TMainForm::PrintSetup1Click() {
+  desktop_.PrinterSetupDialog();
+}
+
+void TMainForm::ReadMe1Click() {
+  desktop_.Repaint();
+  const std::string readme = ReadmePath();
+  if (desktop_.OpenWithShell(readme) > 32) return;
+  desktop_.ShowMessage("The following file failed to open:  " + readme +
+                       "\n\nFile is missing or failed to open");
+}
+
+void TMainForm::VisitQorWebSite1Click() {
+  desktop_.Repaint();
+  OpenWithShell(WebSiteAddress());
+}
+
+void TMainForm::QorMediatestSite1Click() {
+  desktop_.Repaint();
+  OpenWithShell(MediaTestSiteAddress());
+}
+
+}  // namespace qor

@@ -1,0 +1,400 @@
+#include "app/main_form.h"
+
+#include <cctype>
+
+#include "app/app_constants.h"
+#include "app/convert_error.h"
+#include "app/date_time_text.h"
+#include "app/main_info_dialog.h"
+#include "app/mms_password_dlg.h"
+#include "app/options_dialog.h"
+#include "session/mms_protocol.h"
+
+namespace qor {
+
+namespace {
+
+constexpr int32_t kDesignHeight = 560;
+constexpr int32_t kDesignWidth = 640;
+
+std::string ExceptionText(const std::exception_ptr& error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
+  return std::string();
+}
+
+// The ":port" a location's host may carry, taken off before the name is looked up.
+bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port) {
+  const size_t colon = hostText.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= hostText.size()) return false;
+  const std::string digits = hostText.substr(colon + 1);
+  for (char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  if (digits.size() > 5) return false;
+  const int32_t value = std::stoi(digits);
+  if (value < 1 || value > 65535) return false;
+  host = hostText.substr(0, colon);
+  port = value;
+  return true;
+}
+
+void SetLabel(TLabel& label, const std::string& name, const std::string& caption) {
+  label.Name = name;
+  label.Caption = caption;
+}
+
+void SetButton(TButton& button, const std::string& name, const std::string& caption,
+               std::function<void()> handler) {
+  button.Name = name;
+  button.Caption = caption;
+  button.OnClick = std::move(handler);
+}
+
+void SetMenu(TMenuItem& item, const std::string& name, const std::string& caption,
+             std::function<void()> handler) {
+  item.Name = name;
+  item.Caption = caption;
+  item.OnClick = std::move(handler);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
+    : Timer1(&window),
+      Timer2(&window),
+      Timer3(&window),
+      Timer4(&window),
+      desktop_(desktop),
+      window_(window) {
+  Name = "MainForm";
+  Caption = kProductName;
+  Height = kDesignHeight;
+  Width = kDesignWidth;
+
+  // The objects kept for the window's whole life; the session is never started.
+  Session = std::make_unique<TMMS>();
+
+  URL.Name = "URL";
+  SetLabel(MediaWindow, "MediaWindow", "");
+  SetLabel(SaveWindow, "SaveWindow", "");
+  ProgBar.Name = "ProgBar";
+  SetLabel(Standby, "Standby", "Standby");
+  SetLabel(PreRec, "PreRec", "Pre-Recorded Media Session");
+  SetLabel(Live, "Live", "Live Recording Session");
+  SetLabel(VCR, "VCR", "VCR timer is active and waiting...");
+  SetLabel(Progressive, "Progressive", "Progressive Downloading Session ");
+  for (TEdit* edit : {&TimeTotal, &SendTime, &ProtoDisp, &Lost, &Recovered}) edit->ReadOnly = true;
+  TimeTotal.Name = "TimeTotal";
+  SendTime.Name = "SendTime";
+  ProtoDisp.Name = "ProtoDisp";
+  Lost.Name = "Lost";
+  Recovered.Name = "Recovered";
+  LogWindow.Name = "LogWindow";
+  LogWindow.OnChange = [this] { LogWindowChange(); };
+  StatusBar.Name = "StatusBar";
+
+  PerformanceGraph1.SetGridSize(10);
+  PerformanceGraph1.SetStepSize(10);
+  PerformanceGraph1.SetGradient(5000);
+  PerformanceGraph1.SetScale(10000);
+  PerformanceGraph1.SetPenWidth(100);
+  PerformanceGraph1.SetForeColor(clTeal);
+  GridGroup.Name = "GridGroup";
+  GridGroup.Items.Add("Grid On");
+  GridGroup.Items.Add("Grid Off");
+  GridGroup.ItemIndex = 0;
+  GridGroup.OnClick = [this] { GridGroupClick(); };
+  StyleGroup.Name = "StyleGroup";
+  StyleGroup.Items.Add("Lines");
+  StyleGroup.Items.Add("Bars");
+  StyleGroup.ItemIndex = 0;
+  StyleGroup.OnClick = [this] { StyleGroupClick(); };
+
+  SetButton(Open, "Open", "&Open", [this] { OpenClick(); });
+  SetButton(Connect, "Connect", "&Go", [this] { ConnectClick(); });
+  SetButton(ConnectBatch, "ConnectBatch", "&Batch", [this] { ConnectBatchClick(); });
+  SetButton(Abort, "Abort", "&Abort", [this] { AbortClick(); });
+  Abort.Enabled = false;
+  SetButton(Info, "Info", "&Info", [this] { InfoClick(); });
+  SetButton(Preview, "Preview", "&Preview", [this] { PreviewClick(); });
+  SetButton(VcrSet, "VcrSet", "&Vcr Time", [this] { VcrSetClick(); });
+  SetButton(VcrPower, "VcrPower", "Vc&r On", [this] { VcrPowerClick(); });
+  SetButton(Exit, "Exit", "&Exit", [this] { ExitClick(); });
+  SetMenu(Open1, "Open1", "&Open...", [this] { Open1Click(); });
+  SetMenu(ConnectionSingle, "ConnectionSingle", "Go &Single Download",
+          [this] { ConnectionSingleClick(); });
+  SetMenu(ConnectionBatch, "ConnectionBatch", "Go &Batch Download",
+          [this] { ConnectionBatchClick(); });
+  SetMenu(Disconnection, "Disconnection", "&Abort Download", [this] { DisconnectionClick(); });
+
+  Timer1.SetInterval(200);
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+  Timer2.SetInterval(1000);
+  Timer2.OnTimer = [this] { Timer2Timer(); };
+  Timer3.SetInterval(150);
+  Timer3.OnTimer = [this] { Timer3Timer(); };
+  Timer4.SetInterval(1000);
+  Timer4.SetEnabled(false);
+  Timer4.OnTimer = [this] { Timer4Timer(); };
+
+  ResetSessionDisplay();
+  Asf.Messages = &Messages;
+  Session->Messages = &Messages;
+  Helper.Messages = &Messages;
+  unattended = false;
+  vcrRecording = false;
+}
+
+TMainForm::~TMainForm() {
+  // Nothing of ours may run while the session is taken down: its wait serves the loop.
+  for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4}) timer->SetEnabled(false);
+  window_.SetExceptionHandler(nullptr);
+  if (password_dlg_) password_dlg_->Close();
+  if (Session) Session->Stop();
+  Session.reset();
+  if (saveFile) saveFile->Finish(Asf, false);
+  saveFile.reset();
+}
+
+// ---- Window creation and closing ----
+
+void TMainForm::FormCreate() {
+  MinHeight = kDesignHeight;
+  MinWidth = kDesignWidth;
+  StatusBar.Caption = std::string(" For help visit: ") + WebSiteAddress();
+  window_.SetExceptionHandler(
+      [this](std::exception_ptr error) { QorHandleException("Application", error); });
+  // Stored geometry that does not read as a number keeps the designed value.
+  auto restore = [this](const char* name, int32_t& target) {
+    const std::string text = Helper.ReadSetting(kSettingsKeyPath, name);
+    if (text.empty()) return;
+    if (auto value = TryStrToInt(text)) target = *value;
+  };
+  restore("Height", Height);
+  restore("Width", Width);
+  restore("FormLeft", Left);
+  restore("FormTop", Top);
+  if (Height < MinHeight) Height = MinHeight;
+  if (Width < MinWidth) Width = MinWidth;
+  URL.Text = Helper.ReadSetting(kSettingsKeyPath, "URLSelected");
+  URL.Items.SetText(Helper.ReadSetting(kSettingsKeyPath, "URLList"));
+}
+
+void TMainForm::FormClose() {
+  closed_ = true;
+  FinishSaveFile();
+  StopSession();
+  Helper.WriteSetting(kSettingsKeyPath, "URLList", URL.Items.Text());
+  Helper.WriteSetting(kSettingsKeyPath, "URLSelected", URL.Text);
+  Helper.WriteSetting(kSettingsKeyPath, "Height", THelper::IntText(Height));
+  Helper.WriteSetting(kSettingsKeyPath, "Width", THelper::IntText(Width));
+  Helper.WriteSetting(kSettingsKeyPath, "FormLeft", THelper::IntText(Left));
+  Helper.WriteSetting(kSettingsKeyPath, "FormTop", THelper::IntText(Top));
+  // Rather than a fixed pause: let the stopped session's thread end, serving its handovers.
+  Session->WaitFor();
+  Timer3Timer();
+}
+
+// ---- Starting a download ----
+
+void TMainForm::FinishOpenSaveFile() {
+  if (!saveFile) return;
+  StopSession();
+  Session->WaitFor();
+  FinishSaveFile();
+}
+
+void TMainForm::ConnectionSingleClick() {
+  desktop_.Repaint();
+  // A file still open (a new track, a server that dropped, another Go) is finished first.
+  FinishOpenSaveFile();
+  ResetSessionDisplay();
+  LogWindow.Clear();
+  if (URL.Text.empty()) {
+    Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
+    return;
+  }
+  hostText = THelper::HostOf(URL.Text);
+  if (hostText.empty()) {
+    Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
+    return;
+  }
+  pathText = THelper::PathOf(URL.Text);
+  if (pathText.empty()) {
+    Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
+    return;
+  }
+  const bool created = unattended ? CreateAutoSaveFile() : CreateOrResumeSaveFile();
+  if (!created) {
+    Messages.Post("", mcFatal);
+    return;
+  }
+  PostNormal("OPEN :\t" + MediaWindow.Caption);
+  PostNormal("SAVE :\t" + SaveWindow.Caption);
+  PostNormal("URL  :\t" + URL.Text);
+
+  // The old session goes first (its wait serves the loop); a fresh one is in place meanwhile so
+  // the timers always have one to read.
+  std::unique_ptr<TMMS> old = std::move(Session);
+  Session = std::make_unique<TMMS>();
+  Session->Messages = &Messages;
+  old.reset();
+  auto fresh = std::make_unique<TMMS>();
+  ConfigureSession(*fresh);
+  Session = std::move(fresh);
+  Session->Start();
+}
+
+void TMainForm::ConfigureSession(TMMS& session) {
+  TOptionsDialog& options = *peers_.OptionsDialog;
+  switch (options.ProtoGroup.ItemIndex) {
+    case kProtoHttp:
+      session.ProtocolFlags = pfHttp;
+      break;
+    case kProtoTcp:
+      session.ProtocolFlags = pfMmsTcp;
+      break;
+    case kProtoUdp:
+      session.ProtocolFlags = pfMmsUdp;
+      break;
+    default:
+      session.ProtocolFlags = 0;
+      break;
+  }
+  const bool http = session.ProtocolFlags == pfHttp;
+  const bool mms = session.ProtocolFlags == pfMmsTcp || session.ProtocolFlags == pfMmsUdp;
+  if (http && options.HProxyTick.Checked) {
+    session.UseProxy = 1;
+    session.ProxyPort = StrToInt(options.HProxyPort.Text);
+    session.ProxyHost = options.HProxyURL.Text;
+  } else if (mms && options.MProxyTick.Checked) {
+    session.UseProxy = 1;
+    session.ProxyPort = StrToInt(options.MProxyPort.Text);
+    session.ProxyHost = options.MProxyURL.Text;
+  } else {
+    session.UseProxy = 0;
+  }
+  session.Asf = &Asf;
+  session.Messages = &Messages;
+  session.Source = next_source_++;
+  if (next_source_ == kWindowSource) next_source_ = 1;
+  session.Path = pathText;
+  session.Host = hostText;
+  session.HttpPort = StrToInt(options.HTTPPort.Text);
+  session.ConnectPort = StrToInt(options.TCPPort.Text);
+  session.UdpPort = StrToInt(options.UDPPort.Text);
+  session.MaxUdpSize = StrToInt(options.MaxUDP.Text);
+  session.BypassDns = options.BypassDNS.Checked ? 1 : 0;
+  session.SaveFile = saveFile;
+  session.ResumeSession = resumeSave ? 1 : 0;
+  const double dayMs = TimeOf(options.OffsetTime) * 86400000.0 + 0.5;
+  session.OffsetMs = dayMs <= 0 ? 0 : static_cast<uint32_t>(dayMs) % 86400000u;
+  // A location naming its port ("host:8080") connects there, whatever the options say.
+  std::string host;
+  int32_t port = 0;
+  if (SplitHostPort(hostText, host, port)) {
+    session.Host = host;
+    session.HttpPort = port;
+    session.ConnectPort = port;
+  }
+  session.ShowMessageBox = [this](const std::string& text) { desktop_.ShowMessage(text); };
+  const MessageSource source = session.Source;
+  session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {
+    return AskMmsCredentials(source, h, c);
+  };
+}
+
+std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
+                                                        const std::string& host,
+                                                        const std::string& challenge) {
+  // A request of a session that has since been stopped or replaced is declined unseen.
+  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
+      password_dlg_ != nullptr)
+    return std::nullopt;
+  MmsCredentialsExchange exchange{host, challenge, ""};
+  TMmsPasswordDlg dialog(exchange);
+  password_dlg_ = &dialog;
+  int32_t result = mrCancel;
+  try {
+    result = desktop_.ShowModal(dialog);
+  } catch (...) {
+    password_dlg_ = nullptr;
+    throw;
+  }
+  password_dlg_ = nullptr;
+  if (result != mrOk) return std::nullopt;
+  return exchange.Credentials;
+}
+
+void TMainForm::StopSession() {
+  Session->Stop();
+  if (password_dlg_) password_dlg_->Close();
+}
+
+void TMainForm::ConnectionBatchClick() {
+  desktop_.Repaint();
+  if (urlCount != 0 && !URL.Text.empty()) {
+    batchIndex = 0;
+    unattended = true;
+    batchActive = true;
+    NextPlaylistTrack();
+  } else {
+    Messages.Post("Qor Main App: first use 'OPEN' to load a .asx playlist", mcFatal);
+  }
+}
+
+// ---- Toolbar ----
+
+void TMainForm::OpenClick() {
+  desktop_.Repaint();
+  Open1Click();
+}
+void TMainForm::ConnectClick() {
+  desktop_.Repaint();
+  ConnectionSingleClick();
+}
+void TMainForm::ConnectBatchClick() {
+  desktop_.Repaint();
+  ConnectionBatchClick();
+}
+void TMainForm::AbortClick() {
+  desktop_.Repaint();
+  DisconnectionClick();
+}
+void TMainForm::InfoClick() {
+  desktop_.Repaint();
+  ShowFileProperties1Click();
+}
+void TMainForm::PreviewClick() {
+  desktop_.Repaint();
+  OpenMonitor1Click();
+}
+void TMainForm::VcrSetClick() {
+  desktop_.Repaint();
+  VcrTimeSet1Click();
+}
+void TMainForm::VcrPowerClick() {
+  desktop_.Repaint();
+  VCROn1Click();
+}
+void TMainForm::ExitClick() {
+  desktop_.Repaint();
+  Exit1Click();
+}
+
+// ---- Exceptions ----
+
+void TMainForm::QorHandleException(const std::string& /*sender*/, const std::exception_ptr& error) {
+  Messages.Post("Qor Main App: An exception occured and reads :-", mcWarning);
+  Messages.Post(ExceptionText(error), mcFatal);
+  StopSession();
+  FinishSaveFile();
+}
+
+}  // namespace qor

@@ -1,0 +1,202 @@
+#pragma once
+// TMainForm: the main window's logic without a window. It holds its controls as plain objects, the
+// four window timers, the queue, the ASF model and always one session object (replaced for each
+// download), and reacts to what the session reports only through the queue drain.
+//
+// Everything here runs on the window thread. The other forms are created after this one and are
+// handed in through Attach before the first handler runs.
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/desktop_services.h"
+#include "app/form_controls.h"
+#include "asf/asf.h"
+#include "controls/performance_graph.h"
+#include "http/http_client.h"
+#include "platform/window_thread.h"
+#include "session/save_file.h"
+#include "session/session.h"
+#include "support/helper.h"
+#include "support/message_queue.h"
+
+namespace qor {
+
+class TAboutDialog;
+class TDateTimeDlg;
+class THttpPasswordDlg;
+class TInfoDialog;
+class TMmsPasswordDlg;
+class TOpenMediaDialog;
+class TOptionsDialog;
+class TResumeDlg;
+
+inline constexpr int32_t kUrlListSize = 50;
+inline constexpr const char* kSaveFilter =
+    "Windows Media Files|*.asf;*.wmv;*.wma;*.wm|WM Redirector Files|*.asx; *.wmx; *.wax; "
+    "*.wvx|Qor log files|*.txt|All Files|*.*";
+
+// The other forms of the program, as the main window reaches them.
+struct TMainFormPeers {
+  TAboutDialog* AboutDialog = nullptr;
+  TInfoDialog* InfoDialog = nullptr;
+  TOpenMediaDialog* OpenMediaDialog = nullptr;
+  THttpPasswordDlg* HttpPasswordDlg = nullptr;
+  TDateTimeDlg* DateTimeDlg = nullptr;
+  TOptionsDialog* OptionsDialog = nullptr;
+  TResumeDlg* ResumeDlg = nullptr;
+};
+
+class TMainForm : public TForm {
+ public:
+  explicit TMainForm(DesktopServices& desktop, WindowThread& window);
+  ~TMainForm() override;
+
+  void Attach(const TMainFormPeers& peers) { peers_ = peers; }
+  DesktopServices& Desktop() { return desktop_; }
+
+  // ---- Controls ----
+  TComboBox URL;
+  TLabel MediaWindow;
+  TLabel SaveWindow;
+  TGaugeControl ProgBar;
+  TLabel Standby, PreRec, Live, VCR, Progressive;
+  TEdit TimeTotal, SendTime, ProtoDisp;
+  TEdit Lost, Recovered;
+  TRichEdit LogWindow;
+  TPerformanceGraph PerformanceGraph1;
+  TRadioGroup GridGroup, StyleGroup;
+  TLabel StatusBar;
+  TButton Open, Connect, ConnectBatch, Abort, Info, Preview, VcrSet, VcrPower, Exit;
+  TMenuItem Open1, ConnectionSingle, ConnectionBatch, Disconnection;
+  TTimer Timer1, Timer2, Timer3, Timer4;
+  THttpClient HTTPSocket;
+  // Window geometry as restored and stored.
+  int32_t Height = 560, Width = 640, Left = 0, Top = 0;
+  int32_t MinHeight = 0, MinWidth = 0;
+
+  // ---- Objects kept for the window's whole life ----
+  THelper Helper;
+  TMessageClass Messages;
+  TASF Asf;
+  std::unique_ptr<TMMS> Session;
+
+  // ---- Window state ----
+  std::string hostText, pathText;
+  std::array<std::string, kUrlListSize> urlList;
+  int32_t urlCount = 0;
+  std::shared_ptr<TSaveFile> saveFile;  // null: none open
+  bool resumeSave = false;
+  bool unattended = false;
+  bool batchActive = false;
+  int32_t batchIndex = 0;
+  bool vcrRecording = false;
+  TDateTime vcrStart = 0, vcrStop = 0;
+
+  // A front end may put this run's automatically named files into a folder of its own; otherwise
+  // the stored AsfDir is used.
+  std::optional<std::string> AutoSaveDir;
+  // Called by the drain for every pair it takes, before acting on it; acts tells whether its code
+  // acts (a pair of the current session or of the window) or is only logged.
+  std::function<void(const MessagePair& pair, bool acts)> OnDrained;
+
+  // ---- Session start (window creation, Go, Batch, closing) ----
+  void FormCreate();
+  void FormClose() override;
+  void ConnectionSingleClick();
+  void ConnectionBatchClick();
+  bool CreateAutoSaveFile();
+  bool CreateOrResumeSaveFile();
+
+  // ---- Monitoring and completion ----
+  void Timer1Timer();
+  void Timer2Timer();
+  void Timer3Timer();
+  void FinishSaveFile();
+  void DownloadCompleted();
+  void ShowReceivingProtocol();
+  void NewTrackDetected();
+  void NextPlaylistTrack();
+  void SetStatusLabel(int32_t n);
+  void SetRunningControls();
+  void SetIdleControls();
+  void ResetSessionDisplay();
+  void DisconnectionClick();
+  void ShowFileProperties1Click();
+  void OpenMonitor1Click();
+  void Exit1Click();
+  void GridGroupClick();
+  void StyleGroupClick();
+  void LogWindowChange();
+  void OpenWithShell(const std::string& location);
+  void QorHandleException(const std::string& sender, const std::exception_ptr& error);
+
+  // Toolbar buttons.
+  void OpenClick();
+  void ConnectClick();
+  void ConnectBatchClick();
+  void AbortClick();
+  void InfoClick();
+  void PreviewClick();
+  void VcrSetClick();
+  void VcrPowerClick();
+  void ExitClick();
+
+  // ---- Location loading (built on these entry points) ----
+  std::function<void()> OnOpen1Click;
+  std::function<void()> OnOpenLocation;
+  void Open1Click();
+  void OpenLocation();
+
+  // ---- VCR ----
+  void VcrTimeSet1Click();
+  void VCROn1Click();
+  void Timer4Timer();
+  void StartVcrRecording();
+  void StopVcrRecording();
+  bool VcrArmed() const;
+
+  // ---- Log, printing and help ----
+  void SaveLog1Click();
+  bool SaveLogFile();
+  void Print1Click();
+  void PrintSetup1Click();
+  void ReadMe1Click();
+  void VisitQorWebSite1Click();
+  void QorMediatestSite1Click();
+
+  // ---- Beyond the window's own handlers ----
+  // Finishes a save file that is still open: stops the session, waits for its thread (serving
+  // handovers) and finishes the file, so no download is left unfinished.
+  void FinishOpenSaveFile();
+  // Stops the session and cancels a password request it may be waiting on.
+  void StopSession();
+  // Whether the window is closing or closed (FormClose ran).
+  bool Closed() const { return closed_; }
+  // The file Info and Preview would describe: the save file, else the media location, when it is
+  // a local media file; empty otherwise.
+  std::string LocalMediaFile() const;
+
+ private:
+  void PostNormal(const std::string& text) { Messages.Post(text, mcNormal); }
+  bool ActsOn(const MessagePair& pair) const;
+  std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
+                                               const std::string& challenge);
+  void ConfigureSession(TMMS& session);
+  void Drain();
+
+  DesktopServices& desktop_;
+  WindowThread& window_;
+  TMainFormPeers peers_;
+  MessageSource next_source_ = 1;
+  TMmsPasswordDlg* password_dlg_ = nullptr;
+  bool closed_ = false;
+  bool draining_ = false;
+};
+
+}  // namespace qor

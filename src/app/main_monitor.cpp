@@ -1,0 +1,319 @@
+// Watching a download: the counter, graph and drain timers, finishing the save file, and the
+// state of the buttons and labels.
+
+#include <algorithm>
+
+#include "app/main_form.h"
+#include "app/main_info_dialog.h"
+#include "app/options_dialog.h"
+
+namespace qor {
+
+namespace {
+
+std::string LowerExtension(const std::string& name) {
+  const std::string file = THelper::FileNameOf(name);
+  const size_t dot = file.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  return THelper::LowerCase(file.substr(dot));
+}
+
+// A name the desktop may be asked to play: a local file whose last extension is a media one.
+bool IsLocalMediaName(const std::string& text) {
+  if (text.empty()) return false;
+  const uint32_t flags = THelper::ClassifyLocation(text);
+  const bool local = (flags & lcLocalFile) != 0 ||
+                     ((flags & lcNetwork) == 0 && text.find("://") == std::string::npos);
+  if (!local) return false;
+  const std::string ext = LowerExtension(text);
+  return ext == ".asf" || ext == ".wmv" || ext == ".wma" || ext == ".wm";
+}
+
+TColor ColourFor(uint32_t code) {
+  const Rgb rgb = RgbOf(ColourOf(code));
+  return TColor{rgb.r, rgb.g, rgb.b};
+}
+
+}  // namespace
+
+// ---- Timers ----
+
+void TMainForm::Timer1Timer() {
+  TMMS& s = *Session;
+  const uint32_t sendTime = s.SendTime.load();
+  SendTime.Text = THelper::FormatTime(sendTime);
+  Recovered.Text = THelper::IntText(s.RecoveredPackets.load());
+  Lost.Text = THelper::IntText(s.LostPackets.load());
+  const double play = Asf.PlayDuration;
+  const std::string total = THelper::FormatTime(play != 0 && play != 4294967295.0 ? play : 0);
+  TimeTotal.Text = total;
+  const uint32_t packet = static_cast<uint32_t>(s.PacketNumber.load());
+  if (peers_.InfoDialog) {
+    MediaInfoReport& r = peers_.InfoDialog->Report;
+    r.SendTime = SendTime.Text;
+    r.TotalTime = total;
+    r.Packets = THelper::IntText(packet);
+    r.Acks = THelper::IntText(s.Acknowledgements.load());
+    r.SingleMaxStreamRate = THelper::IntText(s.MaxStreamRate.load() / 1000);
+    r.ClientID = THelper::IntText(s.ClientId.load());
+  }
+  // 64-bit product: a long download cannot wrap the percentage.
+  const uint64_t packets = Asf.TotalDataPackets;
+  uint64_t percent = packets > 0 ? static_cast<uint64_t>(packet) * 100 / packets : 0;
+  ProgBar.Gauge.SetProgress(static_cast<int32_t>(std::min<uint64_t>(percent, 100)));
+}
+
+void TMainForm::Timer2Timer() {
+  TMMS& s = *Session;
+  const uint32_t receives = s.ReceivesSinceTick.load();
+  const uint32_t bytes = s.BytesSinceTick.load();
+  PerformanceGraph1.DataPoint(clYellow, receives > 0 ? static_cast<int32_t>(bytes / receives) : 50);
+  PerformanceGraph1.DataPoint(clRed, static_cast<int32_t>(s.PacketSize.load()) + 50);
+  PerformanceGraph1.Update();
+  s.BytesSinceTick = 0;
+  s.ReceivesSinceTick = 0;
+}
+
+bool TMainForm::ActsOn(const MessagePair& pair) const {
+  return pair.source == kWindowSource || pair.source == Session->Source;
+}
+
+void TMainForm::Timer3Timer() {
+  // Waiting for a session thread inside an action serves the loop; the drain that waits is
+  // already running, so a nested tick leaves the queue to it.
+  if (draining_) return;
+  draining_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{draining_};
+  Drain();
+}
+
+void TMainForm::Drain() {
+  MessagePair pair;
+  while (Messages.Take(pair)) {
+    if (!pair.text.empty()) {
+      LogWindow.CurrentColor = ColourFor(pair.code);
+      LogWindow.Append("> " + pair.text);
+    }
+    if (OnDrained) OnDrained(pair, ActsOn(pair));
+    // A stale session's lines are logged, but only the current one's (and the window's own)
+    // codes act.
+    if (!ActsOn(pair)) continue;
+    switch (ActionOf(pair.code)) {
+      case mcStarted:
+        ShowReceivingProtocol();
+        break;
+      case mcCompleted:
+        DownloadCompleted();
+        StopSession();
+        if (batchActive) NextPlaylistTrack();
+        break;
+      case mcNewTrack:
+        NewTrackDetected();
+        break;
+      case mcFatal:
+        FinishSaveFile();
+        HTTPSocket.Disconnect();
+        StopSession();
+        if (batchActive) NextPlaylistTrack();
+        break;
+      default:
+        break;
+    }
+  }
+  if (Session->IsConnected()) {
+    SetRunningControls();
+  } else {
+    SetIdleControls();
+  }
+}
+
+// ---- Finishing ----
+
+void TMainForm::FinishSaveFile() {
+  SetStatusLabel(0);
+  if (saveFile) {
+    TMMS& s = *Session;
+    const int32_t kind = s.StreamKind.load();
+    const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
+    const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
+    if (result.fixedUp) {
+      if (result.header) {
+        Messages.Post("- ASF header was successfully updated", mcNotice);
+      } else {
+        Messages.Post("- Error updating ASF file header", mcFatal);
+      }
+      if (result.timecode) {
+        Messages.Post("- ASF end resume timecode written", mcNotice);
+      } else {
+        Messages.Post("- Error writing end timecode to file", mcFatal);
+      }
+      if (result.index) {
+        Messages.Post("- ASF index seeking object written", mcNotice);
+      } else {
+        Messages.Post("- Error writing ASF file index object to file", mcFatal);
+      }
+      s.StreamKind = 0;
+    }
+  }
+  saveFile.reset();
+}
+
+void TMainForm::DownloadCompleted() {
+  FinishSaveFile();
+  Messages.Post("- ** DOWNLOAD COMPLETED ** -", mcNotice);
+  ProgBar.Gauge.SetProgress(100);
+  if (unattended) return;
+  TOptionsDialog* options = peers_.OptionsDialog;
+  if (options && options->AutoLogTick.Checked) SaveLog1Click();
+  if (options && options->AutoPlayTick.Checked) {
+    Messages.Post("Media Loaded -> Player activated", mcNotice);
+    OpenMonitor1Click();
+  }
+}
+
+void TMainForm::ShowReceivingProtocol() {
+  const uint32_t flags = Session->ProtocolFlags;
+  const char* name = (flags & pfHttp)     ? "HTTP"
+                     : (flags & pfMmsUdp) ? "MMS via UDP"
+                     : (flags & pfMmsTcp) ? "MMS via TCP"
+                                          : "unknown";
+  Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
+  ProgBar.Gauge.SetShowText(Asf.TotalDataPackets != 0);
+  const int32_t kind = Session->StreamKind.load();
+  SetStatusLabel((kind & skLive) ? 2 : (kind & skPrerecorded) ? 1 : (kind & skProgressive) ? 4 : 0);
+}
+
+void TMainForm::NewTrackDetected() {
+  Messages.Post("Media changing.. new track detected", mcMedia);
+  unattended = true;
+  ConnectionSingleClick();
+}
+
+void TMainForm::NextPlaylistTrack() {
+  if (batchIndex < urlCount) {
+    URL.Text = urlList[static_cast<size_t>(batchIndex)];
+    Messages.Post("Media changing.. new playlist track", mcMedia);
+    // Counted before the start: a start that throws must not replay the same entry forever.
+    const int32_t entry = batchIndex;
+    batchIndex = entry + 1;
+    ConnectionSingleClick();
+  } else {
+    unattended = false;
+    batchActive = false;
+  }
+}
+
+// ---- Labels and controls ----
+
+void TMainForm::SetStatusLabel(int32_t n) {
+  TLabel* labels[] = {&Standby, &PreRec, &Live, &VCR, &Progressive};
+  for (TLabel* label : labels) label->Visible = false;
+  if (n >= 0 && n <= 4) {
+    labels[n]->Visible = true;
+  } else {
+    Messages.Post("Qor Main APP: bad status bar value internal error", mcFatal);
+  }
+}
+
+void TMainForm::SetRunningControls() {
+  for (TMenuItem* item : {&ConnectionSingle, &ConnectionBatch, &Open1}) item->Enabled = false;
+  for (TButton* button : {&ConnectBatch, &Connect, &Open}) button->Enabled = false;
+  Abort.Enabled = true;
+  Disconnection.Enabled = true;
+  const uint32_t flags = Session->ProtocolFlags;
+  ProtoDisp.Text = (flags & pfMmsUdp) ? "UDP" : (flags & pfMmsTcp) ? "TCP" : "HTTP";
+}
+
+void TMainForm::SetIdleControls() {
+  for (TMenuItem* item : {&ConnectionSingle, &ConnectionBatch, &Open1}) item->Enabled = true;
+  for (TButton* button : {&ConnectBatch, &Connect, &Open}) button->Enabled = true;
+  Abort.Enabled = false;
+  Disconnection.Enabled = false;
+  ProtoDisp.Text.clear();
+}
+
+void TMainForm::ResetSessionDisplay() {
+  Asf.Reset();
+  // Every way a download ends has finished the file already (a restart finishes it first).
+  saveFile.reset();
+  resumeSave = false;
+  hostText.clear();
+  pathText.clear();
+  SetStatusLabel(0);
+  ProgBar.Gauge.SetProgress(0);
+  ProgBar.Gauge.SetShowText(false);
+  TimeTotal.Text.clear();
+  SendTime.Text.clear();
+  ProtoDisp.Text.clear();
+}
+
+// ---- Actions ----
+
+void TMainForm::DisconnectionClick() {
+  desktop_.Repaint();
+  FinishSaveFile();
+  StopSession();
+  batchActive = false;
+  unattended = false;
+}
+
+std::string TMainForm::LocalMediaFile() const {
+  if (IsLocalMediaName(SaveWindow.Caption)) return SaveWindow.Caption;
+  if (IsLocalMediaName(MediaWindow.Caption)) return MediaWindow.Caption;
+  return std::string();
+}
+
+void TMainForm::ShowFileProperties1Click() {
+  desktop_.Repaint();
+  const std::string file = LocalMediaFile();
+  if (!file.empty()) Asf.ReadHeaderFromFile(file);
+  if (!peers_.InfoDialog) return;
+  peers_.InfoDialog->Load(Asf, Session.get(), MediaWindow.Caption);
+  desktop_.ShowModeless(*peers_.InfoDialog);
+}
+
+void TMainForm::OpenMonitor1Click() {
+  desktop_.Repaint();
+  const std::string file = LocalMediaFile();
+  if (file.empty()) {
+    Messages.Post("No valid media type to open player", mcFatal);
+    return;
+  }
+  OpenWithShell(file);
+}
+
+void TMainForm::OpenWithShell(const std::string& location) {
+  if (desktop_.OpenWithShell(location) > 32) return;
+  desktop_.ShowMessage("The following file failed to open:  " + location +
+                       "\n\nNo application is associated with this location or file on your "
+                       "computer\nYou can try opening this file manually, or associate your own "
+                       "software");
+}
+
+void TMainForm::Exit1Click() {
+  desktop_.Repaint();
+  Close();
+}
+
+void TMainForm::GridGroupClick() {
+  const int32_t i = GridGroup.ItemIndex;
+  if (i < 0 || i >= GridGroup.Items.Count()) return;
+  if (GridGroup.Items[i] == "Grid On") PerformanceGraph1.SetGridlines(true);
+  if (GridGroup.Items[i] == "Grid Off") PerformanceGraph1.SetGridlines(false);
+}
+
+void TMainForm::StyleGroupClick() {
+  const int32_t i = StyleGroup.ItemIndex;
+  if (i < 0 || i >= StyleGroup.Items.Count()) return;
+  if (StyleGroup.Items[i] == "Lines") PerformanceGraph1.SetKind(pgLine);
+  if (StyleGroup.Items[i] == "Bars") PerformanceGraph1.SetKind(pgBar);
+}
+
+void TMainForm::LogWindowChange() {
+  // Headless there is no focus to move; a front end gives the log the focus on this change.
+}
+
+}  // namespace qor

@@ -1,0 +1,106 @@
+// Naming, creating and reopening the save file of a download.
+
+#include <cerrno>
+
+#include "app/main_form.h"
+#include "app/open_media_dialog.h"
+#include "app/resume_dlg.h"
+
+namespace qor {
+
+namespace {
+
+// Plenty for any folder a person keeps; the bound only stops a folder that refuses every name.
+constexpr int64_t kMaxAutoNames = 1000000;
+
+std::string ProposedName(const std::string& url) {
+  std::string name = THelper::StripQuery(THelper::FileNameOf(url));
+  if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
+  return name;
+}
+
+}  // namespace
+
+bool TMainForm::CreateAutoSaveFile() {
+  const std::string dir =
+      AutoSaveDir ? *AutoSaveDir : Helper.ReadSetting(kSettingsKeyPath, "AsfDir");
+  std::string name = THelper::StripQuery(THelper::FileNameOf(URL.Text));
+  if (name.empty()) {
+    Messages.Post("Error: Auto save file URL data is missing or invalid", mcFatal);
+    return false;
+  }
+  if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
+  // Exclusive creation: a name taken meanwhile, even by another program, moves on to the next n
+  // instead of replacing that file.
+  for (int64_t n = 1; n <= kMaxAutoNames; ++n) {
+    const std::string path = dir + "_" + THelper::IntText(n) + "_" + name;
+    int error = 0;
+    std::shared_ptr<TSaveFile> file =
+        TSaveFile::Open(path, FileHandle::Mode::CreateExclusive, &error);
+    if (file) {
+      SaveWindow.Caption = path;
+      resumeSave = false;
+      saveFile = std::move(file);
+      return true;
+    }
+    if (error != EEXIST) break;
+  }
+  Messages.Post("There was a problem creating an auto save file", mcFatal);
+  return false;
+}
+
+bool TMainForm::CreateOrResumeSaveFile() {
+  TFileDialogRequest request;
+  request.InitialDir = Helper.ReadSetting(kSettingsKeyPath, "AsfDir");
+  request.DefaultExt = "asf";
+  request.Title = "Create / Resume save file";
+  request.Filter = kSaveFilter;
+  request.FilterIndex = 1;
+  request.OverwritePrompt = false;
+  request.FileName = ProposedName(URL.Text);
+
+  std::string chosen;
+  for (;;) {
+    std::optional<std::string> answer = desktop_.SaveFileDialog(request);
+    if (!answer) return false;
+    chosen = *answer;
+    if (THelper::ClassifyLocation(chosen) & lcMediaFile) break;
+    Messages.Post("Invalid save file type\nRe-check entry or try .asf as the extention", mcFatal);
+  }
+  SaveWindow.Caption = chosen;
+  Helper.WriteSetting(kSettingsKeyPath, "AsfDir", DirectoryOf(chosen));
+
+  // Sizes in 64 bits: a file of exactly 4 GiB still holds data.
+  int64_t size = 0;
+  {
+    FileHandle probe;
+    if (probe.Open(chosen, FileHandle::Mode::OpenRead)) {
+      size = probe.Seek(0, FileHandle::Whence::End);
+      if (size < 0) size = 0;
+    }
+  }
+  if (size != 0) {
+    TResumeDlg local;
+    TResumeDlg& dialog = peers_.ResumeDlg ? *peers_.ResumeDlg : local;
+    const int32_t result = desktop_.ShowModal(dialog);
+    if (result == mrOk) {
+      resumeSave = true;
+      saveFile = TSaveFile::Open(chosen, FileHandle::Mode::OpenReadWrite);
+      if (!saveFile) {
+        Messages.Post("There was a problem opening the save file on resume", mcFatal);
+        return false;
+      }
+      return true;
+    }
+    if (result == mrCancel || result == mrNone) return false;
+  }
+  resumeSave = false;
+  saveFile = TSaveFile::Open(chosen, FileHandle::Mode::CreateTruncate);
+  if (!saveFile) {
+    Messages.Post("There was a problem creating a new save file", mcFatal);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qor

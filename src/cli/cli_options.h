@@ -1,0 +1,53 @@
+#pragma once
+// The command line of qor-cli: commands, their flags and the checks made before anything runs.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qor::cli {
+
+enum class Command { None, Help, Version, Get, Record, Info };
+
+struct CliOptions {
+  Command command = Command::None;
+  bool help = false;  // --help of a command
+  std::string url;    // get, record
+  std::string file;   // info
+
+  // Options dialog controls for this run (unset: the stored value).
+  std::optional<std::string> protocol;  // "HTTP", "TCP" or "UDP"
+  std::optional<std::string> httpPort, tcpPort, udpPort, maxUdp;
+  std::optional<std::string> proxyHost, proxyPort;
+  std::optional<std::string> offset;  // "HH:MM:SS"
+  bool bypassDns = false;
+  std::optional<std::string> user, password;
+
+  std::optional<std::string> output;  // -o
+  bool resume = false, overwrite = false;
+  std::string directory;  // -d
+  std::optional<std::string> configDir;
+  std::optional<std::string> logFile;
+
+  // record
+  std::string start, end;  // "YYYY-MM-DD HH:MM:SS"
+
+  // info
+  bool json = false;
+};
+
+struct ParseResult {
+  CliOptions options;
+  std::string error;  // non-empty: a usage error
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The protocol a location's scheme asks for: "UDP" for mmsu://, "TCP" for mmst://, "HTTP" for
+// http://; empty for anything else (the stored choice then holds).
+std::string ProtocolOfScheme(const std::string& url);
+
+std::string GeneralUsage();
+std::string CommandUsage(Command command);
+
+}  // namespace qor::cli

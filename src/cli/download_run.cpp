@@ -1,0 +1,252 @@
+#include "cli/download_run.h"
+
+#include <csignal>
+#include <filesystem>
+
+#include "app/date_time_text.h"
+#include "cli/exit_status.h"
+
+namespace qor::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+// How long the connection may stay down after streaming began before the run counts the stream
+// as ended by the server (the MMS over HTTP exchange reconnects in between, so not at once).
+constexpr int64_t kIdleGraceMs = 2000;
+constexpr int64_t kPassMs = 100;
+
+TColor ColourFor(uint32_t code) {
+  const Rgb rgb = RgbOf(ColourOf(code));
+  return TColor{rgb.r, rgb.g, rgb.b};
+}
+
+std::string WithSlash(const std::string& dir) {
+  if (dir.empty() || dir.back() == '/') return dir;
+  return dir + "/";
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() {
+  return g_interrupted != 0;
+}
+
+DownloadRun::DownloadRun(const CliOptions& options, TerminalOutput& out)
+    : options_(options), out_(out) {}
+
+DownloadRun::~DownloadRun() {
+  app_.reset();
+  THelper::UseStore(nullptr);
+}
+
+void DownloadRun::Setup() {
+  if (options_.configDir) {
+    store_ = std::make_unique<SettingsStore>(*options_.configDir);
+    THelper::UseStore(store_.get());
+  }
+  desktop_.User = options_.user;
+  desktop_.Password = options_.password;
+  desktop_.LogFile = options_.logFile;
+  desktop_.SaveFile = options_.output;
+  desktop_.Resume = options_.resume      ? CliDesktop::ResumeAnswer::Resume
+                    : options_.overwrite ? CliDesktop::ResumeAnswer::Overwrite
+                                         : CliDesktop::ResumeAnswer::Refuse;
+  app_ = std::make_unique<TApplication>(desktop_);
+  app_->CreateForms();
+  ApplyOptions();
+  TMainForm& form = *app_->MainForm;
+  form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
+  form.URL.Text = options_.url;
+  form.MediaWindow.Caption = options_.url;
+  form.SaveWindow.Caption.clear();
+  form.AutoSaveDir = WithSlash(options_.directory);
+}
+
+void DownloadRun::ApplyOptions() {
+  TOptionsDialog& o = *app_->OptionsDialog;
+  std::string protocol = options_.protocol.value_or(ProtocolOfScheme(options_.url));
+  if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
+  if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
+  if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
+  if (options_.httpPort) o.HTTPPort.Text = *options_.httpPort;
+  if (options_.tcpPort) o.TCPPort.Text = *options_.tcpPort;
+  if (options_.udpPort) o.UDPPort.Text = *options_.udpPort;
+  if (options_.maxUdp) o.MaxUDP.Text = *options_.maxUdp;
+  if (options_.proxyHost) {
+    o.HProxyTick.Checked = o.MProxyTick.Checked = true;
+    o.HProxyURL.Text = o.MProxyURL.Text = *options_.proxyHost;
+    o.HProxyPort.Text = o.MProxyPort.Text = *options_.proxyPort;
+  }
+  if (options_.offset) {
+    const TDateTime offset = ParseStoredTime(*options_.offset).value_or(0);
+    o.OffsetTimePicker.DateTime = offset;
+    o.OffsetTime = offset;
+  }
+  if (options_.bypassDns) o.BypassDNS.Checked = true;
+  // The command line saves its log through --log and never starts a player.
+  o.AutoLogTick.Checked = false;
+  o.AutoPlayTick.Checked = false;
+}
+
+void DownloadRun::OnDrained(const MessagePair& pair, bool acts) {
+  if (!pair.text.empty()) out_.LogLine("> " + pair.text, ColourFor(pair.code));
+  if (!acts) return;
+  switch (ActionOf(pair.code)) {
+    case mcStarted:
+      started_ = true;
+      break;
+    case mcCompleted:
+      completed_ = true;
+      break;
+    case mcFatal:
+      if (completed_) {
+        fatal_after_completion_ = true;
+      } else {
+        fatal_ = true;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void DownloadRun::ShowProgress() {
+  TMainForm& form = *app_->MainForm;
+  const int64_t now = app_->Window.GetClock().MonotonicMs();
+  const uint32_t packets = static_cast<uint32_t>(form.Session->PacketNumber.load());
+  const uint64_t bytes = static_cast<uint64_t>(packets) * form.Session->PacketSize.load();
+  if (rate_mark_ms_ < 0) {
+    rate_mark_ms_ = now;
+    rate_mark_bytes_ = bytes;
+  } else if (now - rate_mark_ms_ >= 1000) {
+    const uint64_t gained = bytes >= rate_mark_bytes_ ? bytes - rate_mark_bytes_ : 0;
+    bytes_per_second_ = gained * 1000 / static_cast<uint64_t>(now - rate_mark_ms_);
+    rate_mark_ms_ = now;
+    rate_mark_bytes_ = bytes;
+  }
+  if (!started_) return;
+  ProgressValues values;
+  values.percent = form.ProgBar.Gauge.ShowText() ? form.ProgBar.Gauge.Progress() : -1;
+  values.time = form.SendTime.Text;
+  values.packets = packets;
+  values.bytesPerSecond = bytes_per_second_;
+  out_.Progress(values);
+}
+
+void DownloadRun::ServeFor(int64_t ms) {
+  app_->Window.ProcessUntil([] { return Interrupted(); }, ms);
+}
+
+int DownloadRun::Done(int status) {
+  TMainForm& form = *app_->MainForm;
+  form.Timer3Timer();
+  out_.EndProgress();
+  if (options_.logFile && !form.SaveLogFile()) {
+    form.Timer3Timer();
+    out_.Note("the log could not be saved to " + *options_.logFile);
+    if (status == kExitCompleted) status = kExitFailed;
+  }
+  return status;
+}
+
+int DownloadRun::Interrupt() {
+  TMainForm& form = *app_->MainForm;
+  form.DisconnectionClick();
+  form.Session->WaitFor();
+  form.Timer3Timer();
+  out_.EndProgress();
+  out_.Note("interrupted; the download was stopped and its file finished");
+  return Done(kExitInterrupted);
+}
+
+int DownloadRun::Get() {
+  Setup();
+  TMainForm& form = *app_->MainForm;
+  if (!options_.output) form.unattended = true;
+  // Queued, so an exception of the start reaches the window's exception handler.
+  app_->Window.Queue([&form] { form.ConnectionSingleClick(); });
+  int64_t idle_since = -1;
+  for (;;) {
+    ServeFor(kPassMs);
+    if (Interrupted()) return Interrupt();
+    ShowProgress();
+    if (completed_) {
+      form.Timer3Timer();
+      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+    }
+    if (fatal_) {
+      out_.EndProgress();
+      if (desktop_.ResumeRefused) {
+        out_.Note(desktop_.RefusedFile +
+                  " already holds data and was not touched; give --resume to continue it or "
+                  "--overwrite to replace it");
+      }
+      return Done(kExitFailed);
+    }
+    const int64_t now = app_->Window.GetClock().MonotonicMs();
+    if (started_ && !form.Session->IsConnected()) {
+      if (idle_since < 0) idle_since = now;
+      if (now - idle_since >= kIdleGraceMs) {
+        // The server ended the stream by closing the connection: finish the file as an abort
+        // does, and say so.
+        form.DisconnectionClick();
+        form.Session->WaitFor();
+        form.Timer3Timer();
+        out_.EndProgress();
+        out_.Note(
+            "the server closed the connection before the end of the stream; the file was "
+            "finished");
+        return Done(fatal_ ? kExitFailed : kExitClosedEarly);
+      }
+    } else {
+      idle_since = -1;
+    }
+  }
+}
+
+int DownloadRun::Record() {
+  Setup();
+  TMainForm& form = *app_->MainForm;
+  desktop_.VcrStart = ParseStoredDateTime(options_.start).value_or(0);
+  desktop_.VcrEnd = ParseStoredDateTime(options_.end).value_or(0);
+  form.VcrTimeSet1Click();
+  form.VCROn1Click();
+  form.Timer3Timer();
+  out_.Note("waiting for " + options_.start + " to record until " + options_.end);
+  bool recorded = false;
+  for (;;) {
+    ServeFor(kPassMs);
+    if (Interrupted()) {
+      if (form.VcrArmed()) form.VCROn1Click();
+      return Interrupt();
+    }
+    ShowProgress();
+    if (form.vcrRecording) recorded = true;
+    if (completed_) {
+      // Pre-recorded media may end before the end moment: nothing is left to wait for.
+      if (form.VcrArmed()) form.VCROn1Click();
+      form.Timer3Timer();
+      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+    }
+    if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
+      form.Timer3Timer();
+      return Done(fatal_ || !started_ ? kExitFailed : kExitCompleted);
+    }
+  }
+}
+
+}  // namespace qor::cli

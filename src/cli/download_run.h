@@ -1,0 +1,55 @@
+#pragma once
+// One run of the window logic from the command line: the forms are created as the desktop
+// program creates them, the options dialog's controls take the flags on top of the stored
+// settings, and the download is started and watched through the main window's own handlers.
+
+#include <cstdint>
+#include <memory>
+
+#include "app/application.h"
+#include "cli/cli_desktop.h"
+#include "cli/cli_options.h"
+#include "cli/terminal_output.h"
+#include "platform/settings_store.h"
+
+namespace qor::cli {
+
+// Set by the SIGINT handler; the run loop looks at it between its passes.
+void InstallInterruptHandler();
+bool Interrupted();
+
+class DownloadRun {
+ public:
+  DownloadRun(const CliOptions& options, TerminalOutput& out);
+  ~DownloadRun();
+
+  int Get();
+  int Record();
+
+ private:
+  void Setup();
+  void ApplyOptions();
+  void OnDrained(const MessagePair& pair, bool acts);
+  void ShowProgress();
+  // Ends a run: the log saved when asked, the last lines shown.
+  int Done(int status);
+  int Interrupt();
+  void ServeFor(int64_t ms);
+
+  const CliOptions& options_;
+  TerminalOutput& out_;
+  std::unique_ptr<SettingsStore> store_;
+  CliDesktop desktop_;
+  std::unique_ptr<TApplication> app_;
+
+  bool started_ = false;
+  bool completed_ = false;
+  bool fatal_ = false;
+  bool fatal_after_completion_ = false;
+
+  int64_t rate_mark_ms_ = -1;
+  uint64_t rate_mark_bytes_ = 0;
+  uint64_t bytes_per_second_ = 0;
+};
+
+}  // namespace qor::cli

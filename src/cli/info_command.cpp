@@ -1,0 +1,150 @@
+#include "cli/info_command.h"
+
+#include <cstdio>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+#include "app/main_info_dialog.h"
+#include "asf/asf.h"
+#include "cli/exit_status.h"
+#include "support/message_queue.h"
+
+namespace qor::cli {
+
+namespace {
+
+using Field = std::pair<const char*, const std::string*>;
+using Lines = std::pair<const char*, const std::vector<std::string>*>;
+
+struct Page {
+  const char* title;
+  std::vector<Field> fields;
+  std::vector<Lines> lists;
+};
+
+std::vector<Page> PagesOf(const MediaInfoReport& r) {
+  return {
+      {"Clip",
+       {{"Clip", &r.Clip},
+        {"Author", &r.Author},
+        {"Copyright", &r.Copyright},
+        {"Rating", &r.Rating},
+        {"Description", &r.Description},
+        {"Site", &r.Location}},
+       {}},
+      {"Time/Length",
+       {{"FileSize", &r.FileSize},
+        {"Created 1", &r.Created_Asf},
+        {"Created 2", &r.Created_File},
+        {"Media Flag", &r.Flag},
+        {"PlayDuration", &r.PlayDuration},
+        {"SendDuration", &r.SendDuration},
+        {"Pre-Roll", &r.PreRollDuration}},
+       {}},
+      {"Extended Data and Codecs", {}, {{"ExtContent", &r.ExtContent}, {"Codecs", &r.Codecs}}},
+      {"Network",
+       {{"ASFPacket", &r.ASFPacket},
+        {"ASFHead", &r.ASFHead},
+        {"ASFTotalPackets", &r.ASFTotalPackets},
+        {"All streams max rate", &r.AllMaxBitRate}},
+       {}},
+      {"Stream Properties", {{"TotalStreams", &r.TotalStreams}}, {{"StreamProp", &r.StreamProp}}},
+      {"MBR Properties", {}, {{"MBR", &r.MBR}}},
+  };
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string InfoText(const MediaInfoReport& report) {
+  std::string out;
+  for (const Page& page : PagesOf(report)) {
+    out += std::string("[") + page.title + "]\n";
+    for (const Field& f : page.fields) out += std::string("  ") + f.first + ": " + *f.second + "\n";
+    for (const Lines& l : page.lists) {
+      out += std::string("  ") + l.first + ":\n";
+      for (const std::string& line : *l.second) out += "    " + line + "\n";
+    }
+  }
+  return out;
+}
+
+std::string InfoJson(const MediaInfoReport& report) {
+  std::string out = "{";
+  bool firstPage = true;
+  for (const Page& page : PagesOf(report)) {
+    out += firstPage ? "\n  " : ",\n  ";
+    firstPage = false;
+    out += JsonString(page.title) + ": {";
+    bool first = true;
+    for (const Field& f : page.fields) {
+      out += first ? "" : ", ";
+      first = false;
+      out += JsonString(f.first) + ": " + JsonString(*f.second);
+    }
+    for (const Lines& l : page.lists) {
+      out += first ? "" : ", ";
+      first = false;
+      out += JsonString(l.first) + ": [";
+      for (size_t i = 0; i < l.second->size(); ++i)
+        out += (i ? ", " : "") + JsonString((*l.second)[i]);
+      out += "]";
+    }
+    out += "}";
+  }
+  return out + "\n}\n";
+}
+
+int RunInfo(const CliOptions& options) {
+  TMessageClass messages;
+  TASF asf;
+  asf.Messages = &messages;
+  if (!asf.ReadHeaderFromFile(options.file)) {
+    std::string text;
+    uint32_t code = 0;
+    std::string reason;
+    while (messages.Take(text, code)) {
+      if (!text.empty()) reason = text;
+    }
+    std::cerr << "qor-cli: " << options.file << ": "
+              << (reason.empty() ? std::string("not a readable media file") : reason) << "\n";
+    return kExitFailed;
+  }
+  const MediaInfoReport report = BuildMediaInfo(asf, SessionInfoOf(nullptr, options.file));
+  std::cout << (options.json ? InfoJson(report) : InfoText(report));
+  return kExitCompleted;
+}
+
+}  // namespace qor::cli
