@@ -165,10 +165,13 @@ void TTCP::ReceiveLoop() {
   const int32_t size = BufferSize > 0 ? BufferSize : kDefaultBufferSize;
   auto buffer = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
   while (!Terminated()) {
-    ssize_t count = socket_.Use(
-        [&](int fd) -> long { return ::recv(fd, buffer.get(), static_cast<size_t>(size), 0); });
+    int error = 0;
+    ssize_t count = socket_.Use([&](int fd) -> long {
+      ssize_t n = ::recv(fd, buffer.get(), static_cast<size_t>(size), 0);
+      error = errno;
+      return n;
+    });
     if (count < 0) {
-      int error = errno;
       if (error == EINTR) continue;
       if (WinsockErrorFromErrno(error) == kWsaMessageTooLong) {
         Fail("TTCP: TCP packet size exceeds max setting");

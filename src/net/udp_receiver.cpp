@@ -119,12 +119,15 @@ void TUDP::ReceiveLoop() {
     socklen_t senderLength = sizeof sender;
     // MSG_TRUNC makes the result the datagram's real length, so an oversized one is seen as such
     // instead of arriving cut.
+    int error = 0;
     ssize_t count = socket_.Use([&](int fd) -> long {
-      return ::recvfrom(fd, buffer.get(), size, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sender),
-                        &senderLength);
+      ssize_t n = ::recvfrom(fd, buffer.get(), size, MSG_TRUNC,
+                             reinterpret_cast<sockaddr*>(&sender), &senderLength);
+      error = errno;
+      return n;
     });
     if (count < 0) {
-      if (errno == EINTR) continue;
+      if (error == EINTR) continue;
       Terminate();
     } else if (static_cast<size_t>(count) > size) {
       Fail("TUDP: UDP packet size exceeds max setting" + std::to_string(kWsaMessageTooLong));
