@@ -97,6 +97,7 @@ TSocketClient::WaitResult TSocketClient::Wait(int fd, short events, int64_t dead
                                               const std::function<bool()>& done) {
   for (;;) {
     LetWindowRun();
+    if (OnWait) OnWait();
     if (Cancelled()) return WaitResult::Cancelled;
     if (fd >= 0) {
       pollfd watch{fd, events, 0};

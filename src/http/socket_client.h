@@ -46,6 +46,10 @@ class TSocketClient {
   std::function<void(TSocketClient* sender)> OnConnect;
   std::function<void(TSocketClient* sender)> OnConnectionFailed;
   std::function<void(bool& handled)> OnInvalidHost;
+  // Runs on every wait slice after the window thread's own handovers and timers. A toolkit front
+  // end whose events do not pass through the window thread lets them run here, so its window
+  // stays responsive during a fetch.
+  std::function<void()> OnWait;
 
   void Disconnect();
   bool Connected() const;

@@ -405,12 +405,15 @@ TEST_F(HttpClientTest, WindowTimersAndHandoversRunDuringAFetch) {
   timer.SetInterval(10);
   timer.OnTimer = [&] { ++ticks; };
   std::thread worker([&] { Synchronize([&] { handed = true; }); });
+  int waits = 0;
+  client.OnWait = [&] { ++waits; };
   client.TimeOut = 60000;
   EXPECT_EQ(GetError(Site(server) + "/"), "");
   worker.join();
   EXPECT_EQ(client.Body, "slow body");
   EXPECT_GE(ticks, 5);
   EXPECT_TRUE(handed);
+  EXPECT_GT(waits, 0);
 }
 
 TEST_F(HttpClientTest, DisconnectFromATimerCancelsTheRunningStep) {
