@@ -109,11 +109,16 @@ bool TMMTimer::Start(uint32_t delayMs, uint32_t& errorCode, uint32_t resolutionM
   } catch (const std::system_error&) {
     return false;
   }
-  std::lock_guard lock(state_mutex_);
-  ticker_ = std::move(ticker);
-  timer_id_ = next_id_++;
-  if (next_id_ == 0) next_id_ = 1;
-  return true;
+  std::unique_ptr<TickThread> displaced;  // a run started meanwhile from inside a tick
+  {
+    std::lock_guard lock(state_mutex_);
+    displaced = std::move(ticker_);
+    ticker_ = std::move(ticker);
+    timer_id_ = next_id_++;
+    if (next_id_ == 0) next_id_ = 1;
+    if (displaced && displaced->IsCurrentThread()) retired_.push_back(std::move(displaced));
+  }
+  return true;  // displaced (if any) is stopped and joined here, outside the state lock
 }
 
 void TMMTimer::Stop() {
