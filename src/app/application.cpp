@@ -22,6 +22,7 @@ TApplication::~TApplication() {
 void TApplication::CreateForms() {
   MainForm = std::make_unique<TMainForm>(desktop_, Window);
   MainForm->FormCreate();
+  MainForm->Visible = true;
   AboutDialog = std::make_unique<TAboutDialog>();
   InfoDialog = std::make_unique<TInfoDialog>();
   OpenMediaDialog = std::make_unique<TOpenMediaDialog>(desktop_, MainForm->MediaWindow,

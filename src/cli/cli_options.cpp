@@ -268,6 +268,19 @@ const char* const kTransferFlags =
 
 }  // namespace
 
+std::string CommandName(Command command) {
+  switch (command) {
+    case Command::Get:
+      return "get";
+    case Command::Record:
+      return "record";
+    case Command::Info:
+      return "info";
+    default:
+      return "";
+  }
+}
+
 std::string CommandUsage(Command command) {
   switch (command) {
     case Command::Get:

@@ -48,6 +48,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args);
 std::string ProtocolOfScheme(const std::string& url);
 
 std::string GeneralUsage();
+std::string CommandName(Command command);
 std::string CommandUsage(Command command);
 
 }  // namespace qor::cli

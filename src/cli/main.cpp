@@ -19,7 +19,9 @@ int main(int argc, char** argv) {
   const CliOptions& o = parsed.options;
   if (!parsed.error.empty()) {
     std::cerr << "qor-cli: " << parsed.error << "\n"
-              << (o.command == Command::None ? GeneralUsage() : CommandUsage(o.command));
+              << (o.command == Command::None
+                      ? std::string("Try 'qor-cli --help'.\n")
+                      : "Try 'qor-cli " + CommandName(o.command) + " --help'.\n");
     return kExitUsage;
   }
   if (o.help || o.command == Command::Help) {

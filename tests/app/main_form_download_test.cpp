@@ -1,0 +1,281 @@
+// Whole downloads through the main window's handlers, from the real qor-server.
+
+#include <algorithm>
+
+#include <fstream>
+
+#include "app/convert_error.h"
+#include "app/mms_password_dlg.h"
+#include "main_form_fixture.h"
+
+namespace qor {
+namespace {
+
+class MainFormDownload : public MainFormTest {
+ protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    server_ = StartServer();
+    ASSERT_TRUE(server_->Running());
+  }
+  std::string HttpUrl(const std::string& name) const {
+    return "http://127.0.0.1:" + std::to_string(server_->HttpPort()) + "/" + name;
+  }
+  std::string MmsUrl(const std::string& name) const {
+    return "mms://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/" + name;
+  }
+  // Index of the first log line equal to text; -1 when absent.
+  int IndexOf(const std::string& text) const {
+    const auto lines = LogTexts();
+    const auto it = std::find(lines.begin(), lines.end(), text);
+    return it == lines.end() ? -1 : static_cast<int>(it - lines.begin());
+  }
+};
+
+TEST_F(MainFormDownload, HttpDownloadIsLoggedFinishedAndPlayable) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  Advance(200);
+
+  // The start's three lines come first, then the session's, then the finishing in its order.
+  EXPECT_EQ(IndexOf("OPEN :\t" + HttpUrl("clip.wmv")), 0);
+  EXPECT_EQ(IndexOf("SAVE :\t" + saved), 1);
+  EXPECT_EQ(IndexOf("URL  :\t" + HttpUrl("clip.wmv")), 2);
+  const int receiving = IndexOf("- Receiving HTTP protocol streams -");
+  const int header = IndexOf("- ASF header was successfully updated");
+  const int timecode = IndexOf("- ASF end resume timecode written");
+  const int index = IndexOf("- ASF index seeking object written");
+  const int done = IndexOf("- ** DOWNLOAD COMPLETED ** -");
+  ASSERT_GT(receiving, 2);
+  EXPECT_LT(receiving, header);
+  EXPECT_EQ(timecode, header + 1);
+  EXPECT_EQ(index, header + 2);
+  EXPECT_EQ(done, header + 3);
+  EXPECT_EQ(CountLog("- ASF header was successfully updated"), 1);
+  // Notices are blue.
+  EXPECT_EQ(Form().LogWindow.Lines()[static_cast<size_t>(done)].Color, clBlue);
+
+  EXPECT_FALSE(Form().saveFile);
+  // The counter timer recomputes it from the last packet's number after the completion set 100.
+  EXPECT_GE(Form().ProgBar.Gauge.Progress(), 90);
+  EXPECT_TRUE(Form().Standby.Visible);
+  EXPECT_TRUE(Form().Connect.Enabled);
+  EXPECT_FALSE(Form().Abort.Enabled);
+  EXPECT_EQ(Stored("AsfDir"), folder_.Path() + "/");
+  EXPECT_NEAR(ProbeDuration(saved), ProbeDuration(SampleMedia("clip.wmv")), 0.5);
+  // The dialog was set up as the window sets it up.
+  const auto saves = desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile);
+  ASSERT_EQ(saves.size(), 1u);
+  EXPECT_EQ(saves[0].Request.Title, "Create / Resume save file");
+  EXPECT_EQ(saves[0].Request.FileName, "clip.wmv");
+  EXPECT_EQ(saves[0].Request.DefaultExt, "asf");
+  EXPECT_FALSE(saves[0].Request.OverwritePrompt);
+}
+
+TEST_F(MainFormDownload, MmsOverTcpWithThePortInTheLocation) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  // The stored MMS port is wrong on purpose: the location's own port must win.
+  Options().TCPPort.Text = "1";
+  Location(MmsUrl("clip.wmv"), kProtoTcp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  EXPECT_TRUE(Logged("- Receiving MMS via TCP protocol streams -"));
+  EXPECT_TRUE(Logged("- ** DOWNLOAD COMPLETED ** -"));
+  EXPECT_NEAR(ProbeDuration(saved), ProbeDuration(SampleMedia("clip.wmv")), 0.5);
+}
+
+TEST_F(MainFormDownload, CompletionSavesTheLogAndStartsThePlayer) {
+  const std::string saved = folder_.Path("clip.wmv");
+  const std::string log = folder_.Path("clip.txt");
+  desktop_.FileAnswers.push_back(saved);
+  desktop_.FileAnswers.push_back(log);
+  Options().AutoLogTick.Checked = true;
+  Options().AutoPlayTick.Checked = true;
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  Advance(300);
+
+  const auto saves = desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile);
+  ASSERT_EQ(saves.size(), 2u);
+  EXPECT_EQ(saves[1].Request.Title, "Save Log File");
+  EXPECT_EQ(saves[1].Request.FileName, "clip.txt");
+  EXPECT_EQ(saves[1].Request.FilterIndex, 3);
+  EXPECT_TRUE(saves[1].Request.OverwritePrompt);
+  const std::string text = ReadText(log);
+  EXPECT_EQ(text.rfind("> OPEN :\t", 0), 0u);
+  // Saved while completing: the lines drained before; the finishing lines are still queued.
+  EXPECT_NE(text.find("> URL  :\t" + HttpUrl("clip.wmv") + "\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("ASF header was successfully updated"), std::string::npos);
+  EXPECT_TRUE(Logged("Log file was saved"));
+  EXPECT_TRUE(Logged("Media Loaded -> Player activated"));
+  const auto shell = desktop_.CallsOf(ScriptedDesktop::CallKind::Shell);
+  ASSERT_EQ(shell.size(), 1u);
+  EXPECT_EQ(shell[0].Text, saved);
+  EXPECT_EQ(Stored("LogDir"), folder_.Path() + "/");
+}
+
+TEST_F(MainFormDownload, AbortFinishesTheFileOnceAndNothingIsWrittenAfter) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  Form().batchActive = true;
+  Form().unattended = true;
+  Form().AbortClick();
+  EXPECT_FALSE(Form().saveFile);
+  EXPECT_FALSE(Form().batchActive);
+  EXPECT_FALSE(Form().unattended);
+  Advance(300);
+  EXPECT_EQ(CountLog("- ASF header was successfully updated"), 1);
+  EXPECT_EQ(CountLog("- ASF index seeking object written"), 1);
+  EXPECT_FALSE(Logged("- ** DOWNLOAD COMPLETED ** -"));
+  const int64_t size = FileSize(saved);
+  Advance(1000);
+  EXPECT_EQ(FileSize(saved), size);
+  EXPECT_GT(ProbeDuration(saved), 0.5);
+  EXPECT_FALSE(Form().Session->IsConnected());
+}
+
+TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  // A window-side code-8 message (Preview without a local file) ends the running download.
+  Form().SaveWindow.Caption.clear();
+  Form().MediaWindow.Caption = "http://example.invalid/x.wmv";
+  Form().PreviewClick();
+  Advance(300);
+  EXPECT_TRUE(Logged("No valid media type to open player"));
+  EXPECT_FALSE(Form().saveFile);
+  EXPECT_EQ(CountLog("- ASF header was successfully updated"), 1);
+  // A second finish finds no file.
+  Form().FinishSaveFile();
+  Advance(300);
+  EXPECT_EQ(CountLog("- ASF header was successfully updated"), 1);
+  EXPECT_GT(ProbeDuration(saved), 0.5);
+}
+
+TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv?stall=2&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 10; }));
+  const MessageSource stale = Form().Session->Source + 1000;
+  Form().Messages.Post("an old session failed", mcFatal, stale);
+  Form().Messages.Post("an old session completed", mcCompleted, stale);
+  Advance(300);
+  EXPECT_TRUE(Logged("an old session failed"));
+  EXPECT_TRUE(Form().saveFile);
+  ASSERT_TRUE(RunToCompletion());
+  EXPECT_EQ(CountLog("- ** DOWNLOAD COMPLETED ** -"), 1);
+}
+
+TEST_F(MainFormDownload, NewTrackFinishesTheFirstFileAndRecordsIntoAnAutomaticName) {
+  server_ =
+      StartServer({"--live", "show=" + SampleMedia("clip.wmv") + "," + SampleMedia("audio.wma"),
+                   "--rate", "8"});
+  ASSERT_TRUE(server_->Running());
+  const std::string first = folder_.Path("first.asf");
+  desktop_.FileAnswers.push_back(first);
+  Form().AutoSaveDir = folder_.Path() + "/";
+  Location(HttpUrl("show"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Logged("Media changing.. new track detected"); }));
+  const std::string second = folder_.Path("_1_show_live.asf");
+  ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
+  EXPECT_EQ(Form().SaveWindow.Caption, second);
+  EXPECT_TRUE(Form().unattended);
+  // The first file was finished before the restart and plays.
+  EXPECT_GT(ProbeDuration(first), 0.5);
+  Form().AbortClick();
+  Advance(300);
+  EXPECT_GT(ProbeDuration(second), 0.1);
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 1u);
+}
+
+TEST_F(MainFormDownload, ResumeQuestionAnswers) {
+  const std::string saved = folder_.Path("clip.asf");
+  {
+    std::ofstream out(saved);
+    out << "precious";
+  }
+  // Cancel: the file is not touched and nothing starts.
+  desktop_.FileAnswers.push_back(saved);
+  desktop_.ModalScripts.push_back(
+      [](TForm& form) { static_cast<TResumeDlg&>(form).CancelBtn.Click(); });
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().ConnectClick();
+  Advance(300);
+  EXPECT_EQ(ReadText(saved), "precious");
+  EXPECT_FALSE(Form().Session->Started());
+  // Overwrite: replaced by the download.
+  desktop_.FileAnswers.push_back(saved);
+  desktop_.ModalScripts.push_back(
+      [](TForm& form) { static_cast<TResumeDlg&>(form).OverwriteBtn.Click(); });
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  EXPECT_NEAR(ProbeDuration(saved), ProbeDuration(SampleMedia("clip.wmv")), 0.5);
+  const auto modal = desktop_.CallsOf(ScriptedDesktop::CallKind::Modal);
+  ASSERT_EQ(modal.size(), 2u);
+  EXPECT_EQ(modal[0].Text, "Resume / Overwrite file");
+}
+
+TEST_F(MainFormDownload, MmsPasswordDialogRoundTrip) {
+  server_ = StartServer({"--password", "ann:s3cret"});
+  ASSERT_TRUE(server_->Running());
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  std::string site;
+  desktop_.ModalScripts.push_back([&site](TForm& form) {
+    auto& dialog = static_cast<TMmsPasswordDlg&>(form);
+    site = dialog.Site.Caption;
+    dialog.Id.Text = "ann";
+    dialog.Password.Text = "s3cret";
+    dialog.SavePassTick.Checked = false;
+    dialog.Button1.Click();
+  });
+  Location(MmsUrl("clip.wmv"), kProtoTcp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  EXPECT_EQ(site, "127.0.0.1");
+  EXPECT_TRUE(Logged("- ** DOWNLOAD COMPLETED ** -"));
+  EXPECT_EQ(Stored("Authm"), "");
+}
+
+TEST_F(MainFormDownload, MmsPasswordCancelledEndsTheSession) {
+  server_ = StartServer({"--password", "ann:s3cret"});
+  ASSERT_TRUE(server_->Running());
+  desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));
+  desktop_.ModalScripts.push_back(
+      [](TForm& form) { static_cast<TMmsPasswordDlg&>(form).Button2.Click(); });
+  Location(MmsUrl("clip.wmv"), kProtoTcp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Logged("Session aborted, connection now closing"); }));
+  Advance(300);
+  EXPECT_FALSE(Form().saveFile);
+}
+
+TEST_F(MainFormDownload, ConversionErrorReachesTheExceptionHandler) {
+  desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));
+  Options().HTTPPort.Text = "eighty";
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  // As a window event: whatever escapes the handler goes to the window's exception handler.
+  app_->Window.Queue([this] { Form().ConnectClick(); });
+  Advance(300);
+  EXPECT_TRUE(Logged("Qor Main App: An exception occured and reads :-"));
+  EXPECT_TRUE(Logged("'eighty' is not a valid integer value"));
+  EXPECT_FALSE(Form().saveFile);
+  EXPECT_FALSE(Form().Session->Started());
+}
+
+}  // namespace
+}  // namespace qor

@@ -1,0 +1,131 @@
+// Starting a download: what is refused before anything is touched, and how files are named.
+
+#include <fstream>
+
+#include "main_form_fixture.h"
+
+namespace qor {
+namespace {
+
+using MainFormStart = MainFormTest;
+
+TEST_F(MainFormStart, RefusedLocationsTouchNothing) {
+  struct Case {
+    std::string url;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{"", "No URL given"}, Case{"mms://host", "Please check URL entry, invalid IP/Host"},
+        Case{"mms://host/", "Please check URL entry, invalid IP/Host"}}) {
+    SCOPED_TRACE(c.url);
+    Form().URL.Text = c.url;
+    Form().ConnectionSingleClick();
+    Advance(200);
+    EXPECT_TRUE(Logged(c.message));
+    EXPECT_TRUE(Form().hostText.empty());
+    EXPECT_FALSE(Form().Session->Started());
+  }
+  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).empty());
+}
+
+TEST_F(MainFormStart, AutomaticNamesNeverReplaceAFile) {
+  Form().AutoSaveDir = folder_.Path() + "/";
+  for (const char* existing : {"_1_live_live.asf", "_2_live_live.asf"}) {
+    std::ofstream out(folder_.Path(existing));
+    out << "keep";
+  }
+  Form().URL.Text = "mms://127.0.0.1/channels/live?x=1";
+  ASSERT_TRUE(Form().CreateAutoSaveFile());
+  EXPECT_EQ(Form().SaveWindow.Caption, folder_.Path("_3_live_live.asf"));
+  EXPECT_EQ(ReadText(folder_.Path("_1_live_live.asf")), "keep");
+  EXPECT_EQ(ReadText(folder_.Path("_2_live_live.asf")), "keep");
+  EXPECT_EQ(FileSize(folder_.Path("_3_live_live.asf")), 0);
+  Form().FinishSaveFile();
+
+  // Without a folder of its own the stored AsfDir is used.
+  Form().AutoSaveDir.reset();
+  Store("AsfDir", folder_.Path() + "/");
+  Form().URL.Text = "http://127.0.0.1/clip.wmv";
+  ASSERT_TRUE(Form().CreateAutoSaveFile());
+  EXPECT_EQ(Form().SaveWindow.Caption, folder_.Path("_1_clip.wmv"));
+  Form().FinishSaveFile();
+
+  Form().URL.Text.clear();
+  EXPECT_FALSE(Form().CreateAutoSaveFile());
+  // A name that cannot be created (its folder does not exist) is not retried with other numbers.
+  Form().URL.Text = "http://127.0.0.1/dir/";
+  EXPECT_FALSE(Form().CreateAutoSaveFile());
+  Advance(200);
+  EXPECT_TRUE(Logged("Error: Auto save file URL data is missing or invalid"));
+  EXPECT_EQ(CountLog("There was a problem creating an auto save file"), 1);
+}
+
+TEST_F(MainFormStart, SaveDialogLoopsUntilAMediaName) {
+  desktop_.FileAnswers.push_back(folder_.Path("notes.txt"));
+  desktop_.FileAnswers.push_back(std::nullopt);
+  Form().URL.Text = "http://127.0.0.1/live";
+  Options().ProtoGroup.ItemIndex = kProtoHttp;
+  Form().ConnectionSingleClick();
+  Advance(200);
+  const auto saves = desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile);
+  ASSERT_EQ(saves.size(), 2u);
+  EXPECT_EQ(saves[0].Request.FileName, "live_live.asf");
+  EXPECT_EQ(CountLog("Invalid save file type"), 1);
+  EXPECT_FALSE(Form().Session->Started());
+  EXPECT_EQ(FileSize(folder_.Path("notes.txt")), -1);
+}
+
+TEST_F(MainFormStart, UnknownProtocolIsReportedByTheSession) {
+  desktop_.FileAnswers.push_back(folder_.Path("x.asf"));
+  Form().URL.Text = "http://127.0.0.1/x.wmv";
+  Options().ProtoGroup.ItemIndex = -1;
+  Form().ConnectionSingleClick();
+  Advance(200);
+  EXPECT_TRUE(Logged("MMS Class - No protocol was specified"));
+  EXPECT_FALSE(Form().saveFile);
+}
+
+TEST_F(MainFormStart, StatusLabelsAndBatchEnd) {
+  Form().SetStatusLabel(2);
+  EXPECT_TRUE(Form().Live.Visible);
+  EXPECT_FALSE(Form().Standby.Visible);
+  Form().SetStatusLabel(5);
+  for (TLabel* label :
+       {&Form().Standby, &Form().PreRec, &Form().Live, &Form().VCR, &Form().Progressive})
+    EXPECT_FALSE(label->Visible);
+  // The message is a fatal one: its drain finishes (no file) and shows Standby again.
+  Advance(200);
+  EXPECT_TRUE(Form().Standby.Visible);
+  EXPECT_TRUE(Logged("Qor Main APP: bad status bar value internal error"));
+
+  Form().URL.Text.clear();
+  Form().ConnectionBatchClick();
+  Advance(200);
+  EXPECT_TRUE(Logged("Qor Main App: first use 'OPEN' to load a .asx playlist"));
+  Form().unattended = true;
+  Form().batchActive = true;
+  Form().batchIndex = Form().urlCount = 2;
+  Form().NextPlaylistTrack();
+  EXPECT_FALSE(Form().unattended);
+  EXPECT_FALSE(Form().batchActive);
+}
+
+TEST_F(MainFormStart, GeometryAndUrlListPersist) {
+  Store("Height", "700");
+  Store("Width", "wide");
+  Store("URLSelected", "mms://a/b");
+  Store("URLList", "mms://a/b\r\nhttp://c/d.wmv\r\n");
+  Form().FormCreate();
+  EXPECT_EQ(Form().Height, 700);
+  EXPECT_EQ(Form().Width, 640);
+  EXPECT_EQ(Form().URL.Text, "mms://a/b");
+  EXPECT_EQ(Form().URL.Items.Count(), 2);
+  Form().Width = 800;
+  Form().Exit1Click();
+  EXPECT_TRUE(Form().Closed());
+  EXPECT_EQ(Stored("Width"), "800");
+  EXPECT_EQ(Stored("URLList"), "mms://a/b\r\nhttp://c/d.wmv\r\n");
+}
+
+}  // namespace
+}  // namespace qor
