@@ -48,7 +48,8 @@ void TOpenMediaDialog::Button3Click() {
   const std::string location = THelper::Trim(Combo1.Text);
   mediaWindow_.Caption = location;
   Combo1.Items.Insert(0, location);
-  if (Combo1.Items.Count() > kMediaHistorySize) Combo1.Items.Delete(kMediaHistorySize);
+  // A list grown past its size elsewhere is cut back too, not only by the one just added.
+  while (Combo1.Items.Count() > kMediaHistorySize) Combo1.Items.Delete(kMediaHistorySize);
   Helper.WriteSetting(kSettingsKeyPath, "MediaList", Combo1.Items.Text());
   saveWindow_.Caption.clear();
   url_.Items.Clear();

@@ -65,6 +65,15 @@ TEST_F(OpenMedia, TheTwentyFirstLocationPushesOutTheOldest) {
   EXPECT_EQ(history[0], "mms://s/21");
   EXPECT_EQ(history[19], "mms://s/2");
   EXPECT_EQ(history.IndexOf("mms://s/1"), -1);
+
+  TStringList longer;
+  for (int i = 0; i < 25; ++i) longer.Add("mms://old/" + std::to_string(i));
+  Store("MediaList", longer.Text());
+  Enter("mms://new");
+  history = History();
+  ASSERT_EQ(history.Count(), 20);
+  EXPECT_EQ(history[0], "mms://new");
+  EXPECT_EQ(history[19], "mms://old/18");
 }
 
 TEST_F(OpenMedia, AnEmptyConfirmationChangesNothingButStillAnswersOk) {
