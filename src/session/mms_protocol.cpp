@@ -27,6 +27,9 @@ constexpr uint8_t kTagHeader = 0x02;
 constexpr uint8_t kTagMedia = 0x04;
 constexpr uint8_t kTagTimingOrHeader = 0xFF;
 constexpr uint8_t kTimingFlags = 0x10;
+// After the end arrives over TCP, UDP media counts as all in once the ring has stayed empty this
+// long and no resend is outstanding.
+constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
 
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -65,6 +68,7 @@ void MmsProtocol::InitFields() {
   first_sequence_ = 0;
   first_timecode_ = 0;
   ended_ = false;
+  deferred_end_ = 0;
   tracker_.Reset();
 }
 
@@ -192,9 +196,29 @@ void MmsProtocol::Ended() {
   ended_ = true;
 }
 
+void MmsProtocol::EndOfStream(uint32_t code) {
+  if (deferred_end_ != 0) return;  // the first end counts
+  if (session_.ProtocolFlags & pfMmsUdp) {
+    deferred_end_ = code;
+    EndIfUdpTailDone();
+    return;
+  }
+  session_.Post("", code);
+  Ended();
+}
+
+void MmsProtocol::EndIfUdpTailDone() {
+  if (ended_ || session_.Ring().Available() != 0) return;
+  if (std::chrono::steady_clock::now() - last_unit_ < kUdpTailQuiet) return;
+  if (tracker_.AnyPending()) return;  // each is resent or given up within a few seconds
+  session_.Post("", deferred_end_);
+  Ended();
+}
+
 bool MmsProtocol::WaitForUnitBytes(int32_t count) {
   TCB& ring = session_.Ring();
   while (ring.Available() < count) {
+    if (deferred_end_ != 0) EndIfUdpTailDone();
     if (framing_failed_.load() && ring.Available() == 0) {
       // The framer has stopped, so its record of the failed unit no longer changes.
       PostFailedUnit(framer_.FailedUnit().data(), framer_.FailedUnit().size());
@@ -215,6 +239,7 @@ void MmsProtocol::RunReceiveLoop() {
   // request.
   while (!session_.Terminated()) {
     if (!WaitForUnitBytes(8)) return;
+    last_unit_ = std::chrono::steady_clock::now();
     int32_t count = 8;
     ring.Read(buffer, count);
     const uint32_t sequence = LoadU32(buffer);
@@ -326,14 +351,10 @@ MmsProtocol::Next MmsProtocol::HandleCommand(uint32_t total) {
     case mms::kReplyEndOfStream:
       // Result 1: this play-list entry is over and a stream change follows; the change is what
       // the window acts on.
-      if (reply.ResultCode() != 1) {
-        session_.Post("", mcCompleted);
-        Ended();
-      }
+      if (reply.ResultCode() != 1) EndOfStream(mcCompleted);
       break;
     case mms::kReplyStreamChange:
-      session_.Post("", mcNewTrack);
-      Ended();
+      EndOfStream(mcNewTrack);
       break;
     case mms::kReplyStreamSelectionAccepted:
       HandleStreamSelectionAccepted();

@@ -9,6 +9,7 @@
 //   Execute (session thread, MMS mode)         RunReceiveLoop
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -84,6 +85,10 @@ class MmsProtocol {
   void PostFailedUnit(const uint8_t* unit, size_t length);
   void PostHexDump(const uint8_t* data, size_t length, uint32_t code);
   void Ended();
+  // Posts the end of the stream (or the change of track) now over TCP; with UDP data, once the
+  // datagrams still on their way have arrived or been given up (EndIfUdpTailDone).
+  void EndOfStream(uint32_t code);
+  void EndIfUdpTailDone();
 
   TMMS& session_;
   std::atomic<uint32_t> command_sequence_{0};
@@ -110,6 +115,10 @@ class MmsProtocol {
   uint32_t first_timecode_ = 0;
   // After the end of the stream or a change of track: nothing more is written or parsed.
   bool ended_ = false;
+  // The end reached us on the control connection ahead of the last datagrams: its code, and when
+  // the loop last took a unit.
+  uint32_t deferred_end_ = 0;
+  std::chrono::steady_clock::time_point last_unit_{};
 
   // Session thread and the resend timer.
   mms::UdpResendTracker tracker_;

@@ -68,3 +68,14 @@ uint8_t UdpResendTracker::Pending(uint8_t index) const {
 }
 
 }  // namespace qor::mms
+
+namespace qor::mms {
+
+bool UdpResendTracker::AnyPending() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (uint8_t p : pending_)
+    if (p != 0) return true;
+  return false;
+}
+
+}  // namespace qor::mms

@@ -35,6 +35,8 @@ class UdpResendTracker {
   // Datagram sequence expected next, counting wraps.
   uint32_t Expected() const;
   uint8_t Pending(uint8_t index) const;
+  // True while some datagram is still being asked for.
+  bool AnyPending() const;
 
  private:
   mutable std::mutex mutex_;
