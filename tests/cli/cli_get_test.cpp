@@ -1,0 +1,158 @@
+// qor-cli get against the real qor-server: every transport, the resume question's answers,
+// offsets, failures and Ctrl-C, each with its exit status and a file ffprobe can read.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+#include "cli_runner.h"
+#include "common/server_process.h"
+#include "platform/temp_folder.h"
+
+namespace qor::testing {
+namespace {
+
+class CliGet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<ServerProcess>(
+        QOR_SERVER_PROGRAM,
+        std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0"});
+    ASSERT_TRUE(server_->Running());
+    clipSeconds_ = ProbeDuration(SampleMedia("clip.wmv"));
+    ASSERT_GT(clipSeconds_, 5.0);
+  }
+  std::string Http(const std::string& name) const {
+    return "http://127.0.0.1:" + std::to_string(server_->HttpPort()) + "/" + name;
+  }
+  std::string Mms(const std::string& scheme, const std::string& name) const {
+    return scheme + "://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/" + name;
+  }
+  CliResult Get(std::vector<std::string> args, std::function<bool()> interruptWhen = nullptr) {
+    args.insert(args.begin(), "get");
+    CliRun run;
+    run.args = args;
+    run.workDir = folder_.Path();
+    run.interruptWhen = std::move(interruptWhen);
+    return RunCli(run);
+  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+
+  TempFolder folder_;
+  std::unique_ptr<ServerProcess> server_;
+  double clipSeconds_ = 0;
+};
+
+TEST_F(CliGet, EveryTransportCompletes) {
+  struct Case {
+    std::string url, name, protocolLine;
+  };
+  const std::vector<Case> cases{
+      {Http("clip.wmv"), "http.asf", "- Receiving HTTP protocol streams -"},
+      {Mms("mmst", "clip.wmv"), "tcp.asf", "- Receiving MMS via TCP protocol streams -"},
+      {Mms("mmsu", "clip.wmv"), "udp.asf", "- Receiving MMS via UDP protocol streams -"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    const CliResult r = Get({c.url, "-o", c.name});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("> " + c.protocolLine + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("> - ** DOWNLOAD COMPLETED ** -\n"), std::string::npos);
+    EXPECT_NEAR(ProbeDuration(Path(c.name)), clipSeconds_, 0.5);
+  }
+  // No colour without a terminal.
+  EXPECT_EQ(Get({Http("audio.wma"), "-o", "a.wma"}).err.find('\x1b'), std::string::npos);
+}
+
+TEST_F(CliGet, UnattendedNamesAndTheLogFile) {
+  ASSERT_EQ(Get({Http("clip.wmv"), "--log", "run.txt"}).status, 0);
+  ASSERT_EQ(Get({Http("clip.wmv"), "-d", folder_.Path()}).status, 0);
+  EXPECT_NEAR(ProbeDuration(Path("_1_clip.wmv")), clipSeconds_, 0.5);
+  EXPECT_NEAR(ProbeDuration(Path("_2_clip.wmv")), clipSeconds_, 0.5);
+  const std::string log = ReadFile(Path("run.txt"));
+  EXPECT_EQ(log.rfind("> OPEN :\t" + Http("clip.wmv") + "\r\n", 0), 0u) << log;
+  EXPECT_NE(log.find("> - ** DOWNLOAD COMPLETED ** -\r\n"), std::string::npos);
+}
+
+TEST_F(CliGet, ExistingFileNeedsResumeOrOverwrite) {
+  {
+    std::ofstream out(Path("kept.asf"));
+    out << "not a stream";
+  }
+  const CliResult refused = Get({Http("clip.wmv"), "-o", "kept.asf"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("kept.asf already holds data"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(Path("kept.asf")), "not a stream");
+
+  const CliResult overwritten = Get({Http("clip.wmv"), "-o", "kept.asf", "--overwrite"});
+  EXPECT_EQ(overwritten.status, 0) << overwritten.err;
+  EXPECT_NEAR(ProbeDuration(Path("kept.asf")), clipSeconds_, 0.5);
+}
+
+TEST_F(CliGet, InterruptedThenResumed) {
+  const std::string part = Path("part.asf");
+  // The server pauses after 20 of its 35 packets, so the interrupt lands in the middle of the
+  // stream.
+  const CliResult stopped = Get({Http("clip.wmv?stall=30&stall-after=20"), "-o", "part.asf"},
+                                [&] { return FileSize(part) > 15 * 3200; });
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.err.find("interrupted"), std::string::npos);
+  const double partial = ProbeDuration(part);
+  EXPECT_GT(partial, 1.0);
+  EXPECT_LT(partial, clipSeconds_ - 0.5);
+
+  const CliResult resumed = Get({Http("clip.wmv"), "-o", "part.asf", "--resume"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_NEAR(ProbeDuration(part), clipSeconds_, 0.5);
+}
+
+TEST_F(CliGet, OffsetStartsLaterIntoTheClip) {
+  const CliResult r = Get({Mms("mmst", "clip.wmv"), "-o", "late.asf", "--offset", "00:00:03"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const double seconds = ProbeDuration(Path("late.asf"));
+  EXPECT_GT(seconds, 1.0);
+  EXPECT_LT(seconds, clipSeconds_ - 1.5);
+}
+
+TEST_F(CliGet, ServerClosingEarlyFinishesTheFile) {
+  const CliResult r = Get({Http("clip.wmv?disconnect=30"), "-o", "short.asf"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("closed the connection before the end of the stream"), std::string::npos);
+  EXPECT_NE(r.err.find("> - ASF index seeking object written"), std::string::npos);
+  EXPECT_GT(ProbeDuration(Path("short.asf")), 0.5);
+}
+
+TEST_F(CliGet, FailuresExitWithOne) {
+  struct Case {
+    std::string url, line;
+  };
+  const std::vector<Case> cases{
+      {"http://127.0.0.1:1/clip.wmv", "> TTCP: socket connect failed: 10061"},
+      {"http://no-such-host.invalid/clip.wmv", "> TTCP: DNS resolve failed"},
+      {Http("missing.wmv"), "> HTTP/1.0 404 Not Found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    const CliResult r = Get({c.url, "-o", "fail.asf", "--overwrite"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliGet, PasswordFromTheCommandLine) {
+  server_ = std::make_unique<ServerProcess>(
+      QOR_SERVER_PROGRAM, std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0",
+                                                   "--password", "ann:s3cret"});
+  ASSERT_TRUE(server_->Running());
+  const CliResult declined = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf"});
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_NE(declined.err.find("Session aborted, connection now closing"), std::string::npos);
+  const CliResult given = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite", "--user",
+                               "ann", "--password", "s3cret"});
+  EXPECT_EQ(given.status, 0) << given.err;
+  EXPECT_NEAR(ProbeDuration(Path("p.asf")), clipSeconds_, 0.5);
+}
+
+}  // namespace
+}  // namespace qor::testing

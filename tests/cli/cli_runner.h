@@ -1,0 +1,34 @@
+#pragma once
+// Runs the qor-cli program as a child process: arguments, an environment of its own, stderr
+// and stdout kept, and an optional SIGINT once a condition holds.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qor::testing {
+
+struct CliResult {
+  int status = -1;  // exit status; 128 + n when killed by signal n
+  std::string out;
+  std::string err;
+};
+
+struct CliRun {
+  std::vector<std::string> args;
+  std::string workDir;
+  // Extra "NAME=value" entries; NO_COLOR and a private XDG_CONFIG_HOME are always set.
+  std::vector<std::string> env;
+  // Polled every 20 ms while the program runs; when it first holds, SIGINT is sent.
+  std::function<bool()> interruptWhen;
+  int timeoutSeconds = 120;
+};
+
+CliResult RunCli(const CliRun& run);
+
+std::string SampleMedia(const std::string& name);
+double ProbeDuration(const std::string& path);
+long long FileSize(const std::string& path);
+std::string ReadFile(const std::string& path);
+
+}  // namespace qor::testing
