@@ -198,7 +198,9 @@ void MmsProtocol::Ended() {
 
 void MmsProtocol::EndOfStream(uint32_t code) {
   if (deferred_end_ != 0) return;  // the first end counts
-  if (session_.ProtocolFlags & pfMmsUdp) {
+  // Only the very end waits for stragglers: after a change of track the datagrams that follow
+  // belong to the next entry, and none of them may reach this file.
+  if ((session_.ProtocolFlags & pfMmsUdp) && code == mcCompleted) {
     deferred_end_ = code;
     EndIfUdpTailDone();
     return;
@@ -289,7 +291,7 @@ void MmsProtocol::RunReceiveLoop() {
         count = static_cast<int32_t>(payload);
         ring.Read(buffer, count);
       }
-      if (!ended_) HandleHeaderPiece(payload, flags);
+      if (!ended_ && deferred_end_ == 0) HandleHeaderPiece(payload, flags);
     } else if (tag == kTagMedia) {
       // The loss check comes first: it must see the datagram before anything else happens.
       if (!ended_ && (session_.ProtocolFlags & pfMmsUdp)) UdpLossCheck(flags);

@@ -85,8 +85,9 @@ class MmsProtocol {
   void PostFailedUnit(const uint8_t* unit, size_t length);
   void PostHexDump(const uint8_t* data, size_t length, uint32_t code);
   void Ended();
-  // Posts the end of the stream (or the change of track) now over TCP; with UDP data, once the
-  // datagrams still on their way have arrived or been given up (EndIfUdpTailDone).
+  // Posts the end of the stream (or the change of track) at once over TCP; with UDP data the end
+  // of the stream waits until the datagrams still on their way have arrived or been given up
+  // (EndIfUdpTailDone).
   void EndOfStream(uint32_t code);
   void EndIfUdpTailDone();
 

@@ -227,3 +227,31 @@ TEST_F(UdpDownload, DatagramsThatAreNotDataPacketsAreIgnored) {
 
 }  // namespace
 }  // namespace qor::testing
+
+namespace qor::testing {
+namespace {
+
+TEST(UdpLive, PlayListChangeOverUdpWritesNothingOfTheNextEntry) {
+  // Paced, as a live server is: unpaced, the change on the control connection would overtake
+  // the whole first entry's datagrams.
+  auto server = StartServer({"--rate", "5", "--live",
+                             "radio=" + SampleMedia("audio.wma") + "," + SampleMedia("clip.wmv")});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/radio.asf";
+  SessionHarness h;
+  NewMmsSession(h, server->MmsPort(), "radio", saved, {.udp = true});
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcNewTrack), 1) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 0) << LogText(h);
+  int headers = 0;
+  for (const MessagePair& p : h.Log()) headers += p.text == "- Header received and saving";
+  EXPECT_EQ(headers, 1);
+  const AsfLayout copy = ReadAsfLayout(saved);
+  const AsfLayout first = ReadAsfLayout(SampleMedia("audio.wma"));
+  EXPECT_EQ(copy.packetSize, first.packetSize);
+  EXPECT_GT(copy.packets.size(), 0u);
+  EXPECT_LE(copy.packets.size(), first.packets.size());
+}
+
+}  // namespace
+}  // namespace qor::testing
