@@ -1,0 +1,98 @@
+// Live broadcasts over MMS over HTTP from qor-server: recording, aborting, play-list changes and
+// the refusals that only apply to live streams.
+
+#include <gtest/gtest.h>
+
+#include "asf/asf.h"
+#include "session/session_harness.h"
+#include "session/session_test_support.h"
+
+namespace qor::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Live(const std::string& channel, const std::vector<std::string>& files) {
+  std::string arg = channel + "=";
+  for (size_t i = 0; i < files.size(); ++i) arg += (i ? "," : "") + SampleMedia(files[i]);
+  return arg;
+}
+
+TEST(HttpLive, RecordingAbortedAfterAFewSecondsIsFinishedAndPlays) {
+  auto server = StartServer({"--live", Live("radio", {"clip.wmv"}), "--rate", "1"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/live.asf";
+  SessionHarness h;
+  h.NewHttpSession(server->HttpPort(), "radio", saved);
+  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().SendTime.load() >= 2500; }));
+  EXPECT_EQ(h.Session().StreamKind.load(), skLive);
+  h.Abort();
+  h.EndSession();
+  EXPECT_EQ(h.CountCode(mcFatal), 0);
+  ASSERT_TRUE(h.Finish().fixedUp);
+  EXPECT_TRUE(h.Finish().header && h.Finish().timecode && h.Finish().index && h.Finish().closed);
+
+  const AsfLayout copy = ReadAsfLayout(saved);
+  ASSERT_GT(copy.packets.size(), 5u);
+  EXPECT_EQ(copy.declaredPackets, copy.packets.size());
+  AsfPacketTimes first;
+  ASSERT_TRUE(ReadAsfPacketTimes(copy.packets[0].data(), copy.packets[0].size(), first));
+  EXPECT_EQ(first.sendTime, 0u);
+  EXPECT_GT(FfprobeDuration(saved), 2.0);
+  EXPECT_GT(FfprobePacketCount(saved), 10);
+}
+
+TEST(HttpLive, PlayListChangeEndsTheFileWithOnlyItsOwnPackets) {
+  auto server = StartServer({"--live", Live("list", {"clip.wmv", "twovideo.asf"}), "--rate", "6"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/first.asf";
+  SessionHarness h;
+  h.NewHttpSession(server->HttpPort(), "list", saved);
+  ASSERT_TRUE(h.Run(60s));
+  ASSERT_EQ(h.CountCode(mcNewTrack), 1);
+  // The end of the entry (reason 1) announces the change; it is not a completion.
+  EXPECT_EQ(h.CountCode(mcCompleted), 0);
+  h.EndSession();
+
+  // The file starts with the first entry's header (one video and one audio stream) and holds
+  // only packets written before the change, each a whole readable packet.
+  TASF header;
+  ASSERT_TRUE(header.ReadHeaderFromFile(saved));
+  ASSERT_EQ(header.StreamCount, 2u);
+  EXPECT_TRUE((header.StreamKinds[0] | header.StreamKinds[1]) & skAudio);
+  const AsfLayout copy = ReadAsfLayout(saved);
+  ASSERT_FALSE(copy.packets.empty());
+  EXPECT_LE(copy.packets.size(), ReadAsfLayout(SampleMedia("clip.wmv")).packets.size());
+  for (const auto& packet : copy.packets) {
+    AsfPacketTimes times;
+    EXPECT_TRUE(ReadAsfPacketTimes(packet.data(), packet.size(), times));
+  }
+  EXPECT_GT(FfprobePacketCount(saved), 0);
+}
+
+TEST(HttpLive, ResumingOrSeekingALiveStreamIsRefused) {
+  auto server = StartServer({"--live", Live("radio", {"clip.wmv"}), "--rate", "1"});
+  ASSERT_TRUE(server->Running());
+  const std::string folder = NewTempFolder();
+  {
+    SessionHarness h;
+    h.NewHttpSession(server->HttpPort(), "radio", folder + "/resume.asf", true);
+    ASSERT_TRUE(h.Run());
+    EXPECT_TRUE(InOrder(h.Texts(), {"HTTP: live stream detected !",
+                                    "HTTP: you cannot resume live streams, please select "
+                                    "'overwrite'"}));
+    EXPECT_EQ(h.CountCode(mcFatal), 1);
+    EXPECT_EQ(ReadWholeFile(folder + "/resume.asf").size(), 0u);
+  }
+  {
+    SessionHarness h;
+    h.NewHttpSession(server->HttpPort(), "radio", folder + "/offset.asf", false, 5000);
+    ASSERT_TRUE(h.Run());
+    EXPECT_TRUE(InOrder(h.Texts(), {"HTTP: seeking into live streams is not allowed !",
+                                    "HTTP: please select 0 for offset time"}));
+    EXPECT_FALSE(h.Finish().fixedUp);
+  }
+}
+
+}  // namespace
+}  // namespace qor::testing
