@@ -8,7 +8,9 @@
 
 #include "cli_runner.h"
 #include "common/server_process.h"
+#include "platform/settings_store.h"
 #include "platform/temp_folder.h"
+#include "support/helper.h"
 
 namespace qor::testing {
 namespace {
@@ -152,6 +154,24 @@ TEST_F(CliGet, PasswordFromTheCommandLine) {
                                "ann", "--password", "s3cret"});
   EXPECT_EQ(given.status, 0) << given.err;
   EXPECT_NEAR(ProbeDuration(Path("p.asf")), clipSeconds_, 0.5);
+}
+
+TEST_F(CliGet, StoredProtocolHoldsForAPlainMmsLocation) {
+  auto store = [](const std::string& dir, const std::string& protocol) {
+    SettingsStore settings(dir);
+    THelper::UseStore(&settings);
+    THelper().WriteSetting(kSettingsKeyPath, "ProtoSelected", protocol);
+    THelper::UseStore(nullptr);
+  };
+  store(folder_.Path("config/qor"), "UDP");
+  const CliResult udp = Get({Mms("mms", "clip.wmv"), "-o", "u.asf"});
+  EXPECT_EQ(udp.status, 0) << udp.err;
+  EXPECT_NE(udp.err.find("> - Receiving MMS via UDP protocol streams -"), std::string::npos);
+  store(folder_.Path("elsewhere"), "TCP");
+  const CliResult tcp =
+      Get({Mms("mms", "clip.wmv"), "-o", "t.asf", "--config-dir", folder_.Path("elsewhere")});
+  EXPECT_EQ(tcp.status, 0) << tcp.err;
+  EXPECT_NE(tcp.err.find("> - Receiving MMS via TCP protocol streams -"), std::string::npos);
 }
 
 }  // namespace

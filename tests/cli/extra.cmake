@@ -4,3 +4,7 @@ target_compile_definitions(cli_tests PRIVATE QOR_CLI_PROGRAM="$<TARGET_FILE:qor-
                                              QOR_SERVER_PROGRAM="$<TARGET_FILE:qor-server>"
                                              QOR_SAMPLE_MEDIA_DIR="${CMAKE_BINARY_DIR}/sample-media")
 target_link_libraries(cli_tests PRIVATE qor_asf)
+# The parsing and terminal pieces are also tested in-process.
+target_sources(cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/src/cli/cli_options.cpp
+                                 ${PROJECT_SOURCE_DIR}/src/cli/terminal_output.cpp)
+target_link_libraries(cli_tests PRIVATE qor_app)
