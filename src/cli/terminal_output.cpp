@@ -75,8 +75,12 @@ void TerminalOutput::Note(const std::string& text) {
 
 void TerminalOutput::Progress(const ProgressValues& values) {
   if (!terminal_) return;
+  // Redrawn only when it changes, so a stalled stream does not keep the terminal busy.
+  const std::string text = ProgressText(values);
+  if (progress_shown_ && text == progress_text_) return;
   ClearProgress();
-  std::fputs(ProgressText(values).c_str(), stream_);
+  progress_text_ = text;
+  std::fputs(text.c_str(), stream_);
   std::fflush(stream_);
   progress_shown_ = true;
 }

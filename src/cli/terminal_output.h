@@ -41,6 +41,7 @@ class TerminalOutput {
   bool terminal_;
   bool colour_;
   bool progress_shown_ = false;
+  std::string progress_text_;
 };
 
 }  // namespace qor::cli
