@@ -1,0 +1,289 @@
+#include "cli/batch_command.h"
+
+#include <iostream>
+
+#include "app/date_time_text.h"
+#include "app/options_dialog.h"
+#include "cli/cli_options.h"
+#include "cli/download_run.h"
+#include "cli/exit_status.h"
+#include "cli/open_command.h"
+#include "platform/settings_store.h"
+
+namespace qor::cli {
+
+namespace {
+
+// How long an entry's connection may stay down after streaming began before the entry counts as
+// ended by the server (the HTTP streaming exchange reconnects in between, so not at once).
+constexpr int64_t kIdleGraceMs = 2000;
+constexpr int64_t kPassMs = 100;
+
+enum class EntryResult { NotRun, Completed, Failed };
+
+struct Entry {
+  std::string url;
+  EntryResult result = EntryResult::NotRun;
+  std::string file;
+  bool started = false;
+};
+
+std::string WithSlash(const std::string& dir) {
+  if (dir.empty() || dir.back() == '/') return dir;
+  return dir + "/";
+}
+
+class BatchRun {
+ public:
+  BatchRun(const CliOptions& options, TerminalOutput& out) : options_(options), out_(out) {}
+  ~BatchRun() {
+    loader_.reset();
+    app_.reset();
+    THelper::UseStore(nullptr);
+  }
+
+  int Run();
+
+ private:
+  void Setup();
+  void ApplyOptions();
+  // The transport of an entry follows its scheme unless --protocol chose one.
+  void SelectProtocolFor(int32_t index);
+  int32_t CurrentEntry() const { return app_->MainForm->batchIndex - 1; }
+  void OnDrained(const MessagePair& pair, bool acts);
+  void EndStalledEntry();
+  int Finish(bool interrupted);
+
+  const CliOptions& options_;
+  TerminalOutput& out_;
+  std::unique_ptr<SettingsStore> store_;
+  LocationDesktop desktop_;
+  std::unique_ptr<TApplication> app_;
+  std::unique_ptr<TLocationLoader> loader_;
+  std::vector<Entry> entries_;
+  bool batch_started_ = false;
+  bool refused_ = false;
+};
+
+void BatchRun::Setup() {
+  if (options_.configDir) {
+    store_ = std::make_unique<SettingsStore>(*options_.configDir);
+    THelper::UseStore(store_.get());
+  }
+  desktop_.User = options_.user;
+  desktop_.Password = options_.password;
+  desktop_.LogFile = options_.logFile;
+  app_ = std::make_unique<TApplication>(desktop_);
+  app_->CreateForms();
+  loader_ = MakeLoader(*app_);
+  ApplyOptions();
+  TMainForm& form = *app_->MainForm;
+  form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
+  form.SaveWindow.Caption.clear();
+  form.AutoSaveDir = WithSlash(options_.directory);
+}
+
+void BatchRun::ApplyOptions() {
+  TOptionsDialog& o = *app_->OptionsDialog;
+  if (options_.httpPort) o.HTTPPort.Text = *options_.httpPort;
+  if (options_.tcpPort) o.TCPPort.Text = *options_.tcpPort;
+  if (options_.udpPort) o.UDPPort.Text = *options_.udpPort;
+  if (options_.maxUdp) o.MaxUDP.Text = *options_.maxUdp;
+  if (options_.proxyHost) {
+    o.HProxyTick.Checked = o.MProxyTick.Checked = true;
+    o.HProxyURL.Text = o.MProxyURL.Text = *options_.proxyHost;
+    o.HProxyPort.Text = o.MProxyPort.Text = *options_.proxyPort;
+  }
+  if (options_.offset) {
+    const TDateTime offset = ParseStoredTime(*options_.offset).value_or(0);
+    o.OffsetTimePicker.DateTime = offset;
+    o.OffsetTime = offset;
+  }
+  if (options_.bypassDns) o.BypassDNS.Checked = true;
+  o.AutoLogTick.Checked = false;
+  o.AutoPlayTick.Checked = false;
+}
+
+void BatchRun::SelectProtocolFor(int32_t index) {
+  TMainForm& form = *app_->MainForm;
+  if (index < 0 || index >= form.urlCount) return;
+  const std::string protocol =
+      options_.protocol.value_or(ProtocolOfScheme(form.urlList[static_cast<size_t>(index)]));
+  TOptionsDialog& o = *app_->OptionsDialog;
+  if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
+  if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
+  if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
+}
+
+void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
+  LogDrained(out_, pair);
+  if (!acts || !batch_started_) return;
+  const uint32_t action = ActionOf(pair.code);
+  if (action != mcStarted && action != mcCompleted && action != mcFatal) return;
+  const int32_t index = CurrentEntry();
+  if (index < 0 || index >= static_cast<int32_t>(entries_.size())) {
+    // Nothing of the list started: the batch itself was refused.
+    if (action == mcFatal) refused_ = true;
+    return;
+  }
+  Entry& entry = entries_[static_cast<size_t>(index)];
+  if (action == mcStarted) {
+    entry.started = true;
+    return;
+  }
+  if (entry.result == EntryResult::NotRun) {
+    entry.result = action == mcCompleted ? EntryResult::Completed : EntryResult::Failed;
+    if (action == mcCompleted) entry.file = app_->MainForm->SaveWindow.Caption;
+  }
+  // The drain starts the next entry right after this pair.
+  SelectProtocolFor(index + 1);
+}
+
+void BatchRun::EndStalledEntry() {
+  TMainForm& form = *app_->MainForm;
+  const int32_t index = CurrentEntry();
+  if (index >= 0 && index < static_cast<int32_t>(entries_.size())) {
+    Entry& entry = entries_[static_cast<size_t>(index)];
+    if (entry.result == EntryResult::NotRun) entry.result = EntryResult::Failed;
+  }
+  out_.Note("the server closed the connection before the end of the stream; going on");
+  form.FinishOpenSaveFile();
+  form.Timer3Timer();
+  SelectProtocolFor(index + 1);
+  if (form.batchActive) form.NextPlaylistTrack();
+}
+
+int BatchRun::Run() {
+  Setup();
+  TMainForm& form = *app_->MainForm;
+  const TLocationLoader::Outcome outcome = OpenInForms(*app_, *loader_, desktop_, options_.url);
+  if (outcome != TLocationLoader::Outcome::ListLoaded) {
+    out_.Note(options_.url + " gave no play list entries to download");
+    return kExitFailed;
+  }
+  for (int32_t i = 0; i < form.urlCount; ++i) {
+    Entry entry;
+    entry.url = form.urlList[static_cast<size_t>(i)];
+    entries_.push_back(entry);
+  }
+  SelectProtocolFor(0);
+  app_->Window.Queue([this, &form] {
+    batch_started_ = true;
+    form.ConnectionBatchClick();
+  });
+  int64_t idle_since = -1;
+  for (;;) {
+    app_->Window.ProcessUntil([] { return Interrupted(); }, kPassMs);
+    if (Interrupted()) return Finish(true);
+    if (refused_) return Finish(false);
+    if (batch_started_ && !form.batchActive && !form.Session->IsConnected()) return Finish(false);
+    const int32_t index = CurrentEntry();
+    const bool started = index >= 0 && index < static_cast<int32_t>(entries_.size()) &&
+                         entries_[static_cast<size_t>(index)].started;
+    const int64_t now = app_->Window.GetClock().MonotonicMs();
+    if (started && !form.Session->IsConnected()) {
+      if (idle_since < 0) idle_since = now;
+      if (now - idle_since >= kIdleGraceMs) {
+        idle_since = -1;
+        EndStalledEntry();
+      }
+    } else {
+      idle_since = -1;
+    }
+  }
+}
+
+int BatchRun::Finish(bool interrupted) {
+  TMainForm& form = *app_->MainForm;
+  if (interrupted) {
+    form.DisconnectionClick();
+    out_.Note("interrupted; the download was stopped and its file finished");
+  }
+  form.StopSession();
+  form.Session->WaitFor();
+  form.FinishSaveFile();
+  form.Timer3Timer();
+  out_.EndProgress();
+  if (options_.logFile && !form.SaveLogFile()) {
+    out_.Note("the log could not be saved to " + *options_.logFile);
+  }
+  int completed = 0;
+  int failed = 0;
+  for (const Entry& entry : entries_) {
+    switch (entry.result) {
+      case EntryResult::Completed:
+        ++completed;
+        std::cout << "completed\t" << entry.url << "\t" << entry.file << "\n";
+        break;
+      case EntryResult::Failed:
+        ++failed;
+        std::cout << "failed\t" << entry.url << "\n";
+        break;
+      case EntryResult::NotRun:
+        std::cout << "not run\t" << entry.url << "\n";
+        break;
+    }
+  }
+  std::cout << "batch: " << entries_.size() << " entries, " << completed << " completed, " << failed
+            << " failed\n";
+  std::cout.flush();
+  if (interrupted) return kExitInterrupted;
+  return !entries_.empty() && completed == static_cast<int>(entries_.size()) ? kExitCompleted
+                                                                             : kExitFailed;
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<std::string>& args) {
+  // The transfer flags are those of get; what names one save file has no meaning here.
+  std::vector<std::string> asGet{"get"};
+  for (const std::string& a : args) {
+    if (a == "-h" || a == "--help") {
+      std::cout << BatchUsage();
+      return kExitCompleted;
+    }
+    if (a == "-o" || a == "--resume" || a == "--overwrite") {
+      std::cerr << "qor-cli: " << a << " is not a flag of this command\n"
+                << "Try 'qor-cli batch --help'.\n";
+      return kExitUsage;
+    }
+    asGet.push_back(a);
+  }
+  const ParseResult parsed = ParseCommandLine(asGet);
+  if (!parsed.error.empty()) {
+    std::cerr << "qor-cli: " << parsed.error << "\nTry 'qor-cli batch --help'.\n";
+    return kExitUsage;
+  }
+  InstallInterruptHandler();
+  TerminalOutput out(stderr);
+  try {
+    BatchRun run(parsed.options, out);
+    return run.Run();
+  } catch (const std::exception& e) {
+    out.Note(e.what());
+    return kExitFailed;
+  }
+}
+
+std::string BatchUsage() {
+  return std::string(
+             "Usage: qor-cli batch LOCATION [-d DIR] [flags]\n"
+             "\n"
+             "Opens the play list at LOCATION (a local file or a web address, as 'qor-cli open'\n"
+             "does) and downloads every entry one after another into automatically named\n"
+             "files _N_NAME in DIR. A failing entry does not stop the batch. At the end one line\n"
+             "per entry (completed, failed or not run) and a summary go to stdout.\n"
+             "\n"
+             "  -d DIR                    folder of the downloads (default the current folder)\n"
+             "  --protocol http|tcp|udp   transport of every entry (default: from each entry's\n"
+             "                            scheme: mmsu:// UDP, mmst:// TCP, http:// HTTP;\n"
+             "                            otherwise the stored choice)\n"
+             "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
+             "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"
+             "  --log FILE                as for 'qor-cli get'\n"
+             "\n") +
+         "Exit status: 0 when every entry completed; 1 when any failed or the location gave\n"
+         "no entries; 2 on a usage error; 130 when interrupted.\n";
+}
+
+}  // namespace qor::cli

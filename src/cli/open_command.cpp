@@ -1,0 +1,218 @@
+#include "cli/open_command.h"
+
+#include <iostream>
+
+#include "app/http_password_dlg.h"
+#include "app/options_dialog.h"
+#include "cli/exit_status.h"
+#include "platform/settings_store.h"
+
+namespace qor::cli {
+
+namespace {
+
+struct OpenOptions {
+  std::string location;
+  std::optional<std::string> saveAs;
+  std::optional<std::string> proxyHost, proxyPort;
+  std::optional<std::string> user, password;
+  std::optional<std::string> configDir;
+};
+
+bool IsPort(const std::string& text) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const int value = std::stoi(text);
+  return value >= 1 && value <= 65535;
+}
+
+// Empty when the arguments are good; otherwise the usage error.
+std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool& help) {
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") {
+      help = true;
+      return std::string();
+    }
+    const bool takesValue =
+        a == "-o" || a == "--proxy" || a == "--user" || a == "--password" || a == "--config-dir";
+    if (takesValue) {
+      if (i + 1 >= args.size()) return a + " needs a value";
+      const std::string& value = args[++i];
+      if (a == "-o") {
+        if (value.empty()) return "-o needs a file name";
+        o.saveAs = value;
+      } else if (a == "--proxy") {
+        const size_t colon = value.rfind(':');
+        if (colon == std::string::npos || colon == 0 || !IsPort(value.substr(colon + 1)))
+          return "--proxy must be HOST:PORT";
+        o.proxyHost = value.substr(0, colon);
+        o.proxyPort = value.substr(colon + 1);
+      } else if (a == "--user") {
+        o.user = value;
+      } else if (a == "--password") {
+        o.password = value;
+      } else if (value.empty()) {
+        return "--config-dir needs a folder";
+      } else {
+        o.configDir = value;
+      }
+      continue;
+    }
+    if (a.size() > 1 && a[0] == '-') return "unknown flag '" + a + "'";
+    positional.push_back(a);
+  }
+  if (positional.size() != 1) return positional.empty() ? "missing argument" : "too many arguments";
+  if (o.password && !o.user) return "--password needs --user";
+  o.location = positional[0];
+  return std::string();
+}
+
+}  // namespace
+
+int32_t LocationDesktop::MessageBox(const std::string& text, const std::string& caption,
+                                    TMsgDlgType type, uint32_t buttons) {
+  if (text == kSaveLocationQuestion) return SaveListAs ? mrYes : mrNo;
+  return CliDesktop::MessageBox(text, caption, type, buttons);
+}
+
+std::optional<std::string> LocationDesktop::SaveFileDialog(const TFileDialogRequest& request) {
+  if (request.Title == "Save Redirector File") return SaveListAs;
+  return CliDesktop::SaveFileDialog(request);
+}
+
+int32_t LocationDesktop::ShowModal(TForm& form) {
+  const int32_t result = CliDesktop::ShowModal(form);
+  if (dynamic_cast<THttpPasswordDlg*>(&form) && result == mrOk) CredentialsGiven = true;
+  return result;
+}
+
+std::unique_ptr<TLocationLoader> MakeLoader(TApplication& app) {
+  return std::make_unique<TLocationLoader>(
+      *app.MainForm, TLocationLoader::Dialogs{app.OpenMediaDialog.get(), app.OptionsDialog.get(),
+                                              app.HttpPasswordDlg.get()});
+}
+
+namespace {
+
+TLocationLoader::Outcome OpenOnce(TApplication& app, TLocationLoader& loader,
+                                  const std::string& location) {
+  TMainForm& form = *app.MainForm;
+  form.MediaWindow.Caption = location;
+  bool done = false;
+  app.Window.Queue([&loader, &done] {
+    struct Done {
+      bool& flag;
+      ~Done() { flag = true; }
+    } mark{done};
+    loader.OpenLocation();
+  });
+  app.Window.ProcessUntil([&done] { return done; });
+  form.Timer3Timer();
+  return loader.LastOutcome();
+}
+
+}  // namespace
+
+TLocationLoader::Outcome OpenInForms(TApplication& app, TLocationLoader& loader,
+                                     LocationDesktop& desktop, const std::string& location) {
+  desktop.CredentialsGiven = false;
+  TLocationLoader::Outcome outcome = OpenOnce(app, loader, location);
+  if (outcome != TLocationLoader::Outcome::ListLoaded && desktop.CredentialsGiven) {
+    desktop.CredentialsGiven = false;
+    outcome = OpenOnce(app, loader, location);
+  }
+  return outcome;
+}
+
+void LogDrained(TerminalOutput& out, const MessagePair& pair) {
+  if (pair.text.empty()) return;
+  const Rgb rgb = RgbOf(ColourOf(pair.code));
+  out.LogLine("> " + pair.text, TColor{rgb.r, rgb.g, rgb.b});
+}
+
+int RunOpen(const std::vector<std::string>& args) {
+  OpenOptions o;
+  bool help = false;
+  const std::string error = ParseOpen(args, o, help);
+  if (help) {
+    std::cout << OpenUsage();
+    return kExitCompleted;
+  }
+  if (!error.empty()) {
+    std::cerr << "qor-cli: " << error << "\nTry 'qor-cli open --help'.\n";
+    return kExitUsage;
+  }
+  std::unique_ptr<SettingsStore> store;
+  if (o.configDir) {
+    store = std::make_unique<SettingsStore>(*o.configDir);
+    THelper::UseStore(store.get());
+  }
+  TerminalOutput out(stderr);
+  int status = kExitFailed;
+  try {
+    LocationDesktop desktop;
+    desktop.SaveListAs = o.saveAs;
+    desktop.User = o.user;
+    desktop.Password = o.password;
+    TApplication app(desktop);
+    app.CreateForms();
+    std::unique_ptr<TLocationLoader> loader = MakeLoader(app);
+    TMainForm& form = *app.MainForm;
+    TOptionsDialog& options = *app.OptionsDialog;
+    if (o.proxyHost) {
+      options.HProxyTick.Checked = true;
+      options.HProxyURL.Text = *o.proxyHost;
+      options.HProxyPort.Text = *o.proxyPort;
+    }
+    options.AutoPlayTick.Checked = false;
+    form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
+    switch (OpenInForms(app, *loader, desktop, o.location)) {
+      case TLocationLoader::Outcome::ListLoaded:
+        for (int32_t i = 0; i < form.urlCount; ++i) {
+          std::cout << form.urlList[static_cast<size_t>(i)] << "\n";
+        }
+        status = kExitCompleted;
+        break;
+      case TLocationLoader::Outcome::UrlReady:
+        std::cout << form.URL.Text << "\n";
+        status = kExitCompleted;
+        break;
+      case TLocationLoader::Outcome::MediaLoaded:
+        status = kExitCompleted;
+        break;
+      default:
+        break;
+    }
+    form.OnDrained = nullptr;
+    loader.reset();
+  } catch (const std::exception& e) {
+    out.Note(e.what());
+    status = kExitFailed;
+  }
+  THelper::UseStore(nullptr);
+  return status;
+}
+
+std::string OpenUsage() {
+  return std::string(
+             "Usage: qor-cli open LOCATION [flags]\n"
+             "\n"
+             "Opens a location as File -> Open does. A play list (.asx, .wax, .wvx, .wmx, or a\n"
+             "script page that returns one), local or on a web server, is scanned for stream\n"
+             "addresses: they are printed one a line on stdout. A stream or media address is\n"
+             "printed as the URL ready to download. Log lines go to stderr.\n"
+             "\n"
+             "  -o FILE                 save a fetched play list into FILE as it was received\n"
+             "  --proxy HOST:PORT       fetch through this HTTP proxy\n"
+             "  --user ID --password PW answer a web server's password request\n"
+             "  --config-dir DIR        settings folder (default $XDG_CONFIG_HOME/qor)\n"
+             "\n") +
+         "Exit status: 0 when the location gave a list, a ready URL or a loaded media file;\n"
+         "1 when it was refused or could not be read; 2 on a usage error.\n";
+}
+
+}  // namespace qor::cli
