@@ -202,6 +202,28 @@ TEST_F(MainFormDownload, NewTrackFinishesTheFirstFileAndRecordsIntoAnAutomaticNa
   EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 1u);
 }
 
+TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
+  Form().AutoSaveDir = folder_.Path() + "/";
+  Options().ProtoGroup.ItemIndex = kProtoHttp;
+  const std::vector<std::string> entries{HttpUrl("missing.wmv"), HttpUrl("clip.wmv"),
+                                         HttpUrl("audio.wma")};
+  for (size_t i = 0; i < entries.size(); ++i) Form().urlList[i] = entries[i];
+  Form().urlCount = 3;
+  Form().URL.Text = entries[0];
+  Form().ConnectBatchClick();
+  ASSERT_TRUE(RunUntil([this] { return !Form().batchActive; }));
+  Advance(300);
+  EXPECT_FALSE(Form().unattended);
+  EXPECT_EQ(CountLog("Media changing.. new playlist track"), 1);  // the log restarts per entry
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 0u);
+  EXPECT_EQ(FileSize(folder_.Path("_1_missing.wmv")), 0);
+  EXPECT_NEAR(ProbeDuration(folder_.Path("_1_clip.wmv")), ProbeDuration(SampleMedia("clip.wmv")),
+              0.5);
+  EXPECT_NEAR(ProbeDuration(folder_.Path("_1_audio.wma")), ProbeDuration(SampleMedia("audio.wma")),
+              0.5);
+  EXPECT_EQ(Form().batchIndex, 3);
+}
+
 TEST_F(MainFormDownload, ResumeQuestionAnswers) {
   const std::string saved = folder_.Path("clip.asf");
   {
