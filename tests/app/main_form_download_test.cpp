@@ -142,6 +142,35 @@ TEST_F(MainFormDownload, AbortFinishesTheFileOnceAndNothingIsWrittenAfter) {
   EXPECT_FALSE(Form().Session->IsConnected());
 }
 
+TEST_F(MainFormDownload, AbortWhileTheServerKeepsStreamingLeavesAnExactFile) {
+  server_ = StartServer({"--rate", "1"});
+  ASSERT_TRUE(server_->Running());
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 5; }));
+  Form().AbortClick();
+  // A file opened right after may get the descriptor the save file had: nothing may land in it.
+  const std::string other = folder_.Path("other.bin");
+  FileHandle next;
+  ASSERT_TRUE(next.Open(other, FileHandle::Mode::CreateTruncate));
+  Advance(1500);
+  EXPECT_EQ(FileSize(other), 0);
+
+  TASF asf;
+  ASSERT_TRUE(asf.ReadHeaderFromFile(saved));
+  ASSERT_GT(asf.DataPacketsCount, 4u);
+  const uint64_t dataEnd = asf.FirstPacketOffset() + asf.DataPacketsCount * asf.PacketSize;
+  const std::string bytes = ReadText(saved);
+  ASSERT_GT(bytes.size(), dataEnd + 24);
+  uint64_t indexSize = 0;
+  for (int i = 0; i < 8; ++i)
+    indexSize |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[dataEnd + 16 + i])) << (8 * i);
+  EXPECT_EQ(bytes.size(), dataEnd + indexSize);
+  EXPECT_GT(ProbeDuration(saved), 0.1);
+}
+
 TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
   const std::string saved = folder_.Path("clip.asf");
   desktop_.FileAnswers.push_back(saved);
