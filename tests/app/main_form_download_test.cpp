@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <filesystem>
 #include <fstream>
 
 #include "app/convert_error.h"
@@ -169,6 +170,41 @@ TEST_F(MainFormDownload, AbortWhileTheServerKeepsStreamingLeavesAnExactFile) {
     indexSize |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[dataEnd + 16 + i])) << (8 * i);
   EXPECT_EQ(bytes.size(), dataEnd + indexSize);
   EXPECT_GT(ProbeDuration(saved), 0.1);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++n;
+  return n;
+}
+
+TEST_F(MainFormDownload, GoAfterAServerDropFinishesTheFirstFile) {
+  const int descriptors = OpenDescriptors();
+  const std::string first = folder_.Path("first.asf");
+  const std::string second = folder_.Path("second.asf");
+  desktop_.FileAnswers.push_back(first);
+  desktop_.FileAnswers.push_back(second);
+  Location(HttpUrl("clip.wmv?disconnect=20"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] {
+    return Form().Session->PacketNumber.load() >= 15 && !Form().Session->IsConnected();
+  }));
+  Advance(300);
+  // The server only dropped the connection: nothing has finished the file yet.
+  EXPECT_TRUE(Form().saveFile);
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().ConnectClick();
+  TASF asf;
+  ASSERT_TRUE(asf.ReadHeaderFromFile(first));
+  EXPECT_GE(asf.DataPacketsCount, 16u);
+  EXPECT_GT(ProbeDuration(first), 1.0);
+  ASSERT_TRUE(RunToCompletion());
+  Advance(300);
+  EXPECT_NEAR(ProbeDuration(second), ProbeDuration(SampleMedia("clip.wmv")), 0.5);
+  // The stopped session's connection closes on its own thread: wait for it rather than race it.
+  EXPECT_TRUE(RunUntil([&] { return OpenDescriptors() == descriptors; }, 20000))
+      << OpenDescriptors() << " open, " << descriptors << " before";
 }
 
 TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
