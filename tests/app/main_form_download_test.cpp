@@ -351,6 +351,28 @@ TEST_F(MainFormDownload, MmsPasswordCancelledEndsTheSession) {
   EXPECT_FALSE(Form().saveFile);
 }
 
+TEST_F(MainFormDownload, StopClosesAnOpenPasswordDialog) {
+  server_ = StartServer({"--password", "ann:s3cret"});
+  ASSERT_TRUE(server_->Running());
+  desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));
+  bool shown = false;
+  bool closedByStop = false;
+  desktop_.ModalScripts.push_back([&](TForm& form) {
+    shown = true;
+    Form().StopSession();
+    closedByStop = form.ModalDone();
+  });
+  Location(MmsUrl("clip.wmv"), kProtoTcp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([&] { return shown; }));
+  EXPECT_TRUE(closedByStop);
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Finished(); }));
+  Advance(300);
+  // A stopped session gives up quietly: the user did not refuse anything.
+  EXPECT_FALSE(Logged("Session aborted, connection now closing"));
+  EXPECT_FALSE(Form().Session->IsConnected());
+}
+
 TEST_F(MainFormDownload, ConversionErrorReachesTheExceptionHandler) {
   desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));
   Options().HTTPPort.Text = "eighty";
