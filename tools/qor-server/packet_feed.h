@@ -1,0 +1,48 @@
+#pragma once
+// The packets one client gets, in order, ready to send: from a pre-recorded file (from a start
+// packet to its end) or from a live channel (from the current packet on, with the entry changes
+// between files). Each packet carries the point of the feed's timeline at which it is due.
+
+#include <cstdint>
+#include <memory>
+
+#include "live_channel.h"
+#include "media_source.h"
+#include "wire.h"
+
+namespace qor::server {
+
+struct FeedItem {
+  enum class Kind { kPacket, kEntryChange, kEnd };
+  Kind kind = Kind::kEnd;
+  Bytes bytes;  // the packet, or the next entry's header
+  uint32_t locationId = 0;
+  uint64_t scheduleMs = 0;
+};
+
+class PacketFeed {
+ public:
+  PacketFeed(std::shared_ptr<const MediaSource> media, uint64_t firstPacket, bool strip);
+  PacketFeed(std::shared_ptr<const LiveChannel> live, bool strip);
+
+  bool Live() const { return live_ != nullptr; }
+  // The header the client is given first (the live one marked as a broadcast).
+  const Bytes& Header() const;
+  uint32_t PacketSize() const;
+  uint64_t StartScheduleMs() const { return startScheduleMs_; }
+  FeedItem Next();
+
+ private:
+  FeedItem Prepare(const uint8_t* packet, uint32_t size, uint32_t delta, uint32_t locationId,
+                   uint64_t scheduleMs) const;
+
+  std::shared_ptr<const MediaSource> media_;
+  std::shared_ptr<const LiveChannel> live_;
+  bool strip_;
+  uint64_t next_ = 0;
+  LiveChannel::Cursor cursor_;
+  bool started_ = false;
+  uint64_t startScheduleMs_ = 0;
+};
+
+}  // namespace qor::server

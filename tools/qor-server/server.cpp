@@ -1,0 +1,107 @@
+#include "server.h"
+
+#include <chrono>
+
+namespace qor::server {
+
+Server::Server(ServerOptions options) : options_(std::move(options)), catalog_(options_.root) {}
+
+Server::~Server() {
+  Stop();
+}
+
+double Server::RateFor(bool live) const {
+  if (options_.rate.has_value()) return *options_.rate;
+  return live ? 1.0 : 0.0;
+}
+
+bool Server::Start(std::string& error) {
+  if (started_) return true;
+  if (!log_.Open(options_.logPath, error)) return false;
+  const auto clockStart = std::chrono::steady_clock::now();
+  for (const auto& [name, files] : options_.lives) {
+    std::vector<std::shared_ptr<const MediaSource>> entries;
+    for (const auto& file : files) {
+      auto media = MediaSource::Load(file, error);
+      if (!media) return false;
+      entries.push_back(std::move(media));
+    }
+    if (entries.empty()) {
+      error = "live play list " + name + " has no files";
+      return false;
+    }
+    catalog_.AddLive(
+        std::make_shared<LiveChannel>(Catalog::CleanName(name), std::move(entries), clockStart));
+  }
+  if (options_.mmsPort >= 0) {
+    mmsPort_ = static_cast<uint16_t>(options_.mmsPort);
+    if (!OpenListener(options_.host, mmsPort_, false, mmsListener_, error)) return false;
+    if (!udp_.Start(options_.host, mmsPort_, log_, error)) return false;
+  }
+  if (options_.httpPort >= 0) {
+    httpPort_ = static_cast<uint16_t>(options_.httpPort);
+    if (!OpenListener(options_.host, httpPort_, false, httpListener_, error)) return false;
+  }
+  started_ = true;
+  if (mmsListener_.Valid())
+    acceptors_.emplace_back([this] { AcceptLoop(mmsListener_, &ServeMms); });
+  if (httpListener_.Valid())
+    acceptors_.emplace_back([this] { AcceptLoop(httpListener_, &ServeHttp); });
+  return true;
+}
+
+void Server::Stop() {
+  stopping_ = true;
+  for (auto& t : acceptors_)
+    if (t.joinable()) t.join();
+  acceptors_.clear();
+  {
+    std::lock_guard<std::mutex> lock(workersMutex_);
+    for (auto& w : workers_)
+      if (w->thread.joinable()) w->thread.join();
+    workers_.clear();
+  }
+  udp_.Stop();
+  mmsListener_.Close();
+  httpListener_.Close();
+}
+
+void Server::ReapFinished() {
+  std::lock_guard<std::mutex> lock(workersMutex_);
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if ((*it)->done.load()) {
+      (*it)->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void Server::AcceptLoop(const Socket& listener, Handler handler) {
+  while (!stopping_.load()) {
+    sockaddr_in peer{};
+    Socket socket = AcceptOne(listener, 100, peer);
+    ReapFinished();
+    if (!socket.Valid()) continue;
+    const uint64_t id = nextConnection_.fetch_add(1);
+    std::lock_guard<std::mutex> lock(workersMutex_);
+    if (static_cast<int>(workers_.size()) >= options_.maxConnections) {
+      log_.Add(id, "refused", "too many connections from " + AddressText(peer));
+      continue;  // the socket closes here
+    }
+    auto worker = std::make_unique<Worker>();
+    Worker* raw = worker.get();
+    raw->thread = std::thread(
+        [this, handler, raw, id, peer](Socket s) {
+          Connection connection(std::move(s), stopping_);
+          handler(*this, connection, id, peer);
+          connection.Shutdown();
+          raw->done = true;
+        },
+        std::move(socket));
+    workers_.push_back(std::move(worker));
+  }
+}
+
+}  // namespace qor::server

@@ -1,0 +1,91 @@
+#pragma once
+// qor-server: a Windows Media stream server for loopback tests. One thread accepts on each
+// service and one thread serves each connection; a UDP socket on the MMS port carries media
+// datagrams out and resend requests in.
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "catalog.h"
+#include "request_log.h"
+#include "socket_io.h"
+#include "udp_hub.h"
+
+namespace qor::server {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int mmsPort = 1755;   // -1: no MMS service
+  int httpPort = 8080;  // -1: no HTTP service
+  std::string root = ".";
+  std::vector<std::pair<std::string, std::vector<std::string>>> lives;  // name, files
+  std::optional<double> rate;  // unset: 1 for live, 0 for pre-recorded
+  bool packetPair = true;
+  bool stripPadding = false;
+  std::string logPath;  // "-" for stdout
+  int pingIntervalMs = 5000;
+  std::string password;  // user:pass required of every client when set
+  std::map<std::string, std::pair<int, std::string>> redirects;  // name -> status, location
+  int maxConnections = 64;
+  int idleTimeoutMs = 60000;
+  std::string faults;  // fault query applied to every request before its own
+};
+
+class Server {
+ public:
+  explicit Server(ServerOptions options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Loads the live play lists, binds and starts serving.
+  bool Start(std::string& error);
+  // Stops accepting, ends every connection and waits for their threads.
+  void Stop();
+
+  uint16_t MmsPort() const { return mmsPort_; }
+  uint16_t HttpPort() const { return httpPort_; }
+  RequestLog& Log() { return log_; }
+  const ServerOptions& Options() const { return options_; }
+  Catalog& Media() { return catalog_; }
+  UdpHub& Udp() { return udp_; }
+  const std::atomic<bool>& Stopping() const { return stopping_; }
+  double RateFor(bool live) const;
+
+ private:
+  using Handler = void (*)(Server&, Connection&, uint64_t, const sockaddr_in&);
+  void AcceptLoop(const Socket& listener, Handler handler);
+  void ReapFinished();
+
+  struct Worker {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+
+  ServerOptions options_;
+  RequestLog log_;
+  Catalog catalog_;
+  UdpHub udp_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> nextConnection_{1};
+  Socket mmsListener_, httpListener_;
+  uint16_t mmsPort_ = 0, httpPort_ = 0;
+  std::vector<std::thread> acceptors_;
+  std::mutex workersMutex_;
+  std::list<std::unique_ptr<Worker>> workers_;
+  bool started_ = false;
+};
+
+void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
+void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
+
+}  // namespace qor::server

@@ -1,0 +1,170 @@
+#include "socket_io.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace qor::server {
+
+namespace {
+
+constexpr int kSliceMs = 100;
+
+void SetNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Waits for events in slices until timeoutMs passed or the stop flag is raised.
+// Returns the revents, 0 on timeout, -1 on stop or error.
+int WaitFor(int fd, short events, int timeoutMs, const std::atomic<bool>* stop) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (stop != nullptr && stop->load()) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    const int slice = static_cast<int>(std::clamp<int64_t>(left, 0, kSliceMs));
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, slice);
+    if (r > 0) return p.revents;
+    if (r < 0 && errno != EINTR) return -1;
+    if (left <= 0) return 0;
+  }
+}
+
+}  // namespace
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void Socket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::string AddressText(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out,
+                  std::string& error) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    error = "not an IPv4 address: " + host;
+    return false;
+  }
+  Socket s(::socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
+  if (!s.Valid()) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  const int one = 1;
+  setsockopt(s.Fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    error = std::string(udp ? "udp" : "tcp") + " bind " + host + ":" + std::to_string(port) + ": " +
+            std::strerror(errno);
+    return false;
+  }
+  if (!udp && ::listen(s.Fd(), 64) != 0) {
+    error = std::string("listen: ") + std::strerror(errno);
+    return false;
+  }
+  socklen_t length = sizeof address;
+  getsockname(s.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  SetNonBlocking(s.Fd());
+  out = std::move(s);
+  return true;
+}
+
+Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer) {
+  pollfd p{listener.Fd(), POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return Socket();
+  socklen_t length = sizeof peer;
+  const int fd =
+      ::accept4(listener.Fd(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  if (fd < 0) return Socket();
+  SetNonBlocking(fd);
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+  return Socket(fd);
+}
+
+Connection::Connection(Socket socket, const std::atomic<bool>& stop)
+    : socket_(std::move(socket)), stop_(stop) {}
+
+Connection::Read Connection::ReadSome(uint8_t* buffer, size_t capacity, size_t& got,
+                                      int timeoutMs) {
+  got = 0;
+  for (;;) {
+    const ssize_t n = ::recv(socket_.Fd(), buffer, capacity, 0);
+    if (n > 0) {
+      got = static_cast<size_t>(n);
+      return Read::kData;
+    }
+    if (n == 0) return Read::kClosed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return Read::kError;
+    const int r = WaitFor(socket_.Fd(), POLLIN, timeoutMs, &stop_);
+    if (r < 0) return stop_.load() ? Read::kStopped : Read::kError;
+    if (r == 0) return Read::kTimeout;
+    timeoutMs = 0;  // something is there now (or an error); one more recv tells
+  }
+}
+
+bool Connection::Readable(int timeoutMs) {
+  pollfd p{socket_.Fd(), POLLIN, 0};
+  return poll(&p, 1, timeoutMs) > 0;
+}
+
+bool Connection::WriteAll(const uint8_t* data, size_t size, int stallLimitMs) {
+  size_t sent = 0;
+  while (sent < size) {
+    if (stop_.load()) return false;
+    const ssize_t n = ::send(socket_.Fd(), data + sent, size - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    const int r = WaitFor(socket_.Fd(), POLLOUT, stallLimitMs, &stop_);
+    if (r <= 0 || (r & (POLLERR | POLLHUP)) != 0) return false;
+  }
+  return true;
+}
+
+bool Connection::Pause(int64_t ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (stop_.load()) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
+  }
+  return !stop_.load();
+}
+
+void Connection::Shutdown() {
+  if (socket_.Valid()) ::shutdown(socket_.Fd(), SHUT_RDWR);
+}
+
+}  // namespace qor::server

@@ -1,0 +1,95 @@
+#include "udp_hub.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "data_units.h"
+#include "request_log.h"
+
+namespace qor::server {
+
+void UdpStream::Remember(uint32_t sequence, const Bytes& datagram) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  window_.emplace_back(sequence, datagram);
+  if (window_.size() > kWindow) window_.pop_front();
+}
+
+bool UdpStream::Find(uint32_t sequence, Bytes& datagram) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [seq, bytes] : window_)
+    if (seq == sequence) {
+      datagram = bytes;
+      return true;
+    }
+  return false;
+}
+
+bool UdpHub::Start(const std::string& host, uint16_t port, RequestLog& log, std::string& error) {
+  log_ = &log;
+  if (!OpenListener(host, port, true, socket_, error)) return false;
+  stop_ = false;
+  thread_ = std::thread([this] { ReceiveLoop(); });
+  return true;
+}
+
+void UdpHub::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  socket_.Close();
+}
+
+void UdpHub::Register(const std::shared_ptr<UdpStream>& stream) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  streams_[stream->ClientId()] = stream;
+}
+
+void UdpHub::Unregister(uint32_t clientId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  streams_.erase(clientId);
+}
+
+bool UdpHub::Send(const sockaddr_in& to, const Bytes& datagram) {
+  return ::sendto(socket_.Fd(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                  reinterpret_cast<const sockaddr*>(&to),
+                  sizeof to) == static_cast<ssize_t>(datagram.size());
+}
+
+void UdpHub::ReceiveLoop() {
+  uint8_t buffer[2048];
+  while (!stop_.load()) {
+    pollfd p{socket_.Fd(), POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t n = ::recvfrom(socket_.Fd(), buffer, sizeof buffer, 0,
+                                 reinterpret_cast<sockaddr*>(&from), &length);
+    if (n <= 0) continue;
+    ResendRequest request;
+    if (!ParseResendRequest(buffer, static_cast<size_t>(n), request)) {
+      log_->Add(0, "udp-garbage", std::to_string(n) + " bytes from " + AddressText(from));
+      continue;
+    }
+    std::shared_ptr<UdpStream> stream;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto it = streams_.find(request.clientId);
+      if (it != streams_.end()) stream = it->second;
+    }
+    if (!stream) {
+      log_->Add(0, "udp-resend-unknown-client", std::to_string(request.clientId));
+      continue;
+    }
+    for (uint32_t sequence : request.sequences) {
+      Bytes datagram;
+      const bool have = stream->Find(sequence, datagram);
+      const bool answer = have && stream->AnswersResends();
+      log_->Add(stream->Connection(), "udp-resend",
+                std::to_string(sequence) + (answer ? " answered"
+                                            : have ? " ignored"
+                                                   : " unknown"));
+      if (answer && Send(stream->Destination(), datagram)) stream->CountAnswered();
+    }
+  }
+}
+
+}  // namespace qor::server

@@ -1,0 +1,68 @@
+#pragma once
+// The server's UDP side: media datagrams go out from the socket bound to the MMS port, and resend
+// requests that arrive on it are answered from each client's window of recent datagrams.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <netinet/in.h>
+
+#include "socket_io.h"
+#include "wire.h"
+
+namespace qor::server {
+
+class RequestLog;
+
+// One client's UDP stream.
+class UdpStream {
+ public:
+  static constexpr size_t kWindow = 256;
+  UdpStream(uint64_t connection, uint32_t clientId, const sockaddr_in& to, bool answerResends)
+      : connection_(connection), clientId_(clientId), to_(to), answerResends_(answerResends) {}
+  uint64_t Connection() const { return connection_; }
+  uint32_t ClientId() const { return clientId_; }
+  const sockaddr_in& Destination() const { return to_; }
+  bool AnswersResends() const { return answerResends_; }
+  // Keeps the datagram for resends (the last kWindow of them, by sequence).
+  void Remember(uint32_t sequence, const Bytes& datagram);
+  bool Find(uint32_t sequence, Bytes& datagram) const;
+  uint64_t ResendsAnswered() const { return answered_.load(); }
+  void CountAnswered() { answered_.fetch_add(1); }
+
+ private:
+  uint64_t connection_;
+  uint32_t clientId_;
+  sockaddr_in to_;
+  bool answerResends_;
+  mutable std::mutex mutex_;
+  std::deque<std::pair<uint32_t, Bytes>> window_;
+  std::atomic<uint64_t> answered_{0};
+};
+
+class UdpHub {
+ public:
+  ~UdpHub() { Stop(); }
+  bool Start(const std::string& host, uint16_t port, RequestLog& log, std::string& error);
+  void Stop();
+  bool Running() const { return socket_.Valid(); }
+  void Register(const std::shared_ptr<UdpStream>& stream);
+  void Unregister(uint32_t clientId);
+  bool Send(const sockaddr_in& to, const Bytes& datagram);
+
+ private:
+  void ReceiveLoop();
+  Socket socket_;
+  RequestLog* log_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::map<uint32_t, std::shared_ptr<UdpStream>> streams_;
+};
+
+}  // namespace qor::server
