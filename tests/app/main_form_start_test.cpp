@@ -1,5 +1,7 @@
 // Starting a download: what is refused before anything is touched, and how files are named.
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "main_form_fixture.h"
@@ -73,6 +75,35 @@ TEST_F(MainFormStart, SaveDialogLoopsUntilAMediaName) {
   EXPECT_EQ(CountLog("Invalid save file type"), 1);
   EXPECT_FALSE(Form().Session->Started());
   EXPECT_EQ(FileSize(folder_.Path("notes.txt")), -1);
+}
+
+TEST_F(MainFormStart, ResumeQuestionOnlyForFilesHoldingData) {
+  const std::string empty = folder_.Path("empty.asf");
+  const std::string huge = folder_.Path("huge.asf");
+  { std::ofstream out(empty); }
+  // Exactly 4 GiB, sparse: its size must not wrap to 0.
+  { std::ofstream out(huge); }
+  ASSERT_EQ(::truncate(huge.c_str(), 4LL << 30), 0);
+  Form().URL.Text = "http://127.0.0.1/x.wmv";
+  desktop_.FileAnswers.push_back(empty);
+  ASSERT_TRUE(Form().CreateOrResumeSaveFile());
+  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::Modal).empty());
+  Form().FinishSaveFile();
+
+  desktop_.FileAnswers.push_back(huge);
+  desktop_.ModalScripts.push_back(
+      [](TForm& form) { static_cast<TResumeDlg&>(form).ResumeBtn.Click(); });
+  ASSERT_TRUE(Form().CreateOrResumeSaveFile());
+  EXPECT_TRUE(Form().resumeSave);
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modal).size(), 1u);
+  Form().FinishSaveFile();
+  EXPECT_EQ(FileSize(huge), 4LL << 30);
+
+  // The close box answers nothing: neither resumed nor overwritten.
+  desktop_.FileAnswers.push_back(huge);
+  EXPECT_FALSE(Form().CreateOrResumeSaveFile());
+  EXPECT_FALSE(Form().saveFile);
+  EXPECT_EQ(FileSize(huge), 4LL << 30);
 }
 
 TEST_F(MainFormStart, UnknownProtocolIsReportedByTheSession) {
