@@ -16,7 +16,7 @@ namespace {
 
 // How long an entry's connection may stay down after streaming began before the entry counts as
 // ended by the server (the HTTP streaming exchange reconnects in between, so not at once).
-constexpr int64_t kIdleGraceMs = 2000;
+constexpr int64_t kIdleGraceMs = 5000;
 constexpr int64_t kPassMs = 100;
 
 enum class EntryResult { NotRun, Completed, Failed };
@@ -25,7 +25,6 @@ struct Entry {
   std::string url;
   EntryResult result = EntryResult::NotRun;
   std::string file;
-  bool started = false;
 };
 
 std::string WithSlash(const std::string& dir) {
@@ -107,8 +106,10 @@ void BatchRun::ApplyOptions() {
 void BatchRun::SelectProtocolFor(int32_t index) {
   TMainForm& form = *app_->MainForm;
   if (index < 0 || index >= form.urlCount) return;
-  const std::string protocol =
-      options_.protocol.value_or(ProtocolOfScheme(form.urlList[static_cast<size_t>(index)]));
+  const std::string& url = form.urlList[static_cast<size_t>(index)];
+  std::string protocol = options_.protocol.value_or(ProtocolOfScheme(url));
+  // A plain mms:// entry speaks MMS; HTTP streaming would wait on the MMS port for ever.
+  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "TCP";
   TOptionsDialog& o = *app_->OptionsDialog;
   if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
   if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
@@ -119,7 +120,7 @@ void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
   LogDrained(out_, pair);
   if (!acts || !batch_started_) return;
   const uint32_t action = ActionOf(pair.code);
-  if (action != mcStarted && action != mcCompleted && action != mcFatal) return;
+  if (action != mcCompleted && action != mcFatal) return;
   const int32_t index = CurrentEntry();
   if (index < 0 || index >= static_cast<int32_t>(entries_.size())) {
     // Nothing of the list started: the batch itself was refused.
@@ -127,10 +128,6 @@ void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
     return;
   }
   Entry& entry = entries_[static_cast<size_t>(index)];
-  if (action == mcStarted) {
-    entry.started = true;
-    return;
-  }
   if (entry.result == EntryResult::NotRun) {
     entry.result = action == mcCompleted ? EntryResult::Completed : EntryResult::Failed;
     if (action == mcCompleted) entry.file = app_->MainForm->SaveWindow.Caption;
@@ -146,7 +143,8 @@ void BatchRun::EndStalledEntry() {
     Entry& entry = entries_[static_cast<size_t>(index)];
     if (entry.result == EntryResult::NotRun) entry.result = EntryResult::Failed;
   }
-  out_.Note("the server closed the connection before the end of the stream; going on");
+  out_.Note("the connection of " + app_->MainForm->URL.Text +
+            " ended before the download did; going on with the next entry");
   form.FinishOpenSaveFile();
   form.Timer3Timer();
   SelectProtocolFor(index + 1);
@@ -177,11 +175,14 @@ int BatchRun::Run() {
     if (Interrupted()) return Finish(true);
     if (refused_) return Finish(false);
     if (batch_started_ && !form.batchActive && !form.Session->IsConnected()) return Finish(false);
+    // An entry whose connection is down for a while without a result has ended without one:
+    // the server closed it early, or it never answered as the transport expects.
     const int32_t index = CurrentEntry();
-    const bool started = index >= 0 && index < static_cast<int32_t>(entries_.size()) &&
-                         entries_[static_cast<size_t>(index)].started;
+    const bool pending = batch_started_ && index >= 0 &&
+                         index < static_cast<int32_t>(entries_.size()) &&
+                         entries_[static_cast<size_t>(index)].result == EntryResult::NotRun;
     const int64_t now = app_->Window.GetClock().MonotonicMs();
-    if (started && !form.Session->IsConnected()) {
+    if (pending && !form.Session->IsConnected()) {
       if (idle_since < 0) idle_since = now;
       if (now - idle_since >= kIdleGraceMs) {
         idle_since = -1;
