@@ -69,6 +69,8 @@ void MmsProtocol::InitFields() {
   first_timecode_ = 0;
   ended_ = false;
   deferred_end_ = 0;
+  header_expected_ = false;
+  next_entry_seen_ = false;
   tracker_.Reset();
 }
 
@@ -105,6 +107,7 @@ void MmsProtocol::SendStartPlay(uint32_t positionMs) {
 }
 
 void MmsProtocol::SendHeaderRequest() {
+  header_expected_ = true;
   Send(mms::BuildHeaderRequest(command_sequence_, file_number_));
 }
 
@@ -291,16 +294,21 @@ void MmsProtocol::RunReceiveLoop() {
         count = static_cast<int32_t>(payload);
         ring.Read(buffer, count);
       }
-      if (!ended_ && deferred_end_ == 0) HandleHeaderPiece(payload, flags);
+      if (!header_expected_) {
+        next_entry_seen_ = true;
+      } else if (!ended_ && deferred_end_ == 0) {
+        HandleHeaderPiece(payload, flags);
+      }
     } else if (tag == kTagMedia) {
       // The loss check comes first: it must see the datagram before anything else happens.
-      if (!ended_ && (session_.ProtocolFlags & pfMmsUdp)) UdpLossCheck(flags);
+      const bool ours = !ended_ && !next_entry_seen_;
+      if (ours && (session_.ProtocolFlags & pfMmsUdp)) UdpLossCheck(flags);
       if (payload > 0) {
         if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
         count = static_cast<int32_t>(payload);
         ring.Read(buffer, count);
       }
-      if (!ended_) HandleMediaPacket(sequence, payload, flags);
+      if (ours) HandleMediaPacket(sequence, payload, flags);
     } else if (timing) {
       if (payload > 0) {
         if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
@@ -478,6 +486,7 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
   HeaderCollector& header = session_.Header();
   const auto step =
       header.Append(buffer_.data(), length, flags, session_.SaveFile.get(), session_.Resuming());
+  if (step != HeaderCollector::Step::More) header_expected_ = false;
   switch (step) {
     case HeaderCollector::Step::More:
       return;

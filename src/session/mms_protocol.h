@@ -119,6 +119,11 @@ class MmsProtocol {
   // The end reached us on the control connection ahead of the last datagrams: its code, and when
   // the loop last took a unit.
   uint32_t deferred_end_ = 0;
+  // A header is taken only between the header request and its last piece. With UDP data the next
+  // play-list entry's header can overtake the change of track that announces it; once such a
+  // header has been seen, nothing after it belongs to this file.
+  bool header_expected_ = false;
+  bool next_entry_seen_ = false;
   std::chrono::steady_clock::time_point last_unit_{};
 
   // Session thread and the resend timer.

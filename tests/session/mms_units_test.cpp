@@ -77,7 +77,7 @@ TEST(MmsUnitFramer, HoldsBackAPartialUnitUntilItIsWhole) {
 }
 
 TEST(MmsUnitFramer, RefusesUnitsShorterThanTheirHeaderOrLongerThanTheRing) {
-  Bytes shortPacket = DataPacket(0, 0x04, 0, 0, 0);
+  Bytes shortPacket = DataPacket(0, 0x04, 0, 8, 0);
   shortPacket[6] = 7;
   Bytes zeroPacket = DataPacket(0, 0x04, 0, 8, 0);
   zeroPacket[6] = 0;
