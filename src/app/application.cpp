@@ -8,6 +8,8 @@ TApplication::TApplication(DesktopServices& desktop, Clock* clock)
     : Title(kProductName), Window(clock), desktop_(desktop) {}
 
 TApplication::~TApplication() {
+  // It hooks into the main window, so it goes before it.
+  LocationLoader.reset();
   // The main window first: it stops its session, whose wait may still reach the others.
   MainForm.reset();
   ResumeDlg.reset();
@@ -38,6 +40,9 @@ void TApplication::CreateForms() {
   MainForm->Attach({AboutDialog.get(), InfoDialog.get(), OpenMediaDialog.get(),
                     HttpPasswordDlg.get(), DateTimeDlg.get(), OptionsDialog.get(),
                     ResumeDlg.get()});
+  LocationLoader = std::make_unique<TLocationLoader>(
+      *MainForm, TLocationLoader::Dialogs{OpenMediaDialog.get(), OptionsDialog.get(),
+                                          HttpPasswordDlg.get()});
 }
 
 void TApplication::Run() {

@@ -11,6 +11,7 @@
 #include "app/date_time_dlg.h"
 #include "app/desktop_services.h"
 #include "app/http_password_dlg.h"
+#include "app/location_loader.h"
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
 #include "app/open_media_dialog.h"
@@ -42,6 +43,8 @@ class TApplication {
   std::unique_ptr<TDateTimeDlg> DateTimeDlg;
   std::unique_ptr<TOptionsDialog> OptionsDialog;
   std::unique_ptr<TResumeDlg> ResumeDlg;
+  // Opens locations for the main window (File -> Open); made once the forms exist.
+  std::unique_ptr<TLocationLoader> LocationLoader;
 
  private:
   DesktopServices& desktop_;
