@@ -1,0 +1,111 @@
+// The shared save file: packets land at their place under one lock, finishing uses the highest
+// packet written, and nothing is written once the file is finished.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "asf/asf.h"
+#include "session/save_file.h"
+#include "session/session_test_support.h"
+
+namespace qor::testing {
+namespace {
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t value) {
+  return std::vector<uint8_t>(n, value);
+}
+
+TEST(SaveFile, RemembersTheHighestPacketAndItsTimeWhateverTheOrder) {
+  const std::string path = NewTempFolder() + "/f.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->HighestIndex(), -1);
+  EXPECT_FALSE(file->AnyPacketWritten());
+  const auto block = Bytes(10, 7);
+  EXPECT_EQ(file->WritePacket(100, block.data(), block.size(), 5, 500),
+            TSaveFile::WriteResult::Written);
+  EXPECT_EQ(file->WritePacket(50, block.data(), block.size(), 2, 200),
+            TSaveFile::WriteResult::Written);
+  EXPECT_EQ(file->HighestIndex(), 5);
+  EXPECT_EQ(file->HighestSendTime(), 500u);
+  EXPECT_EQ(file->Size(), 110);
+}
+
+TEST(SaveFile, FinishingDropsLaterWritesAndClosesOnce) {
+  const std::string path = NewTempFolder() + "/f.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  const auto block = Bytes(16, 1);
+  ASSERT_EQ(file->WriteAt(0, block.data(), block.size()), TSaveFile::WriteResult::Written);
+  TASF asf;
+  const TSaveFile::FinishResult first = file->Finish(asf, false);
+  EXPECT_TRUE(first.closed);
+  EXPECT_FALSE(first.fixedUp);
+  EXPECT_TRUE(file->Finished());
+  EXPECT_EQ(file->WriteAt(16, block.data(), block.size()), TSaveFile::WriteResult::Dropped);
+  EXPECT_EQ(file->WritePacket(32, block.data(), block.size(), 0, 0),
+            TSaveFile::WriteResult::Dropped);
+  const TSaveFile::FinishResult second = file->Finish(asf, true);
+  EXPECT_TRUE(second.closed);
+  EXPECT_FALSE(second.fixedUp);
+  EXPECT_EQ(ReadWholeFile(path).size(), 16u);
+}
+
+TEST(SaveFile, FixUpsUseTheHighestPacketWritten) {
+  // A finished copy of a real clip, with its packet count and index taken away again by
+  // rewriting it through the save file: finishing must put back exactly the packets written.
+  const AsfLayout source = ReadAsfLayout(SampleMedia("clip.wmv"));
+  ASSERT_FALSE(source.packets.empty());
+  const std::vector<uint8_t> whole = ReadWholeFile(SampleMedia("clip.wmv"));
+  const std::string path = NewTempFolder() + "/copy.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->WriteAt(0, whole.data(), source.headerLength), TSaveFile::WriteResult::Written);
+  const size_t written = 10;
+  for (size_t i = 0; i < written; ++i) {
+    AsfPacketTimes times;
+    ASSERT_TRUE(ReadAsfPacketTimes(source.packets[i].data(), source.packets[i].size(), times));
+    ASSERT_EQ(file->WritePacket(source.headerLength + i * source.packetSize,
+                                source.packets[i].data(), source.packetSize, i, times.sendTime),
+              TSaveFile::WriteResult::Written);
+  }
+  TASF asf;
+  ASSERT_TRUE(asf.ParseHeader(whole.data(), source.headerLength));
+  const TSaveFile::FinishResult result = file->Finish(asf, true);
+  EXPECT_TRUE(result.fixedUp && result.header && result.timecode && result.index && result.closed);
+  const AsfLayout copy = ReadAsfLayout(path);
+  EXPECT_EQ(copy.declaredPackets, written);
+  EXPECT_EQ(copy.packets.size(), written);
+}
+
+TEST(SaveFile, WritersRacingTheFinishNeverWriteAfterIt) {
+  const std::string path = NewTempFolder() + "/race.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  std::atomic<bool> go{true};
+  std::atomic<int64_t> writtenAfter{0};
+  std::atomic<bool> finished{false};
+  std::thread writer([&] {
+    const auto block = Bytes(64, 9);
+    for (int64_t i = 0; go; ++i) {
+      const bool wasFinished = finished.load();
+      const auto r = file->WritePacket(i * 64, block.data(), block.size(), i, 0);
+      if (wasFinished && r == TSaveFile::WriteResult::Written) ++writtenAfter;
+      if (r == TSaveFile::WriteResult::Dropped) go = false;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  TASF asf;
+  file->Finish(asf, false);
+  finished = true;
+  const int64_t size = static_cast<int64_t>(ReadWholeFile(path).size());
+  writer.join();
+  EXPECT_EQ(writtenAfter.load(), 0);
+  EXPECT_EQ(static_cast<int64_t>(ReadWholeFile(path).size()), size);
+  EXPECT_EQ(size, (file->HighestIndex() + 1) * 64);
+}
+
+}  // namespace
+}  // namespace qor::testing
