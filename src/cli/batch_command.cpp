@@ -36,7 +36,6 @@ class BatchRun {
  public:
   BatchRun(const CliOptions& options, TerminalOutput& out) : options_(options), out_(out) {}
   ~BatchRun() {
-    loader_.reset();
     app_.reset();
     THelper::UseStore(nullptr);
   }
@@ -58,7 +57,6 @@ class BatchRun {
   std::unique_ptr<SettingsStore> store_;
   LocationDesktop desktop_;
   std::unique_ptr<TApplication> app_;
-  std::unique_ptr<TLocationLoader> loader_;
   std::vector<Entry> entries_;
   bool batch_started_ = false;
   bool refused_ = false;
@@ -74,7 +72,6 @@ void BatchRun::Setup() {
   desktop_.LogFile = options_.logFile;
   app_ = std::make_unique<TApplication>(desktop_);
   app_->CreateForms();
-  loader_ = MakeLoader(*app_);
   ApplyOptions();
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
@@ -154,7 +151,8 @@ void BatchRun::EndStalledEntry() {
 int BatchRun::Run() {
   Setup();
   TMainForm& form = *app_->MainForm;
-  const TLocationLoader::Outcome outcome = OpenInForms(*app_, *loader_, desktop_, options_.url);
+  const TLocationLoader::Outcome outcome =
+      OpenInForms(*app_, *app_->LocationLoader, desktop_, options_.url);
   if (outcome != TLocationLoader::Outcome::ListLoaded) {
     out_.Note(options_.url + " gave no play list entries to download");
     return kExitFailed;

@@ -90,12 +90,6 @@ int32_t LocationDesktop::ShowModal(TForm& form) {
   return result;
 }
 
-std::unique_ptr<TLocationLoader> MakeLoader(TApplication& app) {
-  return std::make_unique<TLocationLoader>(
-      *app.MainForm, TLocationLoader::Dialogs{app.OpenMediaDialog.get(), app.OptionsDialog.get(),
-                                              app.HttpPasswordDlg.get()});
-}
-
 namespace {
 
 TLocationLoader::Outcome OpenOnce(TApplication& app, TLocationLoader& loader,
@@ -160,7 +154,7 @@ int RunOpen(const std::vector<std::string>& args) {
     desktop.Password = o.password;
     TApplication app(desktop);
     app.CreateForms();
-    std::unique_ptr<TLocationLoader> loader = MakeLoader(app);
+    TLocationLoader& loader = *app.LocationLoader;
     TMainForm& form = *app.MainForm;
     TOptionsDialog& options = *app.OptionsDialog;
     if (o.proxyHost) {
@@ -170,7 +164,7 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     options.AutoPlayTick.Checked = false;
     form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
-    switch (OpenInForms(app, *loader, desktop, o.location)) {
+    switch (OpenInForms(app, loader, desktop, o.location)) {
       case TLocationLoader::Outcome::ListLoaded:
         for (int32_t i = 0; i < form.urlCount; ++i) {
           std::cout << form.urlList[static_cast<size_t>(i)] << "\n";
@@ -188,7 +182,6 @@ int RunOpen(const std::vector<std::string>& args) {
         break;
     }
     form.OnDrained = nullptr;
-    loader.reset();
   } catch (const std::exception& e) {
     out.Note(e.what());
     status = kExitFailed;

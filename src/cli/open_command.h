@@ -29,8 +29,6 @@ class LocationDesktop : public CliDesktop {
   bool CredentialsGiven = false;
 };
 
-// The location loader of an application's forms.
-std::unique_ptr<TLocationLoader> MakeLoader(TApplication& app);
 // Opens location as the window's loop would: an exception of the HTTP client goes to the
 // window's exception handler. Drains the log afterwards. When the server asked for a password
 // and one was given, the location is opened once more with it, as the user would.

@@ -10,16 +10,13 @@ void LocationTest::SetUp() {
   std::filesystem::create_directories(Root());
   app_ = std::make_unique<TApplication>(desktop_);
   app_->CreateForms();
-  loader_ = std::make_unique<TLocationLoader>(
-      Form(), TLocationLoader::Dialogs{app_->OpenMediaDialog.get(), app_->OptionsDialog.get(),
-                                       app_->HttpPasswordDlg.get()});
+  ASSERT_TRUE(app_->LocationLoader) << "the application makes the loader with its forms";
   Form().OnDrained = [this](const MessagePair& pair, bool) {
     log_.push_back({pair.text, pair.code});
   };
 }
 
 void LocationTest::TearDown() {
-  loader_.reset();
   app_.reset();
   if (server_) server_->Stop();
   StoreTest::TearDown();

@@ -29,7 +29,7 @@ class LocationTest : public StoreTest {
   void TearDown() override;
 
   TMainForm& Form() { return *app_->MainForm; }
-  TLocationLoader& Loader() { return *loader_; }
+  TLocationLoader& Loader() { return *app_->LocationLoader; }
 
   // qor-server over the files of a private root folder (the sample clips are copied in).
   void StartServer(const std::vector<std::string>& extra = {});
@@ -50,7 +50,6 @@ class LocationTest : public StoreTest {
 
   ScriptedDesktop desktop_;
   std::unique_ptr<TApplication> app_;
-  std::unique_ptr<TLocationLoader> loader_;
   std::unique_ptr<testing::ServerProcess> server_;
   std::vector<Logged> log_;
 };
