@@ -41,8 +41,8 @@ void TApplication::CreateForms() {
                     HttpPasswordDlg.get(), DateTimeDlg.get(), OptionsDialog.get(),
                     ResumeDlg.get()});
   LocationLoader = std::make_unique<TLocationLoader>(
-      *MainForm, TLocationLoader::Dialogs{OpenMediaDialog.get(), OptionsDialog.get(),
-                                          HttpPasswordDlg.get()});
+      *MainForm,
+      TLocationLoader::Dialogs{OpenMediaDialog.get(), OptionsDialog.get(), HttpPasswordDlg.get()});
 }
 
 void TApplication::Run() {
