@@ -59,6 +59,10 @@ CliResult RunCli(const CliRun& run) {
   args.insert(args.end(), run.args.begin(), run.args.end());
   std::vector<std::string> env{"NO_COLOR=1", "PATH=/usr/bin:/bin", "LC_ALL=C"};
   if (!run.workDir.empty()) env.push_back("XDG_CONFIG_HOME=" + run.workDir + "/config");
+  // Sanitizer settings reach the program under test, so its own reports fail the test too.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
   env.insert(env.end(), run.env.begin(), run.env.end());
 
   const pid_t pid = ::fork();
