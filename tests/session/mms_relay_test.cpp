@@ -152,3 +152,58 @@ TEST(MmsRelay, HeaderInSeveralPiecesIsSavedOnce) {
 
 }  // namespace
 }  // namespace qor::testing
+
+namespace qor::testing {
+namespace {
+
+// A refusal without a failure code gets the refusal's own message.
+TEST(MmsRelayReplies, TransportRefusedWithoutAFailureCode) {
+  auto server = StartServer({"--faults", "refuse-transport=1"});
+  ASSERT_TRUE(server->Running());
+  MmsRelay relay(server->MmsPort(), [&](const Unit& unit) {
+    Unit changed = unit;
+    if (MmsRelay::IsCommand(unit) && MmsRelay::CommandId(unit) == 0x03)
+      MmsRelay::StoreU32(changed, 40, 0);
+    return MmsRelay::Action{{changed}, -1};
+  });
+  SessionHarness h;
+  NewMmsSession(h, relay.Port(), "clip.wmv", NewTempFolder() + "/clip.asf");
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  const int at = FindText(h, "Error: 02 protocol select failure");
+  ASSERT_GE(at, 0) << LogText(h);
+  EXPECT_EQ(h.Log()[static_cast<size_t>(at)].code, mcFatal);
+  h.EndSession();
+  EXPECT_FALSE(Sent(relay, 0x05));
+}
+
+// Timing packets are counted wherever they come from; only the second is reported.
+TEST(MmsRelayReplies, OfFiveTimingPacketsOnlyTheSecondIsReported) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  MmsRelay relay(server->MmsPort(), [&](const Unit& unit) {
+    if (MmsRelay::IsCommand(unit) && MmsRelay::CommandId(unit) == 0x02) {
+      MmsRelay::Action action{{unit}, -1};
+      for (uint8_t i = 0; i < 5; ++i) {
+        Unit timing = {i, 0, 0, 0, 0xFF, 0x10, 24, 0};
+        timing.resize(24, 0xAA);
+        action.send.push_back(timing);
+      }
+      return action;
+    }
+    return MmsRelay::Action{{unit}, -1};
+  });
+  const std::string saved = NewTempFolder() + "/clip.asf";
+  SessionHarness h;
+  NewMmsSession(h, relay.Port(), "clip.wmv", saved);
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  int reports = 0;
+  for (const MessagePair& p : h.Log())
+    reports += p.text == "- UDP timing packet pairs were received";
+  EXPECT_EQ(reports, 1);
+  const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
+  EXPECT_EQ(m.equal, m.source);
+}
+
+}  // namespace
+}  // namespace qor::testing
