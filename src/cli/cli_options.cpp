@@ -238,12 +238,14 @@ std::string GeneralUsage() {
              "Records Windows Media streams (MMS over TCP or UDP, HTTP streaming) to .asf files.\n"
              "\n"
              "Commands:\n"
-             "  get URL       download one stream or file\n"
-             "  record URL    record between a start and an end moment (the VCR)\n"
-             "  info FILE     show the media information of a saved file\n"
+             "  get URL          download one stream or file\n"
+             "  record URL       record between a start and an end moment (the VCR)\n"
+             "  info FILE        show the media information of a saved file\n"
+             "  open LOCATION    open a location or play list and print what it holds\n"
+             "  batch LOCATION   download every entry of a play list\n"
              "\n"
-             "  --help        this text; 'qor-cli COMMAND --help' for a command's flags\n"
-             "  --version     the version\n"
+             "  --help           this text; 'qor-cli COMMAND --help' for a command's flags\n"
+             "  --version        the version\n"
              "\n") +
          kExitStatusTable;
 }
