@@ -156,10 +156,11 @@ TMainForm::~TMainForm() {
   for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4}) timer->SetEnabled(false);
   window_.SetExceptionHandler(nullptr);
   if (password_dlg_) password_dlg_->Close();
-  if (Session) Session->Stop();
+  // A window torn down without closing (an error in a front end) still leaves a playable file.
+  Session->Stop();
+  Session->WaitFor();
+  if (saveFile) FinishSaveFile();
   Session.reset();
-  if (saveFile) saveFile->Finish(Asf, false);
-  saveFile.reset();
 }
 
 // ---- Window creation and closing ----

@@ -207,6 +207,19 @@ TEST_F(MainFormDownload, GoAfterAServerDropFinishesTheFirstFile) {
       << OpenDescriptors() << " open, " << descriptors << " before";
 }
 
+TEST_F(MainFormDownload, TearingTheWindowDownFinishesTheFile) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  app_.reset();
+  TASF asf;
+  ASSERT_TRUE(asf.ReadHeaderFromFile(saved));
+  EXPECT_GE(asf.DataPacketsCount, 21u);
+  EXPECT_GT(ProbeDuration(saved), 1.0);
+}
+
 TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
   const std::string saved = folder_.Path("clip.asf");
   desktop_.FileAnswers.push_back(saved);
