@@ -244,7 +244,7 @@ TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
 TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
   const std::string saved = folder_.Path("clip.asf");
   desktop_.FileAnswers.push_back(saved);
-  Location(HttpUrl("clip.wmv?stall=2&stall-after=25"), kProtoHttp);
+  Location(HttpUrl("clip.wmv?stall=4&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
   ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 10; }));
   const MessageSource stale = Form().Session->Source + 1000;
