@@ -44,7 +44,6 @@ void HttpProtocol::InitFields() {
   last_time_ = 0;
   seen_first_data_ = false;
   ended_ = false;
-  change_follows_ = false;
   progressive_position_ = 0;
 }
 
@@ -258,8 +257,7 @@ bool HttpProtocol::HandleChunk() {
         session_.Post("", mcNewTrack);
         ended_ = true;
       } else if (U32(reason) == 1) {
-        // The play-list entry is over and a stream change follows: not the end of the download.
-        change_follows_ = true;
+        // Only the end of a play-list entry: the change that follows reports the new track.
       } else {
         session_.Post("", mcCompleted);
         ended_ = true;

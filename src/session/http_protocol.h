@@ -46,7 +46,6 @@ class HttpProtocol {
   uint32_t last_time_ = 0;  // a packet whose time cannot be read keeps the one before
   bool seen_first_data_ = false;
   bool ended_ = false;
-  bool change_follows_ = false;  // an end chunk with reason 1 was seen
   int64_t progressive_position_ = 0;
   std::vector<uint8_t> buffer_;
 };
