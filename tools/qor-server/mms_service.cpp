@@ -464,9 +464,8 @@ bool MmsSession::OnStartPlay(const ClientCommand& command) {
     if (!feed_) feed_.emplace(entry_.live, strip);
     Log("mms-play", openName_ + " live");
   }
-  Bytes f;
-  PutU32(f, 1);  // file id
-  f.resize(f.size() + 12, 0);
+  Bytes f(16, 0);  // file id 1, then 12 zero bytes
+  f[0] = 1;
   if (!Reply(mms::kReportStartedPlaying, 0, 0, f)) return false;
   playing_ = true;
   pending_.reset();
