@@ -44,7 +44,8 @@ void TMainForm::Timer1Timer() {
   SendTime.Text = THelper::FormatTime(sendTime);
   Recovered.Text = THelper::IntText(s.RecoveredPackets.load());
   Lost.Text = THelper::IntText(s.LostPackets.load());
-  const double play = Asf.PlayDuration;
+  const TASF::Totals totals = Asf.ReadTotals();
+  const double play = totals.PlayDuration;
   const std::string total = THelper::FormatTime(play != 0 && play != 4294967295.0 ? play : 0);
   TimeTotal.Text = total;
   const uint32_t packet = static_cast<uint32_t>(s.PacketNumber.load());
@@ -58,7 +59,7 @@ void TMainForm::Timer1Timer() {
     r.ClientID = THelper::IntText(s.ClientId.load());
   }
   // 64-bit product: a long download cannot wrap the percentage.
-  const uint64_t packets = Asf.TotalDataPackets;
+  const uint64_t packets = totals.TotalDataPackets;
   uint64_t percent = packets > 0 ? static_cast<uint64_t>(packet) * 100 / packets : 0;
   ProgBar.Gauge.SetProgress(static_cast<int32_t>(std::min<uint64_t>(percent, 100)));
 }
@@ -181,7 +182,7 @@ void TMainForm::ShowReceivingProtocol() {
                      : (flags & pfMmsTcp) ? "MMS via TCP"
                                           : "unknown";
   Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
-  ProgBar.Gauge.SetShowText(Asf.TotalDataPackets != 0);
+  ProgBar.Gauge.SetShowText(Asf.ReadTotals().TotalDataPackets != 0);
   const int32_t kind = Session->StreamKind.load();
   SetStatusLabel((kind & skLive) ? 2 : (kind & skPrerecorded) ? 1 : (kind & skProgressive) ? 4 : 0);
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace qor {
@@ -142,6 +143,14 @@ class TASF {
   // Empties every text and zeroes every number; the queue pointer is kept. Always true.
   bool Reset();
 
+  // The window shows these on its timers while a session parses a header into this model on its
+  // own thread; Reset and ParseHeader hold the same lock.
+  struct Totals {
+    double PlayDuration = 0;
+    uint64_t TotalDataPackets = 0;
+  };
+  Totals ReadTotals() const;
+
   // Parses a header block: the whole Header Object followed by (at least) the first 50 bytes of the
   // Data Object. Length 0 fails without clearing the model.
   bool ParseHeader(const uint8_t* block, size_t length);
@@ -167,6 +176,15 @@ class TASF {
   void Fail(const char* text);
   // The parse steps on a cleared model whose HeaderLength is set.
   bool ParseBlock(const uint8_t* block, size_t length);
+
+  // A copy of the model gets a lock of its own.
+  struct ModelLock {
+    mutable std::recursive_mutex mutex;
+    ModelLock() = default;
+    ModelLock(const ModelLock&) {}
+    ModelLock& operator=(const ModelLock&) { return *this; }
+  };
+  ModelLock model_lock_;
 };
 
 }  // namespace qor

@@ -29,7 +29,13 @@ void TASF::Fail(const char* text) {
   if (Messages != nullptr) Messages->Post(text, mcFatal);
 }
 
+TASF::Totals TASF::ReadTotals() const {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
+  return Totals{PlayDuration, TotalDataPackets};
+}
+
 bool TASF::Reset() {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   Title.clear();
   Author.clear();
   Copyright.clear();
@@ -76,6 +82,7 @@ bool TASF::ParseHeader(const uint8_t* block, size_t length) {
     Fail("TASF: header data length is zero");
     return false;
   }
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   Reset();
   HeaderLength = length;
   return ParseBlock(block, length);
