@@ -13,6 +13,29 @@ static_assert(sizeof(off_t) == 8, "positions beyond 2 GiB need a 64-bit off_t");
 
 namespace {
 
+// Repeats one transfer call until count bytes have moved, retrying interrupted calls. A call
+// that moves nothing is the end of the file for reads and a failure (EIO) for writes. Returns the
+// bytes moved, or -1 with the error kept in lastError.
+template <typename Call>
+int64_t TransferAll(size_t count, bool isWrite, int& lastError, Call call) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = call(done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError = errno;
+      return -1;
+    }
+    if (n == 0) {
+      if (!isWrite) break;
+      lastError = EIO;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
 int OpenFlags(FileHandle::Mode mode) {
   switch (mode) {
     case FileHandle::Mode::OpenRead:
@@ -99,18 +122,8 @@ int64_t FileHandle::Read(void* buffer, size_t count) {
     return -1;
   }
   auto* out = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::read(fd_, out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  return TransferAll(count, false, last_error_,
+                     [&](size_t done) { return ::read(fd_, out + done, count - done); });
 }
 
 bool FileHandle::Write(const void* data, size_t count) {
@@ -119,21 +132,8 @@ bool FileHandle::Write(const void* data, size_t count) {
     return false;
   }
   const auto* in = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd_, in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      return false;
-    }
-    if (n == 0) {
-      last_error_ = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return TransferAll(count, true, last_error_,
+                     [&](size_t done) { return ::write(fd_, in + done, count - done); }) >= 0;
 }
 
 int64_t FileHandle::ReadAt(int64_t offset, void* buffer, size_t count) {
@@ -146,18 +146,9 @@ int64_t FileHandle::ReadAt(int64_t offset, void* buffer, size_t count) {
     return -1;
   }
   auto* out = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  return TransferAll(count, false, last_error_, [&](size_t done) {
+    return ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+  });
 }
 
 bool FileHandle::WriteAt(int64_t offset, const void* data, size_t count) {
@@ -170,21 +161,9 @@ bool FileHandle::WriteAt(int64_t offset, const void* data, size_t count) {
     return false;
   }
   const auto* in = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      return false;
-    }
-    if (n == 0) {
-      last_error_ = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return TransferAll(count, true, last_error_, [&](size_t done) {
+           return ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
+         }) >= 0;
 }
 
 bool FileHandle::Truncate(int64_t length) {
