@@ -1,234 +1,137 @@
 // Whole downloads of a large clip from the reference server over MMS, media over TCP and over
-// UDP, unpaced (--rate 0), as the program runs them: the benchmark's thread is the window thread.
-// Beside them, ffmpeg copying the same stream over mmst:// as an independent yardstick. Reported
-// per run: MB/s (bytes_per_second), CPU seconds of the downloading process, and its peak resident
-// memory.
+// UDP, as the program runs them. Unpaced (--rate 0) they show the throughput; paced at a given
+// number of datagrams a second they show whether UDP keeps up without loss (recovered_packets
+// counts datagrams that had to be asked for again, lost_packets those given up). Beside them,
+// ffmpeg copying the stream over mmst:// and a raw TCP copy of the file.
 
-#include <benchmark/benchmark.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "asf/asf.h"
-#include "platform/window_thread.h"
-#include "session/mms_protocol.h"
-#include "session/save_file.h"
+#include "common/session_bench.h"
 #include "session/session.h"
-#include "support/message_queue.h"
-
-extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace qor::bench;
 
-double CpuSeconds(const rusage& u) {
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+MediaFolder& Media() {
+  static MediaFolder media("qor-bench-mms");
+  return media;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+ServerProcess& UnpacedServer() {
+  static ServerProcess server(Media().folder(), {"--rate", "0", "--ping-interval", "600"});
+  return server;
 }
 
-// The media and the server, made once for all runs.
-struct Fixture {
-  std::string folder;
-  std::string media = "big.wmv";
-  int mmsPort = 0;
-  pid_t server = -1;
-  bool ok = false;
-
-  Fixture() {
-    char pattern[] = "/tmp/qor-bench-mms-XXXXXX";
-    if (!mkdtemp(pattern)) return;
-    folder = pattern;
-    // About 15 MB: 30 s of noisy video at 4 Mbit/s in 3200-byte packets.
-    const std::string make =
-        "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
-        "testsrc2=size=640x360:rate=25 -t 30 -c:v wmv2 -g 50 -b:v 4M -f asf " +
-        folder + "/" + media;
-    if (std::system(make.c_str()) != 0) return;
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    const std::string program = (self.parent_path().parent_path() / "tools/qor-server/qor-server");
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return;
-    server = Spawn({program, "--root", folder, "--rate", "0", "--mms-port", "0", "--http-port",
-                    "-1", "--ping-interval", "600"},
-                   pipeFds[1]);
-    close(pipeFds[1]);
-    FILE* out = fdopen(pipeFds[0], "r");
-    char line[256];
-    while (out && fgets(line, sizeof line, out)) {
-      const std::string text = line;
-      if (text.rfind("mms ", 0) == 0) {
-        mmsPort = std::atoi(text.substr(text.rfind(':') + 1).c_str());
-        break;
-      }
-    }
-    // The server keeps writing nothing more to stdout; the pipe stays open until it ends.
-    ok = server > 0 && mmsPort > 0;
-  }
-  ~Fixture() {
-    if (server > 0) {
-      kill(server, SIGTERM);
-      waitpid(server, nullptr, 0);
-    }
-    std::error_code ignored;
-    if (!folder.empty()) fs::remove_all(folder, ignored);
-  }
-};
-
-Fixture& TheFixture() {
-  static Fixture fixture;
-  return fixture;
+bool Ready(benchmark::State& state, const ServerProcess& server) {
+  if (Media().ok() && server.ok()) return true;
+  state.SkipWithError("no server or no media (ffmpeg missing?)");
+  return false;
 }
 
-struct RunResult {
-  bool completed = false;
-  int64_t bytes = 0;
-  uint32_t lost = 0;
-};
-
-RunResult Download(const Fixture& f, bool udp, const std::string& savePath) {
-  qor::WindowThread window;
-  qor::TMessageClass queue;
-  qor::TASF asf;
-  asf.Messages = &queue;
-  auto save = qor::TSaveFile::Open(savePath, qor::FileHandle::Mode::CreateTruncate);
-  RunResult result;
-  {
-    auto session = std::make_unique<qor::TMMS>();
-    session->Asf = &asf;
-    session->Messages = &queue;
-    session->SaveFile = save;
-    session->Source = 1;
-    session->ProtocolFlags = udp ? qor::pfMmsUdp : qor::pfMmsTcp;
-    session->ConnectPort = f.mmsPort;
-    session->Host = "127.0.0.1";
-    session->Path = f.media;
-    if (udp) {
-      session->UdpPort = 20000 + static_cast<int32_t>(getpid() % 20000);
-      session->MaxUdpSize = 65535;
-    }
-    session->Start();
-    bool done = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    while (!done && std::chrono::steady_clock::now() < deadline) {
-      window.ProcessUntil([&] { return queue.Pending() > 0; }, 5);
-      qor::MessagePair pair;
-      while (queue.Take(pair)) {
-        const uint32_t action = qor::ActionOf(pair.code);
-        if (action == qor::mcCompleted) result.completed = true;
-        if (action == qor::mcCompleted || action == qor::mcFatal || action == qor::mcNewTrack)
-          done = true;
-      }
-    }
-    save->Finish(asf, true);
-    result.lost = session->LostPackets.load();
-    session->Stop();
-  }
-  result.bytes = static_cast<int64_t>(fs::file_size(savePath));
-  return result;
-}
-
-void RunSession(benchmark::State& state, bool udp) {
-  Fixture& f = TheFixture();
-  if (!f.ok) {
-    state.SkipWithError("no server or no media (ffmpeg missing?)");
-    return;
-  }
-  const std::string save = f.folder + (udp ? "/udp.asf" : "/tcp.asf");
+void RunSession(benchmark::State& state, const ServerProcess& server, bool udp) {
+  if (!Ready(state, server)) return;
+  const std::string save = Media().Path(udp ? "udp.asf" : "tcp.asf");
   int64_t bytes = 0;
   double cpu = 0;
-  uint32_t lost = 0;
+  uint32_t recovered = 0, lost = 0;
   for (auto _ : state) {
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    const RunResult r = Download(f, udp, save);
-    getrusage(RUSAGE_SELF, &after);
+    const DownloadResult r = Download(
+        [&](qor::TMMS& session) {
+          session.ProtocolFlags = udp ? qor::pfMmsUdp : qor::pfMmsTcp;
+          session.ConnectPort = server.mmsPort();
+          session.Path = Media().media();
+          if (udp) {
+            session.UdpPort = 20000 + static_cast<int32_t>(getpid() % 20000);
+            session.MaxUdpSize = 65535;
+          }
+        },
+        save);
     if (!r.completed) {
       state.SkipWithError("the download did not complete");
       return;
     }
     bytes += r.bytes;
+    cpu += r.cpuSeconds;
+    recovered += r.recovered;
     lost += r.lost;
-    cpu += CpuSeconds(after) - CpuSeconds(before);
   }
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
-  state.SetBytesProcessed(bytes);
-  state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
-  state.counters["peak_rss_MB"] = static_cast<double>(self.ru_maxrss) / 1024.0;
-  state.counters["file_MB"] =
-      static_cast<double>(bytes) / 1e6 / static_cast<double>(state.iterations());
-  if (udp)
+  Report(state, bytes, cpu, self.ru_maxrss);
+  if (udp) {
+    state.counters["recovered_packets"] =
+        benchmark::Counter(recovered, benchmark::Counter::kAvgIterations);
     state.counters["lost_packets"] = benchmark::Counter(lost, benchmark::Counter::kAvgIterations);
+    state.counters["datagrams_per_s"] = benchmark::Counter(
+        static_cast<double>(Media().PacketCount()) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+  }
 }
 
 void BM_MmsTcpDownload(benchmark::State& state) {
-  RunSession(state, false);
-}
-void BM_MmsUdpDownload(benchmark::State& state) {
-  RunSession(state, true);
+  RunSession(state, UnpacedServer(), false);
 }
 
-// ffmpeg as a separate process: its CPU time and peak memory come from wait4.
+void BM_MmsUdpDownload(benchmark::State& state) {
+  RunSession(state, UnpacedServer(), true);
+}
+
+// The server paces its send times so that the clip's packets leave at range(0) a second.
+void BM_MmsUdpPaced(benchmark::State& state) {
+  const double perSecond = static_cast<double>(state.range(0));
+  const double rate =
+      Media().ok() ? perSecond * Media().DurationSeconds() / Media().PacketCount() : 1.0;
+  ServerProcess server(Media().folder(), {"--rate", std::to_string(rate)});
+  RunSession(state, server, true);
+}
+
 void BM_FfmpegMmstCopy(benchmark::State& state) {
-  Fixture& f = TheFixture();
-  if (!f.ok) {
-    state.SkipWithError("no server or no media (ffmpeg missing?)");
-    return;
-  }
-  const std::string out = f.folder + "/ffmpeg.asf";
+  if (!Ready(state, UnpacedServer())) return;
   int64_t bytes = 0;
   double cpu = 0;
   long peakKb = 0;
   for (auto _ : state) {
-    const pid_t pid = Spawn({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i",
-                             "mmst://127.0.0.1:" + std::to_string(f.mmsPort) + "/" + f.media, "-c",
-                             "copy", "-f", "asf", out},
-                            -1);
-    int status = 0;
-    rusage usage{};
-    if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    const ProcessResult r =
+        FfmpegCopy("mmst://127.0.0.1:" + std::to_string(UnpacedServer().mmsPort()) + "/" +
+                       Media().media(),
+                   Media().Path("ffmpeg.asf"));
+    if (!r.ok) {
       state.SkipWithError("ffmpeg failed");
       return;
     }
-    bytes += static_cast<int64_t>(fs::file_size(out));
-    cpu += CpuSeconds(usage);
-    peakKb = std::max(peakKb, usage.ru_maxrss);
+    bytes += r.bytes;
+    cpu += r.cpuSeconds;
+    peakKb = std::max(peakKb, r.peakKb);
+  }
+  Report(state, bytes, cpu, peakKb);
+}
+
+void BM_RawTcpCopy(benchmark::State& state) {
+  if (!Ready(state, UnpacedServer())) return;
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    const int64_t n = RawHttpCopy(UnpacedServer().httpPort(), Media().media(), Media().Path("raw"));
+    if (n < 0) {
+      state.SkipWithError("raw copy failed");
+      return;
+    }
+    bytes += n;
   }
   state.SetBytesProcessed(bytes);
-  state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
-  state.counters["peak_rss_MB"] = static_cast<double>(peakKb) / 1024.0;
-  state.counters["file_MB"] =
-      static_cast<double>(bytes) / 1e6 / static_cast<double>(state.iterations());
 }
 
 BENCHMARK(BM_MmsTcpDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_MmsUdpDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_MmsUdpPaced)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Arg(80000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 BENCHMARK(BM_FfmpegMmstCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_RawTcpCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace

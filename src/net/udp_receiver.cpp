@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <vector>
 
 #include "net/socket_errors.h"
 #include "platform/window_thread.h"
@@ -84,6 +87,7 @@ bool TUDP::OpenAndBind() {
     return false;
   }
   if (!socket_.Install(fd)) return false;  // stopped before the socket existed
+  EnlargeReceiveBuffer(fd);
 
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -111,40 +115,88 @@ bool TUDP::OpenAndBind() {
   return false;
 }
 
+void TUDP::EnlargeReceiveBuffer(int fd) {
+  // The forcing form passes the system's ceiling and needs privileges; the plain form is capped
+  // at the ceiling. Either way a smaller buffer still works, so a refusal is no failure.
+  const int bytes = kReceiveBufferBytes;
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
+  int given = 0;
+  socklen_t length = sizeof given;
+  if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &given, &length) == 0) receive_buffer_bytes_ = given;
+}
+
 void TUDP::ReceiveLoop() {
+  // Datagrams are taken in batches: one blocking wait for the first, then whatever else is already
+  // queued, and the whole batch goes to the window thread in one handover. A handover per datagram
+  // cannot keep up with a fast sender, and every datagram that overflows the socket buffer has to
+  // be asked for again.
   const size_t size = MaxPacketSize;
-  auto buffer = std::make_unique<uint8_t[]>(size);
+  const size_t batch = std::clamp<size_t>(kBatchBytes / size, 1, kLargestBatch);
+  auto buffer = std::make_unique<uint8_t[]>(size * batch);
+  std::vector<iovec> pieces(batch);
+  std::vector<sockaddr_in> senders(batch);
+  std::vector<mmsghdr> headers(batch);
   while (!Terminated()) {
-    sockaddr_in sender{};
-    socklen_t senderLength = sizeof sender;
-    // MSG_TRUNC makes the result the datagram's real length, so an oversized one is seen as such
-    // instead of arriving cut.
+    for (size_t i = 0; i < batch; ++i) {
+      pieces[i] = {buffer.get() + i * size, size};
+      headers[i] = {};
+      headers[i].msg_hdr.msg_name = &senders[i];
+      headers[i].msg_hdr.msg_namelen = sizeof senders[i];
+      headers[i].msg_hdr.msg_iov = &pieces[i];
+      headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    // MSG_TRUNC makes each length the datagram's real one, so an oversized datagram is seen as
+    // such instead of arriving cut.
     int error = 0;
-    ssize_t count = socket_.Use([&](int fd) -> long {
-      ssize_t n = ::recvfrom(fd, buffer.get(), size, MSG_TRUNC,
-                             reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    const long count = socket_.Use([&](int fd) -> long {
+      const int n = ::recvmmsg(fd, headers.data(), static_cast<unsigned>(batch),
+                               MSG_WAITFORONE | MSG_TRUNC, nullptr);
       error = errno;
       return n;
     });
     if (count < 0) {
       if (error == EINTR) continue;
       Terminate();
-    } else if (static_cast<size_t>(count) > size) {
-      Fail("TUDP: UDP packet size exceeds max setting" + std::to_string(kWsaMessageTooLong));
-    } else if (count == 0) {
-      // An empty datagram is a valid datagram anyone may send; only a stop ends the loop (a
-      // shut-down socket also reads as empty).
-      if (socket_.ShutdownRequested()) Terminate();
-    } else {
-      char senderText[INET_ADDRSTRLEN] = {};
-      inet_ntop(AF_INET, &sender.sin_addr, senderText, sizeof senderText);
-      const std::string senderAddress = senderText;
-      const uint16_t senderPort = ntohs(sender.sin_port);
-      const auto length = static_cast<int32_t>(count);
-      Synchronize([&] {
-        if (OnData) OnData(this, buffer.get(), length, senderAddress, senderPort);
-      });
+      break;
     }
+    Deliver(buffer.get(), headers.data(), static_cast<size_t>(count));
+  }
+}
+
+void TUDP::Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count) {
+  const size_t size = MaxPacketSize;
+  // Everything up to an oversized datagram is still handed over; that one ends the receiver.
+  size_t usable = 0;
+  bool oversized = false;
+  while (usable < count) {
+    if (headers[usable].msg_len > size || (headers[usable].msg_hdr.msg_flags & MSG_TRUNC)) {
+      oversized = true;
+      break;
+    }
+    ++usable;
+  }
+  bool anyData = false;
+  for (size_t i = 0; i < usable; ++i) anyData = anyData || headers[i].msg_len > 0;
+  if (anyData) {
+    Synchronize([&] {
+      for (size_t i = 0; i < usable && !Terminated(); ++i) {
+        const auto length = static_cast<int32_t>(headers[i].msg_len);
+        // An empty datagram is a valid datagram anyone may send; it carries nothing to hand over.
+        if (length == 0 || !OnData) continue;
+        const auto* sender = static_cast<const sockaddr_in*>(headers[i].msg_hdr.msg_name);
+        char senderText[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &sender->sin_addr, senderText, sizeof senderText);
+        OnData(this, buffer + i * size, length, senderText, ntohs(sender->sin_port));
+      }
+    });
+  }
+  if (oversized) {
+    Fail("TUDP: UDP packet size exceeds max setting" + std::to_string(kWsaMessageTooLong));
+  } else if (socket_.ShutdownRequested()) {
+    // A shut-down socket reads as empty datagrams; only a stop ends the loop.
+    Terminate();
   }
 }
 

@@ -3,7 +3,8 @@
 // datagrams to one fixed remote address from any thread.
 //
 // Both events run on the window thread (through Synchronize) while the receiver waits, so the
-// data pointer and the sender fields stay valid for the length of the OnData call. Configuration
+// data pointer and the sender fields stay valid for the length of the OnData call. Datagrams that
+// arrived together are handed over together: one handover runs OnData once for each, in order. Configuration
 // failures and start-up failures give one OnMessage each and end the thread; a datagram larger
 // than MaxPacketSize gives OnMessage and ends it; Stop ends it silently.
 // An empty datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over
@@ -17,6 +18,8 @@
 
 #include "net/socket_slot.h"
 #include "platform/thread.h"
+
+struct mmsghdr;
 
 namespace qor {
 
@@ -49,6 +52,9 @@ class TUDP : public TThread {
   // bound, after it is closed, when the remote host is not a dotted address, or on a send error.
   // Safe from several threads at once.
   int32_t Send(const void* data, int32_t length);
+  // What the kernel gave the socket for datagrams not yet taken (bytes, as the system counts them);
+  // 0 until the socket exists.
+  int ReceiveBufferBytes() const { return receive_buffer_bytes_.load(); }
   // Ends the receiver from any thread: a pending receive returns and the loop ends without a
   // message. Never waits.
   void Stop();
@@ -61,10 +67,21 @@ class TUDP : public TThread {
   bool CheckConfiguration();
   bool OpenAndBind();
   void ReceiveLoop();
+  // Hands a batch of received datagrams to OnData in one handover.
+  void Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count);
+  void EnlargeReceiveBuffer(int fd);
+
+  // A batch holds at most this many datagrams and this many bytes of buffer.
+  static constexpr size_t kLargestBatch = 64;
+  static constexpr size_t kBatchBytes = 1 << 20;
+  // What the receiver asks of the kernel for datagrams not yet taken: a burst from a fast server
+  // waits here while the window thread is busy.
+  static constexpr int kReceiveBufferBytes = 8 << 20;
 
   SocketSlot socket_;
   std::atomic<bool> remote_valid_{false};
-  uint32_t remote_address_ = 0;  // network order; published through remote_valid_
+  uint32_t remote_address_ = 0;
+  std::atomic<int> receive_buffer_bytes_{0};  // network order; published through remote_valid_
 };
 
 }  // namespace qor
