@@ -188,6 +188,7 @@ class TMainForm : public TForm {
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
   void ConfigureSession(TMMS& session);
+  void RemoveEmptyCreatedSaveFile();
   void Drain();
 
   DesktopServices& desktop_;
@@ -197,6 +198,9 @@ class TMainForm : public TForm {
   TMmsPasswordDlg* password_dlg_ = nullptr;
   bool closed_ = false;
   bool draining_ = false;
+  // The save file's path when this download created it (empty for a file that was there before):
+  // only such a file is removed when the download ends without a byte in it.
+  std::string created_save_path_;
 };
 
 }  // namespace qor

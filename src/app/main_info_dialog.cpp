@@ -28,8 +28,10 @@ MediaInfoSession SessionInfoOf(const TMMS* session, const std::string& location)
 }
 
 void TInfoDialog::Load(const TASF& asf, const TMMS* session, const std::string& location) {
+  // A session thread may be parsing a header into the model meanwhile: show a copy taken whole.
+  const TASF model = asf.Snapshot();
   // The live statistics belong to the counter timer: keep what it wrote last.
-  MediaInfoReport fresh = BuildMediaInfo(asf, SessionInfoOf(session, location));
+  MediaInfoReport fresh = BuildMediaInfo(model, SessionInfoOf(session, location));
   fresh.SendTime = Report.SendTime;
   fresh.TotalTime = Report.TotalTime;
   fresh.Packets = Report.Packets;

@@ -1,6 +1,9 @@
 // Watching a download: the counter, graph and drain timers, finishing the save file, and the
 // state of the buttons and labels.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "app/main_form.h"
@@ -158,8 +161,19 @@ void TMainForm::FinishSaveFile() {
       }
       s.StreamKind = 0;
     }
+    RemoveEmptyCreatedSaveFile();
   }
+  created_save_path_.clear();
   saveFile.reset();
+}
+
+void TMainForm::RemoveEmptyCreatedSaveFile() {
+  // A connection that failed before any byte arrived leaves nothing worth keeping; a file that was
+  // there before, or that holds anything, is never touched.
+  if (created_save_path_.empty()) return;
+  struct stat info {};
+  if (::lstat(created_save_path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+    ::unlink(created_save_path_.c_str());
 }
 
 void TMainForm::DownloadCompleted() {
@@ -270,9 +284,15 @@ std::string TMainForm::LocalMediaFile() const {
 void TMainForm::ShowFileProperties1Click() {
   desktop_.Repaint();
   const std::string file = LocalMediaFile();
-  if (!file.empty()) Asf.ReadHeaderFromFile(file);
+  // While a session thread runs, the shared model is its own to parse into and to read from; the
+  // file's header is read into a model of the dialog's instead.
+  const bool sessionRuns = Session->Started() && !Session->Finished();
+  TASF fileModel;
+  fileModel.Messages = &Messages;
+  TASF& model = sessionRuns && !file.empty() ? fileModel : Asf;
+  if (!file.empty()) model.ReadHeaderFromFile(file);
   if (!peers_.InfoDialog) return;
-  peers_.InfoDialog->Load(Asf, Session.get(), MediaWindow.Caption);
+  peers_.InfoDialog->Load(model, Session.get(), MediaWindow.Caption);
   desktop_.ShowModeless(*peers_.InfoDialog);
 }
 

@@ -22,6 +22,7 @@ std::string ProposedName(const std::string& url) {
 }  // namespace
 
 bool TMainForm::CreateAutoSaveFile() {
+  created_save_path_.clear();
   const std::string dir =
       AutoSaveDir ? *AutoSaveDir : Helper.ReadSetting(kSettingsKeyPath, "AsfDir");
   std::string name = THelper::StripQuery(THelper::FileNameOf(URL.Text));
@@ -41,6 +42,7 @@ bool TMainForm::CreateAutoSaveFile() {
       SaveWindow.Caption = path;
       resumeSave = false;
       saveFile = std::move(file);
+      created_save_path_ = path;
       return true;
     }
     if (error != EEXIST) break;
@@ -79,6 +81,7 @@ bool TMainForm::CreateOrResumeSaveFile() {
       if (size < 0) size = 0;
     }
   }
+  created_save_path_.clear();
   if (size != 0) {
     TResumeDlg local;
     TResumeDlg& dialog = peers_.ResumeDlg ? *peers_.ResumeDlg : local;
@@ -95,6 +98,13 @@ bool TMainForm::CreateOrResumeSaveFile() {
     if (result == mrCancel || result == mrNone) return false;
   }
   resumeSave = false;
+  // Created exclusively first, so the window knows the file is its own; one that is there (empty,
+  // or to be replaced) is emptied and kept whatever the download brings.
+  saveFile = TSaveFile::Open(chosen, FileHandle::Mode::CreateExclusive);
+  if (saveFile) {
+    created_save_path_ = chosen;
+    return true;
+  }
   saveFile = TSaveFile::Open(chosen, FileHandle::Mode::CreateTruncate);
   if (!saveFile) {
     Messages.Post("There was a problem creating a new save file", mcFatal);

@@ -150,6 +150,9 @@ class TASF {
     uint64_t TotalDataPackets = 0;
   };
   Totals ReadTotals() const;
+  // A whole copy of the model taken under that lock, for a reader on another thread than the
+  // parser's: it never sees a header half parsed.
+  TASF Snapshot() const;
 
   // Parses a header block: the whole Header Object followed by (at least) the first 50 bytes of the
   // Data Object. Length 0 fails without clearing the model.

@@ -34,6 +34,11 @@ TASF::Totals TASF::ReadTotals() const {
   return Totals{PlayDuration, TotalDataPackets};
 }
 
+TASF TASF::Snapshot() const {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
+  return *this;
+}
+
 bool TASF::Reset() {
   std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   Title.clear();

@@ -84,8 +84,13 @@ std::string THelper::PathOf(const std::string& url) {
 }
 
 std::string THelper::FileNameOf(const std::string& text) {
-  const int64_t pos = FindBackwards(text, "/:\\");
-  return pos == 0 ? text : text.substr(static_cast<size_t>(pos));
+  // A location naming a folder ("http://host/dir/") is named by its last element: "dir/" would
+  // make every file name built from it point into a folder that does not exist.
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == '/' || text[end - 1] == '\\')) --end;
+  const std::string named = text.substr(0, end);
+  const int64_t pos = FindBackwards(named, "/:\\");
+  return pos == 0 ? named : named.substr(static_cast<size_t>(pos));
 }
 
 std::string THelper::StripExtension(const std::string& text) {

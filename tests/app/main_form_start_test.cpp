@@ -1,5 +1,8 @@
 // Starting a download: what is refused before anything is touched, and how files are named.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +13,19 @@ namespace qor {
 namespace {
 
 using MainFormStart = MainFormTest;
+
+// A loopback port nobody listens on: bound for a moment to learn a free one, then released.
+int UnusedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  if (fd >= 0) ::close(fd);
+  return bound ? ntohs(address.sin_port) : 9;  // the discard port: refused on any test machine
+}
 
 TEST_F(MainFormStart, RefusedLocationsTouchNothing) {
   struct Case {
@@ -52,10 +68,17 @@ TEST_F(MainFormStart, AutomaticNamesNeverReplaceAFile) {
   EXPECT_EQ(Form().SaveWindow.Caption, folder_.Path("_1_clip.wmv"));
   Form().FinishSaveFile();
 
+  // A location naming a folder is named after it.
+  Form().URL.Text = "http://127.0.0.1/dir/";
+  ASSERT_TRUE(Form().CreateAutoSaveFile());
+  EXPECT_EQ(Form().SaveWindow.Caption, folder_.Path("_1_dir_live.asf"));
+  Form().FinishSaveFile();
+
   Form().URL.Text.clear();
   EXPECT_FALSE(Form().CreateAutoSaveFile());
   // A name that cannot be created (its folder does not exist) is not retried with other numbers.
-  Form().URL.Text = "http://127.0.0.1/dir/";
+  Form().AutoSaveDir = folder_.Path("missing") + "/";
+  Form().URL.Text = "http://127.0.0.1/clip.wmv";
   EXPECT_FALSE(Form().CreateAutoSaveFile());
   Advance(200);
   EXPECT_TRUE(Logged("Error: Auto save file URL data is missing or invalid"));
@@ -114,6 +137,23 @@ TEST_F(MainFormStart, UnknownProtocolIsReportedByTheSession) {
   Advance(200);
   EXPECT_TRUE(Logged("MMS Class - No protocol was specified"));
   EXPECT_FALSE(Form().saveFile);
+}
+
+TEST_F(MainFormStart, AFailedConnectionRemovesOnlyAnEmptyFileItCreated) {
+  const std::string fresh = folder_.Path("fresh.asf");
+  const std::string existing = folder_.Path("existing.asf");
+  { std::ofstream out(existing); }
+  Form().URL.Text = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/clip.wmv";
+  Options().ProtoGroup.ItemIndex = kProtoHttp;
+  for (const std::string& saved : {fresh, existing}) {
+    SCOPED_TRACE(saved);
+    desktop_.FileAnswers.push_back(saved);
+    Form().ConnectionSingleClick();
+    ASSERT_TRUE(Form().saveFile);
+    ASSERT_TRUE(RunUntil([this] { return !Form().saveFile; }));
+  }
+  EXPECT_EQ(FileSize(fresh), -1);
+  EXPECT_EQ(FileSize(existing), 0);
 }
 
 TEST_F(MainFormStart, StatusLabelsAndBatchEnd) {

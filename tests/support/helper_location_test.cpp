@@ -41,13 +41,20 @@ TEST(FileNameOf, TakesTheTextAfterTheLastSeparator) {
   EXPECT_EQ(THelper::FileNameOf("C:\\clips\\a.asf"), "a.asf");
   EXPECT_EQ(THelper::FileNameOf("c:a.asf"), "a.asf");
   EXPECT_EQ(THelper::FileNameOf("plain"), "plain");
-  // The last and the first characters are never examined.
-  EXPECT_EQ(THelper::FileNameOf("a/b/"), "b/");
+  // The first character is never examined.
   EXPECT_EQ(THelper::FileNameOf("/abc"), "/abc");
-  EXPECT_EQ(THelper::FileNameOf("ab/"), "ab/");
-  EXPECT_EQ(THelper::FileNameOf("a/"), "a/");
-  EXPECT_EQ(THelper::FileNameOf("/"), "/");
   EXPECT_EQ(THelper::FileNameOf(""), "");
+}
+
+// An automatic save name is built from this: "dir/" would point into a folder that is not there.
+TEST(FileNameOf, AFolderIsNamedByItsLastElement) {
+  EXPECT_EQ(THelper::FileNameOf("http://host/dir/"), "dir");
+  EXPECT_EQ(THelper::FileNameOf("mms://host//"), "host");
+  EXPECT_EQ(THelper::FileNameOf("C:\\clips\\"), "clips");
+  EXPECT_EQ(THelper::FileNameOf("a/b/"), "b");
+  EXPECT_EQ(THelper::FileNameOf("ab/"), "ab");
+  EXPECT_EQ(THelper::FileNameOf("a/"), "a");
+  EXPECT_EQ(THelper::FileNameOf("/"), "");
 }
 
 TEST(StripExtensionAndQuery, CutAtTheLastMarkInsideTheText) {
