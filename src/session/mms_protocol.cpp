@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,6 +72,7 @@ void MmsProtocol::InitFields() {
   deferred_end_ = 0;
   header_expected_ = false;
   next_entry_seen_ = false;
+  written_.Reset();
   tracker_.Reset();
 }
 
@@ -216,8 +218,30 @@ void MmsProtocol::EndIfUdpTailDone() {
   if (ended_ || session_.Ring().Available() != 0) return;
   if (std::chrono::steady_clock::now() - last_unit_ < kUdpTailQuiet) return;
   if (tracker_.AnyPending()) return;  // each is resent or given up within a few seconds
+  ReportUnnoticedLosses();
   session_.Post("", deferred_end_);
   Ended();
+}
+
+void MmsProtocol::ReportUnnoticedLosses() {
+  if (written_.Empty()) return;
+  int64_t end = written_.Highest() + 1;
+  // A whole recorded file tells how many packets it has; a live one does not.
+  const TASF& asf = *session_.Asf;
+  if (!(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0 &&
+      asf.DataPacketsCount < static_cast<uint64_t>(INT64_MAX)) {
+    const auto count = static_cast<int64_t>(asf.DataPacketsCount);
+    end = std::max(end, session_.Resuming() ? count : count - first_sequence_);
+  }
+  const uint64_t missing = written_.MissingIn(written_.First(), end);
+  const uint64_t reported = tracker_.LostPackets();
+  if (missing <= reported) return;
+  const auto unnoticed = static_cast<uint32_t>(std::min<uint64_t>(missing - reported, UINT32_MAX));
+  tracker_.AddLost(unnoticed);
+  session_.LostPackets = tracker_.LostPackets();
+  session_.Post("Warning, packets that never arrived are missing from the file: " +
+                    THelper::IntText(unnoticed),
+                mcWarning);
 }
 
 bool MmsProtocol::WaitForUnitBytes(int32_t count) {
@@ -551,6 +575,7 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
   const auto outcome = session_.Packets().Write(
       session_.SaveFile.get(), session_.Resuming(), payload, length, index, sendTime,
       [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
+  if (outcome == PacketWriter::Outcome::Written) written_.Mark(index);
   if (outcome == PacketWriter::Outcome::Stop) Ended();
 }
 

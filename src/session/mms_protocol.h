@@ -18,6 +18,7 @@
 
 #include "session/mms_commands.h"
 #include "session/mms_unit_framer.h"
+#include "session/packet_ledger.h"
 #include "session/udp_resend_tracker.h"
 
 namespace qor {
@@ -90,6 +91,8 @@ class MmsProtocol {
   // (EndIfUdpTailDone).
   void EndOfStream(uint32_t code);
   void EndIfUdpTailDone();
+  // Over UDP: tells of packets that never arrived although no resend was ever asked for them.
+  void ReportUnnoticedLosses();
 
   TMMS& session_;
   std::atomic<uint32_t> command_sequence_{0};
@@ -125,6 +128,7 @@ class MmsProtocol {
   bool header_expected_ = false;
   bool next_entry_seen_ = false;
   std::chrono::steady_clock::time_point last_unit_{};
+  PacketLedger written_;
 
   // Session thread and the resend timer.
   mms::UdpResendTracker tracker_;

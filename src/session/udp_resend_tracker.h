@@ -30,6 +30,8 @@ class UdpResendTracker {
   };
   ScanStep Scan();
 
+  // Losses found some other way (the sequence cannot tell a long burst or a lost tail).
+  void AddLost(uint32_t count) { lost_.fetch_add(count, std::memory_order_relaxed); }
   uint32_t RecoveredPackets() const { return recovered_.load(std::memory_order_relaxed); }
   uint32_t LostPackets() const { return lost_.load(std::memory_order_relaxed); }
   // Datagram sequence expected next, counting wraps.

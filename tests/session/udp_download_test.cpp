@@ -174,6 +174,31 @@ TEST_F(UdpDownload, ADatagramNeverResentIsGivenUpOnce) {
   }
 }
 
+// A burst longer than half the 8-bit sequence reads as late packets, and a lost tail has no
+// datagram behind it: neither is ever asked for, and the end of the stream says how many packets
+// the file lacks instead of passing for a whole download.
+TEST_F(UdpDownload, LossesTheSequenceCannotSeeAreReportedAtTheEnd) {
+  const size_t packets = ReadAsfLayout(Long()).packets.size();
+  ASSERT_GT(packets, 550u);
+  std::string dropped;
+  for (size_t i = 300; i < 500; ++i) dropped += std::to_string(i) + ",";
+  for (size_t i = packets - 3; i < packets; ++i) dropped += std::to_string(i) + ",";
+  dropped.pop_back();
+  auto server = LongServer();
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/long.asf";
+  SessionHarness h;
+  TMMS& s = NewMmsSession(h, server->MmsPort(), "long.wmv?resend=0&drop-list=" + dropped, saved,
+                          {.udp = true});
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  EXPECT_TRUE(h.Logged("Warning, packets that never arrived are missing from the file: 203"))
+      << LogText(h);
+  EXPECT_EQ(s.LostPackets.load(), 203u);
+  const PacketMatch m = ComparePackets(Long(), saved);
+  EXPECT_EQ(m.source - m.differing.size(), packets - 203);
+}
+
 // The first datagram is lost and comes back after later ones: counted from the first packet
 // seen, it would land before the first packet of the file, over the header.
 TEST_F(UdpDownload, AResentPacketOlderThanTheFirstIsDropped) {
