@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/convert_error.h"
+#include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
 #include "main_form_fixture.h"
 
@@ -239,6 +240,27 @@ TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
   Advance(300);
   EXPECT_EQ(CountLog("- ASF header was successfully updated"), 1);
   EXPECT_GT(ProbeDuration(saved), 0.5);
+}
+
+TEST_F(MainFormDownload, InfoDuringADownloadLeavesTheSessionsModelAlone) {
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  Form().InfoClick();
+  // The dialog describes the save file, read into a model of its own: the session's model, which
+  // its thread reads and parses into, was not rewritten from the window thread.
+  const MediaInfoReport& shown = app_->InfoDialog->Report;
+  EXPECT_FALSE(shown.Created_File.empty());
+  EXPECT_FALSE(shown.StreamProp.empty());
+  EXPECT_TRUE(Form().Asf.Snapshot().FileWrittenText.empty());
+  Form().AbortClick();
+  Advance(300);
+  // Once the session has ended the shared model takes the file's header again.
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Finished(); }));
+  Form().InfoClick();
+  EXPECT_FALSE(Form().Asf.Snapshot().FileWrittenText.empty());
 }
 
 TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
