@@ -55,6 +55,8 @@ bool WriteLE(FileHandle& file, uint64_t offset, uint64_t value, uint32_t width) 
 }  // namespace
 
 bool TASF::ReadHeaderFromFile(const std::string& fileName) {
+  // Like ParseHeader: a reader on another thread never sees the model half filled.
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   FileHandle file;
   if (!file.Open(fileName, FileHandle::Mode::OpenRead)) {
     Fail("TASF: could not read or open file");

@@ -1,5 +1,7 @@
 #include "media_source.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,10 +14,6 @@ namespace {
 
 constexpr uint32_t kWidthOfCode[4] = {0, 1, 2, 4};
 constexpr size_t kFilePropsFlags = 88;
-
-uint64_t LoadU64(const Bytes& b, size_t pos) {
-  return Reader(b).U64(pos);
-}
 
 }  // namespace
 
@@ -31,26 +29,31 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
     return nullptr;
   }
   auto media = std::make_shared<MediaSource>();
-  media->file_.resize(static_cast<size_t>(size));
-  if (size > 0 && file.ReadAt(0, media->file_.data(), media->file_.size()) != size) {
-    error = "cannot read " + path;
-    return nullptr;
+  if (size > 0) {
+    void* mapped = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE,
+                          file.Descriptor(), 0);
+    if (mapped == MAP_FAILED) {
+      error = "cannot read " + path;
+      return nullptr;
+    }
+    media->file_ = static_cast<const uint8_t*>(mapped);
+    media->fileSize_ = static_cast<size_t>(size);
   }
-  const Bytes& data = media->file_;
-  const Reader reader(data);
-  if (data.size() < 30 + kDataObjectHeaderLength ||
-      std::memcmp(data.data(), asf_guid::kHeaderObject, 6) != 0) {
+  const Reader data(media->file_, media->fileSize_);
+  const Reader& reader = data;
+  if (data.Size() < 30 + kDataObjectHeaderLength ||
+      std::memcmp(media->file_, asf_guid::kHeaderObject, 6) != 0) {
     error = "not an ASF file: " + path;
     return nullptr;
   }
   const uint64_t headerObjectSize = reader.U64(16);
-  if (headerObjectSize < 30 || headerObjectSize > data.size() - kDataObjectHeaderLength ||
-      std::memcmp(data.data() + headerObjectSize, asf_guid::kDataObject, 6) != 0) {
+  if (headerObjectSize < 30 || headerObjectSize > data.Size() - kDataObjectHeaderLength ||
+      std::memcmp(media->file_ + headerObjectSize, asf_guid::kDataObject, 6) != 0) {
     error = "no data object after the header: " + path;
     return nullptr;
   }
   const size_t headerLength = static_cast<size_t>(headerObjectSize) + kDataObjectHeaderLength;
-  media->header_.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(headerLength));
+  media->header_.assign(media->file_, media->file_ + headerLength);
 
   TASF asf;
   if (!asf.ParseHeader(media->header_.data(), media->header_.size()) || asf.PacketSize == 0) {
@@ -66,8 +69,8 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
     media->streams_.push_back(asf.StreamNumbers[i]);
 
   // Packets: as many whole ones as both the Data Object and the file hold.
-  uint64_t available = (data.size() - headerLength) / media->packetSize_;
-  const uint64_t dataObjectSize = LoadU64(data, static_cast<size_t>(headerObjectSize) + 16);
+  uint64_t available = (data.Size() - headerLength) / media->packetSize_;
+  const uint64_t dataObjectSize = data.U64(static_cast<size_t>(headerObjectSize) + 16);
   if (dataObjectSize >= kDataObjectHeaderLength)
     available =
         std::min(available, (dataObjectSize - kDataObjectHeaderLength) / media->packetSize_);
@@ -89,8 +92,12 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
   return media;
 }
 
+MediaSource::~MediaSource() {
+  if (file_) ::munmap(const_cast<uint8_t*>(file_), fileSize_);
+}
+
 const uint8_t* MediaSource::Packet(uint64_t index) const {
-  return file_.data() + firstPacket_ + index * packetSize_;
+  return file_ + firstPacket_ + index * packetSize_;
 }
 
 uint64_t MediaSource::PacketForTime(uint32_t ms) const {

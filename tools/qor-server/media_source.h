@@ -1,7 +1,8 @@
 #pragma once
 // One ASF file as the server serves it: the header block (Header Object plus the Data Object's
 // first 50 bytes), fixed-size data packets with their send times, and the facts the MMS and HTTP
-// replies quote. Loaded whole into memory once and shared read-only between connections.
+// replies quote. Mapped into memory once and shared read-only between connections; a served file
+// must not be cut short while the server runs.
 
 #include <cstdint>
 #include <memory>
@@ -15,7 +16,12 @@ namespace qor::server {
 class MediaSource {
  public:
   // Files larger than this are not served as streams.
-  static constexpr uint64_t kMaxFileSize = 512ull * 1024 * 1024;
+  static constexpr uint64_t kMaxFileSize = 64ull * 1024 * 1024 * 1024;
+
+  MediaSource() = default;
+  ~MediaSource();
+  MediaSource(const MediaSource&) = delete;
+  MediaSource& operator=(const MediaSource&) = delete;
 
   static std::shared_ptr<const MediaSource> Load(const std::string& path, std::string& error);
 
@@ -38,7 +44,8 @@ class MediaSource {
   uint64_t PacketForTime(uint32_t ms) const;
 
  private:
-  Bytes file_;
+  const uint8_t* file_ = nullptr;  // the mapped file
+  size_t fileSize_ = 0;
   Bytes header_;
   Bytes broadcastHeader_;
   size_t firstPacket_ = 0;
