@@ -22,10 +22,6 @@ constexpr uint16_t kChangeChunk = 0x4324;
 constexpr uint32_t kExtensionLength = 8;
 constexpr uint32_t kMaxPacketSize = 1000000;
 
-void SleepOneMs() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 uint16_t U16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -166,7 +162,8 @@ void HttpProtocol::RunHttpLoop() {
         }
       }
     }
-    SleepOneMs();
+    // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
+    session_.Ring().WaitForAvailable(session_.Progressive ? 1 : 4, TMMS::kRingWaitStep);
   }
 }
 
@@ -208,7 +205,7 @@ void HttpProtocol::DrainUntilStopped() {
     if (ring.Available() > 0) {
       ring.Read(scrap, count);
     } else {
-      SleepOneMs();
+      ring.WaitForAvailable(1, TMMS::kRingWaitStep);
     }
   }
 }

@@ -254,7 +254,7 @@ bool MmsProtocol::WaitForUnitBytes(int32_t count) {
       session_.Terminate();
       return false;
     }
-    SleepOneMs();
+    ring.WaitForAvailable(count, TMMS::kRingWaitStep);
     if (session_.Terminated()) return false;
   }
   return true;

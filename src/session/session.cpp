@@ -23,10 +23,6 @@ std::string LocalTimeText(const char* format) {
   return std::string(text, n);
 }
 
-void SleepOneMs() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 }  // namespace
 
 TMMS::TMMS()
@@ -279,8 +275,8 @@ int32_t TMMS::UdpLocalPort() const {
 }
 
 bool TMMS::WaitForBytes(int32_t count) {
-  while (ring_.Available() < count) {
-    SleepOneMs();
+  // Woken by the handler's write; the bound only keeps a stop from going unseen.
+  while (!ring_.WaitForAvailable(count, kRingWaitStep)) {
     if (Terminated()) return false;
   }
   return true;
@@ -293,7 +289,7 @@ bool TMMS::WriteRing(const void* data, int32_t length) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kRingRoomWaitMs);
     while (!Terminated() && std::chrono::steady_clock::now() < deadline) {
-      SleepOneMs();
+      ring_.WaitForRoom(length, kRingWaitStep);
       if (ring_.Write(data, length)) return true;
     }
   }

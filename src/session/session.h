@@ -14,6 +14,7 @@
 // StartUdpTransport, ResendTimer, Packets, Header, the configuration and the counters.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,6 +71,8 @@ class TMMS : public TThread {
   static constexpr int32_t kMaxResponseHeader = 256000;
   // How long a data handler waits for the protocol loop to make room in the ring.
   static constexpr int64_t kRingRoomWaitMs = 5000;
+  // Waits on the ring wake on its changes; they look at Terminated() at least this often.
+  static constexpr std::chrono::milliseconds kRingWaitStep{2};
 
   TMMS();
   ~TMMS() override;

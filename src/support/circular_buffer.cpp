@@ -45,6 +45,7 @@ bool TCB::Write(const void* source, int32_t count) {
   if (first < count) std::memcpy(data_.get(), bytes + first, static_cast<size_t>(count - first));
   write_ += count;
   if (write_ >= size_) write_ -= size_;
+  WakeWaiters();
   return true;
 }
 
@@ -70,6 +71,7 @@ bool TCB::Read(void* destination, int32_t& count) {
     if (first < take) std::memcpy(bytes + first, data_.get(), static_cast<size_t>(take - first));
     read_ += take;
     if (read_ >= size_) read_ -= size_;
+    WakeWaiters();
   }
   count = take;
   return take == wanted;
@@ -92,7 +94,30 @@ bool TCB::Clear() {
   std::memset(data_.get(), 0, static_cast<size_t>(size_));
   write_ = 0;
   read_ = 0;
+  WakeWaiters();
   return true;
+}
+
+void TCB::WakeWaiters() {
+  if (waiters_ > 0) changed_.notify_all();
+}
+
+bool TCB::WaitForAvailable(int32_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  ++waiters_;
+  const bool ready =
+      changed_.wait_for(lock, timeout, [&] { return allocated_ && AvailableLocked() >= count; });
+  --waiters_;
+  return ready;
+}
+
+bool TCB::WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  ++waiters_;
+  const bool ready = changed_.wait_for(
+      lock, timeout, [&] { return allocated_ && size_ - 1 - AvailableLocked() >= count; });
+  --waiters_;
+  return ready;
 }
 
 int32_t TCB::Size() const {

@@ -3,6 +3,8 @@
 // (reader). Holds at most size - 1 unread bytes. A Write that does not fit whole is refused and
 // leaves the ring as it was.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,13 +28,21 @@ class TCB {
   int32_t Available() const;
   // Free room for a Write: size - 1 - Available(), 0 when not allocated.
   int32_t Room() const;
+  // Wait at most timeout until count bytes are unread (or there is room for count more); true when
+  // they are. A Write, Read or Clear wakes the waiter at once, so the two sides of the ring need
+  // not poll each other.
+  bool WaitForAvailable(int32_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const;
   // False when nothing is allocated; otherwise empties and zero-fills the ring.
   bool Clear();
   int32_t Size() const;
 
  private:
   int32_t AvailableLocked() const;
+  void WakeWaiters();
   mutable std::recursive_mutex mutex_;
+  mutable std::condition_variable_any changed_;
+  mutable int32_t waiters_ = 0;
   std::unique_ptr<uint8_t[]> data_;
   int32_t size_ = 0;
   int32_t write_ = 0;

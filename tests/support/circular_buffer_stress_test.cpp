@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -73,6 +74,38 @@ TEST(RingStress, WriterAndReaderThreadsKeepEveryByteInOrder) {
   EXPECT_EQ(ring.Available(), 0);
   // The ring is far smaller than the traffic, so the writer must have met a full ring.
   EXPECT_GT(refused.load(), 0u);
+}
+
+}  // namespace
+}  // namespace qor
+
+namespace qor {
+namespace {
+
+// Each side sleeps on the ring instead of polling it: a waiting reader is woken by the write it
+// waits for, a waiting writer by the read that makes room, long before their (huge) bounds.
+TEST(RingWaits, WritesAndReadsWakeTheOtherSide) {
+  using namespace std::chrono;
+  constexpr auto kBound = seconds(60);
+  TCB ring;
+  ASSERT_TRUE(ring.Allocate(16));
+  EXPECT_FALSE(ring.WaitForAvailable(1, milliseconds(1)));
+  const auto start = steady_clock::now();
+  std::thread writer([&] {
+    std::this_thread::sleep_for(milliseconds(20));
+    const uint8_t block[15] = {1, 2, 3};
+    ring.Write(block, 15);  // full: the next block waits for a read to make room
+    ring.WaitForRoom(5, kBound);
+    ring.Write(block, 5);
+  });
+  EXPECT_TRUE(ring.WaitForAvailable(15, kBound));
+  uint8_t taken[16];
+  int32_t count = 5;
+  EXPECT_TRUE(ring.Read(taken, count));
+  EXPECT_TRUE(ring.WaitForAvailable(15, kBound));
+  writer.join();
+  EXPECT_LT(steady_clock::now() - start, kBound / 4);
+  EXPECT_FALSE(ring.WaitForRoom(1, milliseconds(1)));  // full again
 }
 
 }  // namespace
