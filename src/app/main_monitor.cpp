@@ -143,6 +143,8 @@ void TMainForm::FinishSaveFile() {
     const int32_t kind = s.StreamKind.load();
     const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
     const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
+    if (!result.packetsWritten)
+      Messages.Post("Could not access local file to write data packet", mcFatal);
     if (result.fixedUp) {
       if (result.header) {
         Messages.Post("- ASF header was successfully updated", mcNotice);

@@ -163,7 +163,9 @@ void HttpProtocol::RunHttpLoop() {
       }
     }
     // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
-    session_.Ring().WaitForAvailable(session_.Progressive ? 1 : 4, TMMS::kRingWaitStep);
+    const int32_t needed = session_.Progressive ? 1 : 4;
+    if (session_.Ring().Available() < needed && !session_.FlushSaveFile()) return;
+    session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep);
   }
 }
 

@@ -246,6 +246,7 @@ void MmsProtocol::ReportUnnoticedLosses() {
 
 bool MmsProtocol::WaitForUnitBytes(int32_t count) {
   TCB& ring = session_.Ring();
+  if (ring.Available() < count && !session_.FlushSaveFile()) return false;
   while (ring.Available() < count) {
     if (deferred_end_ != 0) EndIfUdpTailDone();
     if (framing_failed_.load() && ring.Available() == 0) {

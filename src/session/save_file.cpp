@@ -11,7 +11,21 @@ TSaveFile::TSaveFile(FileHandle file) : file_(std::move(file)) {}
 
 TSaveFile::~TSaveFile() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!finished_) FlushLocked();
   file_.Close();
+}
+
+bool TSaveFile::FlushLocked() {
+  if (gathered_.empty()) return true;
+  const bool written = file_.WriteAt(gathered_offset_, gathered_.data(), gathered_.size());
+  gathered_.clear();
+  return written;
+}
+
+TSaveFile::WriteResult TSaveFile::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return WriteResult::Dropped;
+  return FlushLocked() ? WriteResult::Written : WriteResult::Failed;
 }
 
 std::shared_ptr<TSaveFile> TSaveFile::Open(const std::string& path, FileHandle::Mode mode,
@@ -28,6 +42,7 @@ std::shared_ptr<TSaveFile> TSaveFile::Open(const std::string& path, FileHandle::
 TSaveFile::WriteResult TSaveFile::WriteAt(int64_t offset, const void* data, size_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (finished_) return WriteResult::Dropped;
+  if (!FlushLocked()) return WriteResult::Failed;
   return file_.WriteAt(offset, data, count) ? WriteResult::Written : WriteResult::Failed;
 }
 
@@ -35,7 +50,20 @@ TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, 
                                               int64_t index, uint32_t sendTime) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (finished_) return WriteResult::Dropped;
-  if (!file_.WriteAt(offset, data, count)) return WriteResult::Failed;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const bool follows = !gathered_.empty() &&
+                       offset == gathered_offset_ + static_cast<int64_t>(gathered_.size()) &&
+                       gathered_.size() + count <= kGatherBytes;
+  if (!follows) {
+    // Anything else, a resent packet included, goes after what was gathered before it.
+    if (!FlushLocked()) return WriteResult::Failed;
+    gathered_offset_ = offset;
+  }
+  if (count >= kGatherBytes) {
+    if (!file_.WriteAt(offset, data, count)) return WriteResult::Failed;
+  } else {
+    gathered_.insert(gathered_.end(), bytes, bytes + count);
+  }
   if (index >= highest_index_) {
     highest_index_ = index;
     highest_time_ = sendTime;
@@ -46,18 +74,19 @@ TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, 
 int64_t TSaveFile::ReadAt(int64_t offset, void* buffer, size_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (finished_) return 0;
+  if (!FlushLocked()) return -1;
   return file_.ReadAt(offset, buffer, count);
 }
 
 int64_t TSaveFile::Size() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (finished_) return -1;
+  if (finished_ || !FlushLocked()) return -1;
   return file_.Size();
 }
 
 bool TSaveFile::GetLastTimeCode(TASF& asf, uint32_t& timecode) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (finished_) return false;
+  if (finished_ || !FlushLocked()) return false;
   return asf.GetLastTimeCode(file_, timecode);
 }
 
@@ -69,6 +98,7 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
     return result;
   }
   finished_ = true;
+  result.packetsWritten = FlushLocked();
   if (runFixUps && highest_index_ >= 0) {
     result.fixedUp = true;
     // Each step runs whatever the previous one gave.

@@ -274,7 +274,15 @@ int32_t TMMS::UdpLocalPort() const {
   return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
 }
 
+bool TMMS::FlushSaveFile() {
+  if (!SaveFile || SaveFile->Flush() != TSaveFile::WriteResult::Failed) return true;
+  Post("Could not access local file to write data packet", mcFatal);
+  Terminate();
+  return false;
+}
+
 bool TMMS::WaitForBytes(int32_t count) {
+  if (ring_.Available() < count && !FlushSaveFile()) return false;
   // Woken by the handler's write; the bound only keeps a stop from going unseen.
   while (!ring_.WaitForAvailable(count, kRingWaitStep)) {
     if (Terminated()) return false;

@@ -153,9 +153,13 @@ class TMMS : public TThread {
 
   // ---- Used by the protocol loops ----
   void Post(const std::string& text, uint32_t code) const;
-  // Polls the ring with 1 ms sleeps until it holds count bytes; false when termination was
-  // requested first.
+  // Waits until the ring holds count bytes, writing the save file's gathered packets first when it
+  // has to wait; false when termination was requested first (or those packets could not be
+  // written).
   bool WaitForBytes(int32_t count);
+  // Writes the save file's gathered packets; on failure posts the write failure (8), asks the
+  // thread to end and returns false.
+  bool FlushSaveFile();
   // Stores a whole block in the ring, waiting a bounded time for room; on failure posts the
   // ring-full message (8) and returns false.
   bool WriteRing(const void* data, int32_t length);

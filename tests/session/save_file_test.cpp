@@ -80,6 +80,40 @@ TEST(SaveFile, FixUpsUseTheHighestPacketWritten) {
   EXPECT_EQ(copy.packets.size(), written);
 }
 
+// Packets that follow each other are gathered; each way out of the gathering keeps the order in
+// which the packets came, so a resent packet is never overwritten by an older copy.
+TEST(SaveFile, GatheredPacketsReachTheFileInOrderAndNeverGetLost) {
+  const std::string path = NewTempFolder() + "/g.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  for (int64_t i = 0; i < 4; ++i) {
+    const auto packet = Bytes(8, static_cast<uint8_t>(i + 1));
+    ASSERT_EQ(file->WritePacket(i * 8, packet.data(), packet.size(), i, 0),
+              TSaveFile::WriteResult::Written);
+  }
+  EXPECT_TRUE(ReadWholeFile(path).empty());  // still gathered
+  const auto resent = Bytes(8, 0xEE);         // packet 1 again, as a resend brings it
+  ASSERT_EQ(file->WritePacket(8, resent.data(), resent.size(), 1, 0),
+            TSaveFile::WriteResult::Written);
+  uint8_t back[32] = {};
+  ASSERT_EQ(file->ReadAt(0, back, sizeof back), 32);  // a read sees everything written
+  EXPECT_EQ(back[8], 0xEE);
+  EXPECT_EQ(back[31], 4);
+  // Gathering again from packet 4; a file dropped without finishing still gets it.
+  const auto last = Bytes(8, 5);
+  ASSERT_EQ(file->WritePacket(32, last.data(), last.size(), 4, 0), TSaveFile::WriteResult::Written);
+  file.reset();
+  EXPECT_EQ(ReadWholeFile(path).size(), 40u);
+
+  // A file that cannot take them tells so when they are due, at the latest when it is finished.
+  auto readOnly = TSaveFile::Open(path, FileHandle::Mode::OpenRead);
+  ASSERT_TRUE(readOnly);
+  ASSERT_EQ(readOnly->WritePacket(40, last.data(), last.size(), 5, 0),
+            TSaveFile::WriteResult::Written);
+  TASF asf;
+  EXPECT_FALSE(readOnly->Finish(asf, false).packetsWritten);
+}
+
 TEST(SaveFile, WritersRacingTheFinishNeverWriteAfterIt) {
   const std::string path = NewTempFolder() + "/race.asf";
   auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);

@@ -55,6 +55,7 @@ class PacketWriterTest : public ::testing::Test {
     writer_.SetLayout(100, 64);
   }
   std::vector<uint8_t> Slot(size_t index) {
+    EXPECT_EQ(file_->Flush(), TSaveFile::WriteResult::Written);
     const auto all = ReadWholeFile(path_);
     return std::vector<uint8_t>(all.begin() + 100 + index * 64,
                                 all.begin() + 100 + (index + 1) * 64);
@@ -91,6 +92,7 @@ TEST_F(PacketWriterTest, PaddingThatDoesNotFitTheFieldLeavesItAlone) {
   const auto packet = ShortPacket(20, false);
   ASSERT_EQ(writer_.Write(file_.get(), false, packet.data(), packet.size(), 0, 0, posted_.Fn()),
             PacketWriter::Outcome::Written);
+  ASSERT_EQ(file_->Flush(), TSaveFile::WriteResult::Written);
   const auto all = ReadWholeFile(path_);
   EXPECT_EQ(all[100 + 2], 0);  // 371 bytes added: too many for a byte field
   EXPECT_EQ(all.size(), 500u);
@@ -102,8 +104,8 @@ TEST_F(PacketWriterTest, LongPacketIsCutWithOneWarning) {
             PacketWriter::Outcome::Written);
   EXPECT_TRUE(posted_.Has("Warning, a packet length had to be cut to size", mcWarning));
   EXPECT_EQ(posted_.pairs.size(), 1u);
-  EXPECT_EQ(ReadWholeFile(path_).size(), 100u + 2 * 64);
   EXPECT_EQ(Slot(1), std::vector<uint8_t>(64, 0x11));
+  EXPECT_EQ(ReadWholeFile(path_).size(), 100u + 2 * 64);
 }
 
 TEST_F(PacketWriterTest, NegativeOrFarAwayIndicesAreDroppedWithAWarning) {
@@ -131,7 +133,10 @@ TEST_F(PacketWriterTest, FailedWriteIsFatal) {
   EXPECT_TRUE(posted_.pairs.empty());
   auto readOnly = TSaveFile::Open(path_, FileHandle::Mode::OpenRead);
   ASSERT_TRUE(readOnly);
+  // The packet is gathered; the write that cannot follow it has to put it in the file first.
   EXPECT_EQ(writer_.Write(readOnly.get(), false, packet.data(), packet.size(), 0, 0, posted_.Fn()),
+            PacketWriter::Outcome::Written);
+  EXPECT_EQ(writer_.Write(readOnly.get(), false, packet.data(), packet.size(), 5, 0, posted_.Fn()),
             PacketWriter::Outcome::Stop);
   EXPECT_TRUE(posted_.Has("Could not access local file to write data packet", mcFatal));
 }
