@@ -113,6 +113,8 @@ bool TASF::ReadHeaderFromFile(const std::string& fileName) {
 }
 
 bool TASF::FixHeaderOnCompleted(FileHandle& file, uint64_t packetCount, uint32_t timecode) {
+  // The window finishes a file while a session may still parse a header into this model.
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   std::vector<uint8_t> copy;
   if (!ReadHeaderCopy(file, HeaderLength, copy)) return false;
   const int64_t f = FindWhole(copy, asf_guid::kFileProperties, kFilePropertiesFixed);
@@ -144,6 +146,7 @@ bool TASF::FixHeaderOnCompleted(FileHandle& file, uint64_t packetCount, uint32_t
 }
 
 bool TASF::SetLastTimeCode(FileHandle& file, uint32_t timecode) {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   std::vector<uint8_t> copy;
   if (!ReadHeaderCopy(file, HeaderLength, copy)) return false;
   const int64_t f = FindWhole(copy, asf_guid::kFileProperties, kFilePropertiesFixed);
@@ -161,6 +164,7 @@ bool TASF::SetLastTimeCode(FileHandle& file, uint32_t timecode) {
 }
 
 bool TASF::GetLastTimeCode(FileHandle& file, uint32_t& timecode) {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   std::vector<uint8_t> copy;
   if (!ReadHeaderCopy(file, HeaderLength, copy)) return false;
   const int64_t f = FindWhole(copy, asf_guid::kFileProperties, kFilePropertiesFixed);
@@ -173,6 +177,7 @@ bool TASF::GetLastTimeCode(FileHandle& file, uint32_t& timecode) {
 }
 
 bool TASF::WriteIndexObject(FileHandle& file) {
+  std::lock_guard<std::recursive_mutex> hold(model_lock_.mutex);
   std::vector<uint8_t> copy;
   if (!ReadHeaderCopy(file, HeaderLength, copy)) return false;
   const int64_t f = FindWhole(copy, asf_guid::kFileProperties, kFilePropertiesFixed);
