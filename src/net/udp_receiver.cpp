@@ -32,6 +32,8 @@ TUDP::~TUDP() {
 }
 
 void TUDP::Fail(const std::string& text) {
+  // A waiter on the binding may be the very thread that has to take this message.
+  SetBindState(BindState::Gone);
   Synchronize([&] {
     Terminate();
     ErrorText = text;
@@ -39,6 +41,20 @@ void TUDP::Fail(const std::string& text) {
     if (OnMessage) OnMessage(this, ErrorText, ErrorCode);
   });
   Terminate();  // also when the window thread is gone and the handover did not run
+}
+
+void TUDP::SetBindState(BindState state) {
+  {
+    std::lock_guard<std::mutex> lock(bind_mutex_);
+    bind_state_ = state;
+  }
+  bind_changed_.notify_all();
+}
+
+bool TUDP::WaitUntilBound(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(bind_mutex_);
+  bind_changed_.wait_for(lock, timeout, [&] { return bind_state_ != BindState::Pending; });
+  return bind_state_ == BindState::Bound;
 }
 
 void TUDP::Stop() {
@@ -105,6 +121,7 @@ bool TUDP::OpenAndBind() {
   }
   int error = EADDRNOTAVAIL;  // a local host that is no address cannot be bound
   if (localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+    SetBindState(BindState::Bound);
     return true;
   }
   if (localValid) error = errno;
@@ -203,9 +220,12 @@ void TUDP::Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count) 
 void TUDP::Execute() {
   // A handler that throws ends this thread through here; the socket must not outlive it.
   struct CloseOnExit {
-    SocketSlot& socket;
-    ~CloseOnExit() { socket.Close(); }
-  } closeOnExit{socket_};
+    TUDP& udp;
+    ~CloseOnExit() {
+      udp.socket_.Close();
+      udp.SetBindState(BindState::Gone);
+    }
+  } closeOnExit{*this};
   if (!CheckConfiguration()) return;
   if (!OpenAndBind()) return;
   ReceiveLoop();

@@ -11,8 +11,11 @@
 // an event: never destroy it from inside one of its own handlers.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -52,6 +55,10 @@ class TUDP : public TThread {
   // bound, after it is closed, when the remote host is not a dotted address, or on a send error.
   // Safe from several threads at once.
   int32_t Send(const void* data, int32_t length);
+  // Waits at most timeout until the port is bound, so that datagrams sent to it from now on are
+  // kept; false when the receiver failed or ended first, or the time ran out. A sender must not
+  // be told the port before this: a thread that starts late would miss what it sends. Any thread.
+  bool WaitUntilBound(std::chrono::milliseconds timeout);
   // What the kernel gave the socket for datagrams not yet taken (bytes, as the system counts them);
   // 0 until the socket exists.
   int ReceiveBufferBytes() const { return receive_buffer_bytes_.load(); }
@@ -81,7 +88,12 @@ class TUDP : public TThread {
   SocketSlot socket_;
   std::atomic<bool> remote_valid_{false};
   uint32_t remote_address_ = 0;
-  std::atomic<int> receive_buffer_bytes_{0};  // network order; published through remote_valid_
+  std::atomic<int> receive_buffer_bytes_{0};
+  enum class BindState { Pending, Bound, Gone };
+  void SetBindState(BindState state);
+  std::mutex bind_mutex_;
+  std::condition_variable bind_changed_;
+  BindState bind_state_ = BindState::Pending;  // network order; published through remote_valid_
 };
 
 }  // namespace qor

@@ -90,6 +90,9 @@ void MmsProtocol::SendConnect() {
 
 void MmsProtocol::SendTransportSelect() {
   const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
+  // The server starts sending to the port once it knows it; a receiver thread that has not bound
+  // it yet would miss the timing test and the first packets.
+  if (udp) session_.WaitForUdpReceiver();
   const uint32_t port =
       static_cast<uint32_t>(udp ? session_.UdpLocalPort() : session_.LocalPort.load());
   Send(mms::BuildTransportSelect(command_sequence_, server_incarnation_, session_.LocalAddress, udp,

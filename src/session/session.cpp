@@ -274,6 +274,15 @@ int32_t TMMS::UdpLocalPort() const {
   return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
 }
 
+void TMMS::WaitForUdpReceiver() {
+  const std::shared_ptr<TUDP> udp = CurrentUdp();
+  if (!udp) return;
+  const auto deadline = std::chrono::steady_clock::now() + kUdpBindWait;
+  while (!udp->WaitUntilBound(kRingWaitStep)) {
+    if (Terminated() || udp->Finished() || std::chrono::steady_clock::now() >= deadline) return;
+  }
+}
+
 bool TMMS::FlushSaveFile() {
   if (!SaveFile || SaveFile->Flush() != TSaveFile::WriteResult::Failed) return true;
   Post("Could not access local file to write data packet", mcFatal);

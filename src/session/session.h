@@ -73,6 +73,8 @@ class TMMS : public TThread {
   static constexpr int64_t kRingRoomWaitMs = 5000;
   // Waits on the ring wake on its changes; they look at Terminated() at least this often.
   static constexpr std::chrono::milliseconds kRingWaitStep{2};
+  // The longest the session waits for its UDP receiver to bind before announcing the port.
+  static constexpr std::chrono::milliseconds kUdpBindWait{5000};
 
   TMMS();
   ~TMMS() override;
@@ -170,6 +172,9 @@ class TMMS : public TThread {
   int32_t SendUdp(const void* data, int32_t length);
   // The UDP receiver's bound local port, 0 when there is none.
   int32_t UdpLocalPort() const;
+  // Session thread, before the port is announced: waits (bounded) until the UDP receiver has bound
+  // its port, has failed (its message is on its way) or the session is stopped.
+  void WaitForUdpReceiver();
   TMMTimer& ResendTimer() { return resend_timer_; }
   bool Resuming() const { return ResumeSession != 0; }
   PacketWriter& Packets() { return packets_; }

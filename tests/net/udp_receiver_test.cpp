@@ -150,6 +150,33 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
   }
 }
 
+// Whoever announces the port waits for the binding first: after it, nothing sent is missed; a
+// port that cannot be bound ends the wait at once.
+TEST_F(UdpReceiverTest, WaitUntilBoundSaysWhenThePortIsReady) {
+  TUDP udp;
+  Configure(udp);
+  udp.Start();
+  ASSERT_TRUE(udp.WaitUntilBound(std::chrono::milliseconds(kPatience)));
+  UdpPeer peer;
+  ASSERT_TRUE(peer.SendTo(static_cast<uint16_t>(udp.LocalPort), "first", 5));
+  ASSERT_TRUE(WaitForDatagrams(1));
+  EXPECT_EQ(received_[0].data, (Bytes{'f', 'i', 'r', 's', 't'}));
+
+  TUDP taken;
+  Record(taken);
+  taken.LocalHost = "";
+  taken.LocalPort = udp.LocalPort;
+  taken.RemoteHost = "127.0.0.1";
+  taken.RemotePort = 9;
+  taken.Start();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(taken.WaitUntilBound(std::chrono::milliseconds(kPatience)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kPatience / 2));
+  taken.WaitFor();
+  ASSERT_EQ(log_.events.size(), 1u);
+  EXPECT_EQ(log_.events[0].rfind("Message 8 TUDP: socket bind failed", 0), 0u) << log_.events[0];
+}
+
 TEST_F(UdpReceiverTest, DeliversDatagramsWholeWithTheirSender) {
   UdpPeer peer;
   TUDP udp;

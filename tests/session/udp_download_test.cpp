@@ -103,7 +103,7 @@ TEST_F(UdpDownload, PrerecordedClipOverUdpSavesEveryPacket) {
   EXPECT_EQ(s.LostPackets.load(), 0u);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
   ASSERT_GT(m.source, 0u);
-  EXPECT_EQ(m.equal, m.source);
+  EXPECT_EQ(m.equal, m.source) << LogText(h) << server->Output();
   EXPECT_GT(FfprobePacketCount(saved), 0);
 }
 
