@@ -53,37 +53,14 @@ void BM_HttpStreamDownload(benchmark::State& state) {
 }
 
 void BM_RawTcpCopy(benchmark::State& state) {
-  if (!Ready(state)) return;
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    const int64_t n = RawHttpCopy(Server().httpPort(), Media().media(), Media().Path("raw"));
-    if (n < 0) {
-      state.SkipWithError("raw copy failed");
-      return;
-    }
-    bytes += n;
-  }
-  state.SetBytesProcessed(bytes);
+  RunRawHttpCopy(state, Media().ok() && Server().ok(), Server().httpPort(), Media().media(),
+                 Media().Path("raw"));
 }
 
 void BM_FfmpegMmshCopy(benchmark::State& state) {
-  if (!Ready(state)) return;
-  int64_t bytes = 0;
-  double cpu = 0;
-  long peakKb = 0;
-  for (auto _ : state) {
-    const ProcessResult r = FfmpegCopy(
-        "mmsh://127.0.0.1:" + std::to_string(Server().httpPort()) + "/" + Media().media(),
-        Media().Path("ffmpeg.asf"));
-    if (!r.ok) {
-      state.SkipWithError("ffmpeg failed");
-      return;
-    }
-    bytes += r.bytes;
-    cpu += r.cpuSeconds;
-    peakKb = std::max(peakKb, r.peakKb);
-  }
-  Report(state, bytes, cpu, peakKb);
+  RunFfmpegCopy(state, Media().ok() && Server().ok(),
+                "mmsh://127.0.0.1:" + std::to_string(Server().httpPort()) + "/" + Media().media(),
+                Media().Path("ffmpeg.asf"));
 }
 
 BENCHMARK(BM_HttpStreamDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -88,38 +88,16 @@ void BM_MmsUdpPaced(benchmark::State& state) {
 }
 
 void BM_FfmpegMmstCopy(benchmark::State& state) {
-  if (!Ready(state, UnpacedServer())) return;
-  int64_t bytes = 0;
-  double cpu = 0;
-  long peakKb = 0;
-  for (auto _ : state) {
-    const ProcessResult r =
-        FfmpegCopy("mmst://127.0.0.1:" + std::to_string(UnpacedServer().mmsPort()) + "/" +
-                       Media().media(),
-                   Media().Path("ffmpeg.asf"));
-    if (!r.ok) {
-      state.SkipWithError("ffmpeg failed");
-      return;
-    }
-    bytes += r.bytes;
-    cpu += r.cpuSeconds;
-    peakKb = std::max(peakKb, r.peakKb);
-  }
-  Report(state, bytes, cpu, peakKb);
+  const ServerProcess& server = UnpacedServer();
+  RunFfmpegCopy(state, Media().ok() && server.ok(),
+                "mmst://127.0.0.1:" + std::to_string(server.mmsPort()) + "/" + Media().media(),
+                Media().Path("ffmpeg.asf"));
 }
 
 void BM_RawTcpCopy(benchmark::State& state) {
-  if (!Ready(state, UnpacedServer())) return;
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    const int64_t n = RawHttpCopy(UnpacedServer().httpPort(), Media().media(), Media().Path("raw"));
-    if (n < 0) {
-      state.SkipWithError("raw copy failed");
-      return;
-    }
-    bytes += n;
-  }
-  state.SetBytesProcessed(bytes);
+  const ServerProcess& server = UnpacedServer();
+  RunRawHttpCopy(state, Media().ok() && server.ok(), server.httpPort(), Media().media(),
+                 Media().Path("raw"));
 }
 
 BENCHMARK(BM_MmsTcpDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

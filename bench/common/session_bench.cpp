@@ -197,6 +197,46 @@ int64_t RawHttpCopy(int port, const std::string& path, const std::string& out) {
   return file ? bytes : -1;
 }
 
+void RunFfmpegCopy(benchmark::State& state, bool ready, const std::string& url,
+                   const std::string& out) {
+  if (!ready) {
+    state.SkipWithError("no server or no media (ffmpeg missing?)");
+    return;
+  }
+  int64_t bytes = 0;
+  double cpu = 0;
+  long peakKb = 0;
+  for (auto _ : state) {
+    const ProcessResult r = FfmpegCopy(url, out);
+    if (!r.ok) {
+      state.SkipWithError("ffmpeg failed");
+      return;
+    }
+    bytes += r.bytes;
+    cpu += r.cpuSeconds;
+    peakKb = std::max(peakKb, r.peakKb);
+  }
+  Report(state, bytes, cpu, peakKb);
+}
+
+void RunRawHttpCopy(benchmark::State& state, bool ready, int port, const std::string& path,
+                    const std::string& out) {
+  if (!ready) {
+    state.SkipWithError("no server or no media (ffmpeg missing?)");
+    return;
+  }
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    const int64_t n = RawHttpCopy(port, path, out);
+    if (n < 0) {
+      state.SkipWithError("raw copy failed");
+      return;
+    }
+    bytes += n;
+  }
+  state.SetBytesProcessed(bytes);
+}
+
 void Report(benchmark::State& state, int64_t bytes, double cpuSeconds, long peakKb) {
   const auto runs = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   state.SetBytesProcessed(bytes);

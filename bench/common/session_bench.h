@@ -92,6 +92,13 @@ ProcessResult FfmpegCopy(const std::string& url, const std::string& out);
 // Returns the bytes written, or -1.
 int64_t RawHttpCopy(int port, const std::string& path, const std::string& out);
 
+// The yardsticks as whole benchmarks: each run copies the stream (or the file) once; ready false
+// skips them with the fixture's error.
+void RunFfmpegCopy(benchmark::State& state, bool ready, const std::string& url,
+                   const std::string& out);
+void RunRawHttpCopy(benchmark::State& state, bool ready, int port, const std::string& path,
+                    const std::string& out);
+
 // Sets MB/s, average CPU seconds, peak memory and file size on the state.
 void Report(benchmark::State& state, int64_t bytes, double cpuSeconds, long peakKb);
 
