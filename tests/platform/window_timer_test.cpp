@@ -174,6 +174,8 @@ TEST_F(ManualWindow, RunServesHandoversButNotTime) {
 }
 
 TEST(SystemClockTimers, FireOnTheRealClockWhileTheLoopSleeps) {
+  // Taken before the timers are armed: their intervals count from a moment after this one.
+  const auto start = SystemClock().MonotonicMs();
   WindowThread window;
   TTimer fast(&window), slow(&window);
   fast.SetInterval(5);
@@ -183,7 +185,6 @@ TEST(SystemClockTimers, FireOnTheRealClockWhileTheLoopSleeps) {
   slow.OnTimer = [&] {
     if (++slowCalls == 2) window.Quit();
   };
-  auto start = SystemClock().MonotonicMs();
   window.Run();
   EXPECT_GE(SystemClock().MonotonicMs() - start, 80);
   EXPECT_GE(fastCalls, 1);
@@ -199,6 +200,8 @@ double ThreadCpuMs() {
 }
 
 TEST(SystemClockTimers, RunSleepsBetweenTimersInsteadOfSpinning) {
+  // Taken before the timer is armed: its three intervals count from a moment after this one.
+  const int64_t wallStart = SystemClock().MonotonicMs();
   WindowThread window;
   TTimer timer(&window);
   timer.SetInterval(100);
@@ -206,7 +209,6 @@ TEST(SystemClockTimers, RunSleepsBetweenTimersInsteadOfSpinning) {
   timer.OnTimer = [&] {
     if (++calls == 3) window.Quit();
   };
-  int64_t wallStart = SystemClock().MonotonicMs();
   double cpuStart = ThreadCpuMs();
   window.Run();
   double cpu = ThreadCpuMs() - cpuStart;
