@@ -31,6 +31,12 @@ constexpr uint8_t kTimingFlags = 0x10;
 // After the end arrives over TCP, UDP media counts as all in once the ring has stayed empty this
 // long and no resend is outstanding.
 constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
+// A live datagram may be this many packets, plus this many seconds at the stream's bit rate, ahead
+// of the highest one taken.
+constexpr uint64_t kLiveDatagramSlack = 1000;
+constexpr uint64_t kLiveDatagramAheadSeconds = 60;
+// Refused datagram numbers logged one by one; the rest are dropped silently.
+constexpr uint32_t kImplausibleReports = 10;
 
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -329,8 +335,9 @@ void MmsProtocol::RunReceiveLoop() {
       }
     } else if (tag == kTagMedia) {
       // The loss check comes first: it must see the datagram before anything else happens.
-      const bool ours = !ended_ && !next_entry_seen_;
-      if (ours && (session_.ProtocolFlags & pfMmsUdp)) UdpLossCheck(flags);
+      const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
+      const bool ours = !ended_ && !next_entry_seen_ && (!udp || PlausibleDatagramNumber(sequence));
+      if (ours && udp) UdpLossCheck(flags);
       if (payload > 0) {
         if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
         count = static_cast<int32_t>(payload);
@@ -543,6 +550,40 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
   session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
   SendStreamSelection();
+}
+
+bool MmsProtocol::PlausibleDatagramNumber(uint32_t sequence) {
+  const TASF& asf = *session_.Asf;
+  const auto now = std::chrono::steady_clock::now();
+  bool plausible = true;
+  if (session_.StreamKind != skLive && !(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0) {
+    plausible = sequence < asf.DataPacketsCount;
+  } else if (have_highest_datagram_ && sequence > highest_datagram_) {
+    // The window grows with the time since the last packet taken, so a stream that comes back
+    // after an outage is followed again.
+    const uint64_t perSecond =
+        uint64_t{session_.MaxStreamRate.load()} / 8 / std::max<uint32_t>(session_.PacketSize, 1);
+    const auto quiet =
+        std::chrono::duration_cast<std::chrono::seconds>(now - highest_datagram_at_).count();
+    const uint64_t window = kLiveDatagramSlack + perSecond * (kLiveDatagramAheadSeconds +
+                                                              2 * static_cast<uint64_t>(quiet));
+    plausible = sequence - highest_datagram_ <= window;
+  }
+  if (!plausible) {
+    // A flood of them must not flood the log as well.
+    if (implausible_datagrams_++ < kImplausibleReports) {
+      session_.Post("Warning, a packet with an invalid index was dropped: " +
+                        THelper::IntText(static_cast<int64_t>(sequence)),
+                    mcWarning);
+    }
+    return false;
+  }
+  if (!have_highest_datagram_ || sequence > highest_datagram_) {
+    have_highest_datagram_ = true;
+    highest_datagram_ = sequence;
+    highest_datagram_at_ = now;
+  }
+  return true;
 }
 
 void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t) {

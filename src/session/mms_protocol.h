@@ -81,6 +81,10 @@ class MmsProtocol {
   void HandleStreamSelectionAccepted();
   void HandleHeaderPiece(uint32_t length, uint8_t flags);
   void HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags);
+  // Over UDP: false (with a warning) for a packet number the stream cannot have. A recorded file
+  // has as many packets as its header says; a live stream moves on at its bit rate, so a number
+  // far ahead of the last one taken is forged or garbled and would only make a file of holes.
+  bool PlausibleDatagramNumber(uint32_t sequence);
   // Waits, serving nothing, for the window thread's answer; nothing when declined or stopped.
   std::optional<std::string> WaitForCredentials(const std::string& challenge);
   void PostFailedUnit(const uint8_t* unit, size_t length);
@@ -129,6 +133,11 @@ class MmsProtocol {
   bool next_entry_seen_ = false;
   std::chrono::steady_clock::time_point last_unit_{};
   PacketLedger written_;
+  // The highest media packet number taken over UDP, when it came, and how many were refused.
+  bool have_highest_datagram_ = false;
+  uint32_t highest_datagram_ = 0;
+  std::chrono::steady_clock::time_point highest_datagram_at_{};
+  uint32_t implausible_datagrams_ = 0;
 
   // Session thread and the resend timer.
   mms::UdpResendTracker tracker_;

@@ -450,9 +450,12 @@ void TMMS::TcpDisconnected(TTCP*) {
   }
 }
 
-void TMMS::UdpDataReceived(TUDP*, const uint8_t* block, int32_t length, const std::string&,
-                           uint16_t) {
+void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
+                           const std::string& address, uint16_t) {
   if (!(ProtocolFlags & pfMmsUdp) || length <= 0) return;
+  // The port is open to every host: only the server we are talking to sends our media (from
+  // whatever port it likes), and a neighbour's stream or a forged datagram must not reach the file.
+  if (sender == nullptr || !sender->RemoteHost || address != *sender->RemoteHost) return;
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
   if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length);

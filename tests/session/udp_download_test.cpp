@@ -37,9 +37,16 @@ std::vector<int> LoggedNumbers(const std::string& output, const std::string& kin
   return numbers;
 }
 
-void SendDatagram(int port, const std::vector<uint8_t>& bytes) {
+// Sent from `from`, a loopback address (127.0.0.2 stands for another host).
+void SendDatagram(int port, const std::vector<uint8_t>& bytes, const char* from = nullptr) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(fd, 0);
+  if (from != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ASSERT_EQ(inet_pton(AF_INET, from, &local.sin_addr), 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  }
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(static_cast<uint16_t>(port));
@@ -245,6 +252,43 @@ TEST_F(UdpDownload, DatagramsThatAreNotDataPacketsAreIgnored) {
   ASSERT_TRUE(h.RunUntil([&] { return h.Ended(); })) << LogText(h);
   EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
   EXPECT_EQ(h.CountCode(mcFatal), 0) << LogText(h);
+  const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
+  EXPECT_EQ(m.equal, m.source);
+  EXPECT_EQ(m.saved, m.source);
+}
+
+// A media datagram: the packet number, tag 4, the 8-bit sequence, the length, then the payload.
+std::vector<uint8_t> ForgedMediaDatagram(uint32_t number, size_t payload) {
+  std::vector<uint8_t> d = {static_cast<uint8_t>(number),
+                            static_cast<uint8_t>(number >> 8),
+                            static_cast<uint8_t>(number >> 16),
+                            static_cast<uint8_t>(number >> 24),
+                            0x04,
+                            static_cast<uint8_t>(number)};
+  const size_t length = payload + 8;
+  d.push_back(static_cast<uint8_t>(length));
+  d.push_back(static_cast<uint8_t>(length >> 8));
+  d.resize(length, 0x5A);
+  return d;
+}
+
+// Well-formed media datagrams that are not the server's: one from another host with a number the
+// clip has (it would replace a saved packet), one from the server's own address with a number far
+// past the clip's end (it would make a file of holes).
+TEST_F(UdpDownload, MediaDatagramsFromStrangersOrPastTheEndAreIgnored) {
+  auto server = StartServer({"--log-requests", "-"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/clip.asf";
+  SessionHarness h;
+  TMMS& s =
+      NewMmsSession(h, server->MmsPort(), "clip.wmv?stall=2&stall-after=3", saved, {.udp = true});
+  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 2; })) << LogText(h);
+  const size_t packetSize = ReadAsfLayout(SampleMedia("clip.wmv")).packetSize;
+  SendDatagram(s.UdpPort, ForgedMediaDatagram(1, packetSize), "127.0.0.2");
+  SendDatagram(s.UdpPort, ForgedMediaDatagram(20000, packetSize), "127.0.0.1");
+  ASSERT_TRUE(h.RunUntil([&] { return h.Ended(); })) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  EXPECT_TRUE(h.Logged("Warning, a packet with an invalid index was dropped: 20000")) << LogText(h);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
   EXPECT_EQ(m.equal, m.source);
   EXPECT_EQ(m.saved, m.source);
