@@ -15,6 +15,25 @@ void SplitSavedCredentials(const std::string& decoded, std::string& id, std::str
   password = decoded.substr(colon + 1);
 }
 
+std::string CredentialsSite(const std::string& host, int32_t port) {
+  return THelper::LowerCase(host) + ":" + std::to_string(port);
+}
+
+std::string SavedCredentialsFor(THelper& helper, const std::string& key, const std::string& site) {
+  if (site.empty()) return {};
+  const std::string saved = helper.ReadSetting(kSettingsKeyPath, key);
+  if (saved.empty() || helper.ReadSetting(kSettingsKeyPath, key + "Site") != site) return {};
+  return saved;
+}
+
+void SaveCredentials(THelper& helper, const std::string& key, const std::string& encoded,
+                     const std::string& site) {
+  // The site first: a reader between the two writes sees old credentials bound to a new site or
+  // none, never new credentials bound to the old one.
+  helper.WriteSetting(kSettingsKeyPath, key + "Site", encoded.empty() ? "" : site);
+  helper.WriteSetting(kSettingsKeyPath, key, encoded);
+}
+
 THttpPasswordDlg::THttpPasswordDlg(CredentialsSink sink) : GiveCredentials(std::move(sink)) {
   Name = "HttpPasswordDlg";
   Caption = "HTTP Network Authentication";
@@ -44,7 +63,7 @@ THttpPasswordDlg::THttpPasswordDlg(CredentialsSink sink) : GiveCredentials(std::
 }
 
 void THttpPasswordDlg::FormShow() {
-  const std::string saved = Helper.ReadSetting(kSettingsKeyPath, "Authh");
+  const std::string saved = SavedCredentialsFor(Helper, "Authh", Site);
   if (saved.empty()) {
     UserIDWindow.Text.clear();
     PasswordWindow.Text.clear();
@@ -58,7 +77,21 @@ void THttpPasswordDlg::Button1Click() {
     GiveCredentials(THelper::Trim(UserIDWindow.Text), THelper::Trim(PasswordWindow.Text));
   const std::string encoded =
       Base64Coder::EncodeString(UserIDWindow.Text + ":" + PasswordWindow.Text);
-  Helper.WriteSetting(kSettingsKeyPath, "Authh", SavePassTick.Checked ? encoded : "");
+  pending_.clear();
+  pending_site_.clear();
+  if (SavePassTick.Checked) {
+    pending_ = encoded;
+    pending_site_ = Site;
+  } else {
+    SaveCredentials(Helper, "Authh", "", "");
+  }
+}
+
+void THttpPasswordDlg::CredentialsAnswered(bool accepted) {
+  if (pending_site_.empty()) return;
+  if (accepted) SaveCredentials(Helper, "Authh", pending_, pending_site_);
+  pending_.clear();
+  pending_site_.clear();
 }
 
 }  // namespace qor

@@ -13,6 +13,15 @@ namespace qor {
 // Splits decoded saved credentials at the first ":"; without one it is all user id.
 void SplitSavedCredentials(const std::string& decoded, std::string& id, std::string& password);
 
+// Saved credentials belong to the site they were entered for: "host:port" in lower case, kept
+// beside the encoded text under the key's name plus "Site". They are offered to that site only;
+// a set saved before sites were kept has none and is offered nowhere (it stays in the store
+// until new credentials replace it).
+std::string CredentialsSite(const std::string& host, int32_t port);
+std::string SavedCredentialsFor(THelper& helper, const std::string& key, const std::string& site);
+void SaveCredentials(THelper& helper, const std::string& key, const std::string& encoded,
+                     const std::string& site);
+
 class THttpPasswordDlg : public TForm {
  public:
   // Receives the trimmed id and password on OK; the window connects it to its HTTP client's
@@ -30,9 +39,20 @@ class THttpPasswordDlg : public TForm {
 
   void FormShow() override;
   void Button1Click();
+  // The answer of the site to the credentials given on OK: only accepted ones are saved, so a
+  // mistyped password is never kept. Nothing happens without credentials waiting to be saved.
+  void CredentialsAnswered(bool accepted);
+  bool SaveWaiting() const { return !pending_site_.empty(); }
+  const std::string& WaitingSite() const { return pending_site_; }
 
   CredentialsSink GiveCredentials;
   THelper Helper;
+  // The site that asks ("host:port"); set before the dialog is shown.
+  std::string Site;
+
+ private:
+  std::string pending_;
+  std::string pending_site_;
 };
 
 }  // namespace qor

@@ -281,6 +281,7 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
       HTTPSocket.Body.clear();
       HTTPSocket.Get(location);
       HTTPSocket.Disconnect();
+      SettleCredentials();
       body = std::move(HTTPSocket.Body);
       HTTPSocket.Body.clear();
       header = HTTPSocket.Header;
@@ -339,6 +340,7 @@ std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) 
   std::string body = std::move(HTTPSocket.Body);
   HTTPSocket.Body.clear();
   HTTPSocket.Disconnect();
+  SettleCredentials();
   // An error page is not a play list: its links must not become entries.
   if (!Succeeded(HTTPSocket.Header)) return std::nullopt;
   return body;
@@ -427,8 +429,19 @@ void TLocationLoader::HTTPSocketRedirect(bool& handled) {
   Post("---- HTTP socket is being redirected by host ----", mcNormal);
 }
 
+void TLocationLoader::SettleCredentials() {
+  // Credentials the user asked to save are saved once a server took them; a refusal (401)
+  // means they were wrong, and wrong ones are never kept. A fetch that ended on a 401 was
+  // settled when it asked, before the dialog took new credentials.
+  if (!dialogs_.HttpPasswordDlg || HTTPSocket.CredentialsAnswer() == 0) return;
+  if (HTTPSocket.StatusCode() == 401 && HTTPSocket.CredentialsAnswer() == 401) return;
+  dialogs_.HttpPasswordDlg->CredentialsAnswered(HTTPSocket.CredentialsAnswer() != 401);
+}
+
 void TLocationLoader::HTTPSocketAuthenticationNeeded() {
   if (!dialogs_.HttpPasswordDlg) return;
+  if (HTTPSocket.CredentialsAnswer() == 401) dialogs_.HttpPasswordDlg->CredentialsAnswered(false);
+  dialogs_.HttpPasswordDlg->Site = HTTPSocket.AskedOrigin();
   if (form_.Desktop().ShowModal(*dialogs_.HttpPasswordDlg) == mrOk) {
     Post("You now need to re-access the site, try again", mcNormal);
   }

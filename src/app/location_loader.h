@@ -75,6 +75,8 @@ class TLocationLoader {
   void HTTPSocketSuccess(int32_t command);
   void HTTPSocketInvalidHost(bool& handled);
   void HTTPSocketRedirect(bool& handled);
+  // Saves or drops the HTTP dialog's credentials by the answer of the server that got them.
+  void SettleCredentials();
   void HTTPSocketAuthenticationNeeded();
 
   bool Fetching() const { return fetching_ > 0; }

@@ -5,6 +5,7 @@
 #include "app/app_constants.h"
 #include "app/convert_error.h"
 #include "app/date_time_text.h"
+#include "app/http_password_dlg.h"
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
 #include "app/options_dialog.h"
@@ -309,6 +310,13 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {
     return AskMmsCredentials(source, h, c);
   };
+  pending_mms_credentials_.reset();
+  session.Mms().CredentialsAccepted = [this, source] {
+    if (!pending_mms_credentials_ || pending_mms_credentials_->source != source) return;
+    SaveCredentials(Helper, "Authm", pending_mms_credentials_->encoded,
+                    pending_mms_credentials_->site);
+    pending_mms_credentials_.reset();
+  };
 }
 
 std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
@@ -318,7 +326,7 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
   if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
       password_dlg_ != nullptr)
     return std::nullopt;
-  MmsCredentialsExchange exchange{host, challenge, ""};
+  MmsCredentialsExchange exchange{host, challenge, "", CredentialsSite(host, Session->ConnectPort)};
   TMmsPasswordDlg dialog(exchange);
   password_dlg_ = &dialog;
   int32_t result = mrCancel;
@@ -329,7 +337,10 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
     throw;
   }
   password_dlg_ = nullptr;
+  pending_mms_credentials_.reset();
   if (result != mrOk) return std::nullopt;
+  if (exchange.SaveRequested)
+    pending_mms_credentials_ = PendingCredentials{source, exchange.Credentials, exchange.Site};
   return exchange.Credentials;
 }
 

@@ -196,6 +196,13 @@ class TMainForm : public TForm {
   TMainFormPeers peers_;
   MessageSource next_source_ = 1;
   TMmsPasswordDlg* password_dlg_ = nullptr;
+  // Credentials the user asked to save, held until the server of that session accepts them.
+  struct PendingCredentials {
+    MessageSource source = 0;
+    std::string encoded;
+    std::string site;
+  };
+  std::optional<PendingCredentials> pending_mms_credentials_;
   bool closed_ = false;
   bool draining_ = false;
   // The save file's path when this download created it (empty for a file that was there before):

@@ -35,7 +35,7 @@ void TMmsPasswordDlg::FormShow() {
   Site.Caption = session_.Host;
   if (session_.ChallengeText.compare(0, 6, "realm=") == 0)
     Realm.Caption = session_.ChallengeText.substr(6);
-  const std::string saved = Helper.ReadSetting(kSettingsKeyPath, "Authm");
+  const std::string saved = SavedCredentialsFor(Helper, "Authm", session_.Site);
   if (!saved.empty())
     SplitSavedCredentials(Base64Coder::DecodeString(saved), Id.Text, Password.Text);
 }
@@ -43,15 +43,18 @@ void TMmsPasswordDlg::FormShow() {
 void TMmsPasswordDlg::Button1Click() {
   const std::string encoded = Base64Coder::EncodeString(Id.Text + ":" + Password.Text);
   session_.Credentials = encoded;
-  Helper.WriteSetting(kSettingsKeyPath, "Authm", SavePassTick.Checked ? encoded : "");
+  session_.SaveRequested = SavePassTick.Checked;
+  if (!SavePassTick.Checked) SaveCredentials(Helper, "Authm", "", "");
 }
 
-std::optional<std::string> AskMmsCredentials(DesktopServices& desktop, const std::string& host,
-                                             const std::string& challenge) {
-  MmsCredentialsExchange exchange{host, challenge, ""};
+std::optional<MmsCredentialsExchange> AskMmsCredentials(DesktopServices& desktop,
+                                                        const std::string& host,
+                                                        const std::string& challenge,
+                                                        const std::string& site) {
+  MmsCredentialsExchange exchange{host, challenge, "", site};
   TMmsPasswordDlg dialog(exchange);
   if (desktop.ShowModal(dialog) != mrOk) return std::nullopt;
-  return exchange.Credentials;
+  return exchange;
 }
 
 }  // namespace qor

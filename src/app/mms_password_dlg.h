@@ -18,6 +18,11 @@ struct MmsCredentialsExchange {
   std::string ChallengeText;
   // Base64 of "id:password", filled on OK.
   std::string Credentials;
+  // The server's "host:port": saved credentials are offered to it only.
+  std::string Site;
+  // Set on OK when "Save password" was ticked; the window saves the credentials once the server
+  // has accepted them.
+  bool SaveRequested = false;
 };
 
 class TMmsPasswordDlg : public TForm {
@@ -41,9 +46,11 @@ class TMmsPasswordDlg : public TForm {
   MmsCredentialsExchange& session_;
 };
 
-// Makes the dialog, shows it modally and gives the encoded credentials when it was confirmed;
-// shaped to answer the session's credentials prompt.
-std::optional<std::string> AskMmsCredentials(DesktopServices& desktop, const std::string& host,
-                                             const std::string& challenge);
+// Makes the dialog, shows it modally and gives the exchange when it was confirmed; saving is left
+// to the caller, which hears whether the server accepted the credentials.
+std::optional<MmsCredentialsExchange> AskMmsCredentials(DesktopServices& desktop,
+                                                        const std::string& host,
+                                                        const std::string& challenge,
+                                                        const std::string& site);
 
 }  // namespace qor

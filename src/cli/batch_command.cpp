@@ -38,6 +38,7 @@ class BatchRun {
   ~BatchRun() {
     app_.reset();
     THelper::UseStore(nullptr);
+    THelper::AllowWritesOnly(nullptr);
   }
 
   int Run();
@@ -67,8 +68,10 @@ void BatchRun::Setup() {
     store_ = std::make_unique<SettingsStore>(*options_.configDir);
     THelper::UseStore(store_.get());
   }
+  THelper::AllowWritesOnly(WritableSettings(options_.savePassword));
   desktop_.User = options_.user;
   desktop_.Password = options_.password;
+  desktop_.SavePassword = options_.savePassword;
   desktop_.LogFile = options_.logFile;
   app_ = std::make_unique<TApplication>(desktop_);
   app_->CreateForms();

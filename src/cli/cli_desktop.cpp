@@ -32,6 +32,12 @@ bool ReadLine(std::string& line, bool echo) {
 
 }  // namespace
 
+const std::vector<std::string>* WritableSettings(bool savePassword) {
+  static const std::vector<std::string> none;
+  static const std::vector<std::string> credentials{"Authh", "AuthhSite", "Authm", "AuthmSite"};
+  return savePassword ? &credentials : &none;
+}
+
 int32_t CliDesktop::MessageBox(const std::string& text, const std::string& /*caption*/,
                                TMsgDlgType /*type*/, uint32_t buttons) {
   std::cerr << "qor-cli: " << text << "\n";
@@ -91,6 +97,7 @@ int32_t CliDesktop::ShowModal(TForm& form) {
     if (answered) {
       mms->Id.Text = id;
       mms->Password.Text = password;
+      mms->SavePassTick.Checked = SavePassword;
       mms->Button1.Click();
     } else {
       std::cerr << "qor-cli: the server asks for a password; give --user and --password\n";
@@ -108,6 +115,7 @@ int32_t CliDesktop::ShowModal(TForm& form) {
     if (answered) {
       http->UserIDWindow.Text = id;
       http->PasswordWindow.Text = password;
+      http->SavePassTick.Checked = SavePassword;
       http->Button1.Click();
     } else {
       http->Button2.Click();

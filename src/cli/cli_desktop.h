@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/date_time_text.h"
 #include "app/desktop_services.h"
@@ -24,6 +25,11 @@ class NullPrinter : public TPrinter {
   void EndDoc() override {}
 };
 
+// What a command-line run may write to the settings store: nothing but the credentials the user
+// asked to save. Flags hold for one run, and dialogs' side effects (the folder of a log file, the
+// VCR moments) are no choice the user made.
+const std::vector<std::string>* WritableSettings(bool savePassword);
+
 class CliDesktop : public DesktopServices {
  public:
   enum class ResumeAnswer { Refuse, Resume, Overwrite };
@@ -34,6 +40,9 @@ class CliDesktop : public DesktopServices {
   // The log file the log's save dialog gets.
   std::optional<std::string> LogFile;
   std::optional<std::string> User, Password;
+  // Whether credentials that a server accepts are saved (--save-password); otherwise they are
+  // used for this run only.
+  bool SavePassword = false;
   // The VCR moments the date-time dialog is given.
   TDateTime VcrStart = 0, VcrEnd = 0;
 

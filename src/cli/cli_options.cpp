@@ -50,6 +50,7 @@ const std::map<std::string, std::vector<Command>>& ValueFlags() {
 const std::map<std::string, std::vector<Command>>& SwitchFlags() {
   static const std::map<std::string, std::vector<Command>> flags{
       {"--bypass-dns", {Command::Get, Command::Record}},
+      {"--save-password", {Command::Get, Command::Record}},
       {"--resume", {Command::Get}},
       {"--overwrite", {Command::Get}},
       {"--json", {Command::Info}},
@@ -167,6 +168,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return result;
       }
       if (flag == "--bypass-dns") o.bypassDns = true;
+      if (flag == "--save-password") o.savePassword = true;
       if (flag == "--resume") o.resume = true;
       if (flag == "--overwrite") o.overwrite = true;
       if (flag == "--json") o.json = true;
@@ -263,7 +265,9 @@ const char* const kTransferFlags =
     "  --offset HH:MM:SS         start that far into pre-recorded media\n"
     "  --bypass-dns              the host is a dotted address: do not look it up\n"
     "  --user ID --password PW   answer a server's password request (without them: a prompt\n"
-    "                            on the terminal, or the request is declined)\n"
+    "                            on the terminal, or the request is declined); used for this\n"
+    "                            run only\n"
+    "  --save-password           keep the credentials for that server once it accepted them\n"
     "  --config-dir DIR          settings folder (default $XDG_CONFIG_HOME/qor)\n"
     "  --log FILE                save the log as text when the download ends\n"
     "A location may name its port: mms://host:8755/clip.\n";

@@ -21,6 +21,7 @@ struct CliOptions {
   std::optional<std::string> proxyHost, proxyPort;
   std::optional<std::string> offset;  // "HH:MM:SS"
   bool bypassDns = false;
+  bool savePassword = false;
   std::optional<std::string> user, password;
 
   std::optional<std::string> output;  // -o

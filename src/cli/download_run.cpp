@@ -51,6 +51,7 @@ DownloadRun::DownloadRun(const CliOptions& options, TerminalOutput& out)
 DownloadRun::~DownloadRun() {
   app_.reset();
   THelper::UseStore(nullptr);
+  THelper::AllowWritesOnly(nullptr);
 }
 
 void DownloadRun::Setup() {
@@ -58,8 +59,10 @@ void DownloadRun::Setup() {
     store_ = std::make_unique<SettingsStore>(*options_.configDir);
     THelper::UseStore(store_.get());
   }
+  THelper::AllowWritesOnly(WritableSettings(options_.savePassword));
   desktop_.User = options_.user;
   desktop_.Password = options_.password;
+  desktop_.SavePassword = options_.savePassword;
   desktop_.LogFile = options_.logFile;
   desktop_.SaveFile = options_.output;
   desktop_.Resume = options_.resume      ? CliDesktop::ResumeAnswer::Resume

@@ -17,6 +17,7 @@ struct OpenOptions {
   std::optional<std::string> proxyHost, proxyPort;
   std::optional<std::string> user, password;
   std::optional<std::string> configDir;
+  bool savePassword = false;
 };
 
 bool IsPort(const std::string& text) {
@@ -60,6 +61,10 @@ std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool
       } else {
         o.configDir = value;
       }
+      continue;
+    }
+    if (a == "--save-password") {
+      o.savePassword = true;
       continue;
     }
     if (a.size() > 1 && a[0] == '-') return "unknown flag '" + a + "'";
@@ -145,6 +150,7 @@ int RunOpen(const std::vector<std::string>& args) {
     store = std::make_unique<SettingsStore>(*o.configDir);
     THelper::UseStore(store.get());
   }
+  THelper::AllowWritesOnly(WritableSettings(o.savePassword));
   TerminalOutput out(stderr);
   int status = kExitFailed;
   try {
@@ -152,6 +158,7 @@ int RunOpen(const std::vector<std::string>& args) {
     desktop.SaveListAs = o.saveAs;
     desktop.User = o.user;
     desktop.Password = o.password;
+    desktop.SavePassword = o.savePassword;
     TApplication app(desktop);
     app.CreateForms();
     TLocationLoader& loader = *app.LocationLoader;
@@ -187,6 +194,7 @@ int RunOpen(const std::vector<std::string>& args) {
     status = kExitFailed;
   }
   THelper::UseStore(nullptr);
+  THelper::AllowWritesOnly(nullptr);
   return status;
 }
 
@@ -201,7 +209,8 @@ std::string OpenUsage() {
              "\n"
              "  -o FILE                 save a fetched play list into FILE as it was received\n"
              "  --proxy HOST:PORT       fetch through this HTTP proxy\n"
-             "  --user ID --password PW answer a web server's password request\n"
+             "  --user ID --password PW answer a web server's password request (this run only)\n"
+             "  --save-password         keep them for that server once it accepted them\n"
              "  --config-dir DIR        settings folder (default $XDG_CONFIG_HOME/qor)\n"
              "\n") +
          "Exit status: 0 when the location gave a list, a ready URL or a loaded media file;\n"

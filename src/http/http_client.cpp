@@ -60,12 +60,14 @@ void THttpClient::BuildRequest(const std::string& origin) {
     lines.AddValue("Cookie", OneLine(info.Cookie));
   }
   if (!info.Referer.empty()) lines.AddValue("Referer", OneLine(info.Referer));
+  authorization_sent_ = false;
   if (!info.UserId.empty() && !info.Password.empty()) {
     std::string pair = info.UserId + ":" + info.Password;
     std::string key = std::to_string(info.UserId.size()) + ":" + pair;
     const std::string& askedFor = asked_origin_.empty() ? get_origin_ : asked_origin_;
     if (MayReceive(credentials_, key, askedFor, origin)) {
       lines.AddValue("Authorization", "Basic " + Base64Coder::EncodeString(pair));
+      authorization_sent_ = true;
     }
   }
   lines.Add("Content-type: application/x-www-form-urlencoded");
@@ -111,6 +113,7 @@ void THttpClient::Get(const std::string& url) {
   Body.clear();
   Header.clear();
   status_code_ = 0;
+  credentials_answer_ = 0;
   current_url_ = url;
   int redirections = 0;
   for (bool first = true;; first = false) {
@@ -137,6 +140,7 @@ void THttpClient::Get(const std::string& url) {
     ResponseHead head;
     ReadHead(head);
     status_code_ = head.status;
+    if (authorization_sent_) credentials_answer_ = static_cast<int16_t>(head.status);
     ReadBody(head);
 
     const int status = head.status;

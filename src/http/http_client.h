@@ -63,6 +63,10 @@ class THttpClient : public TSocketClient {
   const std::string& Host() const { return request_.host; }
   const std::string& Path() const { return request_.path; }
   int16_t StatusCode() const { return status_code_; }
+  // The site ("host:port", lower case) that last asked for credentials, and the status with which
+  // a server answered the last request of the last Get that carried them (0: none did).
+  const std::string& AskedOrigin() const { return asked_origin_; }
+  int16_t CredentialsAnswer() const { return credentials_answer_; }
   const THeaderLines& RequestLines() const { return request_lines_; }
 
  private:
@@ -88,6 +92,8 @@ class THttpClient : public TSocketClient {
   std::string asked_origin_;  // the last site that answered 401
   Binding credentials_;
   Binding cookie_;
+  bool authorization_sent_ = false;
+  int16_t credentials_answer_ = 0;
 };
 
 }  // namespace qor

@@ -71,9 +71,13 @@ void MmsProtocol::InitFields() {
   framing_failed_ = false;
   timing_replies_ = 0;
   timing_packets_ = 0;
+  credentials_sent_ = false;
   have_first_media_ = false;
   first_sequence_ = 0;
   first_timecode_ = 0;
+  have_highest_datagram_ = false;
+  highest_datagram_ = 0;
+  implausible_datagrams_ = 0;
   ended_ = false;
   deferred_end_ = 0;
   header_expected_ = false;
@@ -436,6 +440,15 @@ void MmsProtocol::HandleFileOpened(uint32_t total) {
     session_.Terminate();
     return;
   }
+  if (credentials_sent_ && CredentialsAccepted) {
+    credentials_sent_ = false;
+    WindowThread* window = WindowThread::Current();
+    if (window == nullptr || window->IsWindowThread()) {
+      CredentialsAccepted();
+    } else {
+      window->Queue(CredentialsAccepted);
+    }
+  }
   session_.PacketSize = fields.packetSize;
   session_.MaxStreamRate = fields.maxStreamRate;
   session_.HeaderLength = fields.headerLength;
@@ -472,6 +485,7 @@ void MmsProtocol::HandlePasswordRequired(uint32_t total) {
     return;
   }
   session_.Credentials = *credentials;
+  credentials_sent_ = true;
   SendPasswordResponse(session_.Credentials);
   file_number_.fetch_add(1);
 }

@@ -40,6 +40,9 @@ class MmsProtocol {
 
   // Set by the window before the session starts.
   CredentialsPrompt AskCredentials;
+  // Runs on the window thread once the server has opened the file after credentials were
+  // sent: they were right (a wrong password gets another challenge or a failure instead).
+  std::function<void()> CredentialsAccepted;
 
   // Protocol state back to its starting values (called by TMMS::InitFields).
   void InitFields();
@@ -118,6 +121,7 @@ class MmsProtocol {
   std::vector<uint8_t> buffer_;
   uint32_t timing_replies_ = 0;
   uint32_t timing_packets_ = 0;
+  bool credentials_sent_ = false;
   bool have_first_media_ = false;
   uint32_t first_sequence_ = 0;
   uint32_t first_timecode_ = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qor {
 
@@ -64,6 +65,10 @@ class THelper {
   void WriteSetting(const std::string& keyPath, const std::string& name, const std::string& value);
   // Tests and front ends point every helper at one store (not owned; null: the default).
   static void UseStore(SettingsStore* store);
+  // Limits WriteSetting to these names (not owned; null, the default, allows every name). A
+  // command-line run sets it, so that what its flags meant for one run is never stored and
+  // its dialogs' side effects leave the user's settings alone.
+  static void AllowWritesOnly(const std::vector<std::string>* names);
 
   // "hh : mm : ss" of a millisecond count; hours take as many digits as they need.
   static std::string FormatTime(double ms);

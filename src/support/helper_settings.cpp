@@ -1,6 +1,7 @@
 // Settings go to the per-user store under the caller's key path plus the version, so that
 // settings of different versions never mix.
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -12,6 +13,7 @@ namespace qor {
 namespace {
 
 std::atomic<SettingsStore*> g_store{nullptr};
+std::atomic<const std::vector<std::string>*> g_writable{nullptr};
 
 }  // namespace
 
@@ -26,8 +28,15 @@ std::string THelper::ReadSetting(const std::string& keyPath, const std::string& 
   return SettingsStore().Read(key, name);
 }
 
+void THelper::AllowWritesOnly(const std::vector<std::string>* names) {
+  g_writable.store(names, std::memory_order_release);
+}
+
 void THelper::WriteSetting(const std::string& keyPath, const std::string& name,
                            const std::string& value) {
+  if (const auto* writable = g_writable.load(std::memory_order_acquire)) {
+    if (std::find(writable->begin(), writable->end(), name) == writable->end()) return;
+  }
   const std::string key = keyPath + kVersionText;
   if (SettingsStore* store = g_store.load(std::memory_order_acquire)) {
     store->Write(key, name, value);

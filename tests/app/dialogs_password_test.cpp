@@ -16,26 +16,37 @@ namespace {
 using HttpPassword = StoreTest;
 using MmsPassword = StoreTest;
 
-TEST_F(HttpPassword, OkHandsOverTrimmedValuesAndSavesThemAsTyped) {
+TEST_F(HttpPassword, OkHandsOverTrimmedValuesAndSavesThemAsTypedOnceTheSiteTookThem) {
   std::vector<std::pair<std::string, std::string>> given;
   THttpPasswordDlg dialog([&](const std::string& id, const std::string& password) {
     given.emplace_back(id, password);
   });
+  dialog.Site = "web.example:80";
   ScriptedDesktop desktop;
-  desktop.ModalScripts.push_back([](TForm& form) {
-    auto& d = static_cast<THttpPasswordDlg&>(form);
-    EXPECT_EQ(d.UserIDWindow.Text, "");
-    EXPECT_TRUE(d.SavePassTick.Checked);
-    d.UserIDWindow.Text = " alice ";
-    d.PasswordWindow.Text = "se:cr:et ";
-    d.Button1.Click();
-  });
-  EXPECT_EQ(desktop.ShowModal(dialog), mrOk);
-  ASSERT_EQ(given.size(), 1u);
-  EXPECT_EQ(given[0], (std::pair<std::string, std::string>{"alice", "se:cr:et"}));
+  auto type = [&](const std::string& password) {
+    desktop.ModalScripts.push_back([password](TForm& form) {
+      auto& d = static_cast<THttpPasswordDlg&>(form);
+      EXPECT_TRUE(d.SavePassTick.Checked);
+      d.UserIDWindow.Text = " alice ";
+      d.PasswordWindow.Text = password;
+      d.Button1.Click();
+    });
+    EXPECT_EQ(desktop.ShowModal(dialog), mrOk);
+  };
+  // A refused password is not kept.
+  type("typo ");
+  dialog.CredentialsAnswered(false);
+  EXPECT_EQ(Stored("Authh"), "");
+  type("se:cr:et ");
+  ASSERT_EQ(given.size(), 2u);
+  EXPECT_EQ(given[1], (std::pair<std::string, std::string>{"alice", "se:cr:et"}));
+  EXPECT_EQ(Stored("Authh"), "");  // not before the site has answered
+  dialog.CredentialsAnswered(true);
   EXPECT_EQ(Base64Coder::DecodeString(Stored("Authh")), " alice :se:cr:et ");
+  EXPECT_EQ(Stored("AuthhSite"), "web.example:80");
 
-  // Shown again, the saved set comes back with everything after the first ":" as the password.
+  // Shown again for that site, the saved set comes back with everything after the first ":" as
+  // the password; another site (another port too) gets empty fields.
   desktop.ModalScripts.push_back([](TForm& form) {
     auto& d = static_cast<THttpPasswordDlg&>(form);
     EXPECT_EQ(d.UserIDWindow.Text, " alice ");
@@ -43,13 +54,38 @@ TEST_F(HttpPassword, OkHandsOverTrimmedValuesAndSavesThemAsTyped) {
     d.Button2.Click();
   });
   EXPECT_EQ(desktop.ShowModal(dialog), mrCancel);
-  EXPECT_EQ(given.size(), 1u);
+  for (const char* other : {"other.example:80", "web.example:8080"}) {
+    dialog.Site = other;
+    desktop.ModalScripts.push_back([](TForm& form) {
+      auto& d = static_cast<THttpPasswordDlg&>(form);
+      EXPECT_EQ(d.UserIDWindow.Text, "");
+      EXPECT_EQ(d.PasswordWindow.Text, "");
+      d.Button2.Click();
+    });
+    EXPECT_EQ(desktop.ShowModal(dialog), mrCancel);
+  }
+  EXPECT_EQ(given.size(), 2u);
   EXPECT_EQ(Base64Coder::DecodeString(Stored("Authh")), " alice :se:cr:et ");
+}
+
+// A store written before credentials were bound to a site still reads, but its set is offered
+// to no server.
+TEST_F(HttpPassword, CredentialsSavedWithoutASiteAreOfferedNowhere) {
+  Store("Authh", Base64Coder::EncodeString("bob:pw"));
+  THttpPasswordDlg dialog;
+  dialog.Site = "web.example:80";
+  ScriptedDesktop desktop;
+  desktop.ModalScripts.push_back(
+      [](TForm& form) { EXPECT_EQ(static_cast<THttpPasswordDlg&>(form).UserIDWindow.Text, ""); });
+  desktop.ShowModal(dialog);
+  EXPECT_EQ(Stored("Authh"), Base64Coder::EncodeString("bob:pw"));
 }
 
 TEST_F(HttpPassword, OkWithoutSaveForgetsAndCancelChangesNothing) {
   Store("Authh", Base64Coder::EncodeString("bob:pw"));
+  Store("AuthhSite", "web.example:80");
   THttpPasswordDlg dialog;
+  dialog.Site = "web.example:80";
   ScriptedDesktop desktop;
   // Cancel, and the close box, leave the store alone even after edits.
   desktop.ModalScripts.push_back([](TForm& form) {
@@ -71,6 +107,7 @@ TEST_F(HttpPassword, OkWithoutSaveForgetsAndCancelChangesNothing) {
     d.Button1.Click();
   });
   EXPECT_EQ(desktop.ShowModal(dialog), mrOk);
+  dialog.CredentialsAnswered(true);  // an answer does not bring back what was not to be saved
   EXPECT_EQ(Stored("Authh"), "");
   desktop.ModalScripts.push_back([](TForm& form) {
     auto& d = static_cast<THttpPasswordDlg&>(form);
@@ -91,39 +128,45 @@ TEST(SavedCredentials, SplitAtTheFirstColonOnly) {
 }
 
 TEST_F(MmsPassword, ShowsTheServerAndItsRealmAndFillsTheCredentials) {
+  Store("Authm", Base64Coder::EncodeString("carol:pa:ss"));
+  Store("AuthmSite", "media.example:1755");
   ScriptedDesktop desktop;
   desktop.ModalScripts.push_back([](TForm& form) {
     auto& d = static_cast<TMmsPasswordDlg&>(form);
     EXPECT_EQ(d.Caption, "Enter Network Password");
     EXPECT_EQ(d.Site.Caption, "media.example");
     EXPECT_EQ(d.Realm.Caption, "Members area");
-    d.Id.Text = "carol";
-    d.Password.Text = "pa:ss";
+    EXPECT_EQ(d.Id.Text, "carol");
+    EXPECT_EQ(d.Password.Text, "pa:ss");
+    d.Id.Text = "dan";
     d.Button1.Click();
   });
-  std::optional<std::string> answer =
-      AskMmsCredentials(desktop, "media.example", "realm=Members area");
+  std::optional<MmsCredentialsExchange> answer =
+      AskMmsCredentials(desktop, "media.example", "realm=Members area", "media.example:1755");
   ASSERT_TRUE(answer.has_value());
-  EXPECT_EQ(*answer, Base64Coder::EncodeString("carol:pa:ss"));
-  EXPECT_EQ(Stored("Authm"), *answer);
+  EXPECT_EQ(answer->Credentials, Base64Coder::EncodeString("dan:pa:ss"));
+  EXPECT_TRUE(answer->SaveRequested);
+  // Saving waits for the server's acceptance, which only the window hears of.
+  EXPECT_EQ(Stored("Authm"), Base64Coder::EncodeString("carol:pa:ss"));
 
-  // Another challenge text shows no realm; the saved set is offered.
+  // Another challenge text shows no realm; another server is not offered the saved set.
   desktop.ModalScripts.push_back([](TForm& form) {
     auto& d = static_cast<TMmsPasswordDlg&>(form);
     EXPECT_EQ(d.Realm.Caption, "");
-    EXPECT_EQ(d.Id.Text, "carol");
-    EXPECT_EQ(d.Password.Text, "pa:ss");
+    EXPECT_EQ(d.Id.Text, "");
+    EXPECT_EQ(d.Password.Text, "");
     d.Button2.Click();
   });
-  EXPECT_FALSE(AskMmsCredentials(desktop, "media.example", "Realm=x").has_value());
+  EXPECT_FALSE(AskMmsCredentials(desktop, "127.0.0.2", "Realm=x", "127.0.0.2:1755").has_value());
   // The close box, as when the session stops while it waits, is not a confirmation either.
-  EXPECT_FALSE(AskMmsCredentials(desktop, "media.example", "").has_value());
+  EXPECT_FALSE(AskMmsCredentials(desktop, "media.example", "", "media.example:1755").has_value());
   EXPECT_EQ(Stored("Authm"), Base64Coder::EncodeString("carol:pa:ss"));
 }
 
 TEST_F(MmsPassword, OkWithoutSaveStillAnswersButForgets) {
   Store("Authm", Base64Coder::EncodeString("old:one"));
-  MmsCredentialsExchange exchange{"10.0.0.5", "realm=", ""};
+  Store("AuthmSite", "10.0.0.5:1755");
+  MmsCredentialsExchange exchange{"10.0.0.5", "realm=", "", "10.0.0.5:1755"};
   TMmsPasswordDlg dialog(exchange);
   ScriptedDesktop desktop;
   desktop.ModalScripts.push_back([](TForm& form) {
@@ -135,6 +178,7 @@ TEST_F(MmsPassword, OkWithoutSaveStillAnswersButForgets) {
   });
   EXPECT_EQ(desktop.ShowModal(dialog), mrOk);
   EXPECT_EQ(exchange.Credentials, Base64Coder::EncodeString("dave:"));
+  EXPECT_FALSE(exchange.SaveRequested);
   EXPECT_EQ(Stored("Authm"), "");
 }
 

@@ -7,6 +7,7 @@
 #include "app/http_password_dlg.h"
 #include "location_fixture.h"
 #include "location_test_server.h"
+#include "support/base64.h"
 
 namespace qor::location_test {
 namespace {
@@ -174,12 +175,49 @@ TEST_F(LocationWebTest, CredentialsAskedOnceThenTheNextOpenSucceeds) {
   EXPECT_TRUE(Saw("You now need to re-access the site, try again", mcNormal));
   EXPECT_TRUE(Saw("Location contains no data, body text empty", mcFatal)) << "the 401 has no body";
   EXPECT_EQ(Form().urlCount, 0);
+  EXPECT_EQ(Stored("Authh"), "") << "saved only once the site took them";
 
   log_.clear();
   desktop_.MessageAnswers.push_back(mrNo);
   Open(location);
   EXPECT_EQ(Entries(), (std::vector<std::string>{"mms://h/secret"})) << Dump();
   EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modal).size(), 1u);
+  EXPECT_EQ(Stored("Authh"), Base64Coder::EncodeString("user:pass"));
+  EXPECT_EQ(Stored("AuthhSite"), "127.0.0.1:" + std::to_string(server_->HttpPort()));
+}
+
+// A mistyped password is refused by the site and not kept; the saved set of one site is not
+// shown to another.
+TEST_F(LocationWebTest, RefusedCredentialsAreNotSavedAndSavedOnesStayWithTheirSite) {
+  StartServer({"--password", "user:pass"});
+  WriteRootFile("secret.asx", AsxOf({"mms://h/secret"}));
+  Store("Authh", Base64Coder::EncodeString("user:pass"));
+  Store("AuthhSite", "127.0.0.2:" + std::to_string(server_->HttpPort()));
+  desktop_.ModalScripts.push_back([](TForm& form) {
+    auto& dialog = dynamic_cast<THttpPasswordDlg&>(form);
+    EXPECT_EQ(dialog.UserIDWindow.Text, "");
+    dialog.UserIDWindow.Text = "user";
+    dialog.PasswordWindow.Text = "typo";
+    dialog.Button1.Click();
+  });
+  const std::string location = ServerUrl("secret.asx");
+  Open(location);
+  desktop_.ModalScripts.push_back([](TForm& form) {
+    auto& dialog = dynamic_cast<THttpPasswordDlg&>(form);
+    EXPECT_EQ(dialog.PasswordWindow.Text, "") << "the refused password was kept";
+    dialog.UserIDWindow.Text = "user";
+    dialog.PasswordWindow.Text = "pass";
+    dialog.Button1.Click();
+  });
+  Open(location);
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modal).size(), 2u) << Dump();
+  EXPECT_EQ(Form().urlCount, 0);
+  EXPECT_EQ(Stored("AuthhSite"), "127.0.0.2:" + std::to_string(server_->HttpPort()));
+  desktop_.MessageAnswers.push_back(mrNo);
+  Open(location);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"mms://h/secret"})) << Dump();
+  EXPECT_EQ(Stored("Authh"), Base64Coder::EncodeString("user:pass"));
+  EXPECT_EQ(Stored("AuthhSite"), "127.0.0.1:" + std::to_string(server_->HttpPort()));
 }
 
 TEST_F(LocationWebTest, ClientErrorsReachTheExceptionHandler) {

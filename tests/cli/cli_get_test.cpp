@@ -10,6 +10,7 @@
 #include "common/server_process.h"
 #include "platform/settings_store.h"
 #include "platform/temp_folder.h"
+#include "support/base64.h"
 #include "support/helper.h"
 
 namespace qor::testing {
@@ -142,18 +143,52 @@ TEST_F(CliGet, FailuresExitWithOne) {
   }
 }
 
-TEST_F(CliGet, PasswordFromTheCommandLine) {
+// Credentials from the command line serve that run only; --save-password keeps them once the
+// server took them, for that server alone. A wrong password is never kept, and a run stores
+// nothing else (--log is no folder to remember).
+TEST_F(CliGet, CredentialsGoOnlyWhereTheyWereGiven) {
   server_ = std::make_unique<ServerProcess>(
       QOR_SERVER_PROGRAM, std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0",
                                                    "--password", "ann:s3cret"});
   ASSERT_TRUE(server_->Running());
+  auto stored = [&](const std::string& name) {
+    SettingsStore settings(Path("config/qor"));
+    THelper::UseStore(&settings);
+    const std::string value = THelper().ReadSetting(kSettingsKeyPath, name);
+    THelper::UseStore(nullptr);
+    return value;
+  };
   const CliResult declined = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf"});
   EXPECT_EQ(declined.status, 1);
   EXPECT_NE(declined.err.find("Session aborted, connection now closing"), std::string::npos);
-  const CliResult given = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite", "--user",
-                               "ann", "--password", "s3cret"});
-  EXPECT_EQ(given.status, 0) << given.err;
+  const CliResult wrong = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite", "--user",
+                               "ann", "--password", "typo", "--save-password"});
+  EXPECT_EQ(wrong.status, 1) << wrong.err;
+  EXPECT_EQ(stored("Authm"), "");
+  const CliResult once = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite", "--user",
+                              "ann", "--password", "s3cret", "--log", "/dev/null"});
+  EXPECT_EQ(once.status, 0) << once.err;
   EXPECT_NEAR(ProbeDuration(Path("p.asf")), clipSeconds_, 0.5);
+  EXPECT_EQ(stored("Authm"), "");
+  EXPECT_EQ(stored("LogDir"), "");
+  const CliResult saved = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite", "--user",
+                               "ann", "--password", "s3cret", "--save-password"});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(stored("Authm"), Base64Coder::EncodeString("ann:s3cret"));
+  EXPECT_EQ(stored("AuthmSite"), "127.0.0.1:" + std::to_string(server_->MmsPort()));
+  const CliResult again = Get({Mms("mmst", "clip.wmv"), "-o", "p.asf", "--overwrite"});
+  EXPECT_EQ(again.status, 0) << again.err;
+
+  // Another server asking for a password is not offered the saved set.
+  ServerProcess other(QOR_SERVER_PROGRAM,
+                      {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0", "--host", "127.0.0.2",
+                       "--password", "ann:s3cret", "--log-requests", "-"});
+  ASSERT_TRUE(other.Running());
+  const CliResult elsewhere =
+      Get({"mmst://127.0.0.2:" + std::to_string(other.MmsPort()) + "/clip.wmv", "-o", "q.asf"});
+  EXPECT_EQ(elsewhere.status, 1) << elsewhere.err;
+  EXPECT_NE(elsewhere.err.find("Session aborted, connection now closing"), std::string::npos);
+  EXPECT_EQ(other.Output().find("mms-password"), std::string::npos) << other.Output();
 }
 
 TEST_F(CliGet, StoredProtocolHoldsForAPlainMmsLocation) {
