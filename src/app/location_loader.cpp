@@ -1,6 +1,7 @@
 #include "app/location_loader.h"
 
 #include "app/convert_error.h"
+#include "app/file_names.h"
 #include "app/http_password_dlg.h"
 #include "app/location_file.h"
 #include "app/open_media_dialog.h"
@@ -378,7 +379,9 @@ bool TLocationLoader::SaveRedirectorFile(const std::string& content) {
   request.Filter = kSaveFilter;
   request.FilterIndex = 2;
   request.OverwritePrompt = true;
-  request.FileName = THelper::StripQuery(THelper::FileNameOf(form_.MediaWindow.Caption));
+  request.FileName = ShortenFileName(
+      CleanFileName(THelper::StripQuery(THelper::FileNameOf(form_.MediaWindow.Caption))),
+      kMaxFileNameBytes);
   const std::optional<std::string> chosen = form_.Desktop().SaveFileDialog(request);
   if (!chosen) return false;
   form_.Helper.WriteSetting(kSettingsKeyPath, "AsxDir", DirectoryOf(*chosen));

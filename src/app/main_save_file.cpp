@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "app/file_names.h"
 #include "app/main_form.h"
 #include "app/open_media_dialog.h"
 #include "app/resume_dlg.h"
@@ -12,11 +13,20 @@ namespace {
 
 // Plenty for any folder a person keeps; the bound only stops a folder that refuses every name.
 constexpr int64_t kMaxAutoNames = 1000000;
+// Room for the "_n_" in front of an automatic name, n up to kMaxAutoNames.
+constexpr size_t kAutoPrefixBytes = 9;
+
+// The save file's name from the location: one element inside the folder, "_live.asf" added when
+// it has no extension; empty when the location names nothing.
+std::string NameFromLocation(const std::string& url, size_t maxBytes) {
+  std::string name = CleanFileName(THelper::StripQuery(THelper::FileNameOf(url)));
+  if (name.empty()) return name;
+  if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
+  return ShortenFileName(name, maxBytes);
+}
 
 std::string ProposedName(const std::string& url) {
-  std::string name = THelper::StripQuery(THelper::FileNameOf(url));
-  if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
-  return name;
+  return NameFromLocation(url, kMaxFileNameBytes);
 }
 
 }  // namespace
@@ -25,12 +35,11 @@ bool TMainForm::CreateAutoSaveFile() {
   created_save_path_.clear();
   const std::string dir =
       AutoSaveDir ? *AutoSaveDir : Helper.ReadSetting(kSettingsKeyPath, "AsfDir");
-  std::string name = THelper::StripQuery(THelper::FileNameOf(URL.Text));
+  const std::string name = NameFromLocation(URL.Text, kMaxFileNameBytes - kAutoPrefixBytes);
   if (name.empty()) {
     Messages.Post("Error: Auto save file URL data is missing or invalid", mcFatal);
     return false;
   }
-  if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
   // Exclusive creation: a name taken meanwhile, even by another program, moves on to the next n
   // instead of replacing that file.
   for (int64_t n = 1; n <= kMaxAutoNames; ++n) {

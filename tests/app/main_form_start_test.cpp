@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "main_form_fixture.h"
@@ -83,6 +84,50 @@ TEST_F(MainFormStart, AutomaticNamesNeverReplaceAFile) {
   Advance(200);
   EXPECT_TRUE(Logged("Error: Auto save file URL data is missing or invalid"));
   EXPECT_EQ(CountLog("There was a problem creating an auto save file"), 1);
+}
+
+// Whatever a play list entry or a server's location holds, its automatic name is one valid file
+// inside the chosen folder; a long one is cut, keeping its type.
+TEST_F(MainFormStart, AutomaticNamesStayOneValidNameInTheFolder) {
+  Form().AutoSaveDir = folder_.Path("in") + "/";
+  std::filesystem::create_directory(folder_.Path("in"));
+  std::string accented;
+  for (int i = 0; i < 250; ++i) accented += "\xC3\xA9";  // é, two bytes each
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"http://127.0.0.1/..", "_1____live.asf"},
+      {"http://127.0.0.1/...", "_1_____live.asf"},
+      {"mms://127.0.0.1/bell\a\x7f\nname.wmv", "_1_bell___name.wmv"},
+      {"http://127.0.0.1/" + std::string(250, 'a'), ""},
+      {"http://127.0.0.1/" + accented + ".wmv", ""},
+  };
+  std::vector<std::string> names;
+  for (const auto& [location, expected] : cases) {
+    Form().URL.Text = location;
+    ASSERT_TRUE(Form().CreateAutoSaveFile()) << location;
+    const std::filesystem::path saved(Form().SaveWindow.Caption);
+    EXPECT_TRUE(std::filesystem::exists(saved)) << saved;
+    Form().FinishSaveFile();
+    EXPECT_EQ(saved.parent_path(), std::filesystem::path(folder_.Path("in"))) << location;
+    const std::string name = saved.filename().string();
+    if (!expected.empty()) {
+      EXPECT_EQ(name, expected);
+    }
+    EXPECT_LE(name.size(), 255u);
+    for (char c : name) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << name;
+    names.push_back(name);
+  }
+  // The long names keep their type and a whole last character.
+  int longOnes = 0;
+  for (const std::string& name : names) {
+    if (name.size() < 200) continue;
+    ++longOnes;
+    const std::string type = name.substr(name.size() - 4);
+    EXPECT_TRUE(type == ".asf" || type == ".wmv") << name;
+    if (type == ".wmv") {
+      EXPECT_EQ(name.substr(name.size() - 6, 2), "\xC3\xA9") << name;
+    }
+  }
+  EXPECT_EQ(longOnes, 2);
 }
 
 TEST_F(MainFormStart, SaveDialogLoopsUntilAMediaName) {
