@@ -127,6 +127,8 @@ class TASF {
   uint64_t DataPacketsCount = 0;  // File Properties
   uint64_t TotalDataPackets = 0;  // Data Object
   uint64_t FileSize = 0;          // File Properties
+  // The length of the file the header was read from; 0 for a header that came from a stream.
+  uint64_t FileLength = 0;
   // Length of the block parsed last; the finishing operations read this many bytes of the file.
   uint64_t HeaderLength = 0;
 

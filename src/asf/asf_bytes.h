@@ -2,9 +2,12 @@
 // Bounded little-endian access to a byte block: every read and write says whether the whole field
 // lay inside the block, so a field beyond the end is a failure instead of a stray read.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "support/unicode_text.h"
 
 namespace qor::asf_detail {
 
@@ -66,16 +69,13 @@ inline std::string TrimControls(const std::string& text) {
   return text.substr(first, last - first);
 }
 
-// Text of 16-bit code units: the low byte of each unit over byteLength bytes from pos (only the
-// part inside the block), up to the first zero character.
-inline std::string NarrowText(const ByteView& block, uint64_t pos, uint64_t byteLength) {
-  std::string text;
-  for (uint64_t i = 0; i + 2 <= byteLength && block.Has(pos + i, 2); i += 2) {
-    const uint8_t low = block.data[pos + i];
-    if (low == 0) break;
-    text.push_back(static_cast<char>(low));
-  }
-  return text;
+// UTF-8 of the UTF-16 text over byteLength bytes from pos (only the part inside the block), up to
+// the first zero character.
+inline std::string Utf16Text(const ByteView& block, uint64_t pos, uint64_t byteLength) {
+  if (!block.Has(pos, 0)) return std::string();
+  const uint64_t present = std::min<uint64_t>(byteLength, block.size - pos) & ~uint64_t{1};
+  if (present == 0) return std::string();
+  return Utf16LeToUtf8(block.data + pos, static_cast<size_t>(present), true);
 }
 
 // FILETIME (100-nanosecond units since 1601) of a Unix time; all ones when it precedes 1601.

@@ -100,6 +100,7 @@ bool TASF::ReadHeaderFromFile(const std::string& fileName) {
   }
   block.resize(static_cast<size_t>(read));
   HeaderLength = block.size();
+  FileLength = static_cast<uint64_t>(fileLength);
 
   struct stat info {};
   if (fstat(file.Descriptor(), &info) != 0 ||

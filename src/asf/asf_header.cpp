@@ -9,8 +9,8 @@
 namespace qor {
 
 using asf_detail::ByteView;
-using asf_detail::NarrowText;
 using asf_detail::TrimControls;
+using asf_detail::Utf16Text;
 
 int64_t FindAsfPrefix(const uint8_t* block, size_t length, const uint8_t prefix[6]) {
   if (block == nullptr || length < 7) return -1;
@@ -66,6 +66,7 @@ bool TASF::Reset() {
     BitrateStreamNumbers[k] = 0;
     AverageBitrates[k] = 0;
   }
+  FileLength = 0;
   CreationText.clear();
   FileWrittenText.clear();
   FileFlags = 0;
@@ -111,7 +112,7 @@ std::string DescriptorValueText(const ByteView& block, uint64_t pos, uint16_t ty
   };
   switch (type) {
     case 0:
-      return TrimControls(NarrowText(block, pos, valueLength));
+      return TrimControls(Utf16Text(block, pos, valueLength));
     case 1:
       return "Binary array of length: " + std::to_string(valueLength);
     case 2:
@@ -241,7 +242,7 @@ bool TASF::ParseBlock(const uint8_t* data, size_t length) {
     std::string* texts[5] = {&Title, &Author, &Copyright, &Description, &Rating};
     uint64_t pos = static_cast<uint64_t>(c) + 34;
     for (int i = 0; i < 5; ++i) {
-      *texts[i] = NarrowText(block, pos, lengths[i]);
+      *texts[i] = Utf16Text(block, pos, lengths[i]);
       pos += lengths[i];
     }
   }
@@ -259,7 +260,7 @@ bool TASF::ParseBlock(const uint8_t* data, size_t length) {
       if (!block.U16(pos, type) || !block.U16(pos + 2, valueLength)) break;
       const uint64_t valuePos = pos + 4;
       if (!block.Has(valuePos, valueLength)) break;
-      ExtendedNames[ExtendedCount] = TrimControls(NarrowText(block, namePos, nameLength));
+      ExtendedNames[ExtendedCount] = TrimControls(Utf16Text(block, namePos, nameLength));
       ExtendedValues[ExtendedCount] = DescriptorValueText(block, valuePos, type, valueLength);
       ++ExtendedCount;
       pos = valuePos + valueLength;
@@ -290,9 +291,9 @@ bool TASF::ParseBlock(const uint8_t* data, size_t length) {
       if (type == 2) codecKind = ckAudio;
       if (type == 0xFFFF) codecKind = ckUnknown;
       CodecKinds[CodecCount] = codecKind;
-      CodecNames[CodecCount] = TrimControls(NarrowText(block, namePos, nameBytes));
+      CodecNames[CodecCount] = TrimControls(Utf16Text(block, namePos, nameBytes));
       CodecDescriptions[CodecCount] =
-          TrimControls(NarrowText(block, descriptionPos, descriptionBytes));
+          TrimControls(Utf16Text(block, descriptionPos, descriptionBytes));
       CodecInformation[CodecCount] = TrimControls(
           std::string(reinterpret_cast<const char*>(data + informationPos), informationBytes));
       ++CodecCount;

@@ -85,6 +85,23 @@ MediaInfoReport BuildMediaInfo(const TASF& asf, const MediaInfoSession& session)
                     "\tBitrate: " + Signed(asf.AverageBitrates[k]) + " bps");
 
   r.FileSize = session.live ? "Live" : Decimal(asf.FileSize) + " bytes";
+  // A file cut short (a download that was killed, a copy that stopped) is not what its header
+  // says: show what is there.
+  if (!session.live && asf.FileLength > 0) {
+    if (asf.FileLength < asf.FileSize) {
+      r.FileSize = Decimal(asf.FileLength) + " bytes (truncated: the header gives " +
+                   Decimal(asf.FileSize) + " bytes)";
+    }
+    const uint64_t first = asf.FirstPacketOffset();
+    if (asf.DataObjectOffset > 0 && asf.PacketSize > 0) {
+      const uint64_t present =
+          asf.FileLength > first ? (asf.FileLength - first) / asf.PacketSize : 0;
+      if (present < asf.TotalDataPackets) {
+        r.ASFTotalPackets = Decimal(present) + " (truncated: the header gives " +
+                            Decimal(asf.TotalDataPackets) + ")";
+      }
+    }
+  }
   r.PlayDuration = THelper::FormatTime(asf.PlayDuration);
   r.SendDuration = THelper::FormatTime(asf.SendDuration);
   char preroll[48];

@@ -9,6 +9,7 @@
 #include "asf/asf.h"
 #include "cli/exit_status.h"
 #include "support/message_queue.h"
+#include "support/unicode_text.h"
 
 namespace qor::cli {
 
@@ -54,7 +55,9 @@ std::vector<Page> PagesOf(const MediaInfoReport& r) {
   };
 }
 
-std::string JsonString(const std::string& text) {
+std::string JsonString(const std::string& raw) {
+  // JSON is UTF-8: a name or text that is not (a file name in another encoding) is repaired.
+  const std::string text = ValidUtf8(raw);
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {

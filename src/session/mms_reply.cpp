@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/helper.h"
+#include "support/unicode_text.h"
 
 namespace qor::mms {
 
@@ -18,9 +19,7 @@ std::string ReplyView::NarrowText(size_t offset, uint64_t count) const {
   if (offset >= length_) return text;
   const uint64_t present = (length_ - offset) / 2;
   const size_t take = static_cast<size_t>(std::min(count, present));
-  text.reserve(take);
-  for (size_t i = 0; i < take; ++i) text.push_back(static_cast<char>(data_[offset + 2 * i]));
-  return text;
+  return Utf16LeToUtf8(data_ + offset, 2 * take, false);
 }
 
 ServerTexts ReadServerTexts(const ReplyView& reply) {

@@ -37,7 +37,7 @@ class ReplyView {
 
   uint8_t U8(size_t offset) const { return offset < length_ ? data_[offset] : 0; }
   uint32_t U32(size_t offset) const;
-  // count UTF-16LE characters from offset, low byte of each kept; cut at the message end.
+  // count UTF-16LE characters from offset as UTF-8; cut at the message end.
   std::string NarrowText(size_t offset, uint64_t count) const;
 
   uint8_t CommandId() const { return U8(36); }

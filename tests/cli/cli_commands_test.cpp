@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "cli_runner.h"
 #include "common/server_process.h"
@@ -71,6 +74,56 @@ TEST(CliInfo, TextAndJson) {
   const CliResult missing = Cli({"info", "/nonexistent/file.asf"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("/nonexistent/file.asf"), std::string::npos);
+}
+
+// Titles are UTF-16 in the file and UTF-8 on the way out, so the JSON is JSON (python3 judges);
+// a file cut short says so instead of passing the header's sizes off as its own.
+TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
+  TempFolder folder;
+  const std::string made = folder.Path("caf\xC3\xA9.wmv");
+  const std::string title = "Caf\xC3\xA9 \xE2\x98\x95 \xF0\x9D\x84\x9E \"quoted\"";
+  const std::string command =
+      "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i sine=d=3 -c:a wmav2 "
+      "-metadata title='" +
+      title + "' -metadata author='Zo\xC3\xAB' -f asf '" + made + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const CliResult text = Cli({"info", made});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("  Clip: " + title + "\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  Author: Zo\xC3\xAB\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("truncated"), std::string::npos) << text.out;
+
+  const CliResult json = Cli({"info", made, "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  const std::string jsonFile = folder.Path("info.json");
+  {
+    std::ofstream out(jsonFile, std::ios::binary);
+    out << json.out;
+  }
+  const std::string check =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1], "
+      "encoding=\"utf-8\")); print(d[\"Clip\"][\"Clip\"])' " +
+      jsonFile + " > " + folder.Path("title.txt");
+  ASSERT_EQ(std::system(check.c_str()), 0) << json.out;
+  EXPECT_EQ(ReadFile(folder.Path("title.txt")), title + "\n");
+
+  // The first half of the file: the header still says the whole.
+  const long long size = FileSize(made);
+  const std::string cut = folder.Path("cut.wmv");
+  std::filesystem::copy_file(made, cut);
+  std::filesystem::resize_file(cut, static_cast<uintmax_t>(size / 2));
+  const CliResult truncated = Cli({"info", cut});
+  EXPECT_EQ(truncated.status, 0) << truncated.err;
+  EXPECT_NE(truncated.out.find("  FileSize: " + std::to_string(size / 2) +
+                               " bytes (truncated: the header gives " + std::to_string(size) +
+                               " bytes)\n"),
+            std::string::npos)
+      << truncated.out;
+  const size_t packets = truncated.out.find("ASFTotalPackets: ");
+  ASSERT_NE(packets, std::string::npos) << truncated.out;
+  const std::string packetsLine =
+      truncated.out.substr(packets, truncated.out.find('\n', packets) - packets);
+  EXPECT_NE(packetsLine.find(" (truncated: the header gives "), std::string::npos) << packetsLine;
 }
 
 std::string LocalMoment(std::time_t t) {

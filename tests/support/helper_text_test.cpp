@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/helper.h"
+#include "support/unicode_text.h"
 
 namespace qor {
 namespace {
@@ -82,6 +83,30 @@ TEST(DwordToBytes, LeastSignificantFirst) {
   EXPECT_EQ(out[1], 0x56);
   EXPECT_EQ(out[2], 0x34);
   EXPECT_EQ(out[3], 0x12);
+}
+
+}  // namespace
+}  // namespace qor
+
+namespace qor {
+namespace {
+
+// What files and servers send is not always well-formed: a lone surrogate, an odd byte, bytes
+// that are not UTF-8 must still give UTF-8.
+TEST(UnicodeText, Utf16BecomesUtf8AndBadInputIsReplaced) {
+  const uint8_t text[] = {'C',  0,    0xE9, 0, 0x15, 0x26, 0x34, 0xD8, 0x1E, 0xDD,  // C é ☕ 𝄞
+                          0x00, 0xD8, 'x',  0,                                      // lone high
+                          0,    0,    'z',  0};
+  EXPECT_EQ(Utf16LeToUtf8(text, sizeof text, true),
+            "C\xC3\xA9\xE2\x98\x95\xF0\x9D\x84\x9E\xEF\xBF\xBDx");
+  EXPECT_EQ(Utf16LeToUtf8(text, 3, true), "C");  // the odd byte is no character
+  EXPECT_EQ(Utf16LeToUtf8(text + 14, 4, false), std::string("\0z", 2));
+
+  EXPECT_EQ(ValidUtf8("Caf\xC3\xA9 \xF0\x9D\x84\x9E"), "Caf\xC3\xA9 \xF0\x9D\x84\x9E");
+  EXPECT_EQ(ValidUtf8("Caf\xE9!"), "Caf\xEF\xBF\xBD!");                          // Latin-1
+  EXPECT_EQ(ValidUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // overlong "/"
+  EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+  EXPECT_EQ(ValidUtf8("end\xE2\x98"), "end\xEF\xBF\xBD\xEF\xBF\xBD");            // cut short
 }
 
 }  // namespace
