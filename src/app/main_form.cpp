@@ -9,6 +9,7 @@
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
 #include "app/options_dialog.h"
+#include "platform/settings_store.h"
 #include "session/mms_protocol.h"
 
 namespace qor {
@@ -43,6 +44,43 @@ bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port
   host = hostText.substr(0, colon);
   port = value;
   return true;
+}
+
+// Why a location cannot be started, in words a user can act on; empty when nothing is wrong
+// here. The transport comes from the options, so a scheme we do not speak would otherwise be
+// sent to an MMS or HTTP server as if it were one, and a bad port would be looked up as part of
+// the host name ("DNS resolve failed").
+std::string LocationRefusal(const std::string& url, const std::string& hostText) {
+  const size_t schemeEnd = url.find("://");
+  if (schemeEnd != std::string::npos) {
+    std::string scheme = THelper::LowerCase(THelper::Trim(url.substr(0, schemeEnd)));
+    static const char* const kSchemes[] = {"mms", "mmst", "mmsu", "mmsh", "http"};
+    bool known = false;
+    for (const char* s : kSchemes) known = known || scheme == s;
+    if (!known) {
+      return "Unsupported location type '" + scheme +
+             "://': Qor records mms://, mmst://, mmsu://, mmsh:// and http:// locations";
+    }
+  }
+  const size_t colon = hostText.rfind(':');
+  std::string host;
+  int32_t port = 0;
+  if (colon != std::string::npos && !SplitHostPort(hostText, host, port)) {
+    return "Bad port '" + hostText.substr(colon + 1) + "' in the location: a port is a number " +
+           "from 1 to 65535";
+  }
+  return std::string();
+}
+
+// A number of the options: they come from the settings (the dialog's edits take digits only and
+// the command line checks its flags), so one that does not convert names its setting and file.
+int32_t SettingNumber(const std::string& text, const char* name) {
+  try {
+    return StrToInt(text);
+  } catch (const EConvertError& error) {
+    throw EConvertError(std::string(error.what()) + " (setting " + name + " in " +
+                        THelper::SettingsFile() + ")");
+  }
 }
 
 void SetLabel(TLabel& label, const std::string& name, const std::string& caption) {
@@ -80,6 +118,8 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
 
   // The objects kept for the window's whole life; the session is never started.
   Session = std::make_unique<TMMS>();
+  // What the settings store has to say goes to the log, where the user reads everything else.
+  SetSettingsWarningSink([this](const std::string& text) { Messages.Post(text, mcWarning); });
 
   URL.Name = "URL";
   SetLabel(MediaWindow, "MediaWindow", "");
@@ -156,6 +196,7 @@ TMainForm::~TMainForm() {
   // Nothing of ours may run while the session is taken down: its wait serves the loop.
   for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4}) timer->SetEnabled(false);
   window_.SetExceptionHandler(nullptr);
+  SetSettingsWarningSink(nullptr);
   if (password_dlg_) password_dlg_->Close();
   // A window torn down without closing (an error in a front end) still leaves a playable file.
   Session->Stop();
@@ -227,6 +268,10 @@ void TMainForm::ConnectionSingleClick() {
     Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
     return;
   }
+  if (const std::string refusal = LocationRefusal(URL.Text, hostText); !refusal.empty()) {
+    Messages.Post(refusal, mcFatal);
+    return;
+  }
   pathText = THelper::PathOf(URL.Text);
   if (pathText.empty()) {
     Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
@@ -273,11 +318,11 @@ void TMainForm::ConfigureSession(TMMS& session) {
   const bool mms = session.ProtocolFlags == pfMmsTcp || session.ProtocolFlags == pfMmsUdp;
   if (http && options.HProxyTick.Checked) {
     session.UseProxy = 1;
-    session.ProxyPort = StrToInt(options.HProxyPort.Text);
+    session.ProxyPort = SettingNumber(options.HProxyPort.Text, "HttpProxyPort");
     session.ProxyHost = options.HProxyURL.Text;
   } else if (mms && options.MProxyTick.Checked) {
     session.UseProxy = 1;
-    session.ProxyPort = StrToInt(options.MProxyPort.Text);
+    session.ProxyPort = SettingNumber(options.MProxyPort.Text, "MmsProxyPort");
     session.ProxyHost = options.MProxyURL.Text;
   } else {
     session.UseProxy = 0;
@@ -288,10 +333,10 @@ void TMainForm::ConfigureSession(TMMS& session) {
   if (next_source_ == kWindowSource) next_source_ = 1;
   session.Path = pathText;
   session.Host = hostText;
-  session.HttpPort = StrToInt(options.HTTPPort.Text);
-  session.ConnectPort = StrToInt(options.TCPPort.Text);
-  session.UdpPort = StrToInt(options.UDPPort.Text);
-  session.MaxUdpSize = StrToInt(options.MaxUDP.Text);
+  session.HttpPort = SettingNumber(options.HTTPPort.Text, "HTTPPort");
+  session.ConnectPort = SettingNumber(options.TCPPort.Text, "TCPPort");
+  session.UdpPort = SettingNumber(options.UDPPort.Text, "UDPPort");
+  session.MaxUdpSize = SettingNumber(options.MaxUDP.Text, "MaxUDPSize");
   session.BypassDns = options.BypassDNS.Checked ? 1 : 0;
   session.SaveFile = saveFile;
   session.ResumeSession = resumeSave ? 1 : 0;

@@ -1,6 +1,7 @@
 // Naming, creating and reopening the save file of a download.
 
 #include <cerrno>
+#include <cstring>
 
 #include "app/file_names.h"
 #include "app/main_form.h"
@@ -23,6 +24,11 @@ std::string NameFromLocation(const std::string& url, size_t maxBytes) {
   if (name.empty()) return name;
   if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
   return ShortenFileName(name, maxBytes);
+}
+
+// "path (reason)" for a file that could not be opened or created.
+std::string FileProblem(const std::string& path, int error) {
+  return path + " (" + (error != 0 ? std::strerror(error) : "unknown reason") + ")";
 }
 
 std::string ProposedName(const std::string& url) {
@@ -54,7 +60,11 @@ bool TMainForm::CreateAutoSaveFile() {
       created_save_path_ = path;
       return true;
     }
-    if (error != EEXIST) break;
+    if (error != EEXIST) {
+      Messages.Post("There was a problem creating an auto save file: " + FileProblem(path, error),
+                    mcFatal);
+      return false;
+    }
   }
   Messages.Post("There was a problem creating an auto save file", mcFatal);
   return false;
@@ -97,9 +107,12 @@ bool TMainForm::CreateOrResumeSaveFile() {
     const int32_t result = desktop_.ShowModal(dialog);
     if (result == mrOk) {
       resumeSave = true;
-      saveFile = TSaveFile::Open(chosen, FileHandle::Mode::OpenReadWrite);
+      int error = 0;
+      saveFile = TSaveFile::Open(chosen, FileHandle::Mode::OpenReadWrite, &error);
       if (!saveFile) {
-        Messages.Post("There was a problem opening the save file on resume", mcFatal);
+        Messages.Post(
+            "There was a problem opening the save file on resume: " + FileProblem(chosen, error),
+            mcFatal);
         return false;
       }
       return true;
@@ -114,9 +127,11 @@ bool TMainForm::CreateOrResumeSaveFile() {
     created_save_path_ = chosen;
     return true;
   }
-  saveFile = TSaveFile::Open(chosen, FileHandle::Mode::CreateTruncate);
+  int error = 0;
+  saveFile = TSaveFile::Open(chosen, FileHandle::Mode::CreateTruncate, &error);
   if (!saveFile) {
-    Messages.Post("There was a problem creating a new save file", mcFatal);
+    Messages.Post("There was a problem creating a new save file: " + FileProblem(chosen, error),
+                  mcFatal);
     return false;
   }
   return true;

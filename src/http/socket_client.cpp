@@ -36,8 +36,8 @@ void LetWindowRun() {
 
 }  // namespace
 
-std::string SocketErrorText(int error) {
-  return "Socket Error # " + std::to_string(WinsockErrorFromErrno(error));
+std::string SocketErrorMessage(int error) {
+  return "Socket Error # " + SocketErrorText(WinsockErrorFromErrno(error));
 }
 
 TSocketClient::TSocketClient() : buffer_(kTransferBufferSize) {}
@@ -150,7 +150,7 @@ void TSocketClient::Connect(const std::string& host, int32_t port) {
 void TSocketClient::ConnectTo(const in_addr& address, int32_t port) {
   if (port < 1 || port > 65535) FailConnection("Connection Failed");
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) throw ESocketError(SocketErrorText(errno));
+  if (fd < 0) throw ESocketError(SocketErrorMessage(errno));
   // Closing resets the connection instead of lingering over unsent data.
   linger abortive{1, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
@@ -188,7 +188,7 @@ void TSocketClient::ConnectTo(const in_addr& address, int32_t port) {
 void TSocketClient::SendText(const std::string& text) {
   size_t sent = 0;
   while (sent < text.size()) {
-    if (Cancelled() || fd_ < 0) throw ESocketError(SocketErrorText(EINTR));
+    if (Cancelled() || fd_ < 0) throw ESocketError(SocketErrorMessage(EINTR));
     ssize_t n = ::send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
     if (n >= 0) {
       sent += static_cast<size_t>(n);
@@ -196,14 +196,14 @@ void TSocketClient::SendText(const std::string& text) {
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      if (Cancelled()) throw ESocketError(SocketErrorText(EINTR));
-      throw ESocketError(SocketErrorText(errno));
+      if (Cancelled()) throw ESocketError(SocketErrorMessage(EINTR));
+      throw ESocketError(SocketErrorMessage(errno));
     }
     switch (Wait(fd_, POLLOUT, DeadlineFromNow(), {})) {
       case WaitResult::TimedOut:
-        throw ESocketError("Socket Error # " + std::to_string(kWsaTimedOut));
+        throw ESocketError("Socket Error # " + SocketErrorText(kWsaTimedOut));
       case WaitResult::Cancelled:
-        throw ESocketError("Socket Error # " + std::to_string(kWsaInterrupted));
+        throw ESocketError("Socket Error # " + SocketErrorText(kWsaInterrupted));
       case WaitResult::Ready:
         break;
     }
@@ -230,7 +230,7 @@ long TSocketClient::Receive(const char* abortText) {
     if (n == 0) return 0;
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
-    throw ESocketError(SocketErrorText(errno));
+    throw ESocketError(SocketErrorMessage(errno));
   }
 }
 

@@ -96,4 +96,36 @@ int WinsockErrorFromResolver(int eaiCode, int savedErrno) {
   }
 }
 
+std::string SocketErrorText(int number) {
+  struct Meaning {
+    int number;
+    const char* text;
+  };
+  static constexpr Meaning kMeanings[] = {
+      {10004, "interrupted"},
+      {10013, "permission denied"},
+      {10024, "too many open files"},
+      {10040, "message too long"},
+      {10048, "address already in use"},
+      {10049, "address not available on this machine"},
+      {10050, "network is down"},
+      {10051, "network unreachable"},
+      {10053, "connection aborted"},
+      {10054, "connection reset by the server"},
+      {10055, "out of buffer space"},
+      {10060, "timed out"},
+      {10061, "connection refused: nothing listens on that port"},
+      {10064, "host is down"},
+      {10065, "no route to host"},
+      {11001, "host not found"},
+      {11002, "name lookup failed for now, try again"},
+      {11003, "name lookup failed"},
+      {11004, "the host has no IPv4 address"},
+  };
+  for (const Meaning& m : kMeanings) {
+    if (m.number == number) return std::to_string(number) + " (" + m.text + ")";
+  }
+  return std::to_string(number);
+}
+
 }  // namespace qor

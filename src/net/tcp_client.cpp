@@ -112,7 +112,7 @@ bool TTCP::Resolve(std::string& address) {
   if (result != 0 || answer == nullptr) {
     if (socket_.ShutdownRequested()) return false;
     Fail("TTCP: DNS resolve failed: " +
-         std::to_string(WinsockErrorFromResolver(result, savedErrno)));
+         SocketErrorText(WinsockErrorFromResolver(result, savedErrno)));
     return false;
   }
   address = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
@@ -125,19 +125,19 @@ bool TTCP::OpenAndConnect(const std::string& address) {
   target.sin_port = htons(static_cast<uint16_t>(RemotePort));
   if (inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
     // Not a dotted address: what the connect of such a target reports.
-    Fail("TTCP: socket connect failed: " + std::to_string(WinsockErrorFromErrno(EADDRNOTAVAIL)));
+    Fail("TTCP: socket connect failed: " + SocketErrorText(WinsockErrorFromErrno(EADDRNOTAVAIL)));
     return false;
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
-    Fail("TTCP: socket creation failed" + std::to_string(WinsockErrorFromErrno(errno)));
+    Fail("TTCP: socket creation failed" + SocketErrorText(WinsockErrorFromErrno(errno)));
     return false;
   }
   if (!socket_.Install(fd)) return false;  // closed by the owner while we were getting here
   if (ConnectBlocking(fd, target) != 0) {
     int error = errno;
     if (!socket_.ShutdownRequested()) {
-      Fail("TTCP: socket connect failed: " + std::to_string(WinsockErrorFromErrno(error)));
+      Fail("TTCP: socket connect failed: " + SocketErrorText(WinsockErrorFromErrno(error)));
     }
     socket_.Close();
     return false;
@@ -147,7 +147,7 @@ bool TTCP::OpenAndConnect(const std::string& address) {
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     int error = errno;
     Fail("TTCP: There was an error reading local IP or Port value: " +
-         std::to_string(WinsockErrorFromErrno(error)));
+         SocketErrorText(WinsockErrorFromErrno(error)));
     socket_.Close();
     return false;
   }

@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -19,6 +22,30 @@
 namespace qor {
 
 namespace {
+
+std::mutex g_warning_mutex;
+std::function<void(const std::string&)> g_warning_sink;
+// Files already reported as holding bad lines: a read happens for every value.
+std::set<std::string> g_reported_files;
+
+void Warn(const std::string& text) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard<std::mutex> lock(g_warning_mutex);
+    sink = g_warning_sink;
+  }
+  if (sink) {
+    sink(text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+}
+
+// True the first time for each file.
+bool FirstReportOf(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_warning_mutex);
+  return g_reported_files.insert(path).second;
+}
 
 constexpr const char* kFileName = "settings.conf";
 constexpr const char* kLockName = "settings.lock";
@@ -161,6 +188,11 @@ std::string DefaultSettingsDirectory() {
   return std::string();  // no place at all: reads find nothing, writes fail
 }
 
+void SetSettingsWarningSink(std::function<void(const std::string& text)> sink) {
+  std::lock_guard<std::mutex> lock(g_warning_mutex);
+  g_warning_sink = std::move(sink);
+}
+
 SettingsStore::SettingsStore() : directory_(DefaultSettingsDirectory()) {}
 
 SettingsStore::SettingsStore(std::string directory) : directory_(std::move(directory)) {}
@@ -174,6 +206,10 @@ std::string SettingsStore::Read(const std::string& keyPath, const std::string& n
   std::string text;
   if (!ReadWholeFile(FilePath(), text)) return std::string();
   ParsedSettings parsed = ParseSettings(text);
+  if (parsed.badLines > 0 && FirstReportOf(FilePath())) {
+    Warn("Qor settings: " + std::to_string(parsed.badLines) + " line(s) of " + FilePath() +
+         " cannot be read and are ignored; the file is kept aside when settings are next saved");
+  }
   auto key = parsed.keys.find(NormaliseKeyPath(keyPath));
   if (key == parsed.keys.end()) return std::string();
   auto value = key->second.find(name);
@@ -198,6 +234,8 @@ void SettingsStore::Write(const std::string& keyPath, const std::string& name,
     // Keep what we could not read; the rewrite below carries only the lines that parsed.
     std::string aside = CorruptName(directory_);
     if (::rename(path.c_str(), aside.c_str()) != 0) Fail("cannot keep aside", path, errno);
+    Warn("Qor settings: " + path + " held lines that cannot be read; it was kept as " + aside +
+         " and written again with the rest");
   }
   ReplaceAtomically(directory_, path, SerialiseSettings(parsed.keys));
 }

@@ -4,6 +4,7 @@
 // ~/.config/qor/), values escaped, written atomically under a lock with mode 0600 in a 0700
 // folder. Reading never creates anything.
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,10 @@ class SettingsStore {
  private:
   std::string directory_;
 };
+
+// Receives the store's warnings (a settings file with lines that cannot be read, and where it was
+// kept aside); the window posts them to its log. Without one they go to stderr. Any thread.
+void SetSettingsWarningSink(std::function<void(const std::string& text)> sink);
 
 // Where the default store lives: $XDG_CONFIG_HOME/qor, else $HOME/.config/qor, else the
 // account's home from the user database; empty when there is no home at all (a store there

@@ -69,6 +69,8 @@ class THelper {
   // command-line run sets it, so that what its flags meant for one run is never stored and
   // its dialogs' side effects leave the user's settings alone.
   static void AllowWritesOnly(const std::vector<std::string>* names);
+  // The file the settings are kept in, for messages that send the user there.
+  static std::string SettingsFile();
 
   // "hh : mm : ss" of a millisecond count; hours take as many digits as they need.
   static std::string FormatTime(double ms);

@@ -28,6 +28,11 @@ std::string THelper::ReadSetting(const std::string& keyPath, const std::string& 
   return SettingsStore().Read(key, name);
 }
 
+std::string THelper::SettingsFile() {
+  if (SettingsStore* store = g_store.load(std::memory_order_acquire)) return store->FilePath();
+  return SettingsStore().FilePath();
+}
+
 void THelper::AllowWritesOnly(const std::vector<std::string>* names) {
   g_writable.store(names, std::memory_order_release);
 }

@@ -417,7 +417,9 @@ TEST_F(MainFormDownload, ConversionErrorReachesTheExceptionHandler) {
   app_->Window.Queue([this] { Form().ConnectClick(); });
   Advance(300);
   EXPECT_TRUE(Logged("Qor Main App: An exception occured and reads :-"));
-  EXPECT_TRUE(Logged("'eighty' is not a valid integer value"));
+  // The text says which setting of which file is wrong.
+  EXPECT_TRUE(Logged("'eighty' is not a valid integer value (setting HTTPPort in " +
+                     store_->FilePath() + ")"));
   EXPECT_FALSE(Form().saveFile);
   EXPECT_FALSE(Form().Session->Started());
 }

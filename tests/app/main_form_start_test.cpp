@@ -83,7 +83,9 @@ TEST_F(MainFormStart, AutomaticNamesNeverReplaceAFile) {
   EXPECT_FALSE(Form().CreateAutoSaveFile());
   Advance(200);
   EXPECT_TRUE(Logged("Error: Auto save file URL data is missing or invalid"));
-  EXPECT_EQ(CountLog("There was a problem creating an auto save file"), 1);
+  EXPECT_EQ(CountLog("There was a problem creating an auto save file: " + folder_.Path("missing") +
+                     "/_1_clip.wmv (No such file or directory)"),
+            1);
 }
 
 // Whatever a play list entry or a server's location holds, its automatic name is one valid file

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -131,9 +132,16 @@ TEST_F(CliGet, FailuresExitWithOne) {
     std::string url, line;
   };
   const std::vector<Case> cases{
-      {"http://127.0.0.1:1/clip.wmv", "> TTCP: socket connect failed: 10061"},
-      {"http://no-such-host.invalid/clip.wmv", "> TTCP: DNS resolve failed"},
+      {"http://127.0.0.1:1/clip.wmv",
+       "> TTCP: socket connect failed: 10061 (connection refused: nothing listens on that port)"},
+      {"http://no-such-host.invalid/clip.wmv", "> TTCP: DNS resolve failed: 1100"},
       {Http("missing.wmv"), "> HTTP/1.0 404 Not Found"},
+      // Refused before anything is looked up, in words a user can act on.
+      {"mms://127.0.0.1:0/clip.wmv", "> Bad port '0' in the location"},
+      {"mms://127.0.0.1:65536/clip.wmv", "> Bad port '65536' in the location"},
+      {"http://127.0.0.1:abc/clip.wmv", "> Bad port 'abc' in the location"},
+      {"ftp://127.0.0.1/clip.wmv", "> Unsupported location type 'ftp://'"},
+      {"rtsp://127.0.0.1/clip.wmv", "> Unsupported location type 'rtsp://'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -141,6 +149,26 @@ TEST_F(CliGet, FailuresExitWithOne) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
   }
+}
+
+// A settings file with lines that cannot be read is reported with its place, and a stored value
+// that is no number names its setting and the file; neither is a bare failure.
+TEST_F(CliGet, BadSettingsAreNamedWithTheirFile) {
+  const std::string dir = Path("config/qor");
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream out(dir + "/settings.conf");
+    out << "[Software\\Qor\\Qor downloader\\2.3.0]\nTCPPort=17o5\nthis line is no setting\n";
+  }
+  const CliResult r = Get({Mms("mmst", "clip.wmv"), "-o", "bad.asf"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Qor settings: 1 line(s) of " + dir + "/settings.conf cannot be read"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("'17o5' is not a valid integer value (setting TCPPort in " + dir +
+                       "/settings.conf)"),
+            std::string::npos)
+      << r.err;
 }
 
 // Credentials from the command line serve that run only; --save-password keeps them once the

@@ -465,7 +465,7 @@ TEST_F(HttpClientTest, DisconnectInAnEventCancelsTheNextStep) {
   EXPECT_EQ(GetError("http://localhost:" + port + "/"), "Host Lookup Canceled");
   client.OnAboutToSend = nullptr;
   client.OnConnect = [this](TSocketClient*) { client.Disconnect(); };
-  EXPECT_EQ(GetError("http://127.0.0.1:" + port + "/"), "Socket Error # 10004");
+  EXPECT_EQ(GetError("http://127.0.0.1:" + port + "/"), "Socket Error # 10004 (interrupted)");
   client.OnConnect = nullptr;
   EXPECT_EQ(GetError("http://localhost:" + port + "/"), "");
   EXPECT_EQ(server.Connections(), 2);
@@ -495,7 +495,7 @@ TEST_F(HttpClientTest, ResetWhileReadingIsASocketError) {
   Script script = Reply("HTTP/1.0 200 OK", {}, "partial");
   script.Delay(50).Reset();
   ScriptServer server(Always(script));
-  EXPECT_EQ(GetError(Site(server) + "/"), "Socket Error # 10054");
+  EXPECT_EQ(GetError(Site(server) + "/"), "Socket Error # 10054 (connection reset by the server)");
 }
 
 }  // namespace

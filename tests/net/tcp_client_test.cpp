@@ -118,8 +118,9 @@ TEST_F(TcpClientTest, RefusedConnectionReportsWinsockNumber) {
   tcp.RemotePort = refusing.Port();
   tcp.Connect();
   tcp.WaitFor();
-  EXPECT_EQ(log_.events,
-            (Events{"Connecting", "Resolving", "Message 8 TTCP: socket connect failed: 10061"}));
+  EXPECT_EQ(log_.events, (Events{"Connecting", "Resolving",
+                                 "Message 8 TTCP: socket connect failed: 10061 (connection "
+                                 "refused: nothing listens on that port)"}));
   EXPECT_FALSE(log_.offWindowThread);
 }
 
@@ -130,8 +131,11 @@ TEST_F(TcpClientTest, AddressThatIsNoDottedNumberFailsToConnect) {
   tcp.RemotePort = 80;
   tcp.Connect();
   tcp.WaitFor();
-  EXPECT_EQ(log_.events,
-            (Events{"Connecting", "Resolving", "Message 8 TTCP: socket connect failed: 10049"}));
+  EXPECT_EQ(
+      log_.events,
+      (Events{
+          "Connecting", "Resolving",
+          "Message 8 TTCP: socket connect failed: 10049 (address not available on this machine)"}));
 }
 
 TEST_F(TcpClientTest, PeerThatAcceptsAndClosesGivesConnectedThenDisconnected) {

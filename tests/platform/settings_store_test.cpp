@@ -140,6 +140,8 @@ TEST(SettingsStoreTest, CorruptFileIsKeptAsideAndItsGoodLinesSurvive) {
                                "Port=%ZZ\n[Software\\Broken\nOrphan=1\n[" + kKey +
                                "\\Sub]\nName=sub value";
   Spill(directory + "/settings.conf", original);
+  std::vector<std::string> warnings;
+  SetSettingsWarningSink([&](const std::string& text) { warnings.push_back(text); });
   SettingsStore store(directory);
   EXPECT_EQ(store.Read(kKey, "AsfDir"), "/kept");
   EXPECT_EQ(store.Read(kKey + "\\Sub", "Name"), "sub value");
@@ -153,6 +155,12 @@ TEST(SettingsStoreTest, CorruptFileIsKeptAsideAndItsGoodLinesSurvive) {
   }
   ASSERT_FALSE(aside.empty());
   EXPECT_EQ(Slurp(directory + "/" + aside), original);
+  // Told once on reading, once where the file went.
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find(store.FilePath() + " cannot be read"), std::string::npos)
+      << warnings[0];
+  EXPECT_NE(warnings[1].find("kept as " + directory + "/" + aside), std::string::npos)
+      << warnings[1];
   EXPECT_EQ(store.Read(kKey, "AsfDir"), "/kept");
   EXPECT_EQ(store.Read(kKey, "Port"), "1755");
   EXPECT_EQ(store.Read(kKey + "\\Sub", "Name"), "sub value");
@@ -165,6 +173,7 @@ TEST(SettingsStoreTest, CorruptFileIsKeptAsideAndItsGoodLinesSurvive) {
   for (const std::string& name : Entries(directory))
     copies += name.rfind("settings.corrupt-", 0) == 0;
   EXPECT_EQ(copies, 2);
+  SetSettingsWarningSink(nullptr);
 }
 
 TEST(SettingsStoreTest, UnwritableFolderIsAClearErrorAtWrite) {
