@@ -26,7 +26,7 @@ int64_t FindAsfPrefix(const uint8_t* block, size_t length, const uint8_t prefix[
 }
 
 void TASF::Fail(const char* text) {
-  if (Messages != nullptr) Messages->Post(text, mcFatal);
+  if (Messages != nullptr) Messages->Post(text, mcFatal, ThreadMessageSource());
 }
 
 TASF::Totals TASF::ReadTotals() const {

@@ -67,8 +67,11 @@ void HttpProtocol::SendRequest() {
   }
 }
 
+constexpr int32_t kStandardHttpPort = 80;
+
 static HttpRequestTarget TargetOf(const TMMS& s) {
-  return HttpRequestTarget{s.Host, s.Path, s.ClientGuid, s.UseProxy != 0};
+  return HttpRequestTarget{s.HostText(s.HttpPort, kStandardHttpPort), s.Path, s.ClientGuid,
+                           s.UseProxy != 0};
 }
 
 void HttpProtocol::SendDescribeRequest() {

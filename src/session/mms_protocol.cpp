@@ -34,6 +34,7 @@ constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
 // A live datagram may be this many packets, plus this many seconds at the stream's bit rate, ahead
 // of the highest one taken.
 constexpr uint64_t kLiveDatagramSlack = 1000;
+constexpr int32_t kStandardMmsPort = 1755;
 constexpr uint64_t kLiveDatagramAheadSeconds = 60;
 // Refused datagram numbers logged one by one; the rest are dropped silently.
 constexpr uint32_t kImplausibleReports = 10;
@@ -95,7 +96,7 @@ void MmsProtocol::Send(const mms::Bytes& message) {
 
 void MmsProtocol::SendConnect() {
   Send(mms::BuildConnect(command_sequence_, session_.ClientGuid, session_.ProxyInUse != 0,
-                         session_.Host));
+                         session_.HostText(session_.ConnectPort, kStandardMmsPort)));
 }
 
 void MmsProtocol::SendTransportSelect() {

@@ -269,6 +269,11 @@ int32_t TMMS::SendUdp(const void* data, int32_t length) {
   return udp ? udp->Send(data, length) : -1;
 }
 
+std::string TMMS::HostText(int32_t port, int32_t standardPort) const {
+  if (port <= 0 || port == standardPort) return Host;
+  return Host + ":" + std::to_string(port);
+}
+
 int32_t TMMS::UdpLocalPort() const {
   std::shared_ptr<TUDP> udp = CurrentUdp();
   return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
@@ -316,6 +321,8 @@ bool TMMS::WriteRing(const void* data, int32_t length) {
 }
 
 void TMMS::Execute() {
+  // What the shared ASF model reports while this thread parses belongs to this session.
+  ScopedThreadMessageSource tag(Source);
   if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
     mms_->RunReceiveLoop();
   } else if (ProtocolFlags & pfHttp) {

@@ -172,6 +172,9 @@ class TMMS : public TThread {
   int32_t SendUdp(const void* data, int32_t length);
   // The UDP receiver's bound local port, 0 when there is none.
   int32_t UdpLocalPort() const;
+  // The server as requests name it: Host, with ":port" when port is not the protocol's standard
+  // one, so a proxy (and the server's own virtual hosts) reach the port the location gave.
+  std::string HostText(int32_t port, int32_t standardPort) const;
   // Session thread, before the port is announced: waits (bounded) until the UDP receiver has bound
   // its port, has failed (its message is on its way) or the session is stopped.
   void WaitForUdpReceiver();

@@ -5,6 +5,22 @@
 namespace qor {
 
 namespace {
+thread_local MessageSource t_source = kWindowSource;
+}  // namespace
+
+MessageSource ThreadMessageSource() {
+  return t_source;
+}
+
+ScopedThreadMessageSource::ScopedThreadMessageSource(MessageSource source) : previous_(t_source) {
+  t_source = source;
+}
+
+ScopedThreadMessageSource::~ScopedThreadMessageSource() {
+  t_source = previous_;
+}
+
+namespace {
 
 constexpr uint32_t kActionBits = mcFatal | mcStarted | mcCompleted | mcNewTrack;
 

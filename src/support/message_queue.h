@@ -26,6 +26,22 @@ enum MessageCode : uint32_t {
 using MessageSource = uint32_t;
 constexpr MessageSource kWindowSource = 0;
 
+// The source that shared objects (the ASF model, which the window and the session thread both
+// use) tag their posts with: the session thread marks itself with its session's source for its
+// whole run, every other thread posts as the window. Otherwise a failed session's parse errors
+// would act like the window's own and end whatever download runs next.
+MessageSource ThreadMessageSource();
+class ScopedThreadMessageSource {
+ public:
+  explicit ScopedThreadMessageSource(MessageSource source);
+  ~ScopedThreadMessageSource();
+  ScopedThreadMessageSource(const ScopedThreadMessageSource&) = delete;
+  ScopedThreadMessageSource& operator=(const ScopedThreadMessageSource&) = delete;
+
+ private:
+  MessageSource previous_;
+};
+
 struct MessagePair {
   std::string text;
   uint32_t code = 0;

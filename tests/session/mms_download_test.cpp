@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "session/mms_protocol.h"
 #include "session/mms_test_support.h"
 #include "support/base64.h"
@@ -218,6 +221,80 @@ TEST(MmsDownload, StopWhileThePasswordDialogIsOpenEndsTheWait) {
   ASSERT_TRUE(h.Run(60s, [&] { return asked; })) << LogText(h);
   h.EndSession();  // joins the session thread: it must have left its wait
   EXPECT_FALSE(h.Logged("Session aborted, connection now closing"));
+}
+
+}  // namespace
+}  // namespace qor::testing
+
+namespace qor::testing {
+namespace {
+
+// The ASF model is shared with the window, but what it reports while the session thread parses
+// belongs to that session: tagged as the window's, a failed session's parse errors would act on
+// whatever download runs when the window drains them.
+TEST(MmsDownload, PacketParseFailuresCarryTheSessionsTag) {
+  const std::string root = NewTempFolder();
+  const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
+  ASSERT_GT(layout.packets.size(), 3u);
+  std::filesystem::copy_file(SampleMedia("clip.wmv"), root + "/broken.wmv");
+  {
+    // Packet 2 loses the error correction byte every packet of the clip starts with.
+    std::fstream file(root + "/broken.wmv", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(layout.headerLength + 2 * layout.packetSize));
+    file.put('\0');
+  }
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", root, "--rate", "0"});
+  ASSERT_TRUE(server.Running());
+  SessionHarness h;
+  TMMS& s = NewMmsSession(h, server.MmsPort(), "broken.wmv", NewTempFolder() + "/broken.asf");
+  ASSERT_NE(s.Source, kWindowSource);
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  int tagged = 0;
+  for (const MessagePair& p : h.Log()) {
+    if (p.text.rfind("TASF: ", 0) != 0) continue;
+    ++tagged;
+    EXPECT_EQ(p.source, s.Source) << p.text;
+  }
+  EXPECT_GE(tagged, 1) << LogText(h);
+}
+
+}  // namespace
+}  // namespace qor::testing
+
+namespace qor::testing {
+namespace {
+
+// Through a proxy the server is named in the request itself, port included: the request line
+// and Host: of MMS over HTTP, and the "; Host:" of the MMS connect text. qor-server stands in for
+// the proxy and logs what it was asked.
+TEST(ProxiedDownload, ThePortOfTheLocationReachesTheProxy) {
+  auto server = StartServer({"--log-requests", "-"});
+  ASSERT_TRUE(server->Running());
+  {
+    SessionHarness h;
+    TMMS& s = h.NewHttpSession(8555, "clip.wmv", NewTempFolder() + "/h.asf");
+    s.Host = "media.example";
+    s.UseProxy = 1;
+    s.ProxyHost = "127.0.0.1";
+    s.ProxyPort = server->HttpPort();
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  }
+  {
+    SessionHarness h;
+    TMMS& s = NewMmsSession(h, 8755, "clip.wmv", NewTempFolder() + "/m.asf");
+    s.Host = "media.example";
+    s.UseProxy = 1;
+    s.ProxyHost = "127.0.0.1";
+    s.ProxyPort = server->MmsPort();
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  }
+  const std::string log = server->Output();
+  EXPECT_NE(log.find("http-proxy-target http://media.example:8555/clip.wmv"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Host: media.example:8555"), std::string::npos) << log;
+  EXPECT_NE(log.find("; Host: media.example:8755"), std::string::npos) << log;
 }
 
 }  // namespace

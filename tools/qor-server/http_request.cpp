@@ -106,6 +106,7 @@ HeadParse ParseHttpRequest(const std::string& buffer, HttpRequest& out, size_t& 
   }
   // An absolute target (through a proxy) names the path after the host.
   if (Lower(out.target.substr(0, 7)) == "http://") {
+    out.absoluteTarget = out.target;
     const size_t slash = out.target.find('/', 7);
     out.target = slash == std::string::npos ? "/" : out.target.substr(slash);
   }

@@ -15,6 +15,8 @@ inline constexpr size_t kMaxRequestHead = 16 * 1024;
 
 struct HttpRequest {
   std::string method, target, version;
+  // The target as a proxy gets it ("http://host:port/path"); empty for a plain path.
+  std::string absoluteTarget;
   std::vector<std::pair<std::string, std::string>> headers;
 
   // First header of that name (case-insensitive), or empty.

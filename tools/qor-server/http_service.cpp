@@ -121,6 +121,7 @@ void HttpSession::Run() {
     buffer.append(reinterpret_cast<const char*>(block), got);
   }
   Log("http-request", request_.method + " " + request_.target + " " + request_.version);
+  if (!request_.absoluteTarget.empty()) Log("http-proxy-target", request_.absoluteTarget);
   for (const auto& [key, value] : request_.headers) Log("http-header", key + ": " + value);
 
   std::string name, query;
