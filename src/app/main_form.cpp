@@ -285,6 +285,7 @@ void TMainForm::ConnectionSingleClick() {
   PostNormal("OPEN :\t" + MediaWindow.Caption);
   PostNormal("SAVE :\t" + SaveWindow.Caption);
   PostNormal("URL  :\t" + URL.Text);
+  downloading_location_ = URL.Text;
 
   // The old session goes first (its wait serves the loop); a fresh one is in place meanwhile so
   // the timers always have one to read.

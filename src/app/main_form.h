@@ -205,6 +205,8 @@ class TMainForm : public TForm {
   std::optional<PendingCredentials> pending_mms_credentials_;
   bool closed_ = false;
   bool draining_ = false;
+  // The location of the download started last (URL at its start), for the media information.
+  std::string downloading_location_;
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;

@@ -294,7 +294,21 @@ void TMainForm::ShowFileProperties1Click() {
   TASF& model = sessionRuns && !file.empty() ? fileModel : Asf;
   if (!file.empty()) model.ReadHeaderFromFile(file);
   if (!peers_.InfoDialog) return;
-  peers_.InfoDialog->Load(model, Session.get(), MediaWindow.Caption);
+  // Nothing to describe: no header was ever read or received, or the one the model still holds
+  // belongs to neither a file named now nor a download.
+  const bool started = Session->Started();
+  if (model.Snapshot().HeaderLength == 0) {
+    desktop_.ShowMessage(kInfoNoAsfText);
+    return;
+  }
+  if (file.empty() && !started) {
+    desktop_.ShowMessage(kInfoNoSessionText);
+    return;
+  }
+  // The site is where the media came from: the location being (or last) downloaded, which in a
+  // batch is an entry of the play list named in MediaWindow.
+  const std::string site = started ? downloading_location_ : file;
+  peers_.InfoDialog->Load(model, Session.get(), site);
   desktop_.ShowModeless(*peers_.InfoDialog);
 }
 

@@ -334,6 +334,14 @@ void MmsProtocol::RunReceiveLoop() {
         ring.Read(buffer, count);
       }
       if (!header_expected_) {
+        // Whatever media follows belongs to another header than the one the file holds; say so
+        // once, or the file silently stops growing.
+        if (!next_entry_seen_ && !ended_ && deferred_end_ == 0) {
+          session_.Post(
+              "Warning, a stream header arrived unasked: media after it is not saved into this "
+              "file",
+              mcWarning);
+        }
         next_entry_seen_ = true;
       } else if (!ended_ && deferred_end_ == 0) {
         HandleHeaderPiece(payload, flags);

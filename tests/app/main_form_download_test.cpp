@@ -8,6 +8,7 @@
 #include "app/convert_error.h"
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
+#include "asf/media_info.h"
 #include "main_form_fixture.h"
 
 namespace qor {
@@ -261,6 +262,34 @@ TEST_F(MainFormDownload, InfoDuringADownloadLeavesTheSessionsModelAlone) {
   ASSERT_TRUE(RunUntil([this] { return Form().Session->Finished(); }));
   Form().InfoClick();
   EXPECT_FALSE(Form().Asf.Snapshot().FileWrittenText.empty());
+}
+
+// The media information tells nothing it does not know: with no header anywhere, or a header
+// that belongs to neither a named file nor a download, it says so instead of showing a stale or
+// empty report; its site is the location downloaded, not whatever MediaWindow shows.
+TEST_F(MainFormDownload, InfoNamesTheDownloadedLocationAndSaysWhatIsMissing) {
+  Form().InfoClick();
+  EXPECT_EQ(desktop_.Messages(), (std::vector<std::string>{kInfoNoAsfText}));
+  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless).empty());
+
+  Form().MediaWindow.Caption = SampleMedia("clip.wmv");
+  Form().InfoClick();
+  EXPECT_EQ(app_->InfoDialog->Report.Location, SampleMedia("clip.wmv"));
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless).size(), 1u);
+  Form().MediaWindow.Caption = "http://127.0.0.1/list.asx";
+  Form().InfoClick();
+  EXPECT_EQ(desktop_.Messages(), (std::vector<std::string>{kInfoNoAsfText, kInfoNoSessionText}));
+
+  // As in a batch: MediaWindow names the play list, URL the entry being downloaded.
+  const std::string saved = folder_.Path("clip.asf");
+  desktop_.FileAnswers.push_back(saved);
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().MediaWindow.Caption = "http://127.0.0.1/list.asx";
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  Form().InfoClick();
+  EXPECT_EQ(app_->InfoDialog->Report.Location, HttpUrl("clip.wmv"));
+  EXPECT_FALSE(app_->InfoDialog->Report.StreamProp.empty());
 }
 
 TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {

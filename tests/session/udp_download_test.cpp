@@ -294,6 +294,27 @@ TEST_F(UdpDownload, MediaDatagramsFromStrangersOrPastTheEndAreIgnored) {
   EXPECT_EQ(m.saved, m.source);
 }
 
+// A header piece nobody asked for (here from the server's own address) means the media after it
+// belongs to another header: it is kept out of the file, and the log says so.
+TEST_F(UdpDownload, AnUnaskedHeaderIsLogged) {
+  auto server = StartServer({"--log-requests", "-"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/clip.asf";
+  SessionHarness h;
+  TMMS& s =
+      NewMmsSession(h, server->MmsPort(), "clip.wmv?stall=2&stall-after=3", saved, {.udp = true});
+  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 2; })) << LogText(h);
+  std::vector<uint8_t> header = {0, 0, 0, 0, 0x02, 0x0C, 40, 0};
+  header.resize(40, 0x30);
+  SendDatagram(s.UdpPort, header, "127.0.0.1");
+  ASSERT_TRUE(h.RunUntil([&] { return h.Ended(); })) << LogText(h);
+  EXPECT_TRUE(h.Logged(
+      "Warning, a stream header arrived unasked: media after it is not saved into this file"))
+      << LogText(h);
+  const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
+  EXPECT_LT(m.saved, m.source);
+}
+
 }  // namespace
 }  // namespace qor::testing
 
