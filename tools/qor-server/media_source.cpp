@@ -30,8 +30,8 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
   }
   auto media = std::make_shared<MediaSource>();
   if (size > 0) {
-    void* mapped =
-        ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.Descriptor(), 0);
+    void* mapped = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE,
+                          file.Descriptor(), 0);
     if (mapped == MAP_FAILED) {
       error = "cannot read " + path;
       return nullptr;
