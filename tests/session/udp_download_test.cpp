@@ -345,3 +345,28 @@ TEST(UdpLive, PlayListChangeOverUdpWritesNothingOfTheNextEntry) {
 
 }  // namespace
 }  // namespace qor::testing
+
+namespace qor::testing {
+namespace {
+
+// A live stream has no packet count: a number far ahead of the last one taken is refused, or one
+// datagram would make a file of holes as long as its number.
+TEST(UdpLive, ANumberFarAheadOfTheStreamIsRefused) {
+  auto server = StartServer(
+      {"--log-requests", "-", "--rate", "5", "--live", "radio=" + SampleMedia("audio.wma")});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/radio.asf";
+  SessionHarness h;
+  TMMS& s = NewMmsSession(h, server->MmsPort(), "radio", saved, {.udp = true});
+  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 3; })) << LogText(h);
+  const AsfLayout source = ReadAsfLayout(SampleMedia("audio.wma"));
+  SendDatagram(s.UdpPort, ForgedMediaDatagram(50000, source.packetSize), "127.0.0.1");
+  const std::string refused = "Warning, a packet with an invalid index was dropped: 50000";
+  EXPECT_TRUE(h.RunUntil([&] { return h.Logged(refused); }, 30s)) << LogText(h);
+  h.Abort();
+  h.EndSession();
+  EXPECT_LT(std::filesystem::file_size(saved), 1000u * source.packetSize);
+}
+
+}  // namespace
+}  // namespace qor::testing
