@@ -62,18 +62,26 @@ std::string ValidUtf8(const std::string& text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<uint8_t>(text[i]);
-    size_t length = 0;
-    uint32_t code = 0;
-    uint32_t lowest = 0;
     if (lead < 0x80) {
       out.push_back(text[i++]);
       continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, code = lead & 0x1F, lowest = 0x80;
+    }
+    // The sequence's length, the lead byte's bits of the code and the smallest code it may carry.
+    size_t length = 0;
+    uint32_t code = 0;
+    uint32_t lowest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      code = lead & 0x1Fu;
+      lowest = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, code = lead & 0x0F, lowest = 0x800;
+      length = 3;
+      code = lead & 0x0Fu;
+      lowest = 0x800;
     } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, code = lead & 0x07, lowest = 0x10000;
+      length = 4;
+      code = lead & 0x07u;
+      lowest = 0x10000;
     }
     bool valid = length > 0 && i + length <= text.size();
     for (size_t k = 1; valid && k < length; ++k) {
