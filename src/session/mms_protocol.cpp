@@ -36,6 +36,7 @@ constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
 constexpr uint64_t kLiveDatagramSlack = 1000;
 constexpr int32_t kStandardMmsPort = 1755;
 constexpr uint64_t kLiveDatagramAheadSeconds = 60;
+constexpr uint64_t kLivePacketsPerSecondAtLeast = 20;
 // Refused datagram numbers logged one by one; the rest are dropped silently.
 constexpr uint32_t kImplausibleReports = 10;
 
@@ -583,9 +584,10 @@ bool MmsProtocol::PlausibleDatagramNumber(uint32_t sequence) {
     plausible = sequence < asf.DataPacketsCount;
   } else if (have_highest_datagram_ && sequence > highest_datagram_) {
     // The window grows with the time since the last packet taken, so a stream that comes back
-    // after an outage is followed again.
-    const uint64_t perSecond =
-        uint64_t{session_.MaxStreamRate.load()} / 8 / std::max<uint32_t>(session_.PacketSize, 1);
+    // after an outage is followed again, also when the server gave no bit rate.
+    const uint64_t perSecond = std::max<uint64_t>(
+        uint64_t{session_.MaxStreamRate.load()} / 8 / std::max<uint32_t>(session_.PacketSize, 1),
+        kLivePacketsPerSecondAtLeast);
     const auto quiet =
         std::chrono::duration_cast<std::chrono::seconds>(now - highest_datagram_at_).count();
     const uint64_t window = kLiveDatagramSlack + perSecond * (kLiveDatagramAheadSeconds +
