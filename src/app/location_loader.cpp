@@ -303,7 +303,9 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
     if (form_.Desktop().Confirm(kSaveLocationQuestion) && !SaveRedirectorFile(body)) {
       Post("Redirector file saved cancelled", mcFatal);
     }
-    return ScanIntoList(body);
+    // Relative references resolve against where the list came from, after any redirection.
+    const std::string base = HTTPSocket.CurrentUrl().empty() ? location : HTTPSocket.CurrentUrl();
+    return ScanIntoList(body, base);
   }
 
   std::string content;
@@ -323,7 +325,8 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
   return ScanIntoList(content);
 }
 
-std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) {
+std::optional<std::string> TLocationLoader::FetchNested(const std::string& url,
+                                                        std::string& base) {
   // What earlier fetches reported is acted on first: a failure's drain closes the client, which
   // must not land on this fetch and cancel it.
   form_.Timer3Timer();
@@ -338,19 +341,22 @@ std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) 
   }
   std::string body = std::move(HTTPSocket.Body);
   HTTPSocket.Body.clear();
+  if (!HTTPSocket.CurrentUrl().empty()) base = HTTPSocket.CurrentUrl();
   HTTPSocket.Disconnect();
   // An error page is not a play list: its links must not become entries.
   if (!Succeeded(HTTPSocket.Header)) return std::nullopt;
   return body;
 }
 
-bool TLocationLoader::ScanIntoList(const std::string& content) {
+bool TLocationLoader::ScanIntoList(const std::string& content, const std::string& base) {
   ScanList list;
   ScanHooks hooks;
   hooks.Post = [this](const std::string& text, uint32_t code) { Post(text, code); };
-  hooks.FetchNested = [this](const std::string& url) { return FetchNested(url); };
+  hooks.FetchNested = [this](const std::string& url, std::string& nestedBase) {
+    return FetchNested(url, nestedBase);
+  };
   LocationScanner scanner(list, std::move(hooks));
-  scanner.Scan(content);
+  scanner.Scan(content, base);
 
   form_.urlCount = list.count;
   for (int32_t i = 0; i < list.count; ++i) {

@@ -86,8 +86,9 @@ class TLocationLoader {
   void OpenLocationNow();
   void Post(const std::string& text, uint32_t code);
   void SetupClient();
-  bool ScanIntoList(const std::string& content);
-  std::optional<std::string> FetchNested(const std::string& url);
+  // base: the location content came from (empty for a local file).
+  bool ScanIntoList(const std::string& content, const std::string& base = std::string());
+  std::optional<std::string> FetchNested(const std::string& url, std::string& base);
   void DisableOpenGoBatch();
   void RestoreControls();
   void WrapControls();

@@ -1,6 +1,6 @@
 // Splitting and classifying media locations. The scans deliberately skip the first character
-// and the last one or two, which is what callers have always seen: "mms://server/" has no host
-// and a one-character path after the host is not a path.
+// and the last one, which is what callers have always seen: "mms://server/" has no host and no
+// path, while "mms://server/x" has both.
 
 #include <array>
 #include <initializer_list>
@@ -79,7 +79,8 @@ std::string THelper::HostOf(const std::string& url) {
 std::string THelper::PathOf(const std::string& url) {
   const std::string text = Trim(url);
   std::array<int64_t, 3> slash{};
-  if (FindSlashes(text, 2, static_cast<int64_t>(text.size()) - 2, slash) < 3) return std::string();
+  // Up to the last but one position: a slash there still has a one-character path after it.
+  if (FindSlashes(text, 2, static_cast<int64_t>(text.size()) - 1, slash) < 3) return std::string();
   return text.substr(static_cast<size_t>(slash[2]));
 }
 
@@ -106,7 +107,11 @@ std::string THelper::StripQuery(const std::string& text) {
 uint32_t THelper::ClassifyLocation(const std::string& text) {
   if (text.empty()) return 0;
   const std::string lower = LowerCase(text);
-  return SchemeBits(lower) | ExtensionBit(StripQuery(FileNameOf(lower)));
+  const uint32_t scheme = SchemeBits(lower);
+  // The query of a web or stream address is no part of its name: "list.asx?src=/a/b" names a
+  // play list, not a stream called "b". A local name may hold a '?' of its own.
+  const std::string named = (scheme & lcNetwork) ? lower.substr(0, lower.find('?')) : lower;
+  return scheme | ExtensionBit(StripQuery(FileNameOf(named)));
 }
 
 }  // namespace qor

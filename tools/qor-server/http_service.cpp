@@ -157,8 +157,9 @@ void HttpSession::Run() {
     SendSimple(404, "", "<html><body>Not Found</body></html>");
     return;
   }
+  const bool plainServer = !server_.Options().plainType.empty();
   const bool streamable =
-      entry.kind == Catalog::Kind::kStream || entry.kind == Catalog::Kind::kLive;
+      !plainServer && (entry.kind == Catalog::Kind::kStream || entry.kind == Catalog::Kind::kLive);
   if (streamable && request_.FromMediaPlayer() && request_.method == "GET") {
     ServeStream(entry, clean);
     return;
@@ -180,7 +181,9 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
   const int64_t size = file.Size();
   Log("http-file", name + " " + std::to_string(size) + " bytes");
   if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) +
-                "\r\nContent-Type: " + ContentTypeFor(name) +
+                "\r\nContent-Type: " +
+                (server_.Options().plainType.empty() ? ContentTypeFor(name)
+                                                     : server_.Options().plainType) +
                 "\r\nContent-Length: " + std::to_string(size) + "\r\nConnection: close\r\n\r\n") ||
       headOnly)
     return;

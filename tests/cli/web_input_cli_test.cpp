@@ -1,0 +1,77 @@
+// qor-cli against what web sites and ordinary servers publish: a broadcast at the root of a host,
+// a .wmv from a plain web server, play lists written as the XML they are, and long play lists.
+// The real qor-server serves each; ffprobe judges what was saved.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "cli_runner.h"
+#include "common/server_process.h"
+#include "platform/temp_folder.h"
+
+namespace qor::testing {
+namespace {
+
+class CliWebInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = folder_.Path("root");
+    std::filesystem::create_directories(root_ + "/lists");
+    for (const char* clip : {"clip.wmv", "audio.wma"}) {
+      std::filesystem::copy_file(SampleMedia(clip), root_ + "/" + clip);
+    }
+  }
+  void Serve(std::vector<std::string> args) {
+    args.insert(args.end(), {"--root", root_});
+    server_ = std::make_unique<ServerProcess>(QOR_SERVER_PROGRAM, args);
+    ASSERT_TRUE(server_->Running());
+  }
+  std::string Site() const { return "http://127.0.0.1:" + std::to_string(server_->HttpPort()); }
+  std::string Http(const std::string& name) const { return Site() + "/" + name; }
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream(root_ + "/" + name, std::ios::binary) << content;
+  }
+  CliResult Run(std::vector<std::string> args, std::function<bool()> interruptWhen = nullptr) {
+    CliRun run;
+    run.args = std::move(args);
+    run.workDir = folder_.Path();
+    run.interruptWhen = std::move(interruptWhen);
+    return RunCli(run);
+  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+
+  TempFolder folder_;
+  std::string root_;
+  std::unique_ptr<ServerProcess> server_;
+};
+
+// Encoders publish their broadcast as http://host:port/ (or without the slash); an MMS server
+// still needs a name.
+TEST_F(CliWebInput, BroadcastAtTheRootOfAHostIsRecorded) {
+  Serve({"--live", "/=" + root_ + "/clip.wmv"});
+  for (const std::string& url : {Site() + "/", Site()}) {
+    SCOPED_TRACE(url);
+    const std::string file = Path("root.asf");
+    // Joined late in the round, the broadcast moves on to its next track, into a file of its own.
+    const std::string next = Path("_1_" + std::to_string(server_->HttpPort()) + "_live.asf");
+    std::filesystem::remove(file);
+    std::filesystem::remove(next);
+    const CliResult r = Run({"get", url, "-o", "root.asf"}, [&] {
+      return FileSize(file) > 8 * 3200 || std::filesystem::exists(next);
+    });
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("> - Receiving HTTP protocol streams -\n"), std::string::npos) << r.err;
+    EXPECT_GT(ProbeDuration(file), 0.0);
+  }
+  const CliResult mms = Run({"get", "mmst://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/",
+                             "-o", "mms.asf"});
+  EXPECT_EQ(mms.status, 1);
+  EXPECT_NE(mms.err.find("> Please check URL entry, invalid IP/Host\n"), std::string::npos)
+      << mms.err;
+}
+
+}  // namespace
+}  // namespace qor::testing
