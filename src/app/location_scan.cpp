@@ -11,9 +11,9 @@ namespace qor {
 namespace {
 
 // Only these spellings count: a scheme written "Http://" in a play list is not an address.
-constexpr std::array<std::string_view, 10> kPrefixes{
-    "http://", "HTTP://", "mms://",  "MMS://",   "mmst://",
-    "MMST://", "mmsu://", "MMSU://", "https://", "HTTPS://",
+constexpr std::array<std::string_view, 12> kPrefixes{
+    "http://", "HTTP://", "mms://",   "MMS://",   "mmst://", "MMST://",
+    "mmsu://", "MMSU://", "https://", "HTTPS://", "mmsh://", "MMSH://",
 };
 
 bool StartsAddress(std::string_view content, size_t pos) {

@@ -42,6 +42,8 @@ uint32_t SchemeBits(const std::string& lower) {
   if (Contains(lower, "http://")) return lcNetwork | lcHttp;
   if (Contains(lower, "mmst://")) return lcNetwork | lcMms;
   if (Contains(lower, "mmsu://")) return lcNetwork | lcMms;
+  // The scheme players give an address of a Windows Media server's HTTP streaming.
+  if (Contains(lower, "mmsh://")) return lcNetwork | lcMms;
   if (Contains(lower, "mms://")) return lcNetwork | lcMms;
   if (Contains(lower, "pnm://")) return lcNetwork | lcPnm;
   return 0;

@@ -73,5 +73,50 @@ TEST_F(CliWebInput, BroadcastAtTheRootOfAHostIsRecorded) {
       << mms.err;
 }
 
+// A play list as web sites write it, fetched through a location with a query: UTF-16 with a
+// byte-order mark, single quotes, an entity the server must get decoded, a commented-out entry,
+// relative references, and a nested list in UTF-8 with its own relative reference.
+TEST_F(CliWebInput, PlayListFormsGiveTheirEntriesAndDownload) {
+  Serve({"--rate", "0", "--mms-port", "-1"});
+  const std::string main =
+      "<ASX version='3.0'>\r\n"
+      "<!-- <ENTRY><REF HREF=\"" + Http("clip.wmv") + "\"/></ENTRY> -->\r\n"
+      "<ENTRY><REF HREF='" + Http("audio.wma") + "?seed=1&amp;strip=1' /></ENTRY>\r\n"
+      "<Entry><Ref href=\"../clip.wmv\"/></Entry>\r\n"
+      "<ENTRY><REF HREF=\"/audio.wma\"/></ENTRY>\r\n"
+      "<ENTRYREF HREF=\"more.asx\"/>\r\n"
+      "</ASX>\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : main) utf16 += std::string{c, '\0'};
+  Write("lists/main.asx", utf16);
+  Write("lists/more.asx", "\xEF\xBB\xBF<ASX><ENTRY><REF HREF=\"deeper/gone.wmv\"/></ENTRY></ASX>");
+  const std::string list = Http("lists/main.asx?seed=3");
+  const std::vector<std::string> entries{Http("audio.wma") + "?seed=1&strip=1", Http("clip.wmv"),
+                                         Http("audio.wma"), Http("lists/deeper/gone.wmv")};
+
+  CliResult r = Run({"open", list});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string lines;
+  for (const std::string& e : entries) lines += e + "\n";
+  EXPECT_EQ(r.out, lines);
+
+  const std::string out = Path("out");
+  std::filesystem::create_directories(out);
+  r = Run({"batch", list, "-d", out});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "completed\t" + entries[0] + "\t" + out + "/_1_audio.wma\n" + "completed\t" +
+                       entries[1] + "\t" + out + "/_1_clip.wmv\n" + "completed\t" + entries[2] +
+                       "\t" + out + "/_2_audio.wma\n" + "failed\t" + entries[3] + "\n" +
+                       "batch: 4 entries, 3 completed, 1 failed\n");
+  EXPECT_GT(ProbeDuration(out + "/_1_audio.wma"), 1.0);
+
+  // get would save the XML under a media name: it points to open and batch instead.
+  r = Run({"get", list, "-o", "list.asf"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("is a play list"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'qor-cli batch " + list + "'"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(Path("list.asf")));
+}
+
 }  // namespace
 }  // namespace qor::testing
