@@ -118,5 +118,53 @@ TEST_F(CliWebInput, PlayListFormsGiveTheirEntriesAndDownload) {
   EXPECT_FALSE(std::filesystem::exists(Path("list.asf")));
 }
 
+// An ordinary web server sends a .wmv as application/octet-stream, with or without parameters,
+// as Windows Media servers send their chunked streams: the body's first bytes tell them apart.
+TEST_F(CliWebInput, PlainWebServerFilesAreSavedByteForByte) {
+  const std::string clip = ReadFile(root_ + "/clip.wmv");
+  Write("notes.wmv", "<html>not media</html>");
+  for (const std::string type : {"application/octet-stream", "application/octet-stream; charset=binary",
+                                 "video/x-ms-wmv; charset=binary"}) {
+    SCOPED_TRACE(type);
+    Serve({"--plain-http", type, "--mms-port", "-1"});
+    const std::string file = Path("plain.wmv");
+    const CliResult r = Run({"get", Http("clip.wmv"), "-o", "plain.wmv", "--overwrite"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("> HTTP: Media is simple progressive http downloading...\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(ReadFile(file) == clip) << FileSize(file) << " bytes saved";
+
+    // A media type decides by itself; only a type that does not is judged by the body.
+    if (type.starts_with("video/")) continue;
+    const CliResult bad = Run({"get", Http("notes.wmv"), "-o", "notes.asf"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("> HTTP: Unknnown content type: content-type: "), std::string::npos)
+        << bad.err;
+    EXPECT_LE(FileSize(Path("notes.asf")), 0) << "nothing of a page reaches the file";
+  }
+}
+
+// Moved media is followed, across hosts and to a plain web server, as play lists are.
+TEST_F(CliWebInput, RedirectionsAreFollowed) {
+  Serve({"--plain-http", "application/octet-stream", "--mms-port", "-1", "--redirect",
+         "here.wmv=clip.wmv"});
+  const std::string plainSite = Site();
+  auto plain = std::move(server_);
+  Serve({"--rate", "0", "--mms-port", "-1", "--moved", "away.wmv=" + plainSite + "/here.wmv",
+         "--redirect", "same.wmv=/clip.wmv"});
+
+  CliResult r = Run({"get", "mmsh" + Http("away.wmv").substr(4), "-o", "away.wmv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("> HTTP: redirected to " + plainSite + "/here.wmv\n"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(ReadFile(Path("away.wmv")) == ReadFile(root_ + "/clip.wmv"));
+
+  r = Run({"get", Http("same.wmv"), "-o", "same.asf"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("> - Receiving HTTP protocol streams -\n"), std::string::npos) << r.err;
+  EXPECT_NEAR(ProbeDuration(Path("same.asf")), ProbeDuration(root_ + "/clip.wmv"), 0.5);
+}
+
 }  // namespace
 }  // namespace qor::testing
