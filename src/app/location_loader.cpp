@@ -269,6 +269,7 @@ void TLocationLoader::SetupClient() {
 
 bool TLocationLoader::ParseLocationFile(int32_t mode) {
   SetupClient();
+  list_cut_ = false;
   form_.urlCount = 0;
   for (std::string& entry : form_.urlList) entry.clear();
   const std::string location = THelper::Trim(form_.MediaWindow.Caption);
@@ -357,6 +358,7 @@ bool TLocationLoader::ScanIntoList(const std::string& content, const std::string
   };
   LocationScanner scanner(list, std::move(hooks));
   scanner.Scan(content, base);
+  list_cut_ = scanner.Full();
 
   form_.urlCount = list.count;
   for (int32_t i = 0; i < list.count; ++i) {

@@ -78,6 +78,8 @@ class TLocationLoader {
   void HTTPSocketAuthenticationNeeded();
 
   bool Fetching() const { return fetching_ > 0; }
+  // Whether the last scan left entries out because the URL list was full.
+  bool ListCut() const { return list_cut_; }
   Outcome LastOutcome() const { return outcome_; }
 
  private:
@@ -98,6 +100,7 @@ class TLocationLoader {
   Dialogs dialogs_;
   int fetching_ = 0;
   bool close_pending_ = false;
+  bool list_cut_ = false;
   Outcome outcome_ = Outcome::None;
   // Lets a queued close tell whether the loader still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -166,5 +166,30 @@ TEST_F(CliWebInput, RedirectionsAreFollowed) {
   EXPECT_NEAR(ProbeDuration(Path("same.asf")), ProbeDuration(root_ + "/clip.wmv"), 0.5);
 }
 
+// A list far longer than the fifty entries a batch takes: every one of the fifty runs and
+// completes (short entries must not add up to a stall), and the cut is told on stdout.
+TEST_F(CliWebInput, LongPlayListIsCutToFiftyAndSaysSo) {
+  Serve({"--rate", "0", "--mms-port", "-1"});
+  std::string list = "<ASX version=\"3.0\">\r\n";
+  for (int i = 0; i < 100000; ++i) {
+    list += "<ENTRY><REF HREF=\"" + Http("audio.wma") + "?seed=" + std::to_string(i) +
+            "\"/></ENTRY>\r\n";
+  }
+  Write("long.asx", list + "</ASX>\r\n");
+  const std::string out = Path("out");
+  std::filesystem::create_directories(out);
+  const CliResult r = Run({"batch", Http("long.asx"), "-d", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string expected;
+  for (int i = 0; i < 50; ++i) {
+    expected += "completed\t" + Http("audio.wma") + "?seed=" + std::to_string(i) + "\t" + out +
+                "/_" + std::to_string(i + 1) + "_audio.wma\n";
+  }
+  expected += "cut\tthe play list holds more than 50 entries; only the first 50 were taken\n";
+  expected += "batch: 50 entries (play list cut), 50 completed, 0 failed\n";
+  EXPECT_EQ(r.out, expected);
+  EXPECT_GT(ProbeDuration(out + "/_50_audio.wma"), 1.0);
+}
+
 }  // namespace
 }  // namespace qor::testing
