@@ -359,8 +359,10 @@ bool LocationScanner::ScanLevel(std::string_view content, const std::string& bas
       Post(kTooLongText, mcWarning);
       continue;
     }
-    const std::string candidate =
+    std::string candidate =
         DecodeEntities(THelper::Trim(std::string(text.substr(start, end - start))));
+    // A decoded reference ends the address where the character itself would have.
+    candidate = THelper::Trim(candidate.substr(0, AddressEnd(candidate, 0)));
     if (!Take(candidate, depth)) return false;
   }
   return true;
@@ -370,12 +372,30 @@ bool LocationScanner::TakeReference(std::string_view text, size_t tag, const std
                                     int depth) {
   const std::optional<std::string_view> href = HrefOf(text, tag);
   if (!href || href->size() > kMaxCandidateBytes) return true;
-  std::string reference = DecodeEntities(THelper::Trim(std::string(*href)));
-  // As in an address, what follows '#' is not part of it.
-  reference = reference.substr(0, reference.find('#'));
+  const std::string value = DecodeEntities(THelper::Trim(std::string(*href)));
+  // As in an address, what follows '#' is not part of it; a blank inside a quoted value is
+  // written the way a request line can carry it, and a value with other breaks is no address.
+  size_t fragment = value.find('#');
+  while (fragment != std::string::npos && InCharacterReference(value, fragment)) {
+    fragment = value.find('#', fragment + 1);
+  }
+  std::string reference;
+  for (char c : value.substr(0, fragment)) {
+    if (c == ' ') {
+      reference += "%20";
+    } else if (c != '#' && IsUrlTerminator(static_cast<uint8_t>(c))) {
+      return true;  // (a '#' left is that of a character reference)
+    } else {
+      reference += c;
+    }
+  }
   if (reference.empty() || HasScheme(reference)) return true;
   const std::string address = ResolveReference(base, reference);
   if (address.empty()) return true;
+  if (address.size() > kMaxCandidateBytes) {
+    Post(kTooLongText, mcWarning);
+    return true;
+  }
   return Take(address, depth);
 }
 

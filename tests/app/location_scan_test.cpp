@@ -165,9 +165,12 @@ TEST(LocationScan, PlayListsReadAsXml) {
   for (const std::string& encoded : {"\xEF\xBB\xBF" + asx, utf16(false), utf16(true)}) {
     EXPECT_EQ(ScanText(encoded, "http://site:81/lists/l.asx?id=3").entries, expected);
   }
-  // Outside a comment "<!--" is plain text, and a reference that is no character stays.
-  EXPECT_EQ(ScanText("mms://h/a&bogus;&#0;x --> mms://h/b").entries,
-            (std::vector<std::string>{"mms://h/a&bogus;&#0;x", "mms://h/b"}));
+  // A reference that is no character stays; one that decodes to a terminator ends the address
+  // there, and a blank in a quoted relative reference is sent as %20.
+  EXPECT_EQ(ScanText("mms://h/a&bogus;&#0;x --> mms://h/b&#35;c mms://h/d&#32;e").entries,
+            (std::vector<std::string>{"mms://h/a&bogus;&#0;x", "mms://h/b", "mms://h/d"}));
+  EXPECT_EQ(ScanText("<ref href=\"my clip.wmv\"><ref href=\"a&#10;b.wmv\">", "http://h/").entries,
+            (std::vector<std::string>{"http://h/my%20clip.wmv", "http://h/a&#10;b.wmv"}));
 }
 
 TEST(LocationScan, ReferencesResolveAgainstTheListLocation) {
