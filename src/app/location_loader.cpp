@@ -17,6 +17,16 @@ bool IsLocal(const std::string& location, uint32_t flags) {
          ((flags & lcNetwork) == 0 && location.find("://") == std::string::npos);
 }
 
+// "http://host:8080/" or "http://radio.example.com": the root of a host, where encoders publish
+// their broadcast. Its "file name" is the host, which may hold dots like a file name.
+bool NamesHostRoot(const std::string& location) {
+  const std::string text = THelper::Trim(location);
+  const size_t scheme = text.find("://");
+  if (scheme == std::string::npos || scheme + 3 >= text.size()) return false;
+  const size_t slash = text.find('/', scheme + 3);
+  return slash == std::string::npos || slash + 1 == text.size();
+}
+
 std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
@@ -234,7 +244,8 @@ void TLocationLoader::OpenLocationNow() {
       Post("HTTP location parse failed", mcFatal);
       outcome_ = Outcome::Refused;
     }
-  } else if ((web || mms) && (flags & (lcMediaFile | lcNoExtension))) {
+  } else if ((web || mms) && ((flags & (lcMediaFile | lcNoExtension)) ||
+                               (web && NamesHostRoot(location)))) {
     form_.URL.Text = location;
     Post("URL ready to connect -> hit GO to start", mcNotice);
     outcome_ = Outcome::UrlReady;

@@ -66,6 +66,11 @@ TEST_F(CliWebInput, BroadcastAtTheRootOfAHostIsRecorded) {
     EXPECT_NE(r.err.find("> - Receiving HTTP protocol streams -\n"), std::string::npos) << r.err;
     EXPECT_GT(ProbeDuration(file), 0.0);
   }
+  // Opened, a dotted host's root is a stream address too, not a file named after the host.
+  const CliResult open = Run({"open", "http://radio.example.com:8080/"});
+  EXPECT_EQ(open.status, 0) << open.err;
+  EXPECT_EQ(open.out, "http://radio.example.com:8080/\n");
+
   const CliResult mms = Run({"get", "mmst://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/",
                              "-o", "mms.asf"});
   EXPECT_EQ(mms.status, 1);
