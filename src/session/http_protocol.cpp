@@ -67,6 +67,30 @@ bool IsAsfHeaderStart(const uint8_t* head) {
   return head[0] == 0x30 && head[1] == 0x26 && head[2] == 0xB2 && head[3] == 0x75;
 }
 
+// A play list served where media was asked for: its ASX element opens the text, after any
+// byte-order mark and blanks (UTF-16 too: its zero bytes are passed over).
+bool StartsPlayList(const uint8_t* data, size_t count) {
+  size_t at = 0;
+  if (count >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+    at = 3;
+  } else if (count >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) ||
+                            (data[0] == 0xFE && data[1] == 0xFF))) {
+    at = 2;
+  }
+  std::string start;
+  for (; at < count && start.size() < 4; ++at) {
+    const uint8_t c = data[at];
+    if (c == 0 || (start.empty() && (c == ' ' || c == '\t' || c == '\r' || c == '\n'))) continue;
+    start += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return start == "<asx";
+}
+
+constexpr const char* kPlayListText =
+    "HTTP: this location is a play list, not media: open it to download its entries";
+// Bytes enough to tell a play list from a plain file.
+constexpr int32_t kPlayListProbe = 16;
+
 }  // namespace
 
 HttpProtocol::HttpProtocol(TMMS& session) : session_(session) {}
@@ -272,7 +296,15 @@ HttpProtocol::Sniff HttpProtocol::SniffBody() {
     session_.Post("HTTP: Media is simple progressive http downloading...", mcNotice);
     return WriteProgressive(head, count) ? Sniff::Decided : Sniff::Fail;
   }
-  session_.Post("HTTP: Unknnown content type: " + session_.ContentType, mcFatal);
+  uint8_t probe[4 + kPlayListProbe] = {};
+  std::copy(head, head + count, probe);
+  int32_t more = std::min(ring.Available(), kPlayListProbe);
+  if (more > 0) ring.Read(probe + count, more);
+  if (StartsPlayList(probe, static_cast<size_t>(count + std::max(more, 0)))) {
+    session_.Post(kPlayListText, mcFatal);
+  } else {
+    session_.Post("HTTP: Unknnown content type: " + session_.ContentType, mcFatal);
+  }
   session_.Terminate();
   return Sniff::Fail;
 }
@@ -320,12 +352,24 @@ bool HttpProtocol::RunProgressive() {
   // Read the end mark first: every block of the connection is in the ring before it is set.
   const bool ended = session_.ProgressiveEnded();
   TCB& ring = session_.Ring();
+  const bool first = progressive_position_ == 0;
+  if (first && !ended && ring.Available() < kPlayListProbe) {
+    // The first bytes decide whether this is a file at all.
+    ring.WaitForAvailable(kPlayListProbe, TMMS::kRingWaitStep);
+    return true;
+  }
   while (ring.Available() > 0 && !session_.Terminated()) {
     int32_t count = -1;
     if (buffer_.size() < static_cast<size_t>(TMMS::kRingSize)) buffer_.resize(TMMS::kRingSize);
     count = ring.Available();
     ring.Read(buffer_.data(), count);
     if (count <= 0) break;
+    if (progressive_position_ == 0 && StartsPlayList(buffer_.data(), static_cast<size_t>(count))) {
+      // Its text saved as media would play nowhere, and the entries are what was meant.
+      session_.Post(kPlayListText, mcFatal);
+      session_.Terminate();
+      return false;
+    }
     if (!WriteProgressive(buffer_.data(), count)) return false;
   }
   if (ended && ring.Available() == 0 && !session_.Terminated()) {

@@ -128,6 +128,7 @@ TEST_F(CliWebInput, PlayListFormsGiveTheirEntriesAndDownload) {
 TEST_F(CliWebInput, PlainWebServerFilesAreSavedByteForByte) {
   const std::string clip = ReadFile(root_ + "/clip.wmv");
   Write("notes.wmv", "<html>not media</html>");
+  Write("playlist", "\xEF\xBB\xBF\r\n<asx version=\"3.0\"><entry><ref href=\"clip.wmv\"/></entry></asx>");
   for (const std::string type : {"application/octet-stream", "application/octet-stream; charset=binary",
                                  "video/x-ms-wmv; charset=binary"}) {
     SCOPED_TRACE(type);
@@ -139,6 +140,15 @@ TEST_F(CliWebInput, PlainWebServerFilesAreSavedByteForByte) {
               std::string::npos)
         << r.err;
     EXPECT_TRUE(ReadFile(file) == clip) << FileSize(file) << " bytes saved";
+
+    // A play list behind a name that does not say so is not saved as media either.
+    const CliResult list = Run({"get", Http("playlist"), "-o", "list.asf"});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.err.find("> HTTP: this location is a play list, not media: open it to download "
+                            "its entries\n"),
+              std::string::npos)
+        << list.err;
+    EXPECT_LE(FileSize(Path("list.asf")), 0);
 
     // A media type decides by itself; only a type that does not is judged by the body.
     if (type.starts_with("video/")) continue;
