@@ -78,16 +78,16 @@ Found FindNext(std::string_view text, size_t from, size_t& at) {
 
 // The value of the HREF attribute of the tag that starts at tag; nothing when it has none.
 std::optional<std::string_view> HrefOf(std::string_view text, size_t tag) {
-  // A tag longer than any address it could hold is no element of a play list; the bound keeps
-  // a page of unclosed tags from being read over and over.
+  // A tag longer than any address it could hold is no element of a play list.
   text = text.substr(0, std::min(text.size(), tag + kMaxCandidateBytes + 1024));
   size_t pos = tag + 1;
   while (pos < text.size() && text[pos] != '>' && text[pos] != '<') {
     const char quote = text[pos];
     if (quote == '"' || quote == '\'') {
-      // A quoted value of another attribute may hold "href=" itself.
-      const size_t close = text.find(quote, pos + 1);
-      if (close == std::string_view::npos) return std::nullopt;
+      // A quoted value of another attribute may hold "href=" itself. No value holds a '<': the
+      // search stops there, so each byte of the text is looked at for one tag only.
+      const size_t close = text.find_first_of(quote == '"' ? "\"<" : "'<", pos + 1);
+      if (close == std::string_view::npos || text[close] == '<') return std::nullopt;
       pos = close + 1;
       continue;
     }
@@ -106,8 +106,8 @@ std::optional<std::string_view> HrefOf(std::string_view text, size_t tag) {
     while (at < text.size() && IsBlank(text[at])) ++at;
     if (at >= text.size()) return std::nullopt;
     if (text[at] == '"' || text[at] == '\'') {
-      const size_t close = text.find(text[at], at + 1);
-      if (close == std::string_view::npos) return std::nullopt;
+      const size_t close = text.find_first_of(text[at] == '"' ? "\"<" : "'<", at + 1);
+      if (close == std::string_view::npos || text[close] == '<') return std::nullopt;
       return text.substr(at + 1, close - at - 1);
     }
     size_t end = at;

@@ -171,6 +171,9 @@ TEST(LocationScan, PlayListsReadAsXml) {
             (std::vector<std::string>{"mms://h/a&bogus;&#0;x", "mms://h/b", "mms://h/d"}));
   EXPECT_EQ(ScanText("<ref href=\"my clip.wmv\"><ref href=\"a&#10;b.wmv\">", "http://h/").entries,
             (std::vector<std::string>{"http://h/my%20clip.wmv", "http://h/a&#10;b.wmv"}));
+  // A quote left open ends at the next tag, which is read for itself.
+  EXPECT_EQ(ScanText("<ref href=\"a.wmv <ref title='x' href='b.wmv'>", "http://h/").entries,
+            (std::vector<std::string>{"http://h/b.wmv"}));
 }
 
 TEST(LocationScan, ReferencesResolveAgainstTheListLocation) {
