@@ -160,6 +160,16 @@ TEST_F(CliWebInput, PlainWebServerFilesAreSavedByteForByte) {
   }
 }
 
+// A Windows Media server that types its stream application/octet-stream still streams.
+TEST_F(CliWebInput, StreamTypedOctetStreamIsStillAStream) {
+  Serve({"--rate", "0", "--mms-port", "-1"});
+  const CliResult r = Run({"get", Http("clip.wmv?octet-types=1"), "-o", "octet.asf"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("> - Receiving HTTP protocol streams -\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("progressive"), std::string::npos) << r.err;
+  EXPECT_NEAR(ProbeDuration(Path("octet.asf")), ProbeDuration(root_ + "/clip.wmv"), 0.5);
+}
+
 // Moved media is followed, across hosts and to a plain web server, as play lists are.
 TEST_F(CliWebInput, RedirectionsAreFollowed) {
   Serve({"--plain-http", "application/octet-stream", "--mms-port", "-1", "--redirect",

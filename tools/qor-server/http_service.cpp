@@ -243,12 +243,16 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
           (request_.Pragma("stream-switch-entry")
                ? " streams=" + *request_.Pragma("stream-switch-entry")
                : ""));
+  const char* const describeType =
+      faults_.octetTypes ? "application/octet-stream" : "application/vnd.ms.wms-hdr.asfv1";
+  const char* const playType =
+      faults_.octetTypes ? "application/octet-stream" : "application/x-mms-framed";
   if (!play) {
     const Bytes& header = feed.Header();
     const size_t chunks = (header.size() + 0xFFF6) / 0xFFF7;
     const size_t length = header.size() + chunks * (4 + kChunkExtensionLength);
     const bool sizeKnown = faults_.headerPieces == 0 && !faults_.cutHeader;
-    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: application/vnd.ms.wms-hdr.asfv1\r\n"
+    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(describeType) + "\r\n"
                   "Server: " +
                   std::string(kServerName) + "\r\n" +
                   (sizeKnown ? "Content-Length: " + std::to_string(length) + "\r\n" : "") + pragma +
@@ -257,7 +261,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     SendHeaderChunks(header);
     return;
   }
-  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: application/x-mms-framed\r\nServer: " +
+  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(playType) + "\r\nServer: " +
                 std::string(kServerName) + "\r\n" + pragma +
                 "Cache-Control: no-cache\r\nConnection: close\r\n\r\n"))
     return;
