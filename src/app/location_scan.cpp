@@ -54,7 +54,7 @@ bool StartsTag(std::string_view text, size_t pos, std::string_view name) {
 constexpr std::string_view kCommentOpen = "<!--";
 constexpr std::string_view kCommentClose = "-->";
 
-enum class Found { None, Address, Comment, Reference };
+enum class Found { None, Address, Comment, Reference, Base };
 
 // The next thing at or after from that the scan acts on.
 Found FindNext(std::string_view text, size_t from, size_t& at) {
@@ -67,6 +67,10 @@ Found FindNext(std::string_view text, size_t from, size_t& at) {
       if (StartsTag(text, pos, "ref") || StartsTag(text, pos, "entryref")) {
         at = pos;
         return Found::Reference;
+      }
+      if (StartsTag(text, pos, "base")) {
+        at = pos;
+        return Found::Base;
       }
     } else if (StartsAddress(text, pos)) {
       at = pos;
@@ -327,8 +331,10 @@ size_t FindAddressEnd(std::string_view content, size_t start) {
   return end;
 }
 
-bool LocationScanner::ScanLevel(std::string_view content, const std::string& base, int depth) {
+bool LocationScanner::ScanLevel(std::string_view content, const std::string& listBase,
+                                int depth) {
   const std::string text = PlayListText(content);
+  std::string base = listBase;
   size_t pos = 0;
   // Each byte is looked at a bounded number of times: the search for the next address resumes
   // where the last candidate ended, so a long page costs time in proportion to its length.
@@ -341,6 +347,20 @@ bool LocationScanner::ScanLevel(std::string_view content, const std::string& bas
       const size_t close = text.find(kCommentClose, start + kCommentOpen.size());
       if (close == std::string::npos) break;
       pos = close + kCommentClose.size();
+      continue;
+    }
+    if (found == Found::Base) {
+      // <BASE HREF="http://server/dir/"> names where the references after it are relative to;
+      // the address it holds is no entry.
+      const std::optional<std::string_view> href = HrefOf(text, start);
+      const std::string value =
+          href ? DecodeEntities(THelper::Trim(std::string(*href))) : std::string();
+      if (HasScheme(value) && value.size() <= kMaxCandidateBytes) {
+        base = value;
+        pos = start + (href->data() - (text.data() + start)) + href->size();
+      } else {
+        pos = start + 1;
+      }
       continue;
     }
     if (found == Found::Reference) {

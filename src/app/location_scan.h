@@ -8,7 +8,8 @@
 // address: a UTF-8 or UTF-16 text with a byte-order mark is read as its characters, addresses
 // inside <!-- --> comments are not entries, an address opened by a single quote ends at the next
 // one, character references (&amp;, &#38;) are decoded, and the relative HREF of a REF or
-// ENTRYREF element is resolved against the location the play list came from.
+// ENTRYREF element is resolved against the location the play list came from, or against the
+// HREF of a BASE element before it (which is itself no entry).
 
 #include <array>
 #include <cstddef>

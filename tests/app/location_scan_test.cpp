@@ -171,6 +171,11 @@ TEST(LocationScan, PlayListsReadAsXml) {
             (std::vector<std::string>{"mms://h/a&bogus;&#0;x", "mms://h/b", "mms://h/d"}));
   EXPECT_EQ(ScanText("<ref href=\"my clip.wmv\"><ref href=\"a&#10;b.wmv\">", "http://h/").entries,
             (std::vector<std::string>{"http://h/my%20clip.wmv", "http://h/a&#10;b.wmv"}));
+  // A BASE element names where the references after it are relative to, and is no entry.
+  EXPECT_EQ(ScanText("<ref href=a.wmv><BASE HREF=\"http://cdn/media/\"/><ref href=b.wmv>",
+                     "http://h/l.asx")
+                .entries,
+            (std::vector<std::string>{"http://h/a.wmv", "http://cdn/media/b.wmv"}));
   // A quote left open ends at the next tag, which is read for itself.
   EXPECT_EQ(ScanText("<ref href=\"a.wmv <ref title='x' href='b.wmv'>", "http://h/").entries,
             (std::vector<std::string>{"http://h/b.wmv"}));
