@@ -355,7 +355,11 @@ bool LocationScanner::ScanLevel(std::string_view content, const std::string& lis
       const std::optional<std::string_view> href = HrefOf(text, start);
       const std::string value =
           href ? DecodeEntities(THelper::Trim(std::string(*href))) : std::string();
-      if (HasScheme(value) && value.size() <= kMaxCandidateBytes) {
+      const bool whole = std::none_of(value.begin(), value.end(), [](char c) {
+        return IsUrlTerminator(static_cast<uint8_t>(c));
+      });
+      if (whole && !value.empty() && StartsAddress(value, 0) &&
+          value.size() <= kMaxCandidateBytes) {
         base = value;
         pos = start + (href->data() - (text.data() + start)) + href->size();
       } else {
@@ -411,7 +415,8 @@ bool LocationScanner::TakeReference(std::string_view text, size_t tag, const std
   }
   if (reference.empty() || HasScheme(reference)) return true;
   const std::string address = ResolveReference(base, reference);
-  if (address.empty()) return true;
+  // Entries are stream addresses in the spellings the scan knows, resolved or not.
+  if (address.empty() || !StartsAddress(address, 0)) return true;
   if (address.size() > kMaxCandidateBytes) {
     Post(kTooLongText, mcWarning);
     return true;
