@@ -14,9 +14,9 @@
 namespace {
 
 bool HasKnownPrefix(const std::string& entry) {
-  for (std::string_view prefix : {"http://", "HTTP://", "mms://", "MMS://", "mmst://", "MMST://",
-                                  "mmsu://", "MMSU://", "https://", "HTTPS://", "mmsh://",
-                                  "MMSH://"}) {
+  for (std::string_view prefix :
+       {"http://", "HTTP://", "mms://", "MMS://", "mmst://", "MMST://", "mmsu://", "MMSU://",
+        "https://", "HTTPS://", "mmsh://", "MMSH://"}) {
     if (entry.rfind(prefix, 0) == 0) return true;
   }
   return false;

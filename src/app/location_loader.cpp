@@ -244,8 +244,8 @@ void TLocationLoader::OpenLocationNow() {
       Post("HTTP location parse failed", mcFatal);
       outcome_ = Outcome::Refused;
     }
-  } else if ((web || mms) && ((flags & (lcMediaFile | lcNoExtension)) ||
-                               (web && NamesHostRoot(location)))) {
+  } else if ((web || mms) &&
+             ((flags & (lcMediaFile | lcNoExtension)) || (web && NamesHostRoot(location)))) {
     form_.URL.Text = location;
     Post("URL ready to connect -> hit GO to start", mcNotice);
     outcome_ = Outcome::UrlReady;
@@ -337,8 +337,7 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
   return ScanIntoList(content);
 }
 
-std::optional<std::string> TLocationLoader::FetchNested(const std::string& url,
-                                                        std::string& base) {
+std::optional<std::string> TLocationLoader::FetchNested(const std::string& url, std::string& base) {
   // What earlier fetches reported is acted on first: a failure's drain closes the client, which
   // must not land on this fetch and cancel it.
   form_.Timer3Timer();

@@ -331,8 +331,7 @@ size_t FindAddressEnd(std::string_view content, size_t start) {
   return end;
 }
 
-bool LocationScanner::ScanLevel(std::string_view content, const std::string& listBase,
-                                int depth) {
+bool LocationScanner::ScanLevel(std::string_view content, const std::string& listBase, int depth) {
   const std::string text = PlayListText(content);
   std::string base = listBase;
   size_t pos = 0;

@@ -73,8 +73,8 @@ bool StartsPlayList(const uint8_t* data, size_t count) {
   size_t at = 0;
   if (count >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
     at = 3;
-  } else if (count >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) ||
-                            (data[0] == 0xFE && data[1] == 0xFF))) {
+  } else if (count >= 2 &&
+             ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
     at = 2;
   }
   std::string start;
@@ -189,7 +189,8 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     // Moved media is followed as the location client follows a moved play list.
     std::string location;
     for (const std::string& line : lines) {
-      if (THelper::LowerCase(line).rfind("location:", 0) == 0) location = THelper::Trim(line.substr(9));
+      if (THelper::LowerCase(line).rfind("location:", 0) == 0)
+        location = THelper::Trim(line.substr(9));
     }
     if (!location.empty() && redirections_ < kMaxRedirections && FollowRedirection(location)) {
       ++redirections_;
@@ -212,7 +213,8 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
   // Parameters ("; charset=binary") do not change what the body is.
   const std::string mediaType = MediaTypeOf(session_.ContentType);
   const HttpBodyKind kind = ClassifyContentType("content-type: " + mediaType);
-  if (session_.StreamKind == skUnknown && (mediaType == kOctetStream || kind == HttpBodyKind::Unknown)) {
+  if (session_.StreamKind == skUnknown &&
+      (mediaType == kOctetStream || kind == HttpBodyKind::Unknown)) {
     // Windows Media servers and plain web servers both send application/octet-stream, and web
     // servers send .wmv files under many other types: the body's first bytes tell. Until then
     // the end of the connection counts as the end of a plain file, which it is if it is one.
@@ -382,10 +384,9 @@ bool HttpProtocol::RunProgressive() {
 }
 
 bool HttpProtocol::WriteProgressive(const uint8_t* data, int32_t count) {
-  const auto result = session_.SaveFile
-                          ? session_.SaveFile->WriteAt(progressive_position_, data,
-                                                       static_cast<size_t>(count))
-                          : TSaveFile::WriteResult::Failed;
+  const auto result = session_.SaveFile ? session_.SaveFile->WriteAt(progressive_position_, data,
+                                                                     static_cast<size_t>(count))
+                                        : TSaveFile::WriteResult::Failed;
   if (result == TSaveFile::WriteResult::Failed) {
     session_.Post("Could not access local file to write data packet", mcFatal);
     session_.Terminate();

@@ -148,9 +148,8 @@ TEST(LocationScan, PlayListsReadAsXml) {
       "<ENTRY><REF HREF=/root.wma /></ENTRY>\r\n"
       "<ENTRY><REF HREF=\"Http://h/mixed.wmv\"/><MOREINFO HREF=\"about\"/></ENTRY>\r\n"
       "<!-- open comment to the end: mms://h/never";
-  const std::vector<std::string> expected{"http://h/a.asf?id=1&key=x&y",
-                                          "http://site:81/media/b%20c.wmv",
-                                          "http://site:81/root.wma"};
+  const std::vector<std::string> expected{
+      "http://h/a.asf?id=1&key=x&y", "http://site:81/media/b%20c.wmv", "http://site:81/root.wma"};
   EXPECT_EQ(ScanText(asx, "http://site:81/lists/l.asx?id=3").entries, expected);
   // A local play list has no location of its own: relative references are passed over.
   EXPECT_EQ(ScanText(asx).entries, (std::vector<std::string>{"http://h/a.asf?id=1&key=x&y"}));

@@ -71,8 +71,8 @@ TEST_F(CliWebInput, BroadcastAtTheRootOfAHostIsRecorded) {
   EXPECT_EQ(open.status, 0) << open.err;
   EXPECT_EQ(open.out, "http://radio.example.com:8080/\n");
 
-  const CliResult mms = Run({"get", "mmst://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/",
-                             "-o", "mms.asf"});
+  const CliResult mms =
+      Run({"get", "mmst://127.0.0.1:" + std::to_string(server_->MmsPort()) + "/", "-o", "mms.asf"});
   EXPECT_EQ(mms.status, 1);
   EXPECT_NE(mms.err.find("> Please check URL entry, invalid IP/Host\n"), std::string::npos)
       << mms.err;
@@ -85,8 +85,12 @@ TEST_F(CliWebInput, PlayListFormsGiveTheirEntriesAndDownload) {
   Serve({"--rate", "0", "--mms-port", "-1"});
   const std::string main =
       "<ASX version='3.0'>\r\n"
-      "<!-- <ENTRY><REF HREF=\"" + Http("clip.wmv") + "\"/></ENTRY> -->\r\n"
-      "<ENTRY><REF HREF='" + Http("audio.wma") + "?seed=1&amp;strip=1' /></ENTRY>\r\n"
+      "<!-- <ENTRY><REF HREF=\"" +
+      Http("clip.wmv") +
+      "\"/></ENTRY> -->\r\n"
+      "<ENTRY><REF HREF='" +
+      Http("audio.wma") +
+      "?seed=1&amp;strip=1' /></ENTRY>\r\n"
       "<Entry><Ref href=\"../clip.wmv\"/></Entry>\r\n"
       "<ENTRY><REF HREF=\"/audio.wma\"/></ENTRY>\r\n"
       "<ENTRYREF HREF=\"more.asx\"/>\r\n"
@@ -128,9 +132,11 @@ TEST_F(CliWebInput, PlayListFormsGiveTheirEntriesAndDownload) {
 TEST_F(CliWebInput, PlainWebServerFilesAreSavedByteForByte) {
   const std::string clip = ReadFile(root_ + "/clip.wmv");
   Write("notes.wmv", "<html>not media</html>");
-  Write("playlist", "\xEF\xBB\xBF\r\n<asx version=\"3.0\"><entry><ref href=\"clip.wmv\"/></entry></asx>");
-  for (const std::string type : {"application/octet-stream", "application/octet-stream; charset=binary",
-                                 "video/x-ms-wmv; charset=binary"}) {
+  Write("playlist",
+        "\xEF\xBB\xBF\r\n<asx version=\"3.0\"><entry><ref href=\"clip.wmv\"/></entry></asx>");
+  for (const std::string type :
+       {"application/octet-stream", "application/octet-stream; charset=binary",
+        "video/x-ms-wmv; charset=binary"}) {
     SCOPED_TRACE(type);
     Serve({"--plain-http", type, "--mms-port", "-1"});
     const std::string file = Path("plain.wmv");

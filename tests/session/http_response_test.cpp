@@ -148,8 +148,7 @@ TEST_F(ResponseHeader, ParametersDoNotChangeTheTypeAndAnUnknownTypeOfThePlayResp
   Receive("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n");
   const auto pairs = Taken();
   ASSERT_EQ(pairs.size(), 1u);
-  EXPECT_EQ(pairs[0].text,
-            "HTTP: Unknnown content type: content-type: text/html; charset=utf-8");
+  EXPECT_EQ(pairs[0].text, "HTTP: Unknnown content type: content-type: text/html; charset=utf-8");
   EXPECT_TRUE(session_.Terminated());
 }
 

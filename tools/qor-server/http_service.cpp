@@ -180,8 +180,7 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
   }
   const int64_t size = file.Size();
   Log("http-file", name + " " + std::to_string(size) + " bytes");
-  if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) +
-                "\r\nContent-Type: " +
+  if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) + "\r\nContent-Type: " +
                 (server_.Options().plainType.empty() ? ContentTypeFor(name)
                                                      : server_.Options().plainType) +
                 "\r\nContent-Length: " + std::to_string(size) + "\r\nConnection: close\r\n\r\n") ||
@@ -252,7 +251,8 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     const size_t chunks = (header.size() + 0xFFF6) / 0xFFF7;
     const size_t length = header.size() + chunks * (4 + kChunkExtensionLength);
     const bool sizeKnown = faults_.headerPieces == 0 && !faults_.cutHeader;
-    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(describeType) + "\r\n"
+    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(describeType) +
+                  "\r\n"
                   "Server: " +
                   std::string(kServerName) + "\r\n" +
                   (sizeKnown ? "Content-Length: " + std::to_string(length) + "\r\n" : "") + pragma +
@@ -261,8 +261,8 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     SendHeaderChunks(header);
     return;
   }
-  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(playType) + "\r\nServer: " +
-                std::string(kServerName) + "\r\n" + pragma +
+  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(playType) +
+                "\r\nServer: " + std::string(kServerName) + "\r\n" + pragma +
                 "Cache-Control: no-cache\r\nConnection: close\r\n\r\n"))
     return;
   if (!SendHeaderChunks(feed.Header())) return;
