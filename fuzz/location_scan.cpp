@@ -1,7 +1,7 @@
 // The play-list scan over arbitrary bytes. A nested play list is answered with the input's tail
-// (no network), so the second level is scanned too. Every entry found must be a whole address:
-// one of the known prefixes, no terminator inside, within the length bound; never more than the
-// list holds.
+// (no network), so the second level is scanned too, its relative references resolved against
+// the nested address. Every entry found must be a whole address: one of the known prefixes, no
+// terminator inside, within the length bound; never more than the list holds.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +14,9 @@
 namespace {
 
 bool HasKnownPrefix(const std::string& entry) {
-  for (std::string_view prefix : {"http://", "HTTP://", "mms://", "MMS://", "mmst://", "MMST://",
-                                  "mmsu://", "MMSU://", "https://", "HTTPS://"}) {
+  for (std::string_view prefix :
+       {"http://", "HTTP://", "mms://", "MMS://", "mmst://", "MMST://", "mmsu://", "MMSU://",
+        "https://", "HTTPS://", "mmsh://", "MMSH://"}) {
     if (entry.rfind(prefix, 0) == 0) return true;
   }
   return false;
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qor::ScanList list;
   qor::ScanHooks hooks;
   int fetches = 0;
-  hooks.FetchNested = [&](const std::string&) -> std::optional<std::string> {
+  hooks.FetchNested = [&](const std::string&, std::string&) -> std::optional<std::string> {
     ++fetches;
     return std::string(input.substr(input.size() / 2));
   };
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text.empty()) std::abort();
   };
   qor::LocationScanner scanner(list, hooks);
-  scanner.Scan(input);
+  scanner.Scan(input, "http://h/lists/l.asx");
 
   if (list.count < 0 || list.count > qor::kScanListSize) std::abort();
   for (int32_t i = 0; i < list.count; ++i) {
@@ -44,8 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (entry.empty() || entry.size() > qor::kMaxCandidateBytes || !HasKnownPrefix(entry)) {
       std::abort();
     }
-    for (char c : entry) {
-      if (qor::IsUrlTerminator(static_cast<uint8_t>(c))) std::abort();
+    for (size_t at = 0; at < entry.size(); ++at) {
+      // A '#' stays only as part of a character reference that names no character ("&#0;").
+      const bool reference = entry[at] == '#' && at > 0 && entry[at - 1] == '&';
+      if (!reference && qor::IsUrlTerminator(static_cast<uint8_t>(entry[at]))) std::abort();
     }
   }
   // Only the top level fetches: one fetch per candidate at most.

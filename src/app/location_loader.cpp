@@ -18,6 +18,16 @@ bool IsLocal(const std::string& location, uint32_t flags) {
          ((flags & lcNetwork) == 0 && location.find("://") == std::string::npos);
 }
 
+// "http://host:8080/" or "http://radio.example.com": the root of a host, where encoders publish
+// their broadcast. Its "file name" is the host, which may hold dots like a file name.
+bool NamesHostRoot(const std::string& location) {
+  const std::string text = THelper::Trim(location);
+  const size_t scheme = text.find("://");
+  if (scheme == std::string::npos || scheme + 3 >= text.size()) return false;
+  const size_t slash = text.find('/', scheme + 3);
+  return slash == std::string::npos || slash + 1 == text.size();
+}
+
 std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
@@ -235,7 +245,8 @@ void TLocationLoader::OpenLocationNow() {
       Post("HTTP location parse failed", mcFatal);
       outcome_ = Outcome::Refused;
     }
-  } else if ((web || mms) && (flags & (lcMediaFile | lcNoExtension))) {
+  } else if ((web || mms) &&
+             ((flags & (lcMediaFile | lcNoExtension)) || (web && NamesHostRoot(location)))) {
     form_.URL.Text = location;
     Post("URL ready to connect -> hit GO to start", mcNotice);
     outcome_ = Outcome::UrlReady;
@@ -270,6 +281,7 @@ void TLocationLoader::SetupClient() {
 
 bool TLocationLoader::ParseLocationFile(int32_t mode) {
   SetupClient();
+  list_cut_ = false;
   form_.urlCount = 0;
   for (std::string& entry : form_.urlList) entry.clear();
   const std::string location = THelper::Trim(form_.MediaWindow.Caption);
@@ -305,7 +317,9 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
     if (form_.Desktop().Confirm(kSaveLocationQuestion) && !SaveRedirectorFile(body)) {
       Post("Redirector file saved cancelled", mcFatal);
     }
-    return ScanIntoList(body);
+    // Relative references resolve against where the list came from, after any redirection.
+    const std::string base = HTTPSocket.CurrentUrl().empty() ? location : HTTPSocket.CurrentUrl();
+    return ScanIntoList(body, base);
   }
 
   std::string content;
@@ -325,7 +339,7 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
   return ScanIntoList(content);
 }
 
-std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) {
+std::optional<std::string> TLocationLoader::FetchNested(const std::string& url, std::string& base) {
   // What earlier fetches reported is acted on first: a failure's drain closes the client, which
   // must not land on this fetch and cancel it.
   form_.Timer3Timer();
@@ -340,6 +354,7 @@ std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) 
   }
   std::string body = std::move(HTTPSocket.Body);
   HTTPSocket.Body.clear();
+  if (!HTTPSocket.CurrentUrl().empty()) base = HTTPSocket.CurrentUrl();
   HTTPSocket.Disconnect();
   SettleCredentials();
   // An error page is not a play list: its links must not become entries.
@@ -347,13 +362,16 @@ std::optional<std::string> TLocationLoader::FetchNested(const std::string& url) 
   return body;
 }
 
-bool TLocationLoader::ScanIntoList(const std::string& content) {
+bool TLocationLoader::ScanIntoList(const std::string& content, const std::string& base) {
   ScanList list;
   ScanHooks hooks;
   hooks.Post = [this](const std::string& text, uint32_t code) { Post(text, code); };
-  hooks.FetchNested = [this](const std::string& url) { return FetchNested(url); };
+  hooks.FetchNested = [this](const std::string& url, std::string& nestedBase) {
+    return FetchNested(url, nestedBase);
+  };
   LocationScanner scanner(list, std::move(hooks));
-  scanner.Scan(content);
+  scanner.Scan(content, base);
+  list_cut_ = scanner.Full();
 
   form_.urlCount = list.count;
   for (int32_t i = 0; i < list.count; ++i) {

@@ -80,6 +80,8 @@ class TLocationLoader {
   void HTTPSocketAuthenticationNeeded();
 
   bool Fetching() const { return fetching_ > 0; }
+  // Whether the last scan left entries out because the URL list was full.
+  bool ListCut() const { return list_cut_; }
   Outcome LastOutcome() const { return outcome_; }
 
  private:
@@ -88,8 +90,9 @@ class TLocationLoader {
   void OpenLocationNow();
   void Post(const std::string& text, uint32_t code);
   void SetupClient();
-  bool ScanIntoList(const std::string& content);
-  std::optional<std::string> FetchNested(const std::string& url);
+  // base: the location content came from (empty for a local file).
+  bool ScanIntoList(const std::string& content, const std::string& base = std::string());
+  std::optional<std::string> FetchNested(const std::string& url, std::string& base);
   void DisableOpenGoBatch();
   void RestoreControls();
   void WrapControls();
@@ -99,6 +102,7 @@ class TLocationLoader {
   Dialogs dialogs_;
   int fetching_ = 0;
   bool close_pending_ = false;
+  bool list_cut_ = false;
   Outcome outcome_ = Outcome::None;
   // Lets a queued close tell whether the loader still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -30,6 +30,18 @@ std::string ExceptionText(const std::exception_ptr& error) {
   return std::string();
 }
 
+// The host of a location that names the root of its host ("http://host:8080", "http://host/"):
+// encoders publish broadcasts there. Empty when the location has a path or no host.
+std::string RootHostOf(const std::string& url) {
+  const std::string text = THelper::Trim(url);
+  const size_t scheme = text.find("://");
+  if (scheme == std::string::npos) return std::string();
+  const size_t start = scheme + 3;
+  const size_t slash = text.find('/', start);
+  if (slash != std::string::npos && slash + 1 != text.size()) return std::string();
+  return text.substr(start, (slash == std::string::npos ? text.size() : slash) - start);
+}
+
 // The ":port" a location's host may carry, taken off before the name is looked up.
 bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port) {
   const size_t colon = hostText.rfind(':');
@@ -263,7 +275,12 @@ void TMainForm::ConnectionSingleClick() {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
   }
+  // Over HTTP an empty path asks for "/", where many servers publish their broadcast; an MMS
+  // server needs the name of what to open.
+  const bool overHttp =
+      peers_.OptionsDialog && peers_.OptionsDialog->ProtoGroup.ItemIndex == kProtoHttp;
   hostText = THelper::HostOf(URL.Text);
+  if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
   if (hostText.empty()) {
     Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
     return;
@@ -273,7 +290,7 @@ void TMainForm::ConnectionSingleClick() {
     return;
   }
   pathText = THelper::PathOf(URL.Text);
-  if (pathText.empty()) {
+  if (pathText.empty() && !overHttp) {
     Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
     return;
   }

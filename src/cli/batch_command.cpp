@@ -61,6 +61,7 @@ class BatchRun {
   std::vector<Entry> entries_;
   bool batch_started_ = false;
   bool refused_ = false;
+  bool cut_ = false;
 };
 
 void BatchRun::Setup() {
@@ -160,6 +161,7 @@ int BatchRun::Run() {
     out_.Note(options_.url + " gave no play list entries to download");
     return kExitFailed;
   }
+  cut_ = app_->LocationLoader->ListCut();
   for (int32_t i = 0; i < form.urlCount; ++i) {
     Entry entry;
     entry.url = form.urlList[static_cast<size_t>(i)];
@@ -171,6 +173,7 @@ int BatchRun::Run() {
     form.ConnectionBatchClick();
   });
   int64_t idle_since = -1;
+  int32_t idle_entry = -1;
   for (;;) {
     app_->Window.ProcessUntil([] { return Interrupted(); }, kPassMs);
     if (Interrupted()) return Finish(true);
@@ -184,7 +187,12 @@ int BatchRun::Run() {
                          entries_[static_cast<size_t>(index)].result == EntryResult::NotRun;
     const int64_t now = app_->Window.GetClock().MonotonicMs();
     if (pending && !form.Session->IsConnected()) {
-      if (idle_since < 0) idle_since = now;
+      // The time down belongs to one entry: short entries, each seen between its connections,
+      // must not add up to a stall of the one that happens to be starting.
+      if (idle_since < 0 || idle_entry != index) {
+        idle_since = now;
+        idle_entry = index;
+      }
       if (now - idle_since >= kIdleGraceMs) {
         idle_since = -1;
         EndStalledEntry();
@@ -226,8 +234,12 @@ int BatchRun::Finish(bool interrupted) {
         break;
     }
   }
-  std::cout << "batch: " << entries_.size() << " entries, " << completed << " completed, " << failed
-            << " failed\n";
+  if (cut_) {
+    std::cout << "cut\tthe play list holds more than " << kScanListSize
+              << " entries; only the first " << kScanListSize << " were taken\n";
+  }
+  std::cout << "batch: " << entries_.size() << " entries" << (cut_ ? " (play list cut)" : "")
+            << ", " << completed << " completed, " << failed << " failed\n";
   std::cout.flush();
   if (interrupted) return kExitInterrupted;
   return !entries_.empty() && completed == static_cast<int>(entries_.size()) ? kExitCompleted
@@ -274,11 +286,13 @@ std::string BatchUsage() {
              "Opens the play list at LOCATION (a local file or a web address, as 'qor-cli open'\n"
              "does) and downloads every entry one after another into automatically named\n"
              "files _N_NAME in DIR. A failing entry does not stop the batch. At the end one line\n"
-             "per entry (completed, failed or not run) and a summary go to stdout.\n"
+             "per entry (completed, failed or not run) and a summary go to stdout. A batch takes\n"
+             "the first 50 entries of a longer list; a 'cut' line and the summary say so.\n"
              "\n"
              "  -d DIR                    folder of the downloads (default the current folder)\n"
              "  --protocol http|tcp|udp   transport of every entry (default: from each entry's\n"
-             "                            scheme: mmsu:// UDP, mmst:// TCP, http:// HTTP;\n"
+             "                            scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
+             "                            mmsh:// HTTP;\n"
              "                            otherwise the stored choice)\n"
              "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
              "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"

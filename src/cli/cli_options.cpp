@@ -115,7 +115,7 @@ std::string ProtocolOfScheme(const std::string& url) {
   const std::string lower = Lower(url);
   if (lower.rfind("mmsu://", 0) == 0) return "UDP";
   if (lower.rfind("mmst://", 0) == 0) return "TCP";
-  if (lower.rfind("http://", 0) == 0) return "HTTP";
+  if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) return "HTTP";
   return std::string();
 }
 
@@ -256,7 +256,7 @@ namespace {
 
 const char* const kTransferFlags =
     "  --protocol http|tcp|udp   transport (default: from the scheme: mmsu:// UDP, mmst:// TCP,\n"
-    "                            http:// HTTP; otherwise the stored choice)\n"
+    "                            http:// and mmsh:// HTTP; otherwise the stored choice)\n"
     "  --http-port N             server port for HTTP streaming (stored default 80)\n"
     "  --tcp-port N              server port for MMS (stored default 1755)\n"
     "  --udp-port N              local port for MMS data over UDP (stored default 7000)\n"

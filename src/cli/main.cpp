@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
       return RunInfo(o);
     case Command::Get:
     case Command::Record: {
+      if (const std::string note = PlayListNote(CommandName(o.command), o.url); !note.empty()) {
+        std::cerr << "qor-cli: " << note << "\n";
+        return kExitUsage;
+      }
       InstallInterruptHandler();
       TerminalOutput out(stderr);
       try {

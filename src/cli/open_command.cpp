@@ -133,6 +133,14 @@ void LogDrained(TerminalOutput& out, const MessagePair& pair) {
   out.LogLine("> " + pair.text, TColor{rgb.r, rgb.g, rgb.b});
 }
 
+std::string PlayListNote(const std::string& command, const std::string& location) {
+  // Its XML saved under a media name would play nowhere; the entries are what was meant.
+  if (!(THelper::ClassifyLocation(location) & lcRedirector)) return std::string();
+  return location + " is a play list, which " + command +
+         " would save as it is rather than record: 'qor-cli open " + location +
+         "' lists its entries, 'qor-cli batch " + location + "' downloads them";
+}
+
 int RunOpen(const std::vector<std::string>& args) {
   OpenOptions o;
   bool help = false;

@@ -37,6 +37,10 @@ TLocationLoader::Outcome OpenInForms(TApplication& app, TLocationLoader& loader,
 // Log lines of the drain to the terminal output.
 void LogDrained(TerminalOutput& out, const MessagePair& pair);
 
+// For get and record: the note that a play list location is opened, not saved as media; empty
+// for any other location.
+std::string PlayListNote(const std::string& command, const std::string& location);
+
 int RunOpen(const std::vector<std::string>& args);
 std::string OpenUsage();
 

@@ -1,5 +1,6 @@
 #include "session/http_protocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -30,6 +31,66 @@ uint32_t U32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+constexpr int kMaxRedirections = 10;
+constexpr const char* kOctetStream = "application/octet-stream";
+
+// The media type of a lower-cased content-type line, without its parameters:
+// "content-type: video/x-ms-wmv; charset=binary" gives "video/x-ms-wmv".
+std::string MediaTypeOf(const std::string& line) {
+  static constexpr std::string_view kName = "content-type:";
+  const size_t at = line.find(kName);
+  if (at == std::string::npos) return std::string();
+  const std::string value = line.substr(at + kName.size());
+  return THelper::Trim(value.substr(0, value.find(';')));
+}
+
+// The status code of a status line ("HTTP/1.0 302 Found" gives 302); 0 when there is none.
+int StatusCodeOf(const std::string& line) {
+  const size_t blank = line.find(' ');
+  if (line.rfind("HTTP/", 0) != 0 || blank == std::string::npos) return 0;
+  int code = 0;
+  size_t at = blank + 1;
+  for (int digits = 0; digits < 3; ++digits, ++at) {
+    if (at >= line.size() || line[at] < '0' || line[at] > '9') return 0;
+    code = code * 10 + (line[at] - '0');
+  }
+  return code;
+}
+
+// The body of a chunked stream starts with a chunk ('$' or a burst's 0xA4, then H, D, E or C);
+// a plain ASF file with the header object's GUID.
+bool IsChunkHead(const uint8_t* head) {
+  return (head[0] == 0x24 || head[0] == 0xA4) &&
+         (head[1] == 'H' || head[1] == 'D' || head[1] == 'E' || head[1] == 'C');
+}
+bool IsAsfHeaderStart(const uint8_t* head) {
+  return head[0] == 0x30 && head[1] == 0x26 && head[2] == 0xB2 && head[3] == 0x75;
+}
+
+// A play list served where media was asked for: its ASX element opens the text, after any
+// byte-order mark and blanks (UTF-16 too: its zero bytes are passed over).
+bool StartsPlayList(const uint8_t* data, size_t count) {
+  size_t at = 0;
+  if (count >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+    at = 3;
+  } else if (count >= 2 &&
+             ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
+    at = 2;
+  }
+  std::string start;
+  for (; at < count && start.size() < 4; ++at) {
+    const uint8_t c = data[at];
+    if (c == 0 || (start.empty() && (c == ' ' || c == '\t' || c == '\r' || c == '\n'))) continue;
+    start += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return start == "<asx";
+}
+
+constexpr const char* kPlayListText =
+    "HTTP: this location is a play list, not media: open it to download its entries";
+// Bytes enough to tell a play list from a plain file.
+constexpr int32_t kPlayListProbe = 16;
+
 }  // namespace
 
 HttpProtocol::HttpProtocol(TMMS& session) : session_(session) {}
@@ -41,6 +102,10 @@ void HttpProtocol::InitFields() {
   seen_first_data_ = false;
   ended_ = false;
   progressive_position_ = 0;
+  sniffing_ = false;
+  redirect_pending_ = false;
+  redirections_ = 0;
+  has_sniffed_head_ = false;
 }
 
 // ---- Requests (window thread) ----
@@ -122,6 +187,22 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     session_.Terminate();
     return;
   }
+  const int status = StatusCodeOf(lines[0]);
+  if (status >= 300 && status <= 302 && session_.StreamKind == skUnknown) {
+    // Moved media is followed as the location client follows a moved play list.
+    std::string location;
+    for (const std::string& line : lines) {
+      if (THelper::LowerCase(line).rfind("location:", 0) == 0)
+        location = THelper::Trim(line.substr(9));
+    }
+    if (!location.empty() && redirections_ < kMaxRedirections && FollowRedirection(location)) {
+      ++redirections_;
+      session_.Post("HTTP: redirected to " + location, mcNormal);
+      redirect_pending_.store(true, std::memory_order_release);
+      return;
+    }
+    if (redirections_ >= kMaxRedirections) session_.Post("HTTP: Too many redirections", mcWarning);
+  }
   if (lines[0].find("200") == std::string::npos) {
     session_.Post(lines[0], mcFatal);
     session_.Terminate();
@@ -132,7 +213,19 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     if (lower.find("server:") != std::string::npos) session_.ServerText = THelper::Trim(line);
     if (lower.find("content-type:") != std::string::npos) session_.ContentType = lower;
   }
-  switch (ClassifyContentType(session_.ContentType)) {
+  // Parameters ("; charset=binary") do not change what the body is.
+  const std::string mediaType = MediaTypeOf(session_.ContentType);
+  const HttpBodyKind kind = ClassifyContentType("content-type: " + mediaType);
+  if (session_.StreamKind == skUnknown &&
+      (mediaType == kOctetStream || kind == HttpBodyKind::Unknown)) {
+    // Windows Media servers and plain web servers both send application/octet-stream, and web
+    // servers send .wmv files under many other types: the body's first bytes tell. Until then
+    // the end of the connection counts as the end of a plain file, which it is if it is one.
+    session_.StreamKind = skProgressive;
+    sniffing_.store(true, std::memory_order_release);
+    return;
+  }
+  switch (kind) {
     case HttpBodyKind::Chunked:
       break;
     case HttpBodyKind::PlainFile:
@@ -148,16 +241,104 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
   }
 }
 
+bool HttpProtocol::FollowRedirection(const std::string& location) {
+  const std::string lower = THelper::LowerCase(location);
+  std::string path;
+  if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) {
+    const size_t start = 7;
+    const size_t slash = location.find('/', start);
+    const std::string authority = location.substr(start, slash - start);
+    path = slash == std::string::npos ? std::string() : location.substr(slash + 1);
+    std::string host = authority;
+    int32_t port = 80;
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string::npos) {
+      const std::string digits = authority.substr(colon + 1);
+      if (digits.empty() || digits.size() > 5 ||
+          digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+      port = std::stoi(digits);
+      host = authority.substr(0, colon);
+    }
+    if (host.empty() || port < 1 || port > 65535) return false;
+    session_.Host = host;
+    session_.HttpPort = session_.ConnectPort = port;
+  } else if (lower.find("://") != std::string::npos) {
+    return false;  // https and the rest are no HTTP streaming this client speaks
+  } else if (location.rfind("/", 0) == 0) {
+    path = location.substr(1);
+  } else {
+    const size_t query = session_.Path.find('?');
+    const std::string current = session_.Path.substr(0, query);
+    const size_t slash = current.rfind('/');
+    path = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + location;
+  }
+  session_.Path = path;
+  return true;
+}
+
 // ---- The loop (session thread) ----
+
+HttpProtocol::Sniff HttpProtocol::SniffBody() {
+  TCB& ring = session_.Ring();
+  // The end mark first: every byte of the connection is in the ring before it is set.
+  const bool ended = session_.ProgressiveEnded();
+  if (ring.Available() < 4 && !ended) return Sniff::Wait;
+  uint8_t head[4] = {};
+  int32_t count = 4;
+  ring.Read(head, count);
+  sniffing_ = false;
+  if (count == 4 && IsChunkHead(head)) {
+    session_.StreamKind = skUnknown;
+    std::copy(head, head + 4, sniffed_head_);
+    has_sniffed_head_ = true;
+    return Sniff::Decided;
+  }
+  if (count == 4 && IsAsfHeaderStart(head)) {
+    session_.Progressive = 1;
+    session_.StreamKind = skProgressive;
+    session_.Post("", mcStarted);
+    session_.Post("HTTP: Media is simple progressive http downloading...", mcNotice);
+    return WriteProgressive(head, count) ? Sniff::Decided : Sniff::Fail;
+  }
+  uint8_t probe[4 + kPlayListProbe] = {};
+  std::copy(head, head + count, probe);
+  int32_t more = std::min(ring.Available(), kPlayListProbe);
+  if (more > 0) ring.Read(probe + count, more);
+  if (StartsPlayList(probe, static_cast<size_t>(count + std::max(more, 0)))) {
+    session_.Post(kPlayListText, mcFatal);
+  } else {
+    session_.Post("HTTP: Unknnown content type: " + session_.ContentType, mcFatal);
+  }
+  session_.Terminate();
+  return Sniff::Fail;
+}
 
 void HttpProtocol::RunHttpLoop() {
   first_sequence_ = 0;
   seen_first_data_ = false;
   while (!session_.Terminated()) {
+    if (redirect_pending_.exchange(false, std::memory_order_acq_rel)) {
+      // The describe request again, where the server pointed; what the old connection still
+      // sent is dropped with the ring.
+      session_.StartTcpTransport();
+      continue;
+    }
+    if (sniffing_.load(std::memory_order_acquire)) {
+      const Sniff sniff = SniffBody();
+      if (sniff == Sniff::Fail) return;
+      if (sniff == Sniff::Wait) {
+        if (!session_.FlushSaveFile()) return;
+        session_.Ring().WaitForAvailable(4, TMMS::kRingWaitStep);
+        continue;
+      }
+    }
     if (session_.Progressive) {
       if (!RunProgressive()) return;
     } else {
-      while (session_.Ring().Available() >= 4 && !session_.Terminated()) {
+      while ((has_sniffed_head_ || session_.Ring().Available() >= 4) && !session_.Terminated()) {
+        // A redirection's body is no stream.
+        if (redirect_pending_.load(std::memory_order_acquire)) break;
         if (!HandleChunk()) return;
         if (ended_) {
           DrainUntilStopped();
@@ -176,22 +357,25 @@ bool HttpProtocol::RunProgressive() {
   // Read the end mark first: every block of the connection is in the ring before it is set.
   const bool ended = session_.ProgressiveEnded();
   TCB& ring = session_.Ring();
+  const bool first = progressive_position_ == 0;
+  if (first && !ended && ring.Available() < kPlayListProbe) {
+    // The first bytes decide whether this is a file at all.
+    ring.WaitForAvailable(kPlayListProbe, TMMS::kRingWaitStep);
+    return true;
+  }
   while (ring.Available() > 0 && !session_.Terminated()) {
     int32_t count = -1;
     if (buffer_.size() < static_cast<size_t>(TMMS::kRingSize)) buffer_.resize(TMMS::kRingSize);
     count = ring.Available();
     ring.Read(buffer_.data(), count);
     if (count <= 0) break;
-    const auto result = session_.SaveFile
-                            ? session_.SaveFile->WriteAt(progressive_position_, buffer_.data(),
-                                                         static_cast<size_t>(count))
-                            : TSaveFile::WriteResult::Failed;
-    if (result == TSaveFile::WriteResult::Failed) {
-      session_.Post("Could not access local file to write data packet", mcFatal);
+    if (progressive_position_ == 0 && StartsPlayList(buffer_.data(), static_cast<size_t>(count))) {
+      // Its text saved as media would play nowhere, and the entries are what was meant.
+      session_.Post(kPlayListText, mcFatal);
       session_.Terminate();
       return false;
     }
-    progressive_position_ += count;
+    if (!WriteProgressive(buffer_.data(), count)) return false;
   }
   if (ended && ring.Available() == 0 && !session_.Terminated()) {
     session_.Post("", mcCompleted);
@@ -199,6 +383,19 @@ bool HttpProtocol::RunProgressive() {
     DrainUntilStopped();
     return false;
   }
+  return true;
+}
+
+bool HttpProtocol::WriteProgressive(const uint8_t* data, int32_t count) {
+  const auto result = session_.SaveFile ? session_.SaveFile->WriteAt(progressive_position_, data,
+                                                                     static_cast<size_t>(count))
+                                        : TSaveFile::WriteResult::Failed;
+  if (result == TSaveFile::WriteResult::Failed) {
+    session_.Post("Could not access local file to write data packet", mcFatal);
+    session_.Terminate();
+    return false;
+  }
+  progressive_position_ += count;
   return true;
 }
 
@@ -229,7 +426,12 @@ bool HttpProtocol::HandleChunk() {
   TCB& ring = session_.Ring();
   uint8_t head[4];
   int32_t count = 4;
-  ring.Read(head, count);
+  if (has_sniffed_head_) {
+    std::copy(sniffed_head_, sniffed_head_ + 4, head);
+    has_sniffed_head_ = false;
+  } else {
+    ring.Read(head, count);
+  }
   // A server marks a burst by setting the top bit of the '$'.
   if (head[0] == 0xA4) head[0] = 0x24;
   const uint16_t type = U16(head);

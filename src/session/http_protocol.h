@@ -2,6 +2,7 @@
 // MMS over HTTP streaming for one session: the three requests, the response header parse and the
 // chunk loop that the session thread runs.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,13 @@ class HttpProtocol {
   void SendLivePlayRequest();
   bool Send(const std::string& request);
 
+  // A redirection of the describe request: the session's host, port and path now name where
+  // it points. False when that is no place this protocol can go.
+  bool FollowRedirection(const std::string& location);
+  enum class Sniff { Wait, Decided, Fail };
+  // Tells a chunked stream from a plain file by the body's first bytes.
+  Sniff SniffBody();
+  bool WriteProgressive(const uint8_t* data, int32_t count);
   // False when the loop must end.
   bool RunProgressive();
   // One chunk; false when the loop must end.
@@ -48,6 +56,13 @@ class HttpProtocol {
   bool ended_ = false;
   int64_t progressive_position_ = 0;
   std::vector<uint8_t> buffer_;
+  // Set on the window thread by the response header, acted on by the loop.
+  std::atomic<bool> sniffing_{false};
+  std::atomic<bool> redirect_pending_{false};
+  int redirections_ = 0;
+  // The first chunk head, read by the sniff before the loop took the chunk.
+  uint8_t sniffed_head_[4] = {};
+  bool has_sniffed_head_ = false;
 };
 
 }  // namespace qor

@@ -1,6 +1,6 @@
 // Splitting and classifying media locations. The scans deliberately skip the first character
-// and the last one or two, which is what callers have always seen: "mms://server/" has no host
-// and a one-character path after the host is not a path.
+// and the last one, which is what callers have always seen: "mms://server/" has no host and no
+// path, while "mms://server/x" has both.
 
 #include <array>
 #include <initializer_list>
@@ -42,6 +42,8 @@ uint32_t SchemeBits(const std::string& lower) {
   if (Contains(lower, "http://")) return lcNetwork | lcHttp;
   if (Contains(lower, "mmst://")) return lcNetwork | lcMms;
   if (Contains(lower, "mmsu://")) return lcNetwork | lcMms;
+  // The scheme players give an address of a Windows Media server's HTTP streaming.
+  if (Contains(lower, "mmsh://")) return lcNetwork | lcMms;
   if (Contains(lower, "mms://")) return lcNetwork | lcMms;
   if (Contains(lower, "pnm://")) return lcNetwork | lcPnm;
   return 0;
@@ -79,7 +81,8 @@ std::string THelper::HostOf(const std::string& url) {
 std::string THelper::PathOf(const std::string& url) {
   const std::string text = Trim(url);
   std::array<int64_t, 3> slash{};
-  if (FindSlashes(text, 2, static_cast<int64_t>(text.size()) - 2, slash) < 3) return std::string();
+  // Up to the last but one position: a slash there still has a one-character path after it.
+  if (FindSlashes(text, 2, static_cast<int64_t>(text.size()) - 1, slash) < 3) return std::string();
   return text.substr(static_cast<size_t>(slash[2]));
 }
 
@@ -106,7 +109,11 @@ std::string THelper::StripQuery(const std::string& text) {
 uint32_t THelper::ClassifyLocation(const std::string& text) {
   if (text.empty()) return 0;
   const std::string lower = LowerCase(text);
-  return SchemeBits(lower) | ExtensionBit(StripQuery(FileNameOf(lower)));
+  const uint32_t scheme = SchemeBits(lower);
+  // The query of a web or stream address is no part of its name: "list.asx?src=/a/b" names a
+  // play list, not a stream called "b". A local name may hold a '?' of its own.
+  const std::string named = (scheme & lcNetwork) ? lower.substr(0, lower.find('?')) : lower;
+  return scheme | ExtensionBit(StripQuery(FileNameOf(named)));
 }
 
 }  // namespace qor

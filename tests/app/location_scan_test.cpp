@@ -18,7 +18,7 @@ struct ScanResult {
   bool complete = true;
 };
 
-ScanResult ScanText(std::string_view text) {
+ScanResult ScanText(std::string_view text, const std::string& base = std::string()) {
   ScanResult result;
   ScanList list;
   ScanHooks hooks;
@@ -26,7 +26,7 @@ ScanResult ScanText(std::string_view text) {
     result.posts.emplace_back(t, code);
   };
   LocationScanner scanner(list, hooks);
-  result.complete = scanner.Scan(text);
+  result.complete = scanner.Scan(text, base);
   result.entries.assign(list.entries.begin(), list.entries.begin() + list.count);
   return result;
 }
@@ -135,6 +135,63 @@ TEST(LocationScan, AddressStartAndEndSearchStayInsideTheText) {
   EXPECT_EQ(FindAddressStart("a mms://b", 3), std::string_view::npos);
   EXPECT_EQ(FindAddressEnd("mms://b", 0), 7u);
   EXPECT_EQ(FindAddressEnd("mms://b c", 0), 7u);
+}
+
+// Play lists as web sites write them: XML with entities, single quotes, comments and relative
+// references. The same entries come out of every form.
+TEST(LocationScan, PlayListsReadAsXml) {
+  const std::string asx =
+      "<ASX version='3.0'>\r\n"
+      "<!-- <ENTRY><REF HREF=\"mms://h/old\"/></ENTRY> -->\r\n"
+      "<ENTRY><REF HREF='http://h/a.asf?id=1&amp;key=x&#38;y' /></ENTRY>\r\n"
+      "<Entry><Ref href = \"../media/b%20c.wmv\"/></Entry>\r\n"
+      "<ENTRY><REF HREF=/root.wma /></ENTRY>\r\n"
+      "<ENTRY><REF HREF=\"Http://h/mixed.wmv\"/><MOREINFO HREF=\"about\"/></ENTRY>\r\n"
+      "<!-- open comment to the end: mms://h/never";
+  const std::vector<std::string> expected{
+      "http://h/a.asf?id=1&key=x&y", "http://site:81/media/b%20c.wmv", "http://site:81/root.wma"};
+  EXPECT_EQ(ScanText(asx, "http://site:81/lists/l.asx?id=3").entries, expected);
+  // A local play list has no location of its own: relative references are passed over.
+  EXPECT_EQ(ScanText(asx).entries, (std::vector<std::string>{"http://h/a.asf?id=1&key=x&y"}));
+
+  auto utf16 = [&asx](bool big) {
+    std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : asx) {
+      out += big ? std::string{'\0', c} : std::string{c, '\0'};
+    }
+    return out;
+  };
+  for (const std::string& encoded : {"\xEF\xBB\xBF" + asx, utf16(false), utf16(true)}) {
+    EXPECT_EQ(ScanText(encoded, "http://site:81/lists/l.asx?id=3").entries, expected);
+  }
+  // A reference that is no character stays; one that decodes to a terminator ends the address
+  // there, and a blank in a quoted relative reference is sent as %20.
+  EXPECT_EQ(ScanText("mms://h/a&bogus;&#0;x --> mms://h/b&#35;c mms://h/d&#32;e").entries,
+            (std::vector<std::string>{"mms://h/a&bogus;&#0;x", "mms://h/b", "mms://h/d"}));
+  EXPECT_EQ(ScanText("<ref href=\"my clip.wmv\"><ref href=\"a&#10;b.wmv\">", "http://h/").entries,
+            (std::vector<std::string>{"http://h/my%20clip.wmv", "http://h/a&#10;b.wmv"}));
+  // A BASE element names where the references after it are relative to, and is no entry.
+  EXPECT_EQ(ScanText("<ref href=a.wmv><BASE HREF=\"http://cdn/media/\"/><ref href=b.wmv>",
+                     "http://h/l.asx")
+                .entries,
+            (std::vector<std::string>{"http://h/a.wmv", "http://cdn/media/b.wmv"}));
+  // A quote left open ends at the next tag, which is read for itself.
+  EXPECT_EQ(ScanText("<ref href=\"a.wmv <ref title='x' href='b.wmv'>", "http://h/").entries,
+            (std::vector<std::string>{"http://h/b.wmv"}));
+}
+
+TEST(LocationScan, ReferencesResolveAgainstTheListLocation) {
+  EXPECT_EQ(ResolveReference("http://h/a/b/list.asx", "c.wmv"), "http://h/a/b/c.wmv");
+  EXPECT_EQ(ResolveReference("http://h/a/b/list.asx", "./../../../c.wmv"), "http://h/c.wmv");
+  EXPECT_EQ(ResolveReference("http://h:8/a/list.asx?x=/y", "/c/d.wmv?q=1"),
+            "http://h:8/c/d.wmv?q=1");
+  EXPECT_EQ(ResolveReference("http://h/a/list.asp?id=3", "?id=4"), "http://h/a/list.asp?id=4");
+  EXPECT_EQ(ResolveReference("https://h/a/list.asx", "//cdn/x.wmv"), "https://cdn/x.wmv");
+  EXPECT_EQ(ResolveReference("http://h", "live"), "http://h/live");
+  EXPECT_EQ(ResolveReference("http://h/a/", "sub/"), "http://h/a/sub/");
+  EXPECT_EQ(ResolveReference("mms://h/x", "mmst://g/y"), "mmst://g/y");
+  EXPECT_EQ(ResolveReference("/local/list.asx", "c.wmv"), "");
+  EXPECT_EQ(ResolveReference("http:///x", "c.wmv"), "");
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ TEST(CliParse, SchemeChoosesTheTransport) {
   EXPECT_EQ(ProtocolOfScheme("mmsu://h/x"), "UDP");
   EXPECT_EQ(ProtocolOfScheme("MMST://h/x"), "TCP");
   EXPECT_EQ(ProtocolOfScheme("http://h/x"), "HTTP");
+  EXPECT_EQ(ProtocolOfScheme("MMSH://h/x"), "HTTP");
   EXPECT_EQ(ProtocolOfScheme("mms://h/x"), "");
   EXPECT_EQ(ProtocolOfScheme("https://h/x"), "");
 }

@@ -132,12 +132,23 @@ TEST_F(ResponseHeader, PlainFileTypesInAnyCaseStartAProgressiveDownload) {
   EXPECT_TRUE(session_.ProgressiveEnded());
 }
 
-TEST_F(ResponseHeader, ATypeWithParametersIsUnknownAndStopsTheSession) {
-  Receive("HTTP/1.0 200 OK\r\nContent-Type: application/x-mms-framed; q=1\r\n\r\n");
+// Parameters do not change a type; a type that names no stream stops the session when the
+// stream is already known (the first response's body is looked at instead).
+TEST_F(ResponseHeader, ParametersDoNotChangeTheTypeAndAnUnknownTypeOfThePlayResponseStops) {
+  Receive("HTTP/1.0 200 OK\r\nContent-Type: application/x-mms-framed; q=1\r\n\r\n$H");
+  EXPECT_TRUE(Taken().empty());
+  EXPECT_FALSE(session_.Terminated());
+  EXPECT_EQ(session_.StreamKind.load(), skUnknown);
+  EXPECT_EQ(RingText(), "$H");
+
+  session_.InitFields();
+  session_.Messages = &queue_;
+  session_.ProtocolFlags = pfHttp;
+  session_.StreamKind = skPrerecorded;
+  Receive("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n");
   const auto pairs = Taken();
   ASSERT_EQ(pairs.size(), 1u);
-  EXPECT_EQ(pairs[0].text,
-            "HTTP: Unknnown content type: content-type: application/x-mms-framed; q=1");
+  EXPECT_EQ(pairs[0].text, "HTTP: Unknnown content type: content-type: text/html; charset=utf-8");
   EXPECT_TRUE(session_.Terminated());
 }
 

@@ -29,9 +29,10 @@ TEST(PathOf, TakesTheTextAfterTheThirdSlash) {
   EXPECT_EQ(THelper::PathOf("http://h"), "");
   EXPECT_EQ(THelper::PathOf("http://h/"), "");
   EXPECT_EQ(THelper::PathOf(" mms://h/ab\t"), "ab");
-  // A slash in one of the last two positions is not looked at.
-  EXPECT_EQ(THelper::PathOf("http://h/x"), "");
-  EXPECT_EQ(THelper::PathOf("http://h//"), "");
+  // A slash in the last position is not looked at; one before a last character is.
+  EXPECT_EQ(THelper::PathOf("http://h/x"), "x");
+  EXPECT_EQ(THelper::PathOf("http://h//"), "/");
+  EXPECT_EQ(THelper::PathOf("http://h/x/"), "x/");
   EXPECT_EQ(THelper::PathOf("http://h//ab"), "/ab");
   EXPECT_EQ(THelper::PathOf(""), "");
 }
@@ -94,6 +95,9 @@ TEST(ClassifyLocation, ContainsTestsInTheirOrder) {
   // The query is dropped before the extension is looked at.
   EXPECT_EQ(THelper::ClassifyLocation("http://h/get?f=a.asf"), 0x26u);
   EXPECT_EQ(THelper::ClassifyLocation("http://h/a.asf?f=b.asx"), 0x46u);
+  // A query holding a path does not hide a play list's name.
+  EXPECT_EQ(THelper::ClassifyLocation("http://h/list.asx?src=/a/b"), 0x86u);
+  EXPECT_EQ(THelper::ClassifyLocation("/tmp/odd?/x.asx"), 0x80u);
   // Only the file name counts: a dotted host with a bare path has no extension.
   EXPECT_EQ(THelper::ClassifyLocation("mms://media.example.org/live"), 0x2Au);
 }

@@ -83,7 +83,15 @@ void Catalog::AddLive(std::shared_ptr<const LiveChannel> channel) {
 Catalog::Entry Catalog::Find(const std::string& requested) {
   Entry entry;
   const std::string name = CleanName(requested);
-  if (name.empty()) return entry;
+  if (name.empty()) {
+    // The root of the server ("/") is a live channel when one is published there.
+    const bool root = requested.find_first_not_of('/') == std::string::npos;
+    if (const auto live = lives_.find("/"); root && live != lives_.end()) {
+      entry.kind = Kind::kLive;
+      entry.live = live->second;
+    }
+    return entry;
+  }
   if (const auto live = lives_.find(name); live != lives_.end()) {
     entry.kind = Kind::kLive;
     entry.live = live->second;

@@ -40,7 +40,8 @@ std::string UsageText() {
              "  --root DIR              serve the files under DIR (default .); ASF files by name\n"
              "                          as streams (seekable), any file as plain HTTP download\n"
              "  --live NAME=FILE[,FILE...]  broadcast the files one after another, in a loop,\n"
-             "                          as the live play list NAME (repeatable)\n"
+             "                          as the live play list NAME (repeatable); NAME / is\n"
+             "                          the root of the HTTP port (http://host:port/)\n"
              "  --rate R                send times paced at R x real time; 0 = as fast as the\n"
              "                          socket takes it (default: 1 live, 0 pre-recorded)\n"
              "  --host ADDR             IPv4 address to listen on (default 127.0.0.1)\n"
@@ -57,6 +58,9 @@ std::string UsageText() {
              "  --redirect NAME=URL     answer HTTP requests for NAME with 302 to URL\n"
              "  --moved NAME=URL        answer HTTP requests for NAME with 301 to URL\n"
              "  --faults QUERY          faults applied to every request (same keys as below)\n"
+             "  --plain-http TYPE       answer HTTP as a plain web server: every file as it is,\n"
+             "                          never as a stream, with Content-Type TYPE (for example\n"
+             "                          \"application/octet-stream; charset=binary\")\n"
              "  --max-connections N     connections served at once (default 64)\n"
              "  --help                  this text\n\n"
              "Faults, per request, as a query after the name (\"/clip.wmv?drop=0.1&seed=3\",\n"
@@ -129,6 +133,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions
       ok = ParseFaults(v, check, error);
       if (!ok) return CommandLine::kError;
       o.faults = v;
+    } else if (a == "--plain-http") {
+      ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
+      o.plainType = v;
     } else if (a == "--max-connections") {
       ok = ToNumber(v, 1, 10000, number);
       o.maxConnections = static_cast<int>(number);

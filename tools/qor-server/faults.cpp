@@ -55,7 +55,7 @@ bool Faults::Any() const {
          reorderShare > 0 || disconnectAfter >= 0 || cutHeader || !failCommand.empty() ||
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
-         refuseTransport || httpStatus != 0 || headerPieces > 0;
+         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -134,6 +134,8 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
     } else if (key == "header-pieces") {
       ok = ToInteger(value, 1, 1000, n);
       f.headerPieces = static_cast<int>(n);
+    } else if (key == "octet-types") {
+      ok = ToFlag(value, f.octetTypes);
     } else if (key == "seed") {
       ok = ToInteger(value, 0, 0xFFFFFFFFll, n);
       f.seed = static_cast<uint32_t>(n);
@@ -170,6 +172,7 @@ const char* FaultHelp() {
          "  refuse-transport=1  refuse the MMS transport selection (reply 0x03)\n"
          "  status=N            answer the HTTP request with status N\n"
          "  header-pieces=N     send the ASF header in N pieces\n"
+         "  octet-types=1       HTTP streams typed application/octet-stream, as some servers do\n"
          "  seed=N              seed for the random shares (default 1)\n";
 }
 

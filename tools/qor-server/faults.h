@@ -30,6 +30,7 @@ struct Faults {
   bool refuseTransport = false;  // refuse-transport=1: transport selection refused (0x03)
   int httpStatus = 0;            // status=N: HTTP answered with status N
   int headerPieces = 0;          // header-pieces=N: header sent in N pieces
+  bool octetTypes = false;       // octet-types=1: streams typed application/octet-stream
   uint32_t seed = 1;             // seed=N: for the random shares
 
   bool Any() const;

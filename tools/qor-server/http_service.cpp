@@ -158,8 +158,9 @@ void HttpSession::Run() {
     SendSimple(404, "", "<html><body>Not Found</body></html>");
     return;
   }
+  const bool plainServer = !server_.Options().plainType.empty();
   const bool streamable =
-      entry.kind == Catalog::Kind::kStream || entry.kind == Catalog::Kind::kLive;
+      !plainServer && (entry.kind == Catalog::Kind::kStream || entry.kind == Catalog::Kind::kLive);
   if (streamable && request_.FromMediaPlayer() && request_.method == "GET") {
     ServeStream(entry, clean);
     return;
@@ -180,8 +181,9 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
   }
   const int64_t size = file.Size();
   Log("http-file", name + " " + std::to_string(size) + " bytes");
-  if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) +
-                "\r\nContent-Type: " + ContentTypeFor(name) +
+  if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) + "\r\nContent-Type: " +
+                (server_.Options().plainType.empty() ? ContentTypeFor(name)
+                                                     : server_.Options().plainType) +
                 "\r\nContent-Length: " + std::to_string(size) + "\r\nConnection: close\r\n\r\n") ||
       headOnly)
     return;
@@ -241,12 +243,17 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
           (request_.Pragma("stream-switch-entry")
                ? " streams=" + *request_.Pragma("stream-switch-entry")
                : ""));
+  const char* const describeType =
+      faults_.octetTypes ? "application/octet-stream" : "application/vnd.ms.wms-hdr.asfv1";
+  const char* const playType =
+      faults_.octetTypes ? "application/octet-stream" : "application/x-mms-framed";
   if (!play) {
     const Bytes& header = feed.Header();
     const size_t chunks = (header.size() + 0xFFF6) / 0xFFF7;
     const size_t length = header.size() + chunks * (4 + kChunkExtensionLength);
     const bool sizeKnown = faults_.headerPieces == 0 && !faults_.cutHeader;
-    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: application/vnd.ms.wms-hdr.asfv1\r\n"
+    if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(describeType) +
+                  "\r\n"
                   "Server: " +
                   std::string(kServerName) + "\r\n" +
                   (sizeKnown ? "Content-Length: " + std::to_string(length) + "\r\n" : "") + pragma +
@@ -255,8 +262,8 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     SendHeaderChunks(header);
     return;
   }
-  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: application/x-mms-framed\r\nServer: " +
-                std::string(kServerName) + "\r\n" + pragma +
+  if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(playType) +
+                "\r\nServer: " + std::string(kServerName) + "\r\n" + pragma +
                 "Cache-Control: no-cache\r\nConnection: close\r\n\r\n"))
     return;
   if (!SendHeaderChunks(feed.Header())) return;

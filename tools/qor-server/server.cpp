@@ -30,8 +30,9 @@ bool Server::Start(std::string& error) {
       error = "live play list " + name + " has no files";
       return false;
     }
-    catalog_.AddLive(
-        std::make_shared<LiveChannel>(Catalog::CleanName(name), std::move(entries), clockStart));
+    // "/" names the root of the HTTP port, which cleaning would take for no name at all.
+    const std::string channel = name == "/" ? name : Catalog::CleanName(name);
+    catalog_.AddLive(std::make_shared<LiveChannel>(channel, std::move(entries), clockStart));
   }
   if (options_.mmsPort >= 0) {
     mmsPort_ = static_cast<uint16_t>(options_.mmsPort);

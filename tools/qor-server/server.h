@@ -38,6 +38,8 @@ struct ServerOptions {
   int maxConnections = 64;
   int idleTimeoutMs = 60000;
   std::string faults;  // fault query applied to every request before its own
+  // Set: HTTP answers as a plain web server, every file as it is with this Content-Type.
+  std::string plainType;
 };
 
 class Server {
