@@ -104,6 +104,10 @@ class TMainForm : public TForm {
   // Called by the drain for every pair it takes, before acting on it; acts tells whether its code
   // acts (a pair of the current session or of the window) or is only logged.
   std::function<void(const MessagePair& pair, bool acts)> OnDrained;
+  // The session time-outs come from the stored options (StoredTimeouts); a front end may change
+  // them for its own runs here.
+  std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
+  SessionTimeouts StoredTimeouts() const;
 
   // ---- Session start (window creation, Go, Batch, closing) ----
   void FormCreate();
@@ -188,7 +192,7 @@ class TMainForm : public TForm {
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
   void ConfigureSession(TMMS& session);
-  void RemoveEmptyCreatedSaveFile();
+  void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();
 
   DesktopServices& desktop_;

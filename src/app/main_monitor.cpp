@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/convert_error.h"
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
@@ -141,6 +142,10 @@ void TMainForm::FinishSaveFile() {
   if (saveFile) {
     TMMS& s = *Session;
     const int32_t kind = s.StreamKind.load();
+    // A stream download that never saved a media packet holds at most a header: nothing to play
+    // or resume, and in the way of the retry.
+    const bool nothingRecorded =
+        !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive.load() == 0;
     const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
     const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
     if (!result.packetsWritten)
@@ -163,24 +168,43 @@ void TMainForm::FinishSaveFile() {
       }
       s.StreamKind = 0;
     }
-    RemoveEmptyCreatedSaveFile();
+    RemoveEmptyCreatedSaveFile(nothingRecorded);
   }
   created_save_path_.clear();
   saveFile.reset();
 }
 
-void TMainForm::RemoveEmptyCreatedSaveFile() {
-  // A connection that failed before any byte arrived leaves nothing worth keeping; a file that was
-  // there before, or that holds anything, is never touched.
+void TMainForm::RemoveEmptyCreatedSaveFile(bool nothingRecorded) {
+  // A connection that failed before any media arrived leaves nothing worth keeping; a file that
+  // was there before, or that holds media, is never touched.
   if (created_save_path_.empty()) return;
   struct stat info {};
-  if (::lstat(created_save_path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+  if (::lstat(created_save_path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      (info.st_size == 0 || nothingRecorded))
     ::unlink(created_save_path_.c_str());
+}
+
+SessionTimeouts TMainForm::StoredTimeouts() const {
+  SessionTimeouts t;
+  const auto read = [this](const char* name, int32_t& target) {
+    const std::string text = Helper.ReadSetting(kSettingsKeyPath, name);
+    if (text.empty()) return;
+    if (auto value = TryStrToInt(text); value && *value >= 0 && *value <= 86400) target = *value;
+  };
+  read("ConnectTimeout", t.ConnectSeconds);
+  read("AnswerTimeout", t.AnswerSeconds);
+  read("FirstDataTimeout", t.FirstDataSeconds);
+  read("StallTimeout", t.StallSeconds);
+  return t;
 }
 
 void TMainForm::DownloadCompleted() {
   FinishSaveFile();
-  Messages.Post("- ** DOWNLOAD COMPLETED ** -", mcNotice);
+  const uint32_t missing = Session->LostPackets.load();
+  Messages.Post(missing == 0 ? std::string("- ** DOWNLOAD COMPLETED ** -")
+                             : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +
+                                   " packets missing)",
+                mcNotice);
   ProgBar.Gauge.SetProgress(100);
   if (unattended) return;
   TOptionsDialog* options = peers_.OptionsDialog;

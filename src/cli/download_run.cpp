@@ -1,6 +1,9 @@
 #include "cli/download_run.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/date_time_text.h"
@@ -74,6 +77,13 @@ void DownloadRun::Setup() {
   form.MediaWindow.Caption = options_.url;
   form.SaveWindow.Caption.clear();
   form.AutoSaveDir = WithSlash(options_.directory);
+  form.AdjustTimeouts = [this](SessionTimeouts& t) {
+    if (options_.connectTimeout) t.ConnectSeconds = *options_.connectTimeout;
+    if (options_.answerTimeout) t.AnswerSeconds = *options_.answerTimeout;
+    if (options_.dataTimeout) t.FirstDataSeconds = *options_.dataTimeout;
+    if (options_.stallTimeout) t.StallSeconds = *options_.stallTimeout;
+  };
+  run_start_ms_ = app_->Window.GetClock().MonotonicMs();
 }
 
 void DownloadRun::ApplyOptions() {
@@ -151,10 +161,56 @@ void DownloadRun::ServeFor(int64_t ms) {
   app_->Window.ProcessUntil([] { return Interrupted(); }, ms);
 }
 
+void DownloadRun::Summary() {
+  TMainForm& form = *app_->MainForm;
+  const TMMS& s = *form.Session;
+  const std::string file = form.SaveWindow.Caption;
+  const uint32_t recovered = s.RecoveredPackets.load();
+  const uint32_t lost = s.LostPackets.load();
+  struct stat info {};
+  const bool kept = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  const auto size = kept ? static_cast<uint64_t>(info.st_size) : 0;
+  uint64_t packets = 0;
+  double durationMs = 0;
+  if (kept && size > 0) {
+    TASF model;
+    if (model.ReadHeaderFromFile(file)) {
+      // Packets given up are holes inside the count the header declares.
+      packets = model.DataPacketsCount > lost ? model.DataPacketsCount - lost : 0;
+      durationMs = model.SendDuration;
+    }
+  }
+  const int64_t elapsed =
+      std::max<int64_t>(1, app_->Window.GetClock().MonotonicMs() - run_start_ms_);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f kB/s", static_cast<double>(size) / elapsed);
+  std::string name = file.empty() ? std::string("no file") : file;
+  if (!file.empty() && !kept) name += " (removed: nothing was recorded)";
+  out_.Note("summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
+            std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
+            THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " + rate +
+            " on average");
+}
+
+int DownloadRun::FailedStatus() {
+  TMainForm& form = *app_->MainForm;
+  if (form.Session->StreamCut.load()) {
+    out_.Note("the stream was cut before its end; the file was finished with what arrived");
+    return kExitClosedEarly;
+  }
+  return kExitFailed;
+}
+
+int DownloadRun::CompletedStatus() {
+  if (fatal_after_completion_) return kExitFailed;
+  return app_->MainForm->Session->LostPackets.load() > 0 ? kExitMissing : kExitCompleted;
+}
+
 int DownloadRun::Done(int status) {
   TMainForm& form = *app_->MainForm;
   form.Timer3Timer();
   out_.EndProgress();
+  Summary();
   if (options_.logFile && !form.SaveLogFile()) {
     form.Timer3Timer();
     out_.Note("the log could not be saved to " + *options_.logFile);
@@ -186,7 +242,7 @@ int DownloadRun::Get() {
     ShowProgress();
     if (completed_) {
       form.Timer3Timer();
-      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+      return Done(CompletedStatus());
     }
     if (fatal_) {
       out_.EndProgress();
@@ -195,7 +251,7 @@ int DownloadRun::Get() {
                   " already holds data and was not touched; give --resume to continue it or "
                   "--overwrite to replace it");
       }
-      return Done(kExitFailed);
+      return Done(FailedStatus());
     }
     const int64_t now = app_->Window.GetClock().MonotonicMs();
     if (started_ && !form.Session->IsConnected()) {
@@ -240,11 +296,18 @@ int DownloadRun::Record() {
       // Pre-recorded media may end before the end moment: nothing is left to wait for.
       if (form.VcrArmed()) form.VCROn1Click();
       form.Timer3Timer();
-      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+      return Done(CompletedStatus());
     }
     if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
       form.Timer3Timer();
-      return Done(fatal_ || !started_ ? kExitFailed : kExitCompleted);
+      return Done(fatal_ ? FailedStatus() : !started_ ? kExitFailed : CompletedStatus());
+    }
+    if (!recorded && LocalNow(app_->Window.GetClock()) >= form.vcrStop) {
+      // The whole window is behind us: nothing will ever start.
+      if (form.VcrArmed()) form.VCROn1Click();
+      form.Timer3Timer();
+      out_.Note("the recording window ended before anything was recorded");
+      return Done(kExitFailed);
     }
   }
 }

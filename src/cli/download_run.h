@@ -33,6 +33,11 @@ class DownloadRun {
   void ShowProgress();
   // Ends a run: the log saved when asked, the last lines shown.
   int Done(int status);
+  // The status of a download that ended by a failure, and of one that completed.
+  int FailedStatus();
+  int CompletedStatus();
+  // One line on stderr: file, packets saved, recovered, lost, duration, size, average rate.
+  void Summary();
   int Interrupt();
   void ServeFor(int64_t ms);
 
@@ -47,6 +52,7 @@ class DownloadRun {
   bool fatal_ = false;
   bool fatal_after_completion_ = false;
 
+  int64_t run_start_ms_ = -1;
   int64_t rate_mark_ms_ = -1;
   uint64_t rate_mark_bytes_ = 0;
   uint64_t bytes_per_second_ = 0;

@@ -9,6 +9,7 @@ enum ExitStatus : int {
   kExitUsage = 2,          // bad command line
   kExitClosedEarly = 3,    // the server closed the connection before the end of the stream;
                            // the file was finished
+  kExitMissing = 4,         // the download completed, but packets are missing from the file
   kExitInterrupted = 130,  // interrupted (Ctrl-C); the file was finished
 };
 
@@ -18,6 +19,7 @@ inline constexpr const char* kExitStatusTable =
     "  1    the download failed\n"
     "  2    usage error (bad command or flag)\n"
     "  3    the server closed the connection before the end of the stream (file finished)\n"
+    "  4    the download completed, but packets are missing (see the summary)\n"
     "  130  interrupted by Ctrl-C (file finished)\n";
 
 }  // namespace qor::cli

@@ -40,6 +40,7 @@ void HttpProtocol::InitFields() {
   last_time_ = 0;
   seen_first_data_ = false;
   ended_ = false;
+  wrote_media_ = false;
   progressive_position_ = 0;
 }
 
@@ -135,6 +136,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     case HttpBodyKind::PlainFile:
       session_.Progressive = 1;
       session_.StreamKind = skProgressive;
+      session_.MarkMediaArrived();
       session_.Post("", mcStarted);
       session_.Post("HTTP: Media is simple progressive http downloading...", mcNotice);
       break;
@@ -165,7 +167,8 @@ void HttpProtocol::RunHttpLoop() {
     // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
     const int32_t needed = session_.Progressive ? 1 : 4;
     if (session_.Ring().Available() < needed && !session_.FlushSaveFile()) return;
-    session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep);
+    if (!session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep) && !session_.Watch(needed))
+      return;
   }
 }
 
@@ -191,6 +194,7 @@ bool HttpProtocol::RunProgressive() {
     progressive_position_ += count;
   }
   if (ended && ring.Available() == 0 && !session_.Terminated()) {
+    session_.MarkEndPosted();
     session_.Post("", mcCompleted);
     ended_ = true;
     DrainUntilStopped();
@@ -253,11 +257,18 @@ bool HttpProtocol::HandleChunk() {
       count = 4;
       ring.Read(reason, count);
       if (type == kChangeChunk) {
+        session_.MarkEndPosted();
         session_.Post("", mcNewTrack);
         ended_ = true;
       } else if (U32(reason) == 1) {
         // Only the end of a play-list entry: the change that follows reports the new track.
+      } else if (!wrote_media_ && !session_.Resuming()) {
+        // A stream that ends with nothing saved is no recording.
+        session_.MarkEndPosted();
+        session_.Post(kNothingReceived, mcFatal);
+        ended_ = true;
       } else {
+        session_.MarkEndPosted();
         session_.Post("", mcCompleted);
         ended_ = true;
       }
@@ -313,6 +324,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     session_.Terminate();
     return false;
   }
+  session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, receiving streams...", mcNotice | mcStarted);
   session_.PacketSize = asf.PacketSize;
   session_.Packets().SetLayout(headerLength, asf.PacketSize);
@@ -358,10 +370,15 @@ bool HttpProtocol::HandleDataChunk(uint8_t* body, uint16_t length) {
   session_.PacketNumber = static_cast<int32_t>(index);
   session_.SendTime = sendTime;
   const auto post = [this](const std::string& text, uint32_t code) { session_.Post(text, code); };
-  if (session_.Packets().Write(session_.SaveFile.get(), resuming, payload, payloadLength, index,
-                               sendTime, post) == PacketWriter::Outcome::Stop) {
+  const auto outcome = session_.Packets().Write(session_.SaveFile.get(), resuming, payload,
+                                                payloadLength, index, sendTime, post);
+  if (outcome == PacketWriter::Outcome::Stop) {
     session_.Terminate();
     return false;
+  }
+  if (outcome == PacketWriter::Outcome::Written) {
+    wrote_media_ = true;
+    session_.MarkMediaArrived();
   }
   return true;
 }

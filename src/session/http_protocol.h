@@ -46,6 +46,7 @@ class HttpProtocol {
   uint32_t last_time_ = 0;  // a packet whose time cannot be read keeps the one before
   bool seen_first_data_ = false;
   bool ended_ = false;
+  bool wrote_media_ = false;  // a media packet of this download reached the save file
   int64_t progressive_position_ = 0;
   std::vector<uint8_t> buffer_;
 };

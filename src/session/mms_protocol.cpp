@@ -31,6 +31,9 @@ constexpr uint8_t kTimingFlags = 0x10;
 // After the end arrives over TCP, UDP media counts as all in once the ring has stayed empty this
 // long and no resend is outstanding.
 constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
+// The longest the end waits for the last resends: the resend timer stops with the TCP connection,
+// and a server that closes it at the end leaves nobody to give up on what is still asked for.
+constexpr auto kUdpTailLimit = std::chrono::seconds(15);
 
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -70,6 +73,9 @@ void MmsProtocol::InitFields() {
   first_timecode_ = 0;
   ended_ = false;
   deferred_end_ = 0;
+  have_datagram_base_ = false;
+  datagram_base_ = 0;
+  tail_requested_ = false;
   header_expected_ = false;
   next_entry_seen_ = false;
   written_.Reset();
@@ -206,24 +212,60 @@ void MmsProtocol::Ended() {
 
 void MmsProtocol::EndOfStream(uint32_t code) {
   if (deferred_end_ != 0) return;  // the first end counts
+  session_.MarkEndPosted();
   // Only the very end waits for stragglers: after a change of track the datagrams that follow
   // belong to the next entry, and none of them may reach this file.
   if ((session_.ProtocolFlags & pfMmsUdp) && code == mcCompleted) {
     deferred_end_ = code;
+    deferred_since_ = std::chrono::steady_clock::now();
     EndIfUdpTailDone();
     return;
   }
-  session_.Post("", code);
+  PostEnd(code);
+}
+
+void MmsProtocol::PostEnd(uint32_t code) {
+  if (code == mcCompleted && written_.Empty() && !session_.Resuming()) {
+    // A stream that ends with nothing saved is no recording (every datagram lost, say).
+    session_.Post(kNothingReceived, mcFatal);
+  } else {
+    session_.Post("", code);
+  }
   Ended();
 }
 
 void MmsProtocol::EndIfUdpTailDone() {
   if (ended_ || session_.Ring().Available() != 0) return;
-  if (std::chrono::steady_clock::now() - last_unit_ < kUdpTailQuiet) return;
-  if (tracker_.AnyPending()) return;  // each is resent or given up within a few seconds
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_unit_ < kUdpTailQuiet) return;
+  if (!tail_requested_) {
+    // A lost last datagram has nothing behind it to show the gap: ask for the tail the header
+    // promises like any other gap.
+    tail_requested_ = true;
+    if (RequestMissingTail()) return;
+  }
+  // Each is resent or given up within a few seconds while the resend timer runs.
+  if (tracker_.AnyPending() && now - deferred_since_ < kUdpTailLimit) return;
   ReportUnnoticedLosses();
-  session_.Post("", deferred_end_);
-  Ended();
+  PostEnd(deferred_end_);
+}
+
+bool MmsProtocol::RequestMissingTail() {
+  if (!have_datagram_base_ || written_.Empty()) return false;
+  const TASF& asf = *session_.Asf;
+  if ((asf.FileFlags & ffBroadcast) || asf.DataPacketsCount == 0 ||
+      asf.DataPacketsCount > UINT32_MAX)
+    return false;
+  // Packet sequences are the clip's own numbers; datagram n carried sequence datagram_base_ + n.
+  const auto lastSequence = static_cast<uint32_t>(asf.DataPacketsCount - 1);
+  const int64_t highestSequence =
+      written_.Highest() + (session_.Resuming() ? 0 : int64_t{first_sequence_});
+  if (lastSequence < datagram_base_ || highestSequence < datagram_base_) return false;
+  const std::vector<uint32_t> requests =
+      tracker_.RequestRange(static_cast<uint32_t>(highestSequence - datagram_base_ + 1),
+                            lastSequence - datagram_base_ + 1);
+  for (uint32_t sequence : requests) SendResendRequest(sequence);
+  return !requests.empty();
 }
 
 void MmsProtocol::ReportUnnoticedLosses() {
@@ -260,6 +302,7 @@ bool MmsProtocol::WaitForUnitBytes(int32_t count) {
     }
     ring.WaitForAvailable(count, TMMS::kRingWaitStep);
     if (session_.Terminated()) return false;
+    if (ring.Available() < count && !session_.Watch(count)) return false;
   }
   return true;
 }
@@ -465,6 +508,7 @@ void MmsProtocol::HandlePasswordRequired(uint32_t total) {
     return;
   }
   session_.Credentials = *credentials;
+  session_.RestartStageClock();
   SendPasswordResponse(session_.Credentials);
   file_number_.fetch_add(1);
 }
@@ -540,14 +584,26 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
     return;
   }
   header.Clear();
+  session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
   session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
   SendStreamSelection();
 }
 
-void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t) {
+void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags) {
   uint8_t* payload = buffer_.data();
-  if (!have_first_media_) first_sequence_ = sequence;
+  const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
+  // The datagram counter starts at 0 with the stream: a first arrival counting more means the
+  // datagrams before it were lost and are being asked for, and the file is numbered from the
+  // first one the server sent, so that they find their place when they come.
+  const uint32_t before = udp && flags < 128 && sequence >= flags ? flags : 0;
+  if (!have_first_media_) {
+    first_sequence_ = sequence - before;
+    if (udp && sequence >= flags) {
+      have_datagram_base_ = true;
+      datagram_base_ = sequence - flags;
+    }
+  }
   uint32_t time = 0;
   uint16_t duration = 0;
   bool keyFrame = false;
@@ -556,9 +612,14 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
     PostHexDump(payload, length, mcMedia);
   }
   if (!have_first_media_) {
-    first_timecode_ = time;
+    // A recorded clip played from its start needs no shift; when its first packet is late, its
+    // time is not known yet, so the zero of the clip is kept.
+    const bool fromStart = session_.OffsetMs == 0 && session_.StreamKind == skPrerecorded;
+    first_timecode_ = before > 0 && fromStart ? 0 : time;
     have_first_media_ = true;
   }
+  // A packet that was resent after later ones arrived may be older than the first one seen.
+  const uint32_t base = std::min(time, first_timecode_);
   int64_t index = 0;
   uint32_t sendTime = 0;
   if (session_.Resuming()) {
@@ -566,10 +627,10 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
     sendTime = time;
   } else {
     index = static_cast<int64_t>(sequence) - static_cast<int64_t>(first_sequence_);
-    sendTime = time - first_timecode_;
+    sendTime = time - base;
     uint32_t shifted = 0;
-    if (!session_.Asf->ParsePacket(payload, length, shifted, duration,
-                                   static_cast<int32_t>(first_timecode_), true, keyFrame)) {
+    if (!session_.Asf->ParsePacket(payload, length, shifted, duration, static_cast<int32_t>(base),
+                                   true, keyFrame)) {
       session_.Post("ASF timecode update failure, continuing...", mcWarning);
       PostHexDump(payload, length, mcMedia);
     }
@@ -579,7 +640,10 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
   const auto outcome = session_.Packets().Write(
       session_.SaveFile.get(), session_.Resuming(), payload, length, index, sendTime,
       [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
-  if (outcome == PacketWriter::Outcome::Written) written_.Mark(index);
+  if (outcome == PacketWriter::Outcome::Written) {
+    written_.Mark(index);
+    session_.MarkMediaArrived();
+  }
   if (outcome == PacketWriter::Outcome::Stop) Ended();
 }
 

@@ -91,8 +91,13 @@ class MmsProtocol {
   // (EndIfUdpTailDone).
   void EndOfStream(uint32_t code);
   void EndIfUdpTailDone();
+  // Posts the end (completion, or the failure of a stream that saved nothing) and stops writing.
+  void PostEnd(uint32_t code);
   // Over UDP: tells of packets that never arrived although no resend was ever asked for them.
   void ReportUnnoticedLosses();
+  // At the end over UDP: asks again for the datagrams after the last one seen that the header's
+  // packet count says exist. True when any was asked for.
+  bool RequestMissingTail();
 
   TMMS& session_;
   std::atomic<uint32_t> command_sequence_{0};
@@ -122,6 +127,11 @@ class MmsProtocol {
   // The end reached us on the control connection ahead of the last datagrams: its code, and when
   // the loop last took a unit.
   uint32_t deferred_end_ = 0;
+  std::chrono::steady_clock::time_point deferred_since_{};
+  // The packet sequence the server's datagram 0 carried (UDP), known once media arrives.
+  bool have_datagram_base_ = false;
+  uint32_t datagram_base_ = 0;
+  bool tail_requested_ = false;
   // A header is taken only between the header request and its last piece. With UDP data the next
   // play-list entry's header can overtake the change of track that announces it; once such a
   // header has been seen, nothing after it belongs to this file.
