@@ -121,7 +121,8 @@ class TMainForm : public TForm {
   void Timer1Timer();
   void Timer2Timer();
   void Timer3Timer();
-  void FinishSaveFile();
+  // False when a write or a fix-up failed (its message is posted).
+  bool FinishSaveFile();
   void DownloadCompleted();
   void ShowReceivingProtocol();
   void NewTrackDetected();

@@ -137,8 +137,9 @@ void TMainForm::Drain() {
 
 // ---- Finishing ----
 
-void TMainForm::FinishSaveFile() {
+bool TMainForm::FinishSaveFile() {
   SetStatusLabel(0);
+  bool sound = true;
   if (saveFile) {
     TMMS& s = *Session;
     const int32_t kind = s.StreamKind.load();
@@ -148,8 +149,11 @@ void TMainForm::FinishSaveFile() {
         !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive.load() == 0;
     const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
     const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
-    if (!result.packetsWritten)
+    if (!result.packetsWritten) {
       Messages.Post("Could not access local file to write data packet", mcFatal);
+      sound = false;
+    }
+    if (result.fixedUp && !(result.header && result.timecode && result.index)) sound = false;
     if (result.fixedUp) {
       if (result.header) {
         Messages.Post("- ASF header was successfully updated", mcNotice);
@@ -172,6 +176,7 @@ void TMainForm::FinishSaveFile() {
   }
   created_save_path_.clear();
   saveFile.reset();
+  return sound;
 }
 
 void TMainForm::RemoveEmptyCreatedSaveFile(bool nothingRecorded) {
@@ -199,7 +204,9 @@ SessionTimeouts TMainForm::StoredTimeouts() const {
 }
 
 void TMainForm::DownloadCompleted() {
-  FinishSaveFile();
+  // A file that could not be written or finished is not a completed download; the failure is
+  // posted and ends it.
+  if (!FinishSaveFile()) return;
   const uint32_t missing = Session->LostPackets.load();
   Messages.Post(missing == 0 ? std::string("- ** DOWNLOAD COMPLETED ** -")
                              : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +

@@ -269,6 +269,8 @@ bool HttpProtocol::HandleChunk() {
         ended_ = true;
       } else {
         session_.MarkEndPosted();
+        // A failed write of what was gathered ends the download as a failure instead.
+        if (!session_.FlushSaveFile()) return false;
         session_.Post("", mcCompleted);
         ended_ = true;
       }

@@ -225,6 +225,12 @@ void MmsProtocol::EndOfStream(uint32_t code) {
 }
 
 void MmsProtocol::PostEnd(uint32_t code) {
+  // What is gathered must be in the file before anything is called complete; a failed write ends
+  // the download as a failure (posted by the flush).
+  if (!session_.FlushSaveFile()) {
+    Ended();
+    return;
+  }
   if (code == mcCompleted && written_.Empty() && !session_.Resuming()) {
     // A stream that ends with nothing saved is no recording (every datagram lost, say).
     session_.Post(kNothingReceived, mcFatal);

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 #include "session/mms_test_support.h"
@@ -189,6 +191,53 @@ TEST_F(SessionEnd, UdpLastDatagramIsAskedForAgain) {
     const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
     EXPECT_EQ(m.equal, m.source) << LogText(h);
     EXPECT_EQ(ReadAsfLayout(saved_).declaredPackets, source.packets.size());
+  }
+}
+
+// A disk that fills up: files of this process may not grow past a limit (and writing past it
+// fails with EFBIG instead of raising SIGXFSZ) until the end of the scope.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+TEST_F(SessionEnd, FullDiskEndsAsAFailureWithAFileOfWholePackets) {
+  const AsfLayout source = ReadAsfLayout(SampleMedia("clip.wmv"));
+  ASSERT_GT(source.packets.size(), 12u);
+  for (Transport t : {Transport::Http, Transport::Tcp}) {
+    SCOPED_TRACE(NameOf(t));
+    SessionHarness h;
+    Open(h, t, server_->HttpPort(), server_->MmsPort(), "clip.wmv");
+    {
+      // Room for the header and ten and a half packets.
+      FileSizeLimit disk(source.headerLength + source.packetSize * 21 / 2);
+      ASSERT_TRUE(h.Run(60s)) << LogText(h);
+    }
+    EXPECT_EQ(h.CountCode(mcCompleted), 0) << LogText(h);
+    EXPECT_TRUE(h.Logged("Could not access local file to write data packet")) << LogText(h);
+    EXPECT_FALSE(h.Logged("- ** DOWNLOAD COMPLETED ** -"));
+    // The header describes exactly the whole packets the file holds, and they are the source's.
+    const AsfLayout copy = ReadAsfLayout(saved_);
+    EXPECT_EQ(copy.declaredPackets, 10u);
+    ASSERT_EQ(copy.packets.size(), 10u);
+    EXPECT_LE(ReadWholeFile(saved_).size(), source.headerLength + source.packetSize * 21 / 2);
+    const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
+    EXPECT_EQ(m.equal, 10u);
+    EXPECT_GT(FfprobePacketCount(saved_), 0);
   }
 }
 
