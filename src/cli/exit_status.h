@@ -18,7 +18,7 @@ inline constexpr const char* kExitStatusTable =
     "  0    the download completed\n"
     "  1    the download failed\n"
     "  2    usage error (bad command or flag)\n"
-    "  3    the server closed the connection before the end of the stream (file finished)\n"
+    "  3    the stream was cut before its end: closed by the server or stalled (file finished)\n"
     "  4    the download completed, but packets are missing (see the summary)\n"
     "  130  interrupted by Ctrl-C (file finished)\n";
 
