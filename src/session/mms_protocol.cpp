@@ -98,7 +98,21 @@ void MmsProtocol::SendTransportSelect() {
   const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
   // The server starts sending to the port once it knows it; a receiver thread that has not bound
   // it yet would miss the timing test and the first packets.
-  if (udp) session_.WaitForUdpReceiver();
+  if (udp) {
+    session_.WaitForUdpReceiver();
+    const int32_t bound = session_.UdpLocalPort();
+    if (bound == 0) {
+      // Telling the server a port nobody here listens on would send the clip to whoever holds it.
+      if (!session_.Terminated())
+        session_.Post("TMMS: no UDP port could be bound, the data cannot be received", mcFatal);
+      session_.Terminate();
+      return;
+    }
+    if (bound != session_.UdpPort)
+      session_.Post("UDP port " + THelper::IntText(session_.UdpPort) + " is in use; receiving on " +
+                        THelper::IntText(bound) + " instead",
+                    mcWarning);
+  }
   const uint32_t port =
       static_cast<uint32_t>(udp ? session_.UdpLocalPort() : session_.LocalPort.load());
   Send(mms::BuildTransportSelect(command_sequence_, server_incarnation_, session_.LocalAddress, udp,

@@ -228,6 +228,8 @@ void TMMS::StartUdpTransport() {
   };
   udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
   udp->LocalPort = static_cast<uint32_t>(UdpPort);
+  // Two recordings at once must not fight over the configured port.
+  udp->FallBackToFreePort = true;
   udp->MaxPacketSize = static_cast<uint32_t>(MaxUdpSize);
   udp->LocalHost = std::string();
   udp->RemoteHost = remote;
@@ -355,7 +357,7 @@ int32_t TMMS::SendUdp(const void* data, int32_t length) {
 
 int32_t TMMS::UdpLocalPort() const {
   std::shared_ptr<TUDP> udp = CurrentUdp();
-  return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
+  return udp ? static_cast<int32_t>(udp->BoundPort()) : 0;
 }
 
 void TMMS::WaitForUdpReceiver() {
@@ -445,7 +447,9 @@ void TMMS::TcpConnected(TTCP* sender) {
   if (ProtocolFlags & pfHttp) {
     Post("Local HTTP Port \t" + THelper::IntText(LocalPort), mcNormal);
   } else if (ProtocolFlags & pfMmsUdp) {
-    Post("Local UDP Port \t" + THelper::IntText(UdpLocalPort()), mcNormal);
+    // The receiver may not have bound yet; a port taken instead is announced when it has.
+    const int32_t bound = UdpLocalPort();
+    Post("Local UDP Port \t" + THelper::IntText(bound != 0 ? bound : UdpPort), mcNormal);
   } else if (ProtocolFlags & pfMmsTcp) {
     Post("Local TCP Port \t" + THelper::IntText(LocalPort), mcNormal);
   } else {

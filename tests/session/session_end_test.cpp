@@ -170,6 +170,32 @@ TEST_F(SessionEnd, ServerClosingInTheStreamIsACut) {
   }
 }
 
+// Another recording holds the configured data port: this one takes a free port, says so, and the
+// server sends to it (the holder gets nothing).
+TEST_F(SessionEnd, UdpPortInUseFallsBackToAFreeOne) {
+  const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size);
+  const int taken = ntohs(address.sin_port);
+  SessionHarness h;
+  TMMS& s = Open(h, Transport::Udp, 0, server_->MmsPort(), "clip.wmv");
+  s.UdpPort = taken;
+  ASSERT_TRUE(h.Run(60s)) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  bool announced = false;
+  for (const MessagePair& p : h.Log())
+    announced |= p.text.rfind("UDP port " + std::to_string(taken) + " is in use; receiving on ", 0) == 0;
+  EXPECT_TRUE(announced) << LogText(h);
+  const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
+  EXPECT_EQ(m.equal, m.source);
+  char scrap[8];
+  EXPECT_LT(recv(holder, scrap, sizeof scrap, MSG_DONTWAIT), 0);
+  close(holder);
+}
+
 TEST_F(SessionEnd, UdpWithEveryDatagramLostIsAFailure) {
   SessionHarness h;
   Open(h, Transport::Udp, 0, server_->MmsPort(), "clip.wmv?drop=1");
