@@ -9,7 +9,7 @@ enum ExitStatus : int {
   kExitUsage = 2,          // bad command line
   kExitClosedEarly = 3,    // the server closed the connection before the end of the stream;
                            // the file was finished
-  kExitMissing = 4,         // the download completed, but packets are missing from the file
+  kExitMissing = 4,        // the download completed, but packets are missing from the file
   kExitInterrupted = 130,  // interrupted (Ctrl-C); the file was finished
 };
 

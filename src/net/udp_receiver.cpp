@@ -120,7 +120,8 @@ bool TUDP::OpenAndBind() {
     remote_valid_.store(true, std::memory_order_release);
   }
   int error = EADDRNOTAVAIL;  // a local host that is no address cannot be bound
-  bool bound = localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  bool bound =
+      localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
   if (!bound && localValid) error = errno;
   if (!bound && localValid && error == EADDRINUSE && FallBackToFreePort && LocalPort != 0) {
     local.sin_port = 0;  // the system picks a free one

@@ -4,11 +4,11 @@
 //
 // Both events run on the window thread (through Synchronize) while the receiver waits, so the
 // data pointer and the sender fields stay valid for the length of the OnData call. Datagrams that
-// arrived together are handed over together: one handover runs OnData once for each, in order. Configuration
-// failures and start-up failures give one OnMessage each and end the thread; a datagram larger
-// than MaxPacketSize gives OnMessage and ends it; Stop ends it silently.
-// An empty datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over
-// an event: never destroy it from inside one of its own handlers.
+// arrived together are handed over together: one handover runs OnData once for each, in order.
+// Configuration failures and start-up failures give one OnMessage each and end the thread; a
+// datagram larger than MaxPacketSize gives OnMessage and ends it; Stop ends it silently. An empty
+// datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over an event:
+// never destroy it from inside one of its own handlers.
 
 #include <atomic>
 #include <chrono>

@@ -210,9 +210,9 @@ class TMMS : public TThread {
   // The answer clock starts again (a password the user took time to type).
   void RestartStageClock();
   // Session thread, whenever it waits for the network: ends the session (posting why) when the
-  // connection it reads from has closed without leaving what the loop waits for in the ring, or a stage has run past
-  // its time-out. False when the session must end.
-  // needed: the bytes the loop waits for, which a closed connection can no longer bring.
+  // connection it reads from has closed without leaving what the loop waits for in the ring, or a
+  // stage has run past its time-out. False when the session must end. needed: the bytes the loop
+  // waits for, which a closed connection can no longer bring.
   bool Watch(int32_t needed = 1);
   // The save file's progressive download has reached the end of the connection.
   bool ProgressiveEnded() const { return progressive_ended_.load(std::memory_order_acquire); }

@@ -181,11 +181,11 @@ TEST_F(CliGet, BrokenRunsEndByThemselvesWithTheirStatus) {
 // Every fault the reference server offers, over every transport, ends the run by itself.
 TEST_F(CliGet, EveryServerFaultEndsTheRun) {
   const std::vector<std::string> faults{
-      "drop=0.3",          "drop-list=0,3",  "resend=0&drop=0.1",    "dup=0.2",
-      "reorder=0.3",       "disconnect=5",   "cut-header=1",         "fail=0x15:0x80070005",
-      "password=u:p",      "strip=1",        "unknown-tag=5",        "unknown-command=5",
-      "bad-length=5",      "split-header=3", "stall=90&stall-after=5", "refuse-transport=1",
-      "status=503",        "header-pieces=3"};
+      "drop=0.3",     "drop-list=0,3",  "resend=0&drop=0.1",      "dup=0.2",
+      "reorder=0.3",  "disconnect=5",   "cut-header=1",           "fail=0x15:0x80070005",
+      "password=u:p", "strip=1",        "unknown-tag=5",          "unknown-command=5",
+      "bad-length=5", "split-header=3", "stall=90&stall-after=5", "refuse-transport=1",
+      "status=503",   "header-pieces=3"};
   for (const std::string scheme : {"http", "mmst", "mmsu"}) {
     for (const std::string& fault : faults) {
       SCOPED_TRACE(scheme + " " + fault);

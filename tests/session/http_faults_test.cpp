@@ -94,8 +94,8 @@ TEST_F(HttpFaults, ServerClosingInsideAChunkEndsTheSession) {
   SessionHarness h;
   h.NewHttpSession(Port(), "clip.wmv?cut-header=1", Saved());
   ASSERT_TRUE(h.Run(60s));
-  EXPECT_TRUE(InOrder(h.Texts(), {"Disconnected",
-                                  "The server closed the connection before the stream began"}));
+  EXPECT_TRUE(InOrder(
+      h.Texts(), {"Disconnected", "The server closed the connection before the stream began"}));
   EXPECT_EQ(h.Session().StreamKind.load(), skUnknown);
   h.EndSession();
   EXPECT_FALSE(h.Finish().fixedUp);

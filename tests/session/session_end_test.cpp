@@ -108,8 +108,7 @@ TEST_F(SessionEnd, ConnectionClosedInTheHeaderEndsEveryTransport) {
     TMMS& s = Open(h, t, server_->HttpPort(), server_->MmsPort(), "clip.wmv?cut-header=1");
     s.Timeouts = {0, 0, 0, 0};  // the close itself must end it
     RunToEnd(h);
-    EXPECT_TRUE(h.Logged("The server closed the connection before the stream began"))
-        << LogText(h);
+    EXPECT_TRUE(h.Logged("The server closed the connection before the stream began")) << LogText(h);
     EXPECT_FALSE(s.StreamCut.load());
   }
 }
@@ -143,8 +142,8 @@ TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
   for (Transport t : {Transport::Http, Transport::Tcp, Transport::Udp}) {
     SCOPED_TRACE(NameOf(t));
     SessionHarness h;
-    TMMS& s = Open(h, t, server_->HttpPort(), server_->MmsPort(),
-                   "clip.wmv?stall=120&stall-after=6");
+    TMMS& s =
+        Open(h, t, server_->HttpPort(), server_->MmsPort(), "clip.wmv?stall=120&stall-after=6");
     s.Timeouts.StallSeconds = 1;
     RunToEnd(h);
     EXPECT_TRUE(h.Logged("The stream sent nothing for 1 seconds and is treated as cut"))
@@ -187,7 +186,8 @@ TEST_F(SessionEnd, UdpPortInUseFallsBackToAFreeOne) {
   EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
   bool announced = false;
   for (const MessagePair& p : h.Log())
-    announced |= p.text.rfind("UDP port " + std::to_string(taken) + " is in use; receiving on ", 0) == 0;
+    announced |=
+        p.text.rfind("UDP port " + std::to_string(taken) + " is in use; receiving on ", 0) == 0;
   EXPECT_TRUE(announced) << LogText(h);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
   EXPECT_EQ(m.equal, m.source);
