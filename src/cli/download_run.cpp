@@ -1,6 +1,9 @@
 #include "cli/download_run.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -14,9 +17,15 @@ namespace qor::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+// Written by the handler so that a watcher can sleep until the interrupt instead of polling.
+int g_interrupt_pipe[2] = {-1, -1};
 
 extern "C" void OnInterrupt(int) {
   g_interrupted = 1;
+  if (g_interrupt_pipe[1] >= 0) {
+    const char mark = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interrupt_pipe[1], &mark, 1);
+  }
 }
 
 // How long the connection may stay down after streaming began before the run counts the stream
@@ -37,6 +46,8 @@ std::string WithSlash(const std::string& dir) {
 }  // namespace
 
 void InstallInterruptHandler() {
+  if (g_interrupt_pipe[0] < 0 && ::pipe2(g_interrupt_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    g_interrupt_pipe[0] = g_interrupt_pipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -46,6 +57,29 @@ void InstallInterruptHandler() {
 
 bool Interrupted() {
   return g_interrupted != 0;
+}
+
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) {
+  if (::pipe2(stop_, O_CLOEXEC) != 0) return;
+  thread_ = std::thread([this, onInterrupt = std::move(onInterrupt)] {
+    pollfd watch[2] = {{stop_[0], POLLIN, 0}, {g_interrupt_pipe[0], POLLIN, 0}};
+    while (!Interrupted()) {
+      const int ready = ::poll(watch, 2, -1);
+      if (ready < 0 && errno != EINTR) return;
+      if (watch[0].revents != 0) return;
+    }
+    onInterrupt();
+  });
+}
+
+InterruptWatch::~InterruptWatch() {
+  if (stop_[1] >= 0) {
+    const char mark = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stop_[1], &mark, 1);
+  }
+  if (thread_.joinable()) thread_.join();
+  for (int fd : stop_)
+    if (fd >= 0) ::close(fd);
 }
 
 DownloadRun::DownloadRun(const CliOptions& options, TerminalOutput& out)

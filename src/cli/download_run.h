@@ -4,7 +4,9 @@
 // settings, and the download is started and watched through the main window's own handlers.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/application.h"
 #include "cli/cli_desktop.h"
@@ -17,6 +19,21 @@ namespace qor::cli {
 // Set by the SIGINT handler; the run loop looks at it between its passes.
 void InstallInterruptHandler();
 bool Interrupted();
+
+// While it exists, an interrupt runs onInterrupt on a thread of its own: a window thread blocked
+// in a fetch cannot look at the flag, so the fetch is cancelled from outside. The thread sleeps
+// until the signal or the end of the scope.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::function<void()> onInterrupt);
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
+};
 
 class DownloadRun {
  public:
