@@ -304,6 +304,7 @@ void TMainForm::ConfigureSession(TMMS& session) {
     session.HttpPort = port;
     session.ConnectPort = port;
   }
+  session.PreviousEntry = std::move(next_entry_);
   session.Timeouts = StoredTimeouts();
   if (AdjustTimeouts) AdjustTimeouts(session.Timeouts);
   session.ShowMessageBox = [this](const std::string& text) { desktop_.ShowMessage(text); };

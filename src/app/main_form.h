@@ -206,6 +206,12 @@ class TMainForm : public TForm {
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;
+  // A live play list's change: the next entry's first packets, kept by the session that reported
+  // the change, which goes on receiving (as previous_session_) until the session recording the
+  // next entry has taken them. Last member: it goes first, while everything it uses still exists.
+  std::shared_ptr<CarryOver> next_entry_;
+  std::unique_ptr<TMMS> previous_session_;
+  void EndPreviousSession(bool force);
 };
 
 }  // namespace qor

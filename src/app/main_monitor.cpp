@@ -10,6 +10,7 @@
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
+#include "session/carry_over.h"
 
 namespace qor {
 
@@ -128,6 +129,7 @@ void TMainForm::Drain() {
         break;
     }
   }
+  EndPreviousSession(false);
   if (Session->IsConnected()) {
     SetRunningControls();
   } else {
@@ -237,7 +239,28 @@ void TMainForm::ShowReceivingProtocol() {
 void TMainForm::NewTrackDetected() {
   Messages.Post("Media changing.. new track detected", mcMedia);
   unattended = true;
+  // The old file is finished now (its session writes nothing after the change), but the session
+  // goes on receiving: what the server sends meanwhile is the next entry's start, which a new
+  // connection joins too late to see.
+  EndPreviousSession(true);
+  FinishSaveFile();
+  next_entry_ = Session->NextEntry;
+  previous_session_ = std::move(Session);
+  Session = std::make_unique<TMMS>();
+  Session->Messages = &Messages;
   ConnectionSingleClick();
+  next_entry_.reset();
+}
+
+void TMainForm::EndPreviousSession(bool force) {
+  if (!previous_session_) return;
+  const bool taken = !previous_session_->NextEntry || previous_session_->NextEntry->Taken();
+  // Kept receiving only while the next session may still take what it keeps.
+  if (!force && !taken && Session->Started() && !Session->Finished() && !Session->Terminated())
+    return;
+  previous_session_->Stop();
+  std::unique_ptr<TMMS> ending = std::move(previous_session_);
+  ending.reset();  // waits for its threads, serving the window's handovers meanwhile
 }
 
 void TMainForm::NextPlaylistTrack() {

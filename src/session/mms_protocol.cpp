@@ -9,6 +9,7 @@
 
 #include "asf/asf.h"
 #include "platform/window_thread.h"
+#include "session/carry_over.h"
 #include "session/mms_reply.h"
 #include "session/save_file.h"
 #include "session/session.h"
@@ -76,6 +77,10 @@ void MmsProtocol::InitFields() {
   have_datagram_base_ = false;
   datagram_base_ = 0;
   tail_requested_ = false;
+  track_changed_ = false;
+  carry_checked_ = false;
+  replacing_header_ = false;
+  highest_sequence_ = 0;
   header_expected_ = false;
   next_entry_seen_ = false;
   written_.Reset();
@@ -399,7 +404,11 @@ void MmsProtocol::RunReceiveLoop() {
         count = static_cast<int32_t>(payload);
         ring.Read(buffer, count);
       }
-      if (ours) HandleMediaPacket(sequence, payload, flags);
+      if (ours) {
+        HandleMediaPacket(sequence, payload, flags);
+      } else if (track_changed_ && session_.NextEntry) {
+        session_.NextEntry->Keep(sequence, buffer, payload);
+      }
     } else if (timing) {
       if (payload > 0) {
         if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
@@ -455,6 +464,17 @@ MmsProtocol::Next MmsProtocol::HandleCommand(uint32_t total) {
       if (reply.ResultCode() != 1) EndOfStream(mcCompleted);
       break;
     case mms::kReplyStreamChange:
+      if (JoinedBeforeTheChange()) {
+        // The entry this session is for begins now: its header replaces the one in the file.
+        session_.Header().Clear();
+        header_expected_ = true;
+        replacing_header_ = true;
+        next_entry_seen_ = false;
+        break;
+      }
+      if (session_.NextEntry && !written_.Empty())
+        session_.NextEntry->SetPreviousLast(highest_sequence_);
+      track_changed_ = true;
       EndOfStream(mcNewTrack);
       break;
     case mms::kReplyStreamSelectionAccepted:
@@ -606,13 +626,58 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
   header.Clear();
   session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
+  if (replacing_header_) {
+    // Already playing: the next entry's packets follow without another request.
+    replacing_header_ = false;
+    if (session_.Asf->PacketSize >= kMinPacketSize && session_.Asf->PacketSize <= kMaxPacketSize)
+      session_.PacketSize = session_.Asf->PacketSize;
+    session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
+    return;
+  }
   session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
   SendStreamSelection();
 }
 
+bool MmsProtocol::JoinedBeforeTheChange() const {
+  return session_.PreviousEntry && written_.Empty() && !ended_ && deferred_end_ == 0;
+}
+
+bool MmsProtocol::TakeCarriedPackets(uint32_t sequence) {
+  uint32_t previous = 0;
+  const bool knowPrevious = session_.PreviousEntry->PreviousLast(previous);
+  if (knowPrevious && sequence <= previous) return false;
+  if (carry_checked_) return true;
+  carry_checked_ = true;
+  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->Take();
+  bool any = false;
+  uint32_t last = 0;
+  for (CarryOver::Packet& p : carried) {
+    if (p.location >= sequence) break;  // from here on this connection brings them itself
+    if ((knowPrevious && p.location <= previous) || p.bytes.empty()) continue;
+    WriteMediaPacket(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), p.location, 0, false);
+    any = true;
+    last = p.location;
+  }
+  if (any && sequence > last + 1) {
+    // Sent while the old connection was closing and the new one joining: nobody received them.
+    const uint32_t gap = sequence - last - 1;
+    tracker_.AddLost(gap);
+    session_.LostPackets = tracker_.LostPackets();
+    session_.Post("Warning, packets sent while reconnecting for the next entry are missing: " +
+                      THelper::IntText(gap),
+                  mcWarning);
+  }
+  return true;
+}
+
 void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags) {
-  uint8_t* payload = buffer_.data();
-  const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
+  if (session_.PreviousEntry && !TakeCarriedPackets(sequence)) return;
+  WriteMediaPacket(buffer_.data(), length, sequence, flags, true);
+}
+
+void MmsProtocol::WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t sequence,
+                                   uint8_t flags, bool own) {
+  const bool udp = own && (session_.ProtocolFlags & pfMmsUdp) != 0;
   // The datagram counter starts at 0 with the stream: a first arrival counting more means the
   // datagrams before it were lost and are being asked for, and the file is numbered from the
   // first one the server sent, so that they find their place when they come.
@@ -662,6 +727,7 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t 
       [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
   if (outcome == PacketWriter::Outcome::Written) {
     written_.Mark(index);
+    highest_sequence_ = std::max(highest_sequence_, sequence);
     session_.MarkMediaArrived();
   }
   if (outcome == PacketWriter::Outcome::Stop) Ended();

@@ -81,6 +81,16 @@ class MmsProtocol {
   void HandleStreamSelectionAccepted();
   void HandleHeaderPiece(uint32_t length, uint8_t flags);
   void HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags);
+  // own: the packet came on this session's connection (not carried over from the previous one).
+  void WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t sequence, uint8_t flags,
+                        bool own);
+  // A session started by a change of entry: false for a packet of the ended entry (the new
+  // connection joined before the change); before the first packet of its own, writes the next
+  // entry's packets the previous session kept.
+  bool TakeCarriedPackets(uint32_t sequence);
+  // A change reported in a session started by a change, before any packet of its own: it joined
+  // the ended entry's tail, and the entry it is for only begins now.
+  bool JoinedBeforeTheChange() const;
   // Waits, serving nothing, for the window thread's answer; nothing when declined or stopped.
   std::optional<std::string> WaitForCredentials(const std::string& challenge);
   void PostFailedUnit(const uint8_t* unit, size_t length);
@@ -132,6 +142,12 @@ class MmsProtocol {
   bool have_datagram_base_ = false;
   uint32_t datagram_base_ = 0;
   bool tail_requested_ = false;
+  // After a change of entry was reported: the next entry's packets go to the carry-over.
+  bool track_changed_ = false;
+  bool carry_checked_ = false;
+  // The header that follows an ignored change replaces the one in the file.
+  bool replacing_header_ = false;
+  uint32_t highest_sequence_ = 0;
   // A header is taken only between the header request and its last piece. With UDP data the next
   // play-list entry's header can overtake the change of track that announces it; once such a
   // header has been seen, nothing after it belongs to this file.

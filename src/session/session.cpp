@@ -6,6 +6,7 @@
 
 #include "net/tcp_client.h"
 #include "net/udp_receiver.h"
+#include "session/carry_over.h"
 #include "session/http_protocol.h"
 #include "session/mms_protocol.h"
 #include "session/save_file.h"
@@ -57,6 +58,8 @@ void TMMS::InitFields() {
   Asf = nullptr;
   Messages = nullptr;
   SaveFile.reset();
+  NextEntry = std::make_shared<CarryOver>();
+  PreviousEntry.reset();
   ResumeSession = 0;
   HttpPort = ConnectPort = UdpPort = MaxUdpSize = 0;
   ProtocolFlags = 0;

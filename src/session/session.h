@@ -34,6 +34,7 @@
 namespace qor {
 
 class TASF;
+class CarryOver;
 class TTCP;
 class TUDP;
 class TSaveFile;
@@ -116,6 +117,11 @@ class TMMS : public TThread {
   // Which session this is, posted with every pair (0 is the window's own).
   MessageSource Source = 0;
   SessionTimeouts Timeouts;
+  // Live play lists: where this session keeps the next entry's first packets once it has
+  // reported a change (made by InitFields), and, for a session started by a change, where the
+  // previous session kept them (set by the window).
+  std::shared_ptr<CarryOver> NextEntry;
+  std::shared_ptr<CarryOver> PreviousEntry;
   // Shown instead of posting when there is no queue to post to (a modal message box in the GUI).
   std::function<void(const std::string& text)> ShowMessageBox;
 
