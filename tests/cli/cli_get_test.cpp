@@ -170,7 +170,11 @@ TEST_F(CliGet, BrokenRunsEndByThemselvesWithTheirStatus) {
     EXPECT_NE(r.err.find(c.line + "\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("qor-cli: summary: "), std::string::npos) << r.err;
   }
-  // A run that saved no media packet leaves no file in the way of the retry.
+  // A run that failed after the header but before any media packet leaves no file in the way of
+  // the retry.
+  const CliResult refused = Get({Mms("mmst", "clip.wmv?fail=0x07:0x80070005"), "-o", "cut.asf"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_NE(refused.err.find("> - Header received and saving"), std::string::npos) << refused.err;
   EXPECT_EQ(FileSize(Path("cut.asf")), -1);
   EXPECT_EQ(Get({Http("clip.wmv"), "-o", "cut.asf"}).status, 0);
   const CliResult holes = Get({Mms("mmsu", "clip.wmv?resend=0&drop-list=5"), "-o", "h2.asf"});
