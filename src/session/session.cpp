@@ -279,13 +279,15 @@ bool TMMS::Watch(int32_t needed) {
   if (Terminated()) return false;
   if (EndPosted()) return true;
   const int32_t stage = stage_.load();
-  if (connection_closed_.load() && ring_.Available() < needed) {
+  const int64_t now = NowMs();
+  // Datagrams sent before the command connection closed may still be on their way.
+  const bool udpQuiet = !(ProtocolFlags & pfMmsUdp) || now - last_receive_ms_ >= kUdpCloseQuietMs;
+  if (connection_closed_.load() && ring_.Available() < needed && udpQuiet) {
     EndWithFailure(stage == kStreaming
                        ? "The server closed the connection before the end of the stream"
                        : "The server closed the connection before the stream began");
     return false;
   }
-  const int64_t now = NowMs();
   const auto past = [now](int64_t since, int32_t seconds) {
     return seconds > 0 && now - since >= int64_t{seconds} * 1000;
   };

@@ -90,6 +90,9 @@ class TMMS : public TThread {
   static constexpr std::chrono::milliseconds kRingWaitStep{2};
   // The longest the session waits for its UDP receiver to bind before announcing the port.
   static constexpr std::chrono::milliseconds kUdpBindWait{5000};
+  // With media over UDP, a closed command connection ends the session once nothing has arrived
+  // for this long.
+  static constexpr int64_t kUdpCloseQuietMs = 1000;
 
   TMMS();
   ~TMMS() override;
