@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -16,16 +18,21 @@ namespace qor::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Lock-free, so the handler may set it; atomic, because other threads than the one the signal
+// lands on read it.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // Written by the handler so that a watcher can sleep until the interrupt instead of polling.
 int g_interrupt_pipe[2] = {-1, -1};
 
 extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
+  const int saved = errno;  // the interrupted code may be about to read it
+  g_interrupted.store(1);
   if (g_interrupt_pipe[1] >= 0) {
     const char mark = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_interrupt_pipe[1], &mark, 1);
   }
+  errno = saved;
 }
 
 // How long the connection may stay down after streaming began before the run counts the stream
@@ -56,7 +63,7 @@ void InstallInterruptHandler() {
 }
 
 bool Interrupted() {
-  return g_interrupted != 0;
+  return g_interrupted.load() != 0;
 }
 
 InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) {
