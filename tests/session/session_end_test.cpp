@@ -128,6 +128,32 @@ TEST_F(SessionEnd, ServersThatCloseOrTalkNonsenseEndTheSession) {
   }
 }
 
+// A listener whose queue is full drops further connection attempts, so a connect waits: the
+// connect time-out ends the session.
+TEST_F(SessionEnd, ConnectionThatIsNeverMadeTimesOut) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(c, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fillers.push_back(c);
+  }
+  SessionHarness h;
+  TMMS& s = Open(h, Transport::Tcp, 0, ntohs(address.sin_port), "clip.wmv");
+  s.Timeouts = {1, 0, 0, 0};
+  RunToEnd(h);
+  EXPECT_TRUE(h.Logged("No connection to the server within 1 seconds")) << LogText(h);
+  for (int c : fillers) close(c);
+  close(listener);
+}
+
 TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
   TinyServer silent("", true);
   for (Transport t : {Transport::Http, Transport::Tcp}) {
