@@ -272,7 +272,8 @@ bool HttpProtocol::HandleChunk() {
         session_.Header().Clear();
         replacing_header_ = true;
       } else if (type == kChangeChunk) {
-        if (session_.NextEntry && wrote_media_) session_.NextEntry->SetPreviousLast(highest_location_);
+        if (session_.NextEntry && wrote_media_)
+          session_.NextEntry->SetPreviousLast(highest_location_);
         track_changed_ = true;
         session_.MarkEndPosted();
         session_.Post("", mcNewTrack);
