@@ -368,6 +368,9 @@ void TMainForm::ConfigureSession(TMMS& session) {
     session.HttpPort = port;
     session.ConnectPort = port;
   }
+  session.PreviousEntry = std::move(next_entry_);
+  session.Timeouts = StoredTimeouts();
+  if (AdjustTimeouts) AdjustTimeouts(session.Timeouts);
   session.ShowMessageBox = [this](const std::string& text) { desktop_.ShowMessage(text); };
   const MessageSource source = session.Source;
   session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {

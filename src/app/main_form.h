@@ -104,6 +104,10 @@ class TMainForm : public TForm {
   // Called by the drain for every pair it takes, before acting on it; acts tells whether its code
   // acts (a pair of the current session or of the window) or is only logged.
   std::function<void(const MessagePair& pair, bool acts)> OnDrained;
+  // The session time-outs come from the stored options (StoredTimeouts); a front end may change
+  // them for its own runs here.
+  std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
+  SessionTimeouts StoredTimeouts() const;
 
   // ---- Session start (window creation, Go, Batch, closing) ----
   void FormCreate();
@@ -117,7 +121,8 @@ class TMainForm : public TForm {
   void Timer1Timer();
   void Timer2Timer();
   void Timer3Timer();
-  void FinishSaveFile();
+  // False when a write or a fix-up failed (its message is posted).
+  bool FinishSaveFile();
   void DownloadCompleted();
   void ShowReceivingProtocol();
   void NewTrackDetected();
@@ -188,7 +193,7 @@ class TMainForm : public TForm {
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
   void ConfigureSession(TMMS& session);
-  void RemoveEmptyCreatedSaveFile();
+  void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();
 
   DesktopServices& desktop_;
@@ -210,6 +215,12 @@ class TMainForm : public TForm {
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;
+  // A live play list's change: the next entry's first packets, kept by the session that reported
+  // the change, which goes on receiving (as previous_session_) until the session recording the
+  // next entry has taken them. Last member: it goes first, while everything it uses still exists.
+  std::shared_ptr<CarryOver> next_entry_;
+  std::unique_ptr<TMMS> previous_session_;
+  void EndPreviousSession(bool force);
 };
 
 }  // namespace qor

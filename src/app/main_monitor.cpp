@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
+#include "app/convert_error.h"
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
+#include "session/carry_over.h"
 
 namespace qor {
 
@@ -127,6 +129,7 @@ void TMainForm::Drain() {
         break;
     }
   }
+  EndPreviousSession(false);
   if (Session->IsConnected()) {
     SetRunningControls();
   } else {
@@ -136,15 +139,23 @@ void TMainForm::Drain() {
 
 // ---- Finishing ----
 
-void TMainForm::FinishSaveFile() {
+bool TMainForm::FinishSaveFile() {
   SetStatusLabel(0);
+  bool sound = true;
   if (saveFile) {
     TMMS& s = *Session;
     const int32_t kind = s.StreamKind.load();
+    // A stream download that never saved a media packet holds at most a header: nothing to play
+    // or resume, and in the way of the retry.
+    const bool nothingRecorded =
+        !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive.load() == 0;
     const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
     const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
-    if (!result.packetsWritten)
+    if (!result.packetsWritten) {
       Messages.Post("Could not access local file to write data packet", mcFatal);
+      sound = false;
+    }
+    if (result.fixedUp && !(result.header && result.timecode && result.index)) sound = false;
     if (result.fixedUp) {
       if (result.header) {
         Messages.Post("- ASF header was successfully updated", mcNotice);
@@ -163,24 +174,46 @@ void TMainForm::FinishSaveFile() {
       }
       s.StreamKind = 0;
     }
-    RemoveEmptyCreatedSaveFile();
+    RemoveEmptyCreatedSaveFile(nothingRecorded);
   }
   created_save_path_.clear();
   saveFile.reset();
+  return sound;
 }
 
-void TMainForm::RemoveEmptyCreatedSaveFile() {
-  // A connection that failed before any byte arrived leaves nothing worth keeping; a file that was
-  // there before, or that holds anything, is never touched.
+void TMainForm::RemoveEmptyCreatedSaveFile(bool nothingRecorded) {
+  // A connection that failed before any media arrived leaves nothing worth keeping; a file that
+  // was there before, or that holds media, is never touched.
   if (created_save_path_.empty()) return;
   struct stat info {};
-  if (::lstat(created_save_path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+  if (::lstat(created_save_path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      (info.st_size == 0 || nothingRecorded))
     ::unlink(created_save_path_.c_str());
 }
 
+SessionTimeouts TMainForm::StoredTimeouts() const {
+  SessionTimeouts t;
+  const auto read = [this](const char* name, int32_t& target) {
+    const std::string text = Helper.ReadSetting(kSettingsKeyPath, name);
+    if (text.empty()) return;
+    if (auto value = TryStrToInt(text); value && *value >= 0 && *value <= 86400) target = *value;
+  };
+  read("ConnectTimeout", t.ConnectSeconds);
+  read("AnswerTimeout", t.AnswerSeconds);
+  read("FirstDataTimeout", t.FirstDataSeconds);
+  read("StallTimeout", t.StallSeconds);
+  return t;
+}
+
 void TMainForm::DownloadCompleted() {
-  FinishSaveFile();
-  Messages.Post("- ** DOWNLOAD COMPLETED ** -", mcNotice);
+  // A file that could not be written or finished is not a completed download; the failure is
+  // posted and ends it.
+  if (!FinishSaveFile()) return;
+  const uint32_t missing = Session->LostPackets.load();
+  Messages.Post(missing == 0 ? std::string("- ** DOWNLOAD COMPLETED ** -")
+                             : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +
+                                   " packets missing)",
+                mcNotice);
   ProgBar.Gauge.SetProgress(100);
   if (unattended) return;
   TOptionsDialog* options = peers_.OptionsDialog;
@@ -206,7 +239,28 @@ void TMainForm::ShowReceivingProtocol() {
 void TMainForm::NewTrackDetected() {
   Messages.Post("Media changing.. new track detected", mcMedia);
   unattended = true;
+  // The old file is finished now (its session writes nothing after the change), but the session
+  // goes on receiving: what the server sends meanwhile is the next entry's start, which a new
+  // connection joins too late to see.
+  EndPreviousSession(true);
+  FinishSaveFile();
+  next_entry_ = Session->NextEntry;
+  previous_session_ = std::move(Session);
+  Session = std::make_unique<TMMS>();
+  Session->Messages = &Messages;
   ConnectionSingleClick();
+  next_entry_.reset();
+}
+
+void TMainForm::EndPreviousSession(bool force) {
+  if (!previous_session_) return;
+  const bool taken = !previous_session_->NextEntry || previous_session_->NextEntry->Taken();
+  // Kept receiving only while the next session may still take what it keeps.
+  if (!force && !taken && Session->Started() && !Session->Finished() && !Session->Terminated())
+    return;
+  previous_session_->Stop();
+  std::unique_ptr<TMMS> ending = std::move(previous_session_);
+  ending.reset();  // waits for its threads, serving the window's handovers meanwhile
 }
 
 void TMainForm::NextPlaylistTrack() {

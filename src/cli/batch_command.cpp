@@ -155,8 +155,17 @@ void BatchRun::EndStalledEntry() {
 int BatchRun::Run() {
   Setup();
   TMainForm& form = *app_->MainForm;
-  const TLocationLoader::Outcome outcome =
-      OpenInForms(*app_, *app_->LocationLoader, desktop_, options_.url);
+  TLocationLoader::Outcome outcome;
+  {
+    // Ctrl-C during the fetch of the play list cancels it.
+    THttpClient& client = app_->LocationLoader->HTTPSocket;
+    InterruptWatch watch([&client] { client.Disconnect(); });
+    outcome = OpenInForms(*app_, *app_->LocationLoader, desktop_, options_.url);
+  }
+  if (Interrupted()) {
+    out_.Note("interrupted while the play list was fetched");
+    return kExitInterrupted;
+  }
   if (outcome != TLocationLoader::Outcome::ListLoaded) {
     out_.Note(options_.url + " gave no play list entries to download");
     return kExitFailed;

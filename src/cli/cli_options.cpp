@@ -37,6 +37,10 @@ const std::map<std::string, std::vector<Command>>& ValueFlags() {
       {"--max-udp", {Command::Get, Command::Record}},
       {"--user", {Command::Get, Command::Record}},
       {"--password", {Command::Get, Command::Record}},
+      {"--connect-timeout", {Command::Get, Command::Record}},
+      {"--answer-timeout", {Command::Get, Command::Record}},
+      {"--data-timeout", {Command::Get, Command::Record}},
+      {"--stall-timeout", {Command::Get, Command::Record}},
       {"-o", {Command::Get}},
       {"-d", {Command::Get, Command::Record}},
       {"--config-dir", {Command::Get, Command::Record, Command::Info}},
@@ -85,6 +89,14 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
   } else if (flag == "--offset") {
     if (!ParseStoredTime(value)) return "--offset must be a time HH:MM:SS";
     o.offset = value;
+  } else if (flag == "--connect-timeout" || flag == "--answer-timeout" ||
+             flag == "--data-timeout" || flag == "--stall-timeout") {
+    if (!IsNumberIn(value, 0, 86400)) return flag + " must be seconds from 0 (no limit) to 86400";
+    std::optional<int>& target = flag == "--connect-timeout"  ? o.connectTimeout
+                                 : flag == "--answer-timeout" ? o.answerTimeout
+                                 : flag == "--data-timeout"   ? o.dataTimeout
+                                                              : o.stallTimeout;
+    target = std::stoi(value);
   } else if (flag == "--user") {
     o.user = value;
   } else if (flag == "--password") {
@@ -270,6 +282,15 @@ const char* const kTransferFlags =
     "  --save-password           keep the credentials for that server once it accepted them\n"
     "  --config-dir DIR          settings folder (default $XDG_CONFIG_HOME/qor)\n"
     "  --log FILE                save the log as text when the download ends\n"
+    "  --connect-timeout S       give up when no connection is made within S seconds\n"
+    "                            (stored ConnectTimeout, default 20; 0: no limit)\n"
+    "  --answer-timeout S        give up when the server has not sent the stream's header\n"
+    "                            S seconds after connecting (AnswerTimeout, default 20)\n"
+    "  --data-timeout S          give up when no media follows the header within S seconds\n"
+    "                            (FirstDataTimeout, default 30)\n"
+    "  --stall-timeout S         a stream that sends nothing for S seconds is treated as cut\n"
+    "                            (StallTimeout, default 30)\n"
+    "Every download ends with a one-line summary on stderr.\n"
     "A location may name its port: mms://host:8755/clip.\n";
 
 }  // namespace

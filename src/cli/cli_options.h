@@ -23,6 +23,8 @@ struct CliOptions {
   bool bypassDns = false;
   bool savePassword = false;
   std::optional<std::string> user, password;
+  // Session time-outs in seconds (unset: the stored value, else the default).
+  std::optional<int> connectTimeout, answerTimeout, dataTimeout, stallTimeout;
 
   std::optional<std::string> output;  // -o
   bool resume = false, overwrite = false;

@@ -1,6 +1,14 @@
 #include "cli/download_run.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/date_time_text.h"
@@ -10,10 +18,21 @@ namespace qor::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Lock-free, so the handler may set it; atomic, because other threads than the one the signal
+// lands on read it.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+// Written by the handler so that a watcher can sleep until the interrupt instead of polling.
+int g_interrupt_pipe[2] = {-1, -1};
 
 extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
+  const int saved = errno;  // the interrupted code may be about to read it
+  g_interrupted.store(1);
+  if (g_interrupt_pipe[1] >= 0) {
+    const char mark = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interrupt_pipe[1], &mark, 1);
+  }
+  errno = saved;
 }
 
 // How long the connection may stay down after streaming began before the run counts the stream
@@ -34,6 +53,8 @@ std::string WithSlash(const std::string& dir) {
 }  // namespace
 
 void InstallInterruptHandler() {
+  if (g_interrupt_pipe[0] < 0 && ::pipe2(g_interrupt_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    g_interrupt_pipe[0] = g_interrupt_pipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -42,7 +63,30 @@ void InstallInterruptHandler() {
 }
 
 bool Interrupted() {
-  return g_interrupted != 0;
+  return g_interrupted.load() != 0;
+}
+
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) {
+  if (::pipe2(stop_, O_CLOEXEC) != 0) return;
+  thread_ = std::thread([this, onInterrupt = std::move(onInterrupt)] {
+    pollfd watch[2] = {{stop_[0], POLLIN, 0}, {g_interrupt_pipe[0], POLLIN, 0}};
+    while (!Interrupted()) {
+      const int ready = ::poll(watch, 2, -1);
+      if (ready < 0 && errno != EINTR) return;
+      if (watch[0].revents != 0) return;
+    }
+    onInterrupt();
+  });
+}
+
+InterruptWatch::~InterruptWatch() {
+  if (stop_[1] >= 0) {
+    const char mark = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stop_[1], &mark, 1);
+  }
+  if (thread_.joinable()) thread_.join();
+  for (int fd : stop_)
+    if (fd >= 0) ::close(fd);
 }
 
 DownloadRun::DownloadRun(const CliOptions& options, TerminalOutput& out)
@@ -77,6 +121,13 @@ void DownloadRun::Setup() {
   form.MediaWindow.Caption = options_.url;
   form.SaveWindow.Caption.clear();
   form.AutoSaveDir = WithSlash(options_.directory);
+  form.AdjustTimeouts = [this](SessionTimeouts& t) {
+    if (options_.connectTimeout) t.ConnectSeconds = *options_.connectTimeout;
+    if (options_.answerTimeout) t.AnswerSeconds = *options_.answerTimeout;
+    if (options_.dataTimeout) t.FirstDataSeconds = *options_.dataTimeout;
+    if (options_.stallTimeout) t.StallSeconds = *options_.stallTimeout;
+  };
+  run_start_ms_ = app_->Window.GetClock().MonotonicMs();
 }
 
 void DownloadRun::ApplyOptions() {
@@ -154,10 +205,56 @@ void DownloadRun::ServeFor(int64_t ms) {
   app_->Window.ProcessUntil([] { return Interrupted(); }, ms);
 }
 
+void DownloadRun::Summary() {
+  TMainForm& form = *app_->MainForm;
+  const TMMS& s = *form.Session;
+  const std::string file = form.SaveWindow.Caption;
+  const uint32_t recovered = s.RecoveredPackets.load();
+  const uint32_t lost = s.LostPackets.load();
+  struct stat info {};
+  const bool kept = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  const auto size = kept ? static_cast<uint64_t>(info.st_size) : 0;
+  uint64_t packets = 0;
+  double durationMs = 0;
+  if (kept && size > 0) {
+    TASF model;
+    if (model.ReadHeaderFromFile(file)) {
+      // Packets given up are holes inside the count the header declares.
+      packets = model.DataPacketsCount > lost ? model.DataPacketsCount - lost : 0;
+      durationMs = model.SendDuration;
+    }
+  }
+  const int64_t elapsed =
+      std::max<int64_t>(1, app_->Window.GetClock().MonotonicMs() - run_start_ms_);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f kB/s", static_cast<double>(size) / elapsed);
+  std::string name = file.empty() ? std::string("no file") : file;
+  if (!file.empty() && !kept) name += " (removed: nothing was recorded)";
+  out_.Note("summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
+            std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
+            THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " + rate +
+            " on average");
+}
+
+int DownloadRun::FailedStatus() {
+  TMainForm& form = *app_->MainForm;
+  if (form.Session->StreamCut.load()) {
+    out_.Note("the stream was cut before its end; the file was finished with what arrived");
+    return kExitClosedEarly;
+  }
+  return kExitFailed;
+}
+
+int DownloadRun::CompletedStatus() {
+  if (fatal_after_completion_) return kExitFailed;
+  return app_->MainForm->Session->LostPackets.load() > 0 ? kExitMissing : kExitCompleted;
+}
+
 int DownloadRun::Done(int status) {
   TMainForm& form = *app_->MainForm;
   form.Timer3Timer();
   out_.EndProgress();
+  Summary();
   if (options_.logFile && !form.SaveLogFile()) {
     form.Timer3Timer();
     out_.Note("the log could not be saved to " + *options_.logFile);
@@ -189,7 +286,7 @@ int DownloadRun::Get() {
     ShowProgress();
     if (completed_) {
       form.Timer3Timer();
-      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+      return Done(CompletedStatus());
     }
     if (fatal_) {
       out_.EndProgress();
@@ -198,7 +295,7 @@ int DownloadRun::Get() {
                   " already holds data and was not touched; give --resume to continue it or "
                   "--overwrite to replace it");
       }
-      return Done(kExitFailed);
+      return Done(FailedStatus());
     }
     const int64_t now = app_->Window.GetClock().MonotonicMs();
     if (started_ && !form.Session->IsConnected()) {
@@ -243,11 +340,18 @@ int DownloadRun::Record() {
       // Pre-recorded media may end before the end moment: nothing is left to wait for.
       if (form.VcrArmed()) form.VCROn1Click();
       form.Timer3Timer();
-      return Done(fatal_after_completion_ ? kExitFailed : kExitCompleted);
+      return Done(CompletedStatus());
     }
     if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
       form.Timer3Timer();
-      return Done(fatal_ || !started_ ? kExitFailed : kExitCompleted);
+      return Done(fatal_ ? FailedStatus() : !started_ ? kExitFailed : CompletedStatus());
+    }
+    if (!recorded && LocalNow(app_->Window.GetClock()) >= form.vcrStop) {
+      // The whole window is behind us: nothing will ever start.
+      if (form.VcrArmed()) form.VCROn1Click();
+      form.Timer3Timer();
+      out_.Note("the recording window ended before anything was recorded");
+      return Done(kExitFailed);
     }
   }
 }

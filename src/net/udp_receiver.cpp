@@ -120,13 +120,24 @@ bool TUDP::OpenAndBind() {
     remote_valid_.store(true, std::memory_order_release);
   }
   int error = EADDRNOTAVAIL;  // a local host that is no address cannot be bound
-  if (localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+  bool bound =
+      localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  if (!bound && localValid) error = errno;
+  if (!bound && localValid && error == EADDRINUSE && FallBackToFreePort && LocalPort != 0) {
+    local.sin_port = 0;  // the system picks a free one
+    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    if (!bound) error = errno;
+  }
+  if (bound) {
+    sockaddr_in actual{};
+    socklen_t size = sizeof actual;
+    const bool named = ::getsockname(fd, reinterpret_cast<sockaddr*>(&actual), &size) == 0;
+    bound_port_.store(named ? ntohs(actual.sin_port) : LocalPort, std::memory_order_release);
     SetBindState(BindState::Bound);
     return true;
   }
-  if (localValid) error = errno;
   if (!socket_.ShutdownRequested()) {
-    Fail("TUDP: socket bind failed" + std::to_string(WinsockErrorFromErrno(error)));
+    Fail("TUDP: socket bind failed: " + std::to_string(WinsockErrorFromErrno(error)));
   }
   socket_.Close();
   return false;

@@ -4,11 +4,11 @@
 //
 // Both events run on the window thread (through Synchronize) while the receiver waits, so the
 // data pointer and the sender fields stay valid for the length of the OnData call. Datagrams that
-// arrived together are handed over together: one handover runs OnData once for each, in order. Configuration
-// failures and start-up failures give one OnMessage each and end the thread; a datagram larger
-// than MaxPacketSize gives OnMessage and ends it; Stop ends it silently.
-// An empty datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over
-// an event: never destroy it from inside one of its own handlers.
+// arrived together are handed over together: one handover runs OnData once for each, in order.
+// Configuration failures and start-up failures give one OnMessage each and end the thread; a
+// datagram larger than MaxPacketSize gives OnMessage and ends it; Stop ends it silently. An empty
+// datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over an event:
+// never destroy it from inside one of its own handlers.
 
 #include <atomic>
 #include <chrono>
@@ -41,6 +41,8 @@ class TUDP : public TThread {
   std::optional<std::string> LocalHost;  // dotted IPv4; empty text binds every local address
   uint32_t RemotePort = 0;
   std::optional<std::string> RemoteHost;  // dotted IPv4 that Send sends to
+  // When LocalPort is taken (another recording holds it), bind a free port instead of failing.
+  bool FallBackToFreePort = false;
 
   // The last failure report, written on the window thread just before OnMessage runs.
   std::string ErrorText;
@@ -59,6 +61,9 @@ class TUDP : public TThread {
   // kept; false when the receiver failed or ended first, or the time ran out. A sender must not
   // be told the port before this: a thread that starts late would miss what it sends. Any thread.
   bool WaitUntilBound(std::chrono::milliseconds timeout);
+  // The port the socket is bound to (LocalPort, or the free one taken instead); 0 before it is
+  // bound. Any thread.
+  uint32_t BoundPort() const { return bound_port_.load(std::memory_order_acquire); }
   // What the kernel gave the socket for datagrams not yet taken (bytes, as the system counts them);
   // 0 until the socket exists.
   int ReceiveBufferBytes() const { return receive_buffer_bytes_.load(); }
@@ -73,6 +78,7 @@ class TUDP : public TThread {
   void Fail(const std::string& text);
   bool CheckConfiguration();
   bool OpenAndBind();
+  std::atomic<uint32_t> bound_port_{0};
   void ReceiveLoop();
   // Hands a batch of received datagrams to OnData in one handover.
   void Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count);

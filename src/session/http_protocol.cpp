@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "asf/asf.h"
+#include "session/carry_over.h"
 #include "session/http_requests.h"
 #include "session/http_response.h"
 #include "session/save_file.h"
@@ -101,6 +102,11 @@ void HttpProtocol::InitFields() {
   last_time_ = 0;
   seen_first_data_ = false;
   ended_ = false;
+  wrote_media_ = false;
+  track_changed_ = false;
+  carry_checked_ = false;
+  replacing_header_ = false;
+  highest_location_ = 0;
   progressive_position_ = 0;
   sniffing_ = false;
   redirect_pending_ = false;
@@ -231,6 +237,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     case HttpBodyKind::PlainFile:
       session_.Progressive = 1;
       session_.StreamKind = skProgressive;
+      session_.MarkMediaArrived();
       session_.Post("", mcStarted);
       session_.Post("HTTP: Media is simple progressive http downloading...", mcNotice);
       break;
@@ -341,7 +348,11 @@ void HttpProtocol::RunHttpLoop() {
         if (redirect_pending_.load(std::memory_order_acquire)) break;
         if (!HandleChunk()) return;
         if (ended_) {
-          DrainUntilStopped();
+          if (track_changed_) {
+            CarryUntilStopped();
+          } else {
+            DrainUntilStopped();
+          }
           return;
         }
       }
@@ -349,7 +360,8 @@ void HttpProtocol::RunHttpLoop() {
     // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
     const int32_t needed = session_.Progressive ? 1 : 4;
     if (session_.Ring().Available() < needed && !session_.FlushSaveFile()) return;
-    session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep);
+    if (!session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep) && !session_.Watch(needed))
+      return;
   }
 }
 
@@ -378,6 +390,7 @@ bool HttpProtocol::RunProgressive() {
     if (!WriteProgressive(buffer_.data(), count)) return false;
   }
   if (ended && ring.Available() == 0 && !session_.Terminated()) {
+    session_.MarkEndPosted();
     session_.Post("", mcCompleted);
     ended_ = true;
     DrainUntilStopped();
@@ -457,12 +470,29 @@ bool HttpProtocol::HandleChunk() {
       if (!session_.WaitForBytes(4)) return false;
       count = 4;
       ring.Read(reason, count);
-      if (type == kChangeChunk) {
+      if (type == kChangeChunk && session_.PreviousEntry && !wrote_media_) {
+        // Started by a change, this session joined the ended entry's tail: the entry it is for
+        // begins now, and its header replaces the one in the file.
+        session_.Header().Clear();
+        replacing_header_ = true;
+      } else if (type == kChangeChunk) {
+        if (session_.NextEntry && wrote_media_)
+          session_.NextEntry->SetPreviousLast(highest_location_);
+        track_changed_ = true;
+        session_.MarkEndPosted();
         session_.Post("", mcNewTrack);
         ended_ = true;
       } else if (U32(reason) == 1) {
         // Only the end of a play-list entry: the change that follows reports the new track.
+      } else if (!wrote_media_ && !session_.Resuming()) {
+        // A stream that ends with nothing saved is no recording.
+        session_.MarkEndPosted();
+        session_.Post(kNothingReceived, mcFatal);
+        ended_ = true;
       } else {
+        session_.MarkEndPosted();
+        // A failed write of what was gathered ends the download as a failure instead.
+        if (!session_.FlushSaveFile()) return false;
         session_.Post("", mcCompleted);
         ended_ = true;
       }
@@ -496,6 +526,21 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
   }
   const uint32_t headerLength = static_cast<uint32_t>(header.Length());
   session_.HeaderLength = headerLength;
+  if (session_.StreamKind != skUnknown && replacing_header_) {
+    replacing_header_ = false;
+    TASF& next = *session_.Asf;
+    if (!next.ParseHeader(header.Bytes(), header.Length()) || next.PacketSize < 1 ||
+        next.PacketSize > kMaxPacketSize) {
+      header.Clear();
+      session_.Post("- Header extraction failed, cannot continue", mcFatal);
+      session_.Terminate();
+      return false;
+    }
+    header.Clear();
+    session_.PacketSize = next.PacketSize;
+    session_.Packets().SetLayout(headerLength, next.PacketSize);
+    return true;
+  }
   if (session_.StreamKind != skUnknown) {
     // The header again, on the play connection: it is the one at the start of the file now.
     session_.Packets().SetLayout(headerLength, session_.Packets().PacketSize());
@@ -518,6 +563,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     session_.Terminate();
     return false;
   }
+  session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, receiving streams...", mcNotice | mcStarted);
   session_.PacketSize = asf.PacketSize;
   session_.Packets().SetLayout(headerLength, asf.PacketSize);
@@ -529,11 +575,78 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
 bool HttpProtocol::HandleDataChunk(uint8_t* body, uint16_t length) {
   if (session_.Packets().PacketSize() == 0) return true;  // no header yet: nowhere to put it
   const uint32_t locationId = U32(body);
-  uint8_t* payload = body + kExtensionLength;
-  const size_t payloadLength = length - kExtensionLength;
+  if (session_.PreviousEntry) {
+    bool ours = true;
+    if (!TakeCarriedPackets(locationId, ours)) return false;
+    if (!ours) return true;
+  }
+  return WritePacket(body + kExtensionLength, length - kExtensionLength, locationId, body, length);
+}
+
+bool HttpProtocol::TakeCarriedPackets(uint32_t locationId, bool& ours) {
+  uint32_t previous = 0;
+  const bool knowPrevious = session_.PreviousEntry->PreviousLast(previous);
+  ours = !(knowPrevious && locationId <= previous);
+  if (!ours || carry_checked_) return true;
+  carry_checked_ = true;
+  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->Take();
+  bool any = false;
+  uint32_t last = 0;
+  for (CarryOver::Packet& p : carried) {
+    if (p.location >= locationId) break;  // from here on this connection brings them itself
+    if ((knowPrevious && p.location <= previous) || p.bytes.empty()) continue;
+    if (!WritePacket(p.bytes.data(), p.bytes.size(), p.location, p.bytes.data(), p.bytes.size()))
+      return false;
+    any = true;
+    last = p.location;
+  }
+  if (any && locationId > last + 1) {
+    // Sent while the old connection was closing and the new one joining: nobody received them.
+    const uint32_t gap = locationId - last - 1;
+    session_.LostPackets += gap;
+    session_.Post("Warning, packets sent while reconnecting for the next entry are missing: " +
+                      THelper::IntText(gap),
+                  mcWarning);
+  }
+  return true;
+}
+
+void HttpProtocol::CarryUntilStopped() {
+  TCB& ring = session_.Ring();
+  const auto wait = [&](int32_t count) {
+    while (ring.Available() < count) {
+      if (session_.Terminated()) return false;
+      ring.WaitForAvailable(count, TMMS::kRingWaitStep);
+    }
+    return !session_.Terminated();
+  };
+  while (wait(4)) {
+    uint8_t head[4];
+    int32_t count = 4;
+    ring.Read(head, count);
+    if (head[0] == 0xA4) head[0] = 0x24;
+    const uint16_t type = U16(head);
+    const int32_t length = (type == kEndChunk || type == kChangeChunk) ? 4 : U16(head + 2);
+    if (type != kDataChunk && type != kHeaderChunk && type != kEndChunk && type != kChangeChunk)
+      break;  // not a stream any more: nothing further is worth keeping
+    if (!wait(length)) return;
+    if (buffer_.size() < 65536) buffer_.resize(65536);
+    count = length;
+    ring.Read(buffer_.data(), count);
+    if (type == kDataChunk && length >= static_cast<int32_t>(kExtensionLength) &&
+        U16(buffer_.data() + 6) == length && session_.NextEntry) {
+      session_.NextEntry->Keep(U32(buffer_.data()), buffer_.data() + kExtensionLength,
+                               static_cast<size_t>(length) - kExtensionLength);
+    }
+  }
+  DrainUntilStopped();
+}
+
+bool HttpProtocol::WritePacket(uint8_t* payload, size_t payloadLength, uint32_t locationId,
+                               const uint8_t* body, size_t bodyLength) {
   TASF& asf = *session_.Asf;
   const bool resuming = session_.Resuming();
-  const int32_t dumpLength = length < 64 ? length : 64;
+  const auto dumpLength = static_cast<int32_t>(std::min<size_t>(bodyLength, 64));
   if (!seen_first_data_) first_sequence_ = locationId;
   uint16_t duration = 0;
   bool keyFrame = false;
@@ -563,10 +676,16 @@ bool HttpProtocol::HandleDataChunk(uint8_t* body, uint16_t length) {
   session_.PacketNumber = static_cast<int32_t>(index);
   session_.SendTime = sendTime;
   const auto post = [this](const std::string& text, uint32_t code) { session_.Post(text, code); };
-  if (session_.Packets().Write(session_.SaveFile.get(), resuming, payload, payloadLength, index,
-                               sendTime, post) == PacketWriter::Outcome::Stop) {
+  const auto outcome = session_.Packets().Write(session_.SaveFile.get(), resuming, payload,
+                                                payloadLength, index, sendTime, post);
+  if (outcome == PacketWriter::Outcome::Stop) {
     session_.Terminate();
     return false;
+  }
+  if (outcome == PacketWriter::Outcome::Written) {
+    wrote_media_ = true;
+    highest_location_ = std::max(highest_location_, locationId);
+    session_.MarkMediaArrived();
   }
   return true;
 }

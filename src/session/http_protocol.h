@@ -44,6 +44,15 @@ class HttpProtocol {
   bool HandleChunk();
   bool HandleHeaderChunk(const uint8_t* body, uint16_t length);
   bool HandleDataChunk(uint8_t* body, uint16_t length);
+  // Writes one media packet (the payload after the chunk's extension; body is what a failure
+  // dumps); false when the session must end.
+  bool WritePacket(uint8_t* payload, size_t length, uint32_t locationId, const uint8_t* body,
+                   size_t bodyLength);
+  // As in the MMS loop: a session started by a change of entry drops the ended entry's packets
+  // and starts its file with the next entry's packets the previous session kept.
+  bool TakeCarriedPackets(uint32_t locationId, bool& ours);
+  // After a change: the next entry's data chunks go to the carry-over until the session stops.
+  void CarryUntilStopped();
   void UnknownChunk(uint16_t type, uint16_t length);
   // After the end of the stream or a change: nothing more is written or parsed.
   void DrainUntilStopped();
@@ -54,6 +63,11 @@ class HttpProtocol {
   uint32_t last_time_ = 0;  // a packet whose time cannot be read keeps the one before
   bool seen_first_data_ = false;
   bool ended_ = false;
+  bool track_changed_ = false;
+  bool carry_checked_ = false;
+  bool replacing_header_ = false;  // the header after an ignored change replaces the file's
+  uint32_t highest_location_ = 0;
+  bool wrote_media_ = false;  // a media packet of this download reached the save file
   int64_t progressive_position_ = 0;
   std::vector<uint8_t> buffer_;
   // Set on the window thread by the response header, acted on by the loop.

@@ -9,6 +9,7 @@
 
 #include "asf/asf.h"
 #include "platform/window_thread.h"
+#include "session/carry_over.h"
 #include "session/mms_reply.h"
 #include "session/save_file.h"
 #include "session/session.h"
@@ -39,6 +40,9 @@ constexpr uint64_t kLiveDatagramAheadSeconds = 60;
 constexpr uint64_t kLivePacketsPerSecondAtLeast = 20;
 // Refused datagram numbers logged one by one; the rest are dropped silently.
 constexpr uint32_t kImplausibleReports = 10;
+// The longest the end waits for the last resends: the resend timer stops with the TCP connection,
+// and a server that closes it at the end leaves nobody to give up on what is still asked for.
+constexpr auto kUdpTailLimit = std::chrono::seconds(15);
 
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -82,6 +86,13 @@ void MmsProtocol::InitFields() {
   implausible_datagrams_ = 0;
   ended_ = false;
   deferred_end_ = 0;
+  have_datagram_base_ = false;
+  datagram_base_ = 0;
+  tail_requested_ = false;
+  track_changed_ = false;
+  carry_checked_ = false;
+  replacing_header_ = false;
+  highest_sequence_ = 0;
   header_expected_ = false;
   next_entry_seen_ = false;
   written_.Reset();
@@ -104,7 +115,21 @@ void MmsProtocol::SendTransportSelect() {
   const bool udp = (session_.ProtocolFlags & pfMmsUdp) != 0;
   // The server starts sending to the port once it knows it; a receiver thread that has not bound
   // it yet would miss the timing test and the first packets.
-  if (udp) session_.WaitForUdpReceiver();
+  if (udp) {
+    session_.WaitForUdpReceiver();
+    const int32_t bound = session_.UdpLocalPort();
+    if (bound == 0) {
+      // Telling the server a port nobody here listens on would send the clip to whoever holds it.
+      if (!session_.Terminated())
+        session_.Post("TMMS: no UDP port could be bound, the data cannot be received", mcFatal);
+      session_.Terminate();
+      return;
+    }
+    if (bound != session_.UdpPort)
+      session_.Post("UDP port " + THelper::IntText(session_.UdpPort) + " is in use; receiving on " +
+                        THelper::IntText(bound) + " instead",
+                    mcWarning);
+  }
   const uint32_t port =
       static_cast<uint32_t>(udp ? session_.UdpLocalPort() : session_.LocalPort.load());
   Send(mms::BuildTransportSelect(command_sequence_, server_incarnation_, session_.LocalAddress, udp,
@@ -218,24 +243,66 @@ void MmsProtocol::Ended() {
 
 void MmsProtocol::EndOfStream(uint32_t code) {
   if (deferred_end_ != 0) return;  // the first end counts
+  session_.MarkEndPosted();
   // Only the very end waits for stragglers: after a change of track the datagrams that follow
   // belong to the next entry, and none of them may reach this file.
   if ((session_.ProtocolFlags & pfMmsUdp) && code == mcCompleted) {
     deferred_end_ = code;
+    deferred_since_ = std::chrono::steady_clock::now();
     EndIfUdpTailDone();
     return;
   }
-  session_.Post("", code);
+  PostEnd(code);
+}
+
+void MmsProtocol::PostEnd(uint32_t code) {
+  // What is gathered must be in the file before anything is called complete; a failed write ends
+  // the download as a failure (posted by the flush).
+  if (!session_.FlushSaveFile()) {
+    Ended();
+    return;
+  }
+  if (code == mcCompleted && written_.Empty() && !session_.Resuming()) {
+    // A stream that ends with nothing saved is no recording (every datagram lost, say).
+    session_.Post(kNothingReceived, mcFatal);
+  } else {
+    session_.Post("", code);
+  }
   Ended();
 }
 
 void MmsProtocol::EndIfUdpTailDone() {
   if (ended_ || session_.Ring().Available() != 0) return;
-  if (std::chrono::steady_clock::now() - last_unit_ < kUdpTailQuiet) return;
-  if (tracker_.AnyPending()) return;  // each is resent or given up within a few seconds
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_unit_ < kUdpTailQuiet) return;
+  if (!tail_requested_) {
+    // A lost last datagram has nothing behind it to show the gap: ask for the tail the header
+    // promises like any other gap.
+    tail_requested_ = true;
+    if (RequestMissingTail()) return;
+  }
+  // Each is resent or given up within a few seconds while the resend timer runs.
+  if (tracker_.AnyPending() && now - deferred_since_ < kUdpTailLimit) return;
   ReportUnnoticedLosses();
-  session_.Post("", deferred_end_);
-  Ended();
+  PostEnd(deferred_end_);
+}
+
+bool MmsProtocol::RequestMissingTail() {
+  if (!have_datagram_base_ || written_.Empty()) return false;
+  const TASF& asf = *session_.Asf;
+  if ((asf.FileFlags & ffBroadcast) || asf.DataPacketsCount == 0 ||
+      asf.DataPacketsCount > UINT32_MAX)
+    return false;
+  // Packet sequences are the clip's own numbers; datagram n carried sequence datagram_base_ + n.
+  const auto lastSequence = static_cast<uint32_t>(asf.DataPacketsCount - 1);
+  const int64_t highestSequence =
+      written_.Highest() + (session_.Resuming() ? 0 : int64_t{first_sequence_});
+  if (lastSequence < datagram_base_ || highestSequence < datagram_base_) return false;
+  const std::vector<uint32_t> requests =
+      tracker_.RequestRange(static_cast<uint32_t>(highestSequence - datagram_base_ + 1),
+                            lastSequence - datagram_base_ + 1);
+  for (uint32_t sequence : requests) SendResendRequest(sequence);
+  return !requests.empty();
 }
 
 void MmsProtocol::ReportUnnoticedLosses() {
@@ -272,6 +339,7 @@ bool MmsProtocol::WaitForUnitBytes(int32_t count) {
     }
     ring.WaitForAvailable(count, TMMS::kRingWaitStep);
     if (session_.Terminated()) return false;
+    if (ring.Available() < count && !session_.Watch(count)) return false;
   }
   return true;
 }
@@ -357,7 +425,11 @@ void MmsProtocol::RunReceiveLoop() {
         count = static_cast<int32_t>(payload);
         ring.Read(buffer, count);
       }
-      if (ours) HandleMediaPacket(sequence, payload, flags);
+      if (ours) {
+        HandleMediaPacket(sequence, payload, flags);
+      } else if (track_changed_ && session_.NextEntry) {
+        session_.NextEntry->Keep(sequence, buffer, payload);
+      }
     } else if (timing) {
       if (payload > 0) {
         if (!session_.WaitForBytes(static_cast<int32_t>(payload))) return;
@@ -413,6 +485,17 @@ MmsProtocol::Next MmsProtocol::HandleCommand(uint32_t total) {
       if (reply.ResultCode() != 1) EndOfStream(mcCompleted);
       break;
     case mms::kReplyStreamChange:
+      if (JoinedBeforeTheChange()) {
+        // The entry this session is for begins now: its header replaces the one in the file.
+        session_.Header().Clear();
+        header_expected_ = true;
+        replacing_header_ = true;
+        next_entry_seen_ = false;
+        break;
+      }
+      if (session_.NextEntry && !written_.Empty())
+        session_.NextEntry->SetPreviousLast(highest_sequence_);
+      track_changed_ = true;
       EndOfStream(mcNewTrack);
       break;
     case mms::kReplyStreamSelectionAccepted:
@@ -496,6 +579,7 @@ void MmsProtocol::HandlePasswordRequired(uint32_t total) {
   }
   session_.Credentials = *credentials;
   credentials_sent_ = true;
+  session_.RestartStageClock();
   SendPasswordResponse(session_.Credentials);
   file_number_.fetch_add(1);
 }
@@ -571,7 +655,16 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
     return;
   }
   header.Clear();
+  session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
+  if (replacing_header_) {
+    // Already playing: the next entry's packets follow without another request.
+    replacing_header_ = false;
+    if (session_.Asf->PacketSize >= kMinPacketSize && session_.Asf->PacketSize <= kMaxPacketSize)
+      session_.PacketSize = session_.Asf->PacketSize;
+    session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
+    return;
+  }
   session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);
   SendStreamSelection();
 }
@@ -611,9 +704,57 @@ bool MmsProtocol::PlausibleDatagramNumber(uint32_t sequence) {
   return true;
 }
 
-void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t) {
-  uint8_t* payload = buffer_.data();
-  if (!have_first_media_) first_sequence_ = sequence;
+bool MmsProtocol::JoinedBeforeTheChange() const {
+  return session_.PreviousEntry && written_.Empty() && !ended_ && deferred_end_ == 0;
+}
+
+bool MmsProtocol::TakeCarriedPackets(uint32_t sequence) {
+  uint32_t previous = 0;
+  const bool knowPrevious = session_.PreviousEntry->PreviousLast(previous);
+  if (knowPrevious && sequence <= previous) return false;
+  if (carry_checked_) return true;
+  carry_checked_ = true;
+  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->Take();
+  bool any = false;
+  uint32_t last = 0;
+  for (CarryOver::Packet& p : carried) {
+    if (p.location >= sequence) break;  // from here on this connection brings them itself
+    if ((knowPrevious && p.location <= previous) || p.bytes.empty()) continue;
+    WriteMediaPacket(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), p.location, 0, false);
+    any = true;
+    last = p.location;
+  }
+  if (any && sequence > last + 1) {
+    // Sent while the old connection was closing and the new one joining: nobody received them.
+    const uint32_t gap = sequence - last - 1;
+    tracker_.AddLost(gap);
+    session_.LostPackets = tracker_.LostPackets();
+    session_.Post("Warning, packets sent while reconnecting for the next entry are missing: " +
+                      THelper::IntText(gap),
+                  mcWarning);
+  }
+  return true;
+}
+
+void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t flags) {
+  if (session_.PreviousEntry && !TakeCarriedPackets(sequence)) return;
+  WriteMediaPacket(buffer_.data(), length, sequence, flags, true);
+}
+
+void MmsProtocol::WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t sequence,
+                                   uint8_t flags, bool own) {
+  const bool udp = own && (session_.ProtocolFlags & pfMmsUdp) != 0;
+  // The datagram counter starts at 0 with the stream: a first arrival counting more means the
+  // datagrams before it were lost and are being asked for, and the file is numbered from the
+  // first one the server sent, so that they find their place when they come.
+  const uint32_t before = udp && flags < 128 && sequence >= flags ? flags : 0;
+  if (!have_first_media_) {
+    first_sequence_ = sequence - before;
+    if (udp && sequence >= flags) {
+      have_datagram_base_ = true;
+      datagram_base_ = sequence - flags;
+    }
+  }
   uint32_t time = 0;
   uint16_t duration = 0;
   bool keyFrame = false;
@@ -622,9 +763,14 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
     PostHexDump(payload, length, mcMedia);
   }
   if (!have_first_media_) {
-    first_timecode_ = time;
+    // A recorded clip played from its start needs no shift; when its first packet is late, its
+    // time is not known yet, so the zero of the clip is kept.
+    const bool fromStart = session_.OffsetMs == 0 && session_.StreamKind == skPrerecorded;
+    first_timecode_ = before > 0 && fromStart ? 0 : time;
     have_first_media_ = true;
   }
+  // A packet that was resent after later ones arrived may be older than the first one seen.
+  const uint32_t base = std::min(time, first_timecode_);
   int64_t index = 0;
   uint32_t sendTime = 0;
   if (session_.Resuming()) {
@@ -632,10 +778,10 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
     sendTime = time;
   } else {
     index = static_cast<int64_t>(sequence) - static_cast<int64_t>(first_sequence_);
-    sendTime = time - first_timecode_;
+    sendTime = time - base;
     uint32_t shifted = 0;
-    if (!session_.Asf->ParsePacket(payload, length, shifted, duration,
-                                   static_cast<int32_t>(first_timecode_), true, keyFrame)) {
+    if (!session_.Asf->ParsePacket(payload, length, shifted, duration, static_cast<int32_t>(base),
+                                   true, keyFrame)) {
       session_.Post("ASF timecode update failure, continuing...", mcWarning);
       PostHexDump(payload, length, mcMedia);
     }
@@ -645,7 +791,11 @@ void MmsProtocol::HandleMediaPacket(uint32_t sequence, uint32_t length, uint8_t)
   const auto outcome = session_.Packets().Write(
       session_.SaveFile.get(), session_.Resuming(), payload, length, index, sendTime,
       [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
-  if (outcome == PacketWriter::Outcome::Written) written_.Mark(index);
+  if (outcome == PacketWriter::Outcome::Written) {
+    written_.Mark(index);
+    highest_sequence_ = std::max(highest_sequence_, sequence);
+    session_.MarkMediaArrived();
+  }
   if (outcome == PacketWriter::Outcome::Stop) Ended();
 }
 

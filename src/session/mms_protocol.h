@@ -88,6 +88,16 @@ class MmsProtocol {
   // has as many packets as its header says; a live stream moves on at its bit rate, so a number
   // far ahead of the last one taken is forged or garbled and would only make a file of holes.
   bool PlausibleDatagramNumber(uint32_t sequence);
+  // own: the packet came on this session's connection (not carried over from the previous one).
+  void WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t sequence, uint8_t flags,
+                        bool own);
+  // A session started by a change of entry: false for a packet of the ended entry (the new
+  // connection joined before the change); before the first packet of its own, writes the next
+  // entry's packets the previous session kept.
+  bool TakeCarriedPackets(uint32_t sequence);
+  // A change reported in a session started by a change, before any packet of its own: it joined
+  // the ended entry's tail, and the entry it is for only begins now.
+  bool JoinedBeforeTheChange() const;
   // Waits, serving nothing, for the window thread's answer; nothing when declined or stopped.
   std::optional<std::string> WaitForCredentials(const std::string& challenge);
   void PostFailedUnit(const uint8_t* unit, size_t length);
@@ -98,8 +108,13 @@ class MmsProtocol {
   // (EndIfUdpTailDone).
   void EndOfStream(uint32_t code);
   void EndIfUdpTailDone();
+  // Posts the end (completion, or the failure of a stream that saved nothing) and stops writing.
+  void PostEnd(uint32_t code);
   // Over UDP: tells of packets that never arrived although no resend was ever asked for them.
   void ReportUnnoticedLosses();
+  // At the end over UDP: asks again for the datagrams after the last one seen that the header's
+  // packet count says exist. True when any was asked for.
+  bool RequestMissingTail();
 
   TMMS& session_;
   std::atomic<uint32_t> command_sequence_{0};
@@ -130,6 +145,17 @@ class MmsProtocol {
   // The end reached us on the control connection ahead of the last datagrams: its code, and when
   // the loop last took a unit.
   uint32_t deferred_end_ = 0;
+  std::chrono::steady_clock::time_point deferred_since_{};
+  // The packet sequence the server's datagram 0 carried (UDP), known once media arrives.
+  bool have_datagram_base_ = false;
+  uint32_t datagram_base_ = 0;
+  bool tail_requested_ = false;
+  // After a change of entry was reported: the next entry's packets go to the carry-over.
+  bool track_changed_ = false;
+  bool carry_checked_ = false;
+  // The header that follows an ignored change replaces the one in the file.
+  bool replacing_header_ = false;
+  uint32_t highest_sequence_ = 0;
   // A header is taken only between the header request and its last piece. With UDP data the next
   // play-list entry's header can overtake the change of track that announces it; once such a
   // header has been seen, nothing after it belongs to this file.

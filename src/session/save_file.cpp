@@ -19,6 +19,7 @@ bool TSaveFile::FlushLocked() {
   if (gathered_.empty()) return true;
   const bool written = file_.WriteAt(gathered_offset_, gathered_.data(), gathered_.size());
   gathered_.clear();
+  if (!written) write_failed_ = true;
   return written;
 }
 
@@ -43,7 +44,9 @@ TSaveFile::WriteResult TSaveFile::WriteAt(int64_t offset, const void* data, size
   std::lock_guard<std::mutex> lock(mutex_);
   if (finished_) return WriteResult::Dropped;
   if (!FlushLocked()) return WriteResult::Failed;
-  return file_.WriteAt(offset, data, count) ? WriteResult::Written : WriteResult::Failed;
+  if (file_.WriteAt(offset, data, count)) return WriteResult::Written;
+  write_failed_ = true;
+  return WriteResult::Failed;
 }
 
 TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, size_t count,
@@ -60,7 +63,10 @@ TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, 
     gathered_offset_ = offset;
   }
   if (count >= kGatherBytes) {
-    if (!file_.WriteAt(offset, data, count)) return WriteResult::Failed;
+    if (!file_.WriteAt(offset, data, count)) {
+      write_failed_ = true;
+      return WriteResult::Failed;
+    }
   } else {
     gathered_.insert(gathered_.end(), bytes, bytes + count);
   }
@@ -98,7 +104,8 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
     return result;
   }
   finished_ = true;
-  result.packetsWritten = FlushLocked();
+  result.packetsWritten = FlushLocked() && !write_failed_;
+  if (write_failed_) TrimToWholePacketsLocked(asf);
   if (runFixUps && highest_index_ >= 0) {
     result.fixedUp = true;
     // Each step runs whatever the previous one gave.
@@ -106,9 +113,33 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
         asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1, highest_time_);
     result.timecode = asf.SetLastTimeCode(file_, highest_time_);
     result.index = asf.WriteIndexObject(file_);
+    // An index that found no room would leave part of an object behind the packets.
+    if (!result.index && data_end_ >= 0) file_.Truncate(data_end_);
   }
   result.closed = file_.Close();
   return result;
+}
+
+void TSaveFile::TrimToWholePacketsLocked(const TASF& asf) {
+  const uint64_t first = asf.FirstPacketOffset();
+  const uint32_t packetSize = asf.PacketSize;
+  const int64_t size = file_.Size();
+  if (packetSize == 0 || first <= kDataObjectHeaderLength || size < 0) return;
+  const uint64_t whole =
+      static_cast<uint64_t>(size) > first ? (static_cast<uint64_t>(size) - first) / packetSize : 0;
+  data_end_ = static_cast<int64_t>(first + whole * packetSize);
+  if (data_end_ < size) file_.Truncate(data_end_);
+  const int64_t last = static_cast<int64_t>(whole) - 1;
+  if (highest_index_ <= last) return;
+  highest_index_ = last;
+  highest_time_ = 0;
+  if (last < 0) return;
+  std::vector<uint8_t> packet(packetSize);
+  AsfPacketTimes times;
+  if (file_.ReadAt(static_cast<int64_t>(first) + last * packetSize, packet.data(), packetSize) ==
+          static_cast<int64_t>(packetSize) &&
+      ReadAsfPacketTimes(packet.data(), packet.size(), times))
+    highest_time_ = times.sendTime;
 }
 
 bool TSaveFile::Finished() const {

@@ -70,12 +70,18 @@ class TSaveFile {
 
  private:
   bool FlushLocked();
+  // After a failed write (a full disk): cuts the file to the header and the whole packets it
+  // holds, and takes the highest index and time from the last of them, so that the fix-ups
+  // describe exactly what is there.
+  void TrimToWholePacketsLocked(const TASF& asf);
 
   mutable std::mutex mutex_;
   FileHandle file_;
   std::vector<uint8_t> gathered_;
   int64_t gathered_offset_ = 0;
   bool finished_ = false;
+  bool write_failed_ = false;
+  int64_t data_end_ = -1;  // the end of the last whole packet once trimmed
   int64_t highest_index_ = -1;
   uint32_t highest_time_ = 0;
 };

@@ -6,6 +6,7 @@
 
 #include "net/tcp_client.h"
 #include "net/udp_receiver.h"
+#include "session/carry_over.h"
 #include "session/http_protocol.h"
 #include "session/mms_protocol.h"
 #include "session/save_file.h"
@@ -21,6 +22,12 @@ std::string LocalTimeText(const char* format) {
   char text[64];
   size_t n = std::strftime(text, sizeof text, format, &local);
   return std::string(text, n);
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -51,6 +58,8 @@ void TMMS::InitFields() {
   Asf = nullptr;
   Messages = nullptr;
   SaveFile.reset();
+  NextEntry = std::make_shared<CarryOver>();
+  PreviousEntry.reset();
   ResumeSession = 0;
   HttpPort = ConnectPort = UdpPort = MaxUdpSize = 0;
   ProtocolFlags = 0;
@@ -91,6 +100,12 @@ void TMMS::InitFields() {
   awaiting_response_header_ = true;
   response_header_.clear();
   progressive_ended_ = false;
+  StreamCut = false;
+  stage_ = kConnecting;
+  stage_since_ms_ = NowMs();
+  last_receive_ms_ = NowMs();
+  connection_closed_ = false;
+  end_posted_ = false;
 }
 
 MmsServerTexts TMMS::GetServerTexts() const {
@@ -132,6 +147,8 @@ void TMMS::Start() {
   }
   // The helper and the error-code handler are members of the session, so they always exist.
   if (ProtocolFlags & pfHttp) ConnectPort = HttpPort;
+  stage_since_ms_ = NowMs();
+  last_receive_ms_ = NowMs();
   if (ProtocolFlags & (pfHttp | pfMmsTcp)) StartTcpTransport();
   TThread::Start();
 }
@@ -192,6 +209,7 @@ void TMMS::StartTcpTransport() {
   }
   tcp->RemotePort = port;
   ring_.Clear();
+  connection_closed_ = false;
   tcp->BufferSize = kTcpBufferSize;
   tcp->Connect();
 }
@@ -213,6 +231,8 @@ void TMMS::StartUdpTransport() {
   };
   udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
   udp->LocalPort = static_cast<uint32_t>(UdpPort);
+  // Two recordings at once must not fight over the configured port.
+  udp->FallBackToFreePort = true;
   udp->MaxPacketSize = static_cast<uint32_t>(MaxUdpSize);
   udp->LocalHost = std::string();
   udp->RemoteHost = remote;
@@ -223,6 +243,77 @@ void TMMS::StartUdpTransport() {
     udp_ = udp;
   }
   udp->Start();
+}
+
+void TMMS::EnterStage(Stage stage) {
+  int32_t current = stage_.load();
+  while (current < stage) {
+    if (stage_.compare_exchange_weak(current, stage)) {
+      stage_since_ms_ = NowMs();
+      return;
+    }
+  }
+}
+
+void TMMS::MarkHeaderComplete() {
+  EnterStage(kAwaitingData);
+}
+
+void TMMS::MarkMediaArrived() {
+  EnterStage(kStreaming);
+}
+
+void TMMS::RestartStageClock() {
+  stage_since_ms_ = NowMs();
+  last_receive_ms_ = NowMs();
+}
+
+void TMMS::EndWithFailure(const std::string& text) {
+  end_posted_ = true;
+  if (stage_.load() == kStreaming) StreamCut = true;
+  Post(text, mcFatal);
+  Terminate();
+}
+
+bool TMMS::Watch(int32_t needed) {
+  if (Terminated()) return false;
+  if (EndPosted()) return true;
+  const int32_t stage = stage_.load();
+  const int64_t now = NowMs();
+  // Datagrams sent before the command connection closed may still be on their way.
+  const bool udpQuiet = !(ProtocolFlags & pfMmsUdp) || now - last_receive_ms_ >= kUdpCloseQuietMs;
+  if (connection_closed_.load() && ring_.Available() < needed && udpQuiet) {
+    EndWithFailure(stage == kStreaming
+                       ? "The server closed the connection before the end of the stream"
+                       : "The server closed the connection before the stream began");
+    return false;
+  }
+  const auto past = [now](int64_t since, int32_t seconds) {
+    return seconds > 0 && now - since >= int64_t{seconds} * 1000;
+  };
+  const std::string after = " seconds";
+  switch (stage) {
+    case kConnecting:
+      if (!past(stage_since_ms_, Timeouts.ConnectSeconds)) return true;
+      EndWithFailure("No connection to the server within " +
+                     THelper::IntText(Timeouts.ConnectSeconds) + after);
+      return false;
+    case kAnswering:
+      if (!past(stage_since_ms_, Timeouts.AnswerSeconds)) return true;
+      EndWithFailure("The server did not answer within " +
+                     THelper::IntText(Timeouts.AnswerSeconds) + after);
+      return false;
+    case kAwaitingData:
+      if (!past(stage_since_ms_, Timeouts.FirstDataSeconds)) return true;
+      EndWithFailure("No stream data arrived within " +
+                     THelper::IntText(Timeouts.FirstDataSeconds) + after);
+      return false;
+    default:
+      if (!past(last_receive_ms_, Timeouts.StallSeconds)) return true;
+      EndWithFailure("The stream sent nothing for " + THelper::IntText(Timeouts.StallSeconds) +
+                     after + " and is treated as cut");
+      return false;
+  }
 }
 
 void TMMS::StopResendTimer() {
@@ -276,7 +367,7 @@ std::string TMMS::HostText(int32_t port, int32_t standardPort) const {
 
 int32_t TMMS::UdpLocalPort() const {
   std::shared_ptr<TUDP> udp = CurrentUdp();
-  return udp ? static_cast<int32_t>(udp->LocalPort) : 0;
+  return udp ? static_cast<int32_t>(udp->BoundPort()) : 0;
 }
 
 void TMMS::WaitForUdpReceiver() {
@@ -297,9 +388,10 @@ bool TMMS::FlushSaveFile() {
 
 bool TMMS::WaitForBytes(int32_t count) {
   if (ring_.Available() < count && !FlushSaveFile()) return false;
-  // Woken by the handler's write; the bound only keeps a stop from going unseen.
+  // Woken by the handler's write; the bound only keeps a stop, a closed connection or a
+  // time-out from going unseen.
   while (!ring_.WaitForAvailable(count, kRingWaitStep)) {
-    if (Terminated()) return false;
+    if (Terminated() || !Watch(count)) return false;
   }
   return true;
 }
@@ -346,6 +438,8 @@ void TMMS::TcpResolving(TTCP*) {
 }
 
 void TMMS::TcpConnected(TTCP* sender) {
+  EnterStage(kAnswering);
+  last_receive_ms_ = NowMs();
   LocalAddress = sender->LocalAddress;
   LocalPort = sender->LocalPort;
   awaiting_response_header_ = true;
@@ -365,7 +459,9 @@ void TMMS::TcpConnected(TTCP* sender) {
   if (ProtocolFlags & pfHttp) {
     Post("Local HTTP Port \t" + THelper::IntText(LocalPort), mcNormal);
   } else if (ProtocolFlags & pfMmsUdp) {
-    Post("Local UDP Port \t" + THelper::IntText(UdpLocalPort()), mcNormal);
+    // The receiver may not have bound yet; a port taken instead is announced when it has.
+    const int32_t bound = UdpLocalPort();
+    Post("Local UDP Port \t" + THelper::IntText(bound != 0 ? bound : UdpPort), mcNormal);
   } else if (ProtocolFlags & pfMmsTcp) {
     Post("Local TCP Port \t" + THelper::IntText(LocalPort), mcNormal);
   } else {
@@ -424,6 +520,7 @@ int32_t TMMS::CollectResponseHeader(const uint8_t* block, int32_t length) {
 
 void TMMS::TcpDataReceived(TTCP*, const uint8_t* block, int32_t length) {
   if (length <= 0) return;
+  last_receive_ms_ = NowMs();
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
   const int32_t used = CollectResponseHeader(block, length);
@@ -440,7 +537,10 @@ void TMMS::TransportMessage(TTCP*, const std::string& text, int32_t code) {
   Post(text, static_cast<uint32_t>(code));
 }
 
-void TMMS::TcpDisconnected(TTCP*) {
+void TMMS::TcpDisconnected(TTCP* sender) {
+  // A connection that was replaced (the describe connection of MMS over HTTP) ends nothing.
+  const std::shared_ptr<TTCP> current = CurrentTcp();
+  if (current && sender != current.get()) return;
   if (ProtocolFlags & pfMmsUdp) StopResendTimer();
   if (awaiting_response_header_ && !response_header_.empty()) {
     awaiting_response_header_ = false;
@@ -454,6 +554,9 @@ void TMMS::TcpDisconnected(TTCP*) {
     progressive_ended_.store(true, std::memory_order_release);
   } else {
     Post("Disconnected", mcNotice);
+    // The loop ends the session once it has used what the ring still holds (unless the end of
+    // the stream was among it).
+    connection_closed_.store(true, std::memory_order_release);
   }
 }
 
@@ -463,6 +566,7 @@ void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
   // The port is open to every host: only the server we are talking to sends our media (from
   // whatever port it likes), and a neighbour's stream or a forged datagram must not reach the file.
   if (sender == nullptr || !sender->RemoteHost || address != *sender->RemoteHost) return;
+  last_receive_ms_ = NowMs();
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
   if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length);

@@ -34,6 +34,7 @@
 namespace qor {
 
 class TASF;
+class CarryOver;
 class TTCP;
 class TUDP;
 class TSaveFile;
@@ -46,6 +47,20 @@ enum ProtocolFlagBits : uint32_t {
   pfMmsTcp = 2,
   pfMmsUdp = 4,
 };
+
+// How long a session waits at each stage before it gives up, in seconds (0: no bound). A server
+// that accepts and never answers, or a stream that stops without closing, must not hold an
+// unattended recording for good.
+struct SessionTimeouts {
+  int32_t ConnectSeconds = 20;    // from the start until the TCP connection is up
+  int32_t AnswerSeconds = 20;     // from the connection until the stream's header is complete
+  int32_t FirstDataSeconds = 30;  // from the header until the first media packet
+  int32_t StallSeconds = 30;      // nothing received while streaming: the stream counts as cut
+};
+
+// Posted (8) instead of completion when a stream ends before a single media packet was saved.
+inline constexpr const char* kNothingReceived =
+    "The stream ended before any data packet arrived: nothing was recorded";
 
 // StreamKind values.
 enum StreamKindValue : int32_t {
@@ -75,6 +90,9 @@ class TMMS : public TThread {
   static constexpr std::chrono::milliseconds kRingWaitStep{2};
   // The longest the session waits for its UDP receiver to bind before announcing the port.
   static constexpr std::chrono::milliseconds kUdpBindWait{5000};
+  // With media over UDP, a closed command connection ends the session once nothing has arrived
+  // for this long.
+  static constexpr int64_t kUdpCloseQuietMs = 1000;
 
   TMMS();
   ~TMMS() override;
@@ -101,6 +119,12 @@ class TMMS : public TThread {
   uint32_t OffsetMs = 0;
   // Which session this is, posted with every pair (0 is the window's own).
   MessageSource Source = 0;
+  SessionTimeouts Timeouts;
+  // Live play lists: where this session keeps the next entry's first packets once it has
+  // reported a change (made by InitFields), and, for a session started by a change, where the
+  // previous session kept them (set by the window).
+  std::shared_ptr<CarryOver> NextEntry;
+  std::shared_ptr<CarryOver> PreviousEntry;
   // Shown instead of posting when there is no queue to post to (a modal message box in the GUI).
   std::function<void(const std::string& text)> ShowMessageBox;
 
@@ -120,6 +144,9 @@ class TMMS : public TThread {
   std::atomic<uint32_t> ProxyInUse{0};
   std::atomic<uint32_t> Progressive{0};
   std::atomic<int32_t> LocalPort{0};
+  // Set when the server closed the connection, or stopped sending, after media had begun: the
+  // failure ends a download whose file holds what arrived.
+  std::atomic<bool> StreamCut{false};
   // Window thread only (written by the response header parse and TcpConnected).
   std::string ServerText;
   std::string ContentType;
@@ -185,6 +212,20 @@ class TMMS : public TThread {
   THelper& Helper() { return helper_; }
   TErrorCodeHandler& ErrorCodes() { return error_codes_; }
   MmsProtocol& Mms() { return *mms_; }
+  // Stages the watch below measures; each only moves forward.
+  void MarkHeaderComplete();
+  void MarkMediaArrived();
+  // The end of the stream or of the entry has been posted: nothing the connection does afterwards
+  // is a failure.
+  void MarkEndPosted() { end_posted_.store(true, std::memory_order_release); }
+  bool EndPosted() const { return end_posted_.load(std::memory_order_acquire); }
+  // The answer clock starts again (a password the user took time to type).
+  void RestartStageClock();
+  // Session thread, whenever it waits for the network: ends the session (posting why) when the
+  // connection it reads from has closed without leaving what the loop waits for in the ring, or a
+  // stage has run past its time-out. False when the session must end. needed: the bytes the loop
+  // waits for, which a closed connection can no longer bring.
+  bool Watch(int32_t needed = 1);
   // The save file's progressive download has reached the end of the connection.
   bool ProgressiveEnded() const { return progressive_ended_.load(std::memory_order_acquire); }
 
@@ -224,6 +265,17 @@ class TMMS : public TThread {
   bool awaiting_response_header_ = true;
   std::string response_header_;
   std::atomic<bool> progressive_ended_{false};
+
+  enum Stage : int32_t { kConnecting = 0, kAnswering = 1, kAwaitingData = 2, kStreaming = 3 };
+  void EnterStage(Stage stage);
+  // Ends the session with a failure; cut says the stream had begun.
+  void EndWithFailure(const std::string& text);
+  std::atomic<int32_t> stage_{kConnecting};
+  std::atomic<int64_t> stage_since_ms_{0};
+  std::atomic<int64_t> last_receive_ms_{0};
+  // The current connection has closed (cleared when the next one starts).
+  std::atomic<bool> connection_closed_{false};
+  std::atomic<bool> end_posted_{false};
 };
 
 }  // namespace qor

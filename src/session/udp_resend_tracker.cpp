@@ -1,5 +1,6 @@
 #include "session/udp_resend_tracker.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace qor::mms {
@@ -38,6 +39,22 @@ std::vector<uint32_t> UdpResendTracker::LossCheck(uint8_t s) {
     requests.push_back(sequence);
   }
   expected_ += static_cast<uint32_t>(d) + 1;
+  return requests;
+}
+
+std::vector<uint32_t> UdpResendTracker::RequestRange(uint32_t from, uint32_t end) {
+  std::vector<uint32_t> requests;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (end <= from) return requests;
+  const uint32_t count = std::min<uint32_t>(end - from, 255);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t sequence = from + k;
+    const uint8_t q = static_cast<uint8_t>(sequence);
+    pending_[q] = kScanAttempts;
+    pending_sequence_[q] = sequence;
+    requests.push_back(sequence);
+  }
+  expected_ = std::max(expected_, from + count);
   return requests;
 }
 

@@ -29,6 +29,9 @@ class UdpResendTracker {
     uint8_t index = 0;
   };
   ScanStep Scan();
+  // The stream has ended and datagrams [from, end) were never seen: asks for them like any other
+  // gap (at most the 255 the table can follow). Returns the requests to send now.
+  std::vector<uint32_t> RequestRange(uint32_t from, uint32_t end);
 
   // Losses found some other way (the sequence cannot tell a long burst or a lost tail).
   void AddLost(uint32_t count) { lost_.fetch_add(count, std::memory_order_relaxed); }

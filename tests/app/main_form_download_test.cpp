@@ -331,6 +331,52 @@ TEST_F(MainFormDownload, NewTrackFinishesTheFirstFileAndRecordsIntoAnAutomaticNa
   EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 1u);
 }
 
+// The first packet of a file (its key frame, send time 0), read through the header's layout.
+std::vector<uint8_t> FirstPacket(const std::string& path) {
+  TASF model;
+  if (!model.ReadHeaderFromFile(path) || model.PacketSize == 0) return {};
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(model.FirstPacketOffset()));
+  std::vector<uint8_t> packet(model.PacketSize);
+  in.read(reinterpret_cast<char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
+  return in ? packet : std::vector<uint8_t>{};
+}
+
+// A live play list changes entry: the next file starts with the next entry's first packet (sent
+// on the old connection while the new one was being made), and no file of the ended entry's tail
+// appears, over both transports that reconnect for the change.
+TEST_F(MainFormDownload, NewTrackFileStartsWithTheEntrysFirstPacket) {
+  const std::vector<uint8_t> source = FirstPacket(SampleMedia("clip.wmv"));
+  ASSERT_FALSE(source.empty());
+  AsfPacketTimes times;
+  ASSERT_TRUE(ReadAsfPacketTimes(source.data(), source.size(), times));
+  ASSERT_EQ(times.sendTime, 0u);  // so the shifted copy equals it byte for byte
+  for (const int32_t protocol : {kProtoHttp, kProtoTcp}) {
+    SCOPED_TRACE(protocol);
+    const std::string dir = folder_.Path(protocol == kProtoHttp ? "http" : "tcp");
+    std::filesystem::create_directories(dir);
+    server_ =
+        StartServer({"--live", "show=" + SampleMedia("audio.wma") + "," + SampleMedia("clip.wmv"),
+                     "--rate", "4"});
+    ASSERT_TRUE(server_->Running());
+    Form().AutoSaveDir = dir + "/";
+    Form().unattended = true;
+    Location(protocol == kProtoHttp ? HttpUrl("show") : MmsUrl("show"), protocol);
+    Form().ConnectClick();
+    const std::string first = dir + "/_1_show_live.asf";
+    const std::string next = dir + "/_2_show_live.asf";
+    ASSERT_TRUE(RunUntil([&] {
+      return Form().SaveWindow.Caption == next && Form().Session->PacketNumber.load() >= 8;
+    }));
+    Form().AbortClick();
+    Advance(300);
+    EXPECT_GT(ProbeDuration(first), 0.5);
+    EXPECT_EQ(FirstPacket(next), source);
+    EXPECT_EQ(FileSize(dir + "/_3_show_live.asf"), -1);
+    Form().unattended = false;
+  }
+}
+
 TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
   Form().AutoSaveDir = folder_.Path() + "/";
   Options().ProtoGroup.ItemIndex = kProtoHttp;

@@ -6,6 +6,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "cli_runner.h"
 #include "common/server_process.h"
@@ -149,6 +157,57 @@ TEST(CliRecord, RecordsBetweenTheTwoMoments) {
   EXPECT_NE(r.err.find("> VCR ON, now recording...."), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("> VCR OFF, end time reached"), std::string::npos);
   EXPECT_GT(ProbeDuration(folder.Path("_1_show_live.asf")), 0.5);
+}
+
+TEST(CliRecord, AWindowAlreadyPastEndsAtOnce) {
+  TempFolder folder;
+  const std::time_t now = std::time(nullptr);
+  CliRun run;
+  run.args = {"record", "http://127.0.0.1:1/show", "--start", LocalMoment(now - 120),
+              "--end",  LocalMoment(now - 60)};
+  run.workDir = folder.Path();
+  run.timeoutSeconds = 60;
+  const CliResult r = RunCli(run);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("the recording window ended before anything was recorded"),
+            std::string::npos)
+      << r.err;
+}
+
+// A web server that accepts and never answers: Ctrl-C while batch fetches the play list from it
+// ends the run at once.
+TEST(CliStops, BatchInterruptedWhileThePlayListIsFetched) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  std::atomic<bool> accepted{false}, stop{false};
+  std::thread silent([&] {
+    std::vector<int> held;
+    while (!stop) {
+      pollfd p{listener, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int c = accept(listener, nullptr, nullptr);
+      if (c >= 0) held.push_back(c);
+      accepted = true;
+    }
+    for (int c : held) close(c);
+  });
+  TempFolder folder;
+  CliRun run;
+  run.args = {"batch", "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/list.asx"};
+  run.workDir = folder.Path();
+  run.interruptWhen = [&] { return accepted.load(); };
+  run.timeoutSeconds = 30;  // the fetch itself would wait 45 s
+  const CliResult r = RunCli(run);
+  stop = true;
+  silent.join();
+  close(listener);
+  EXPECT_EQ(r.status, 130) << r.err;
 }
 
 }  // namespace

@@ -171,6 +171,70 @@ TEST_F(CliGet, BadSettingsAreNamedWithTheirFile) {
       << r.err;
 }
 
+// Each way a download can go wrong has its own status, and every run ends with the summary.
+TEST_F(CliGet, BrokenRunsEndByThemselvesWithTheirStatus) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string line;
+  };
+  const std::vector<Case> cases{
+      {{Mms("mmst", "clip.wmv?cut-header=1"), "-o", "cut.asf"},
+       1,
+       "> The server closed the connection before the stream began"},
+      {{Mms("mmsu", "clip.wmv?drop=1"), "-o", "cut.asf"},
+       1,
+       "> The stream ended before any data packet arrived: nothing was recorded"},
+      {{Http("clip.wmv?stall=120&stall-after=6"), "-o", "stalled.asf", "--stall-timeout", "1"},
+       3,
+       "> The stream sent nothing for 1 seconds and is treated as cut"},
+      {{Mms("mmsu", "clip.wmv?resend=0&drop-list=5"), "-o", "holes.asf"},
+       4,
+       "> - ** DOWNLOAD COMPLETED ** - (1 packets missing)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const CliResult r = Get(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.line + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("qor-cli: summary: "), std::string::npos) << r.err;
+  }
+  // A run that failed after the header but before any media packet leaves no file in the way of
+  // the retry.
+  const CliResult refused = Get({Mms("mmst", "clip.wmv?fail=0x07:0x80070005"), "-o", "cut.asf"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_NE(refused.err.find("> - Header received and saving"), std::string::npos) << refused.err;
+  EXPECT_EQ(FileSize(Path("cut.asf")), -1);
+  EXPECT_EQ(Get({Http("clip.wmv"), "-o", "cut.asf"}).status, 0);
+  const CliResult holes = Get({Mms("mmsu", "clip.wmv?resend=0&drop-list=5"), "-o", "h2.asf"});
+  EXPECT_NE(holes.err.find("packets saved, 0 recovered, 1 lost"), std::string::npos) << holes.err;
+  EXPECT_NE(holes.err.find("qor-cli: summary: h2.asf, "), std::string::npos) << holes.err;
+}
+
+// Every fault the reference server offers, over every transport, ends the run by itself.
+TEST_F(CliGet, EveryServerFaultEndsTheRun) {
+  const std::vector<std::string> faults{
+      "drop=0.3",     "drop-list=0,3",  "resend=0&drop=0.1",      "dup=0.2",
+      "reorder=0.3",  "disconnect=5",   "cut-header=1",           "fail=0x15:0x80070005",
+      "password=u:p", "strip=1",        "unknown-tag=5",          "unknown-command=5",
+      "bad-length=5", "split-header=3", "stall=90&stall-after=5", "refuse-transport=1",
+      "status=503",   "header-pieces=3"};
+  for (const std::string scheme : {"http", "mmst", "mmsu"}) {
+    for (const std::string& fault : faults) {
+      SCOPED_TRACE(scheme + " " + fault);
+      const std::string url =
+          scheme == "http" ? Http("clip.wmv?" + fault) : Mms(scheme, "clip.wmv?" + fault);
+      CliRun run;
+      run.args = {"get", url, "-o", "f.asf", "--overwrite", "--stall-timeout", "3"};
+      run.workDir = folder_.Path();
+      run.timeoutSeconds = 60;
+      const CliResult r = RunCli(run);
+      EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 3 || r.status == 4) << r.err;
+      EXPECT_NE(r.err.find("qor-cli: summary: "), std::string::npos) << r.err;
+    }
+  }
+}
+
 // Credentials from the command line serve that run only; --save-password keeps them once the
 // server took them, for that server alone. A wrong password is never kept, and a run stores
 // nothing else (--log is no folder to remember).

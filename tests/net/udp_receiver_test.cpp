@@ -137,16 +137,30 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
     udp.LocalPort = occupant.Port();
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed10048"}));
+    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10048"}));
   }
   log_.events.clear();
+  {
+    // Allowed to fall back, the receiver takes a free port and says which.
+    TUDP udp;
+    Configure(udp);
+    udp.LocalHost = "127.0.0.1";
+    udp.LocalPort = occupant.Port();
+    udp.FallBackToFreePort = true;
+    udp.Start();
+    ASSERT_TRUE(udp.WaitUntilBound(std::chrono::milliseconds(kPatience)));
+    EXPECT_NE(udp.BoundPort(), 0u);
+    EXPECT_NE(udp.BoundPort(), occupant.Port());
+    EXPECT_TRUE(log_.events.empty());
+    udp.Stop();
+  }
   {
     TUDP udp;
     Configure(udp);
     udp.LocalHost = "not-an-address";
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed10049"}));
+    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10049"}));
   }
 }
 
