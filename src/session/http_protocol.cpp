@@ -204,6 +204,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     if (!location.empty() && redirections_ < kMaxRedirections && FollowRedirection(location)) {
       ++redirections_;
       session_.Post("HTTP: redirected to " + location, mcNormal);
+      session_.ExpectNewConnection();
       redirect_pending_.store(true, std::memory_order_release);
       return;
     }

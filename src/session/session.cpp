@@ -210,6 +210,7 @@ void TMMS::StartTcpTransport() {
   tcp->RemotePort = port;
   ring_.Clear();
   connection_closed_ = false;
+  connection_replaced_ = false;
   tcp->BufferSize = kTcpBufferSize;
   tcp->Connect();
 }
@@ -541,6 +542,7 @@ void TMMS::TcpDisconnected(TTCP* sender) {
   // A connection that was replaced (the describe connection of MMS over HTTP) ends nothing.
   const std::shared_ptr<TTCP> current = CurrentTcp();
   if (current && sender != current.get()) return;
+  if (connection_replaced_.load(std::memory_order_acquire)) return;
   if (ProtocolFlags & pfMmsUdp) StopResendTimer();
   if (awaiting_response_header_ && !response_header_.empty()) {
     awaiting_response_header_ = false;

@@ -226,6 +226,9 @@ class TMMS : public TThread {
   // stage has run past its time-out. False when the session must end. needed: the bytes the loop
   // waits for, which a closed connection can no longer bring.
   bool Watch(int32_t needed = 1);
+  // The current connection is about to be replaced (a redirection is followed): its end ends
+  // nothing. Cleared when the next connection starts.
+  void ExpectNewConnection() { connection_replaced_.store(true, std::memory_order_release); }
   // The save file's progressive download has reached the end of the connection.
   bool ProgressiveEnded() const { return progressive_ended_.load(std::memory_order_acquire); }
 
@@ -275,6 +278,7 @@ class TMMS : public TThread {
   std::atomic<int64_t> last_receive_ms_{0};
   // The current connection has closed (cleared when the next one starts).
   std::atomic<bool> connection_closed_{false};
+  std::atomic<bool> connection_replaced_{false};
   std::atomic<bool> end_posted_{false};
 };
 
