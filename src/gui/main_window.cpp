@@ -277,6 +277,13 @@ void MainWindow::BuildCentre() {
   url_->setInsertPolicy(QComboBox::NoInsert);
   url_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   url_->setMinimumContentsLength(30);
+  // What the user types is the control's text at once: the state shown after every turn of the
+  // window thread must not put the old text back under the cursor.
+  connect(url_, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    if (syncing_) return;
+    form_.URL.Text = text.toStdString();
+    if (form_.URL.OnChange) Forward(form_.URL.OnChange);
+  });
   connect(url_, &QComboBox::activated, this, [this](int index) {
     Forward([this, index] {
       form_.URL.SetItemIndex(index);

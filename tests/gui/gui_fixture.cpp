@@ -86,6 +86,11 @@ void GuiTest::Location(const std::string& url, int protocol) {
   box->lineEdit()->setText(QString::fromStdString(url));
   Form().MediaWindow.Caption = url;
   program_->App().OptionsDialog->ProtoGroup.ItemIndex = protocol;
+  // A user takes a moment before pressing Go; the window's timers show their state meanwhile and
+  // must leave the typed location alone.
+  int turns = 0;
+  RunUntil([&] { return ++turns > 25; });
+  EXPECT_EQ(box->currentText().toStdString(), url);
 }
 
 bool GuiTest::RunUntil(const std::function<bool()>& pred, int timeoutMs) {
