@@ -26,6 +26,7 @@ Program::Program() {
 Program::~Program() {
   if (!app_->MainForm->Closed()) window_->Forward([this] { app_->MainForm->Close(); });
   driver_->OnServed = nullptr;
+  desktop_.CloseDialogs();
   window_.reset();
   desktop_.OnError = nullptr;
   // The driver reaches the window thread, so it goes first; waits after this serve the window

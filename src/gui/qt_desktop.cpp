@@ -19,11 +19,14 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 QtDesktop::QtDesktop() { RegisterProgramForms(); }
 
-QtDesktop::~QtDesktop() {
+QtDesktop::~QtDesktop() { CloseDialogs(); }
+
+void QtDesktop::CloseDialogs() {
   for (auto& [form, dialog] : open_) {
-    if (form) form->OnHide = nullptr;
+    form->OnHide = nullptr;
     delete dialog.data();
   }
+  open_.clear();
 }
 
 int32_t QtDesktop::MessageBox(const std::string& text, const std::string& caption,

@@ -56,6 +56,8 @@ class QtDesktop : public DesktopServices {
   void Repaint() override;
   int32_t OpenWithShell(const std::string& target) override;
 
+  // Closes the modeless dialogs and lets go of their forms; before the forms are destroyed.
+  void CloseDialogs();
   // Called after every turn that served the window thread: open dialogs show what the logic
   // changed, and a modal form the logic ended (a stopped session's password request) closes.
   void Served();

@@ -1,6 +1,9 @@
 #include "gui_fixture.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QRadioButton>
+#include "gui/form_dialog.h"
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -85,7 +88,22 @@ void GuiTest::Location(const std::string& url, int protocol) {
   ASSERT_NE(box, nullptr);
   box->lineEdit()->setText(QString::fromStdString(url));
   Form().MediaWindow.Caption = url;
-  program_->App().OptionsDialog->ProtoGroup.ItemIndex = protocol;
+  // The transport is chosen in View -> Setup Options, a dialog beside the window.
+  auto* setup = Window().findChild<QAction*>("ViewSetup");
+  ASSERT_NE(setup, nullptr);
+  setup->trigger();
+  auto* options = Window().findChild<FormDialog*>("qorForm_OptionsDialog");
+  ASSERT_NE(options, nullptr);
+  ASSERT_TRUE(options->isVisible());
+  const char* names[] = {"HTTP", "TCP", "UDP"};
+  for (auto* radio : options->findChildren<QRadioButton*>()) {
+    if (radio->text() == names[protocol]) radio->click();
+  }
+  EXPECT_EQ(program_->App().OptionsDialog->ProtoGroup.ItemIndex, protocol);
+  for (auto* button : options->findChildren<QPushButton*>()) {
+    if (button->text() == "&Close") button->click();
+  }
+  EXPECT_FALSE(options->isVisible());
   // A user takes a moment before pressing Go; the window's timers show their state meanwhile and
   // must leave the typed location alone.
   int turns = 0;
