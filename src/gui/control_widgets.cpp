@@ -16,7 +16,9 @@ GraphWidget::GraphWidget(TPerformanceGraph& graph, QWidget* parent)
   graph_.OnRefresh = [this] { update(); };
 }
 
-GraphWidget::~GraphWidget() { graph_.OnRefresh = nullptr; }
+GraphWidget::~GraphWidget() {
+  graph_.OnRefresh = nullptr;
+}
 
 void GraphWidget::resizeEvent(QResizeEvent* event) {
   // The control rebuilds its picture and history for the new size at its next paint.
@@ -36,7 +38,9 @@ GaugeWidget::GaugeWidget(TCGauge& gauge, QWidget* parent) : QWidget(parent), gau
   gauge_.OnRefresh = [this] { update(); };
 }
 
-GaugeWidget::~GaugeWidget() { gauge_.OnRefresh = nullptr; }
+GaugeWidget::~GaugeWidget() {
+  gauge_.OnRefresh = nullptr;
+}
 
 void GaugeWidget::paintEvent(QPaintEvent* /*event*/) {
   QtCanvas surface(width(), height());

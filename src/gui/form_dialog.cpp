@@ -42,7 +42,9 @@ std::map<std::type_index, FormBinder>& Registry() {
   return registry;
 }
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 QStringList Lines(const TStringList& list) {
   QStringList lines;
@@ -81,9 +83,7 @@ static void Bind(std::function<FormLayout(Form&)> binder) {
 }
 
 void RegisterProgramForms() {
-  Bind<TAboutDialog>([](TAboutDialog& f) {
-    return FormLayout{{&f.Memo1, &f.OKButton}, {}};
-  });
+  Bind<TAboutDialog>([](TAboutDialog& f) { return FormLayout{{&f.Memo1, &f.OKButton}, {}}; });
   Bind<TMmsPasswordDlg>([](TMmsPasswordDlg& f) {
     return FormLayout{
         {&f.Site, &f.Realm, &f.Id, &f.Password, &f.SavePassTick, &f.Button1, &f.Button2}, {}};
@@ -105,45 +105,45 @@ void RegisterProgramForms() {
                       {}};
   });
   Bind<TOptionsDialog>([](TOptionsDialog& f) {
-    return FormLayout{{&f.AutoPlayTick, &f.AutoLogTick, &f.OffsetTimePicker, &f.Button1,
-                       &f.ProtoGroup, &f.HTTPPort, &f.TCPPort, &f.UDPPort, &f.MaxUDP, &f.BypassDNS,
-                       &f.MProxyTick, &f.MProxyURL, &f.MProxyPort, &f.HProxyTick, &f.HProxyURL,
-                       &f.HProxyPort, &f.LoadProxyIE, &f.MaxRateFlag, &f.NetworkRate, &f.Defaults,
-                       &f.CloseButton},
-                      {}};
+    return FormLayout{
+        {&f.AutoPlayTick, &f.AutoLogTick, &f.OffsetTimePicker, &f.Button1,     &f.ProtoGroup,
+         &f.HTTPPort,     &f.TCPPort,     &f.UDPPort,          &f.MaxUDP,      &f.BypassDNS,
+         &f.MProxyTick,   &f.MProxyURL,   &f.MProxyPort,       &f.HProxyTick,  &f.HProxyURL,
+         &f.HProxyPort,   &f.LoadProxyIE, &f.MaxRateFlag,      &f.NetworkRate, &f.Defaults,
+         &f.CloseButton},
+        {}};
   });
   Bind<TInfoDialog>([](TInfoDialog& f) {
     return FormLayout{{&f.OkButton}, [&f] {
                         const MediaInfoReport& r = f.Report;
-                        std::vector<std::string> lines{
-                            "Clip: " + r.Clip,
-                            "Author: " + r.Author,
-                            "Copyright: " + r.Copyright,
-                            "Rating: " + r.Rating,
-                            "Description: " + r.Description,
-                            "Site: " + r.Location,
-                            "File size: " + r.FileSize,
-                            "Created 1: " + r.Created_Asf,
-                            "Created 2: " + r.Created_File,
-                            "Media Flag: " + r.Flag,
-                            "Play duration: " + r.PlayDuration,
-                            "Send duration: " + r.SendDuration,
-                            "Pre-Roll: " + r.PreRollDuration,
-                            "Packet size: " + r.ASFPacket,
-                            "Header size: " + r.ASFHead,
-                            "Total packets: " + r.ASFTotalPackets,
-                            "All streams max rate: " + r.AllMaxBitRate,
-                            "Server: " + r.ServerVer,
-                            "Tool: " + r.ToolVer,
-                            "Update: " + r.UpdateUrl,
-                            "Password Enc: " + r.EncryptionType,
-                            "Send time: " + r.SendTime,
-                            "Total time: " + r.TotalTime,
-                            "Packets: " + r.Packets,
-                            "Acks: " + r.Acks,
-                            "Client ID: " + r.ClientID,
-                            "Stream max rate: " + r.SingleMaxStreamRate,
-                            "Streams: " + r.TotalStreams};
+                        std::vector<std::string> lines{"Clip: " + r.Clip,
+                                                       "Author: " + r.Author,
+                                                       "Copyright: " + r.Copyright,
+                                                       "Rating: " + r.Rating,
+                                                       "Description: " + r.Description,
+                                                       "Site: " + r.Location,
+                                                       "File size: " + r.FileSize,
+                                                       "Created 1: " + r.Created_Asf,
+                                                       "Created 2: " + r.Created_File,
+                                                       "Media Flag: " + r.Flag,
+                                                       "Play duration: " + r.PlayDuration,
+                                                       "Send duration: " + r.SendDuration,
+                                                       "Pre-Roll: " + r.PreRollDuration,
+                                                       "Packet size: " + r.ASFPacket,
+                                                       "Header size: " + r.ASFHead,
+                                                       "Total packets: " + r.ASFTotalPackets,
+                                                       "All streams max rate: " + r.AllMaxBitRate,
+                                                       "Server: " + r.ServerVer,
+                                                       "Tool: " + r.ToolVer,
+                                                       "Update: " + r.UpdateUrl,
+                                                       "Password Enc: " + r.EncryptionType,
+                                                       "Send time: " + r.SendTime,
+                                                       "Total time: " + r.TotalTime,
+                                                       "Packets: " + r.Packets,
+                                                       "Acks: " + r.Acks,
+                                                       "Client ID: " + r.ClientID,
+                                                       "Stream max rate: " + r.SingleMaxStreamRate,
+                                                       "Streams: " + r.TotalStreams};
                         for (const auto* list : {&r.ExtContent, &r.Codecs, &r.StreamProp, &r.MBR})
                           lines.insert(lines.end(), list->begin(), list->end());
                         return lines;
@@ -207,7 +207,8 @@ void FormDialog::Build() {
             auto* edit = new QLineEdit(this);
             if (control->PasswordChar != '\0') edit->setEchoMode(QLineEdit::Password);
             if (control->NumbersOnly) {
-              edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+              edit->setValidator(
+                  new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
             }
             connect(edit, &QLineEdit::textEdited, this, [this, control](const QString& text) {
               control->Text = text.toStdString();
@@ -264,9 +265,8 @@ void FormDialog::Build() {
             }});
             widget = combo;
           } else if constexpr (std::is_same_v<T, TRadioGroup>) {
-            auto* group = new QGroupBox(Q(control->Caption.empty() ? control->Name
-                                                                   : control->Caption),
-                                        this);
+            auto* group =
+                new QGroupBox(Q(control->Caption.empty() ? control->Name : control->Caption), this);
             auto* column = new QVBoxLayout(group);
             auto* exclusive = new QButtonGroup(group);
             for (int i = 0; i < control->Items.Count(); ++i) {
@@ -309,8 +309,8 @@ void FormDialog::Build() {
                       if (syncing_) return;
                       // A time picker keeps the day it holds; a date picker its time of day.
                       const QDateTime held = ToQDateTime(control->DateTime);
-                      const QDateTime merged =
-                          control->Kind == dtkTime ? QDateTime(held.date(), value.time())
+                      const QDateTime merged = control->Kind == dtkTime
+                                                   ? QDateTime(held.date(), value.time())
                                                    : QDateTime(value.date(), held.time());
                       control->DateTime = FromQDateTime(merged);
                       (void)edit;

@@ -31,9 +31,13 @@ namespace qor::gui {
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
-QColor ToQColor(TColor c) { return QColor(c.Red, c.Green, c.Blue); }
+QColor ToQColor(TColor c) {
+  return QColor(c.Red, c.Green, c.Blue);
+}
 
 TColor FromQColor(const QColor& c) {
   return TColor{static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
@@ -129,8 +133,7 @@ QAction* MainWindow::BindMenuItem(QMenu* menu, TMenuItem& item) {
   return action;
 }
 
-QAction* MainWindow::AddMenuAction(QMenu* menu, const char* caption,
-                                   void (TMainForm::*handler)()) {
+QAction* MainWindow::AddMenuAction(QMenu* menu, const char* caption, void (TMainForm::*handler)()) {
   QAction* action = menu->addAction(caption);
   connect(action, &QAction::triggered, this,
           [this, handler] { Forward([this, handler] { (form_.*handler)(); }); });

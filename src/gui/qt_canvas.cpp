@@ -12,18 +12,24 @@ namespace qor::gui {
 
 namespace {
 
-QRgb Rgb(TColor c) { return qRgb(c.Red, c.Green, c.Blue); }
+QRgb Rgb(TColor c) {
+  return qRgb(c.Red, c.Green, c.Blue);
+}
 
 QString Text(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // [Left, Right) x [Top, Bottom) as a QRect, which names its last column and row.
-QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
+QRect ToQRect(const TRect& r) {
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
 
 }  // namespace
 
-QtCanvas::QtCanvas(int32_t width, int32_t height) { SetSize(width, height); }
+QtCanvas::QtCanvas(int32_t width, int32_t height) {
+  SetSize(width, height);
+}
 
 void QtCanvas::SetSize(int32_t width, int32_t height) {
   width = std::max(width, 0);
@@ -66,8 +72,8 @@ void QtCanvas::CopyRect(const TRect& destination, const TRect& source) {
   const QImage part = image_.copy(ToQRect(source));
   QPainter painter(&image_);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.drawImage(ToQRect(destination), part, QRect(0, 0, destination.Width(),
-                                                      destination.Height()));
+  painter.drawImage(ToQRect(destination), part,
+                    QRect(0, 0, destination.Width(), destination.Height()));
 }
 
 void QtCanvas::Draw(int32_t x, int32_t y, const TCanvas& source) {
@@ -125,8 +131,8 @@ void QtCanvas::DrawText(int32_t x, int32_t y, std::string_view text, const TFont
   painter.drawText(x, y + metrics.ascent(), Text(text));
 }
 
-void QtCanvas::TextOut(int32_t x, int32_t y, std::string_view text, const TFont& font,
-                       TColor color, const TRect& clip) {
+void QtCanvas::TextOut(int32_t x, int32_t y, std::string_view text, const TFont& font, TColor color,
+                       const TRect& clip) {
   DrawText(x, y, text, font, color, clip, false);
 }
 

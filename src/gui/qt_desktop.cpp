@@ -13,13 +13,19 @@ namespace qor::gui {
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
-QtDesktop::QtDesktop() { RegisterProgramForms(); }
+QtDesktop::QtDesktop() {
+  RegisterProgramForms();
+}
 
-QtDesktop::~QtDesktop() { CloseDialogs(); }
+QtDesktop::~QtDesktop() {
+  CloseDialogs();
+}
 
 void QtDesktop::CloseDialogs() {
   for (auto& [form, dialog] : open_) {
@@ -29,8 +35,8 @@ void QtDesktop::CloseDialogs() {
   open_.clear();
 }
 
-int32_t QtDesktop::MessageBox(const std::string& text, const std::string& caption,
-                              TMsgDlgType type, uint32_t buttons) {
+int32_t QtDesktop::MessageBox(const std::string& text, const std::string& caption, TMsgDlgType type,
+                              uint32_t buttons) {
   QMessageBox box(parent_);
   box.setWindowTitle(Q(caption));
   box.setText(Q(text));
@@ -49,9 +55,12 @@ int32_t QtDesktop::MessageBox(const std::string& text, const std::string& captio
       break;
   }
   const std::pair<uint32_t, std::pair<QMessageBox::StandardButton, int32_t>> mapping[] = {
-      {mbOK, {QMessageBox::Ok, mrOk}},         {mbCancel, {QMessageBox::Cancel, mrCancel}},
-      {mbYes, {QMessageBox::Yes, mrYes}},      {mbNo, {QMessageBox::No, mrNo}},
-      {mbAbort, {QMessageBox::Abort, mrAbort}}, {mbRetry, {QMessageBox::Retry, mrRetry}},
+      {mbOK, {QMessageBox::Ok, mrOk}},
+      {mbCancel, {QMessageBox::Cancel, mrCancel}},
+      {mbYes, {QMessageBox::Yes, mrYes}},
+      {mbNo, {QMessageBox::No, mrNo}},
+      {mbAbort, {QMessageBox::Abort, mrAbort}},
+      {mbRetry, {QMessageBox::Retry, mrRetry}},
       {mbIgnore, {QMessageBox::Ignore, mrIgnore}}};
   QMessageBox::StandardButtons shown;
   for (const auto& [bit, pair] : mapping) {

@@ -2,16 +2,16 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QRadioButton>
-#include "gui/form_dialog.h"
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
+#include "gui/form_dialog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -154,7 +154,9 @@ std::vector<ShownLine> GuiTest::ShownLog() const {
   return lines;
 }
 
-bool GuiTest::Shown(const QString& text) const { return ShownColor(text).isValid(); }
+bool GuiTest::Shown(const QString& text) const {
+  return ShownColor(text).isValid();
+}
 
 QColor GuiTest::ShownColor(const QString& text) const {
   for (const ShownLine& line : ShownLog()) {

@@ -6,12 +6,12 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <cstdio>
 #include <fstream>
@@ -43,7 +43,7 @@ int CountPixels(QWidget* widget, const QColor& color, double upperShare = 1.0) {
 
 struct Transport {
   int protocol;
-  const char* shown;     // what the protocol display shows while it runs
+  const char* shown;      // what the protocol display shows while it runs
   const char* receiving;  // the log line of the streams starting
   bool mms;
 };
@@ -100,11 +100,10 @@ TEST_P(GoRecords, AClipOverThisTransportIntoTheChosenFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Transports, GoRecords,
-    ::testing::Values(Transport{kProtoHttp, "HTTP", "- Receiving HTTP protocol streams -", false},
-                      Transport{kProtoTcp, "TCP", "- Receiving MMS via TCP protocol streams -",
-                                true},
-                      Transport{kProtoUdp, "UDP", "- Receiving MMS via UDP protocol streams -",
-                                true}),
+    ::testing::Values(
+        Transport{kProtoHttp, "HTTP", "- Receiving HTTP protocol streams -", false},
+        Transport{kProtoTcp, "TCP", "- Receiving MMS via TCP protocol streams -", true},
+        Transport{kProtoUdp, "UDP", "- Receiving MMS via UDP protocol streams -", true}),
     [](const ::testing::TestParamInfo<Transport>& p) { return std::string(p.param.shown); });
 
 TEST_F(GuiTest, AbortOnALiveStreamLeavesAFinishedFileAndTheGraphMoves) {
@@ -116,8 +115,8 @@ TEST_F(GuiTest, AbortOnALiveStreamLeavesAFinishedFileAndTheGraphMoves) {
   ASSERT_TRUE(RunUntil([&] { return Window().findChild<QWidget*>("Live")->isVisible(); }));
   // The rate graph draws the mean receive size in yellow: while data arrives it rises well above
   // the idle line at the bottom.
-  ASSERT_TRUE(RunUntil([&] { return CountPixels(Window().Graph(), QColor(255, 255, 0), 0.8) > 0; },
-                       30000));
+  ASSERT_TRUE(
+      RunUntil([&] { return CountPixels(Window().Graph(), QColor(255, 255, 0), 0.8) > 0; }, 30000));
   ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
   Button("Abort")->click();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); }));
@@ -237,8 +236,8 @@ TEST_F(GuiTest, TheMmsPasswordDialogIsAnsweredWhileTheWindowThreadServes) {
 }
 
 TEST(QorProgram, WithoutADisplayItSaysSoAndFails) {
-  const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
-                              QOR_PROGRAM + " 2>&1";
+  const std::string command =
+      std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + QOR_PROGRAM + " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;

@@ -5,6 +5,8 @@
 extern "C" {
 
 // NOLINTNEXTLINE: the name is the sanitizer's.
-const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 }  // extern "C"
