@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ostream>
 #include <fstream>
 #include <set>
 
@@ -47,6 +48,8 @@ struct Transport {
   const char* receiving;  // the log line of the streams starting
   bool mms;
 };
+
+void PrintTo(const Transport& t, std::ostream* os) { *os << t.shown; }
 
 class GoRecords : public GuiTest, public ::testing::WithParamInterface<Transport> {};
 
