@@ -21,7 +21,8 @@ WindowThreadDriver::WindowThreadDriver(WindowThread& window, QObject* parent)
     std::lock_guard<std::mutex> lock(target->mutex);
     WindowThreadDriver* driver = target->driver;
     if (driver && !driver->posted_.exchange(true)) {
-      QMetaObject::invokeMethod(driver, &WindowThreadDriver::Serve, Qt::QueuedConnection);
+      // By name: the queued call is then made and freed by Qt alone, never half in our code.
+      QMetaObject::invokeMethod(driver, "Serve", Qt::QueuedConnection);
     }
   });
   Serve();
@@ -59,8 +60,11 @@ void WindowThreadDriver::StartMeasuring() {
   longest_gap_us_ = 0;
   turns_ = 0;
   last_turn_ = std::chrono::steady_clock::now();
-  // A zero timer runs once per turn of the loop, after the other events of that turn.
-  probe_.setInterval(0);
+  // A precise 1 ms timer fires at every turn that comes at least a millisecond after the last
+  // one; any work that holds the loop shows as a longer gap. (A zero timer would spin the CPU
+  // and compete with what is measured.)
+  probe_.setTimerType(Qt::PreciseTimer);
+  probe_.setInterval(1);
   connect(&probe_, &QTimer::timeout, this, &WindowThreadDriver::Probe, Qt::UniqueConnection);
   probe_.start();
 }

@@ -114,9 +114,13 @@ void GuiTest::Location(const std::string& url, int protocol) {
 bool GuiTest::RunUntil(const std::function<bool()>& pred, int timeoutMs) {
   QElapsedTimer clock;
   clock.start();
+  // Sleeps in the loop between events; the ticker makes sure pred is looked at every 20 ms even
+  // when what it waits for is no event (a file, a child process).
+  QTimer ticker;
+  ticker.start(20);
   while (!pred()) {
     if (clock.elapsed() > timeoutMs) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
