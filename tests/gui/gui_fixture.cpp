@@ -13,6 +13,11 @@
 #include <QTimer>
 #include "gui/form_dialog.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -104,6 +109,18 @@ void GuiTest::Location(const std::string& url, int protocol) {
     if (button->text() == "&Close") button->click();
   }
   EXPECT_FALSE(options->isVisible());
+  if (protocol == kProtoUdp) {
+    // A port of our own for the data: the stored one is shared with whatever else runs here.
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(udp);
+    program_->App().OptionsDialog->UDPPort.Text = std::to_string(ntohs(address.sin_port));
+  }
   // A user takes a moment before pressing Go; the window's timers show their state meanwhile and
   // must leave the typed location alone.
   int turns = 0;
@@ -156,6 +173,12 @@ std::vector<ShownLine> GuiTest::ShownLog() const {
     lines.push_back({block.text(), color});
   }
   return lines;
+}
+
+std::string GuiTest::Dump() const {
+  std::string text;
+  for (const ShownLine& line : ShownLog()) text += line.text.toStdString() + "\n";
+  return text;
 }
 
 bool GuiTest::Shown(const QString& text) const {

@@ -54,6 +54,8 @@ class GuiTest : public ::testing::Test {
   // The log as the widget shows it.
   std::vector<ShownLine> ShownLog() const;
   bool Shown(const QString& text) const;
+  // The shown log as one text, for failure messages.
+  std::string Dump() const;
   QColor ShownColor(const QString& text) const;
   std::string WidgetText(const char* name);
 

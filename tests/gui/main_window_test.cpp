@@ -70,7 +70,7 @@ TEST_P(GoRecords, AClipOverThisTransportIntoTheChosenFile) {
     abortEnabled = abortEnabled || Button("Abort")->isEnabled();
     goDisabled = goDisabled || !Button("Connect")->isEnabled();
     return Shown("- ** DOWNLOAD COMPLETED ** -");
-  }));
+  })) << Dump();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); }));
 
   EXPECT_EQ(saves_answered_, 1);
