@@ -135,8 +135,9 @@ QAction* MainWindow::BindMenuItem(QMenu* menu, TMenuItem& item) {
 
 QAction* MainWindow::AddMenuAction(QMenu* menu, const char* caption, void (TMainForm::*handler)()) {
   QAction* action = menu->addAction(caption);
+  TMainForm* form = &form_;
   connect(action, &QAction::triggered, this,
-          [this, handler] { Forward([this, handler] { (form_.*handler)(); }); });
+          [this, form, handler] { Forward([form, handler] { (form->*handler)(); }); });
   return action;
 }
 
@@ -287,15 +288,16 @@ void MainWindow::BuildCentre() {
     form_.URL.Text = text.toStdString();
     if (form_.URL.OnChange) Forward(form_.URL.OnChange);
   });
-  connect(url_, &QComboBox::activated, this, [this](int index) {
-    Forward([this, index] {
-      form_.URL.SetItemIndex(index);
-      if (form_.URL.OnChange) form_.URL.OnChange();
+  TComboBox* url = &form_.URL;
+  connect(url_, &QComboBox::activated, this, [this, url](int index) {
+    Forward([url, index] {
+      url->SetItemIndex(index);
+      if (url->OnChange) url->OnChange();
     });
   });
-  connect(url_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
-    Forward([this] {
-      if (form_.URL.OnKeyDown) form_.URL.OnKeyDown(kKeyReturn);
+  connect(url_->lineEdit(), &QLineEdit::returnPressed, this, [this, url] {
+    Forward([url] {
+      if (url->OnKeyDown) url->OnKeyDown(kKeyReturn);
     });
   });
   syncs_.push_back([this] {
