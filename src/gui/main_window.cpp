@@ -288,16 +288,16 @@ void MainWindow::BuildCentre() {
     form_.URL.Text = text.toStdString();
     if (form_.URL.OnChange) Forward(form_.URL.OnChange);
   });
-  TComboBox* url = &form_.URL;
-  connect(url_, &QComboBox::activated, this, [this, url](int index) {
-    Forward([url, index] {
-      url->SetItemIndex(index);
-      if (url->OnChange) url->OnChange();
+  TComboBox* urlBox = &form_.URL;
+  connect(url_, &QComboBox::activated, this, [this, urlBox](int index) {
+    Forward([urlBox, index] {
+      urlBox->SetItemIndex(index);
+      if (urlBox->OnChange) urlBox->OnChange();
     });
   });
-  connect(url_->lineEdit(), &QLineEdit::returnPressed, this, [this, url] {
-    Forward([url] {
-      if (url->OnKeyDown) url->OnKeyDown(kKeyReturn);
+  connect(url_->lineEdit(), &QLineEdit::returnPressed, this, [this, urlBox] {
+    Forward([urlBox] {
+      if (urlBox->OnKeyDown) urlBox->OnKeyDown(kKeyReturn);
     });
   });
   syncs_.push_back([this] {

@@ -14,8 +14,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <ostream>
 #include <fstream>
+#include <ostream>
 #include <set>
 
 #include "app/mms_password_dlg.h"
@@ -49,7 +49,9 @@ struct Transport {
   bool mms;
 };
 
-void PrintTo(const Transport& t, std::ostream* os) { *os << t.shown; }
+void PrintTo(const Transport& t, std::ostream* os) {
+  *os << t.shown;
+}
 
 class GoRecords : public GuiTest, public ::testing::WithParamInterface<Transport> {};
 
