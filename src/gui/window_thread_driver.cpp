@@ -37,6 +37,7 @@ WindowThreadDriver::~WindowThreadDriver() {
 }
 
 void WindowThreadDriver::Serve() {
+  const auto start = std::chrono::steady_clock::now();
   posted_ = false;
   // Also from a nested loop (a modal dialog opened by a handler): the window thread's work goes on
   // while the dialog shows, as it does while a handler waits for a thread; the handlers guard
@@ -44,6 +45,12 @@ void WindowThreadDriver::Serve() {
   window_.ProcessMessages();
   Reschedule();
   if (OnServed) OnServed();
+  if (measuring_) {
+    const int64_t took = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    longest_serve_us_ = std::max(longest_serve_us_, took);
+  }
 }
 
 void WindowThreadDriver::Reschedule() {
@@ -58,7 +65,9 @@ void WindowThreadDriver::Reschedule() {
 
 void WindowThreadDriver::StartMeasuring() {
   longest_gap_us_ = 0;
+  longest_serve_us_ = 0;
   turns_ = 0;
+  measuring_ = true;
   last_turn_ = std::chrono::steady_clock::now();
   // A precise 1 ms timer fires at every turn that comes at least a millisecond after the last
   // one; any work that holds the loop shows as a longer gap. (A zero timer would spin the CPU

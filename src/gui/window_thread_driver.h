@@ -35,6 +35,9 @@ class WindowThreadDriver : public QObject {
   void StartMeasuring();
   int64_t LongestGapUs() const { return longest_gap_us_; }
   int64_t Turns() const { return turns_; }
+  // The longest single turn that served the window thread (its handovers, timers and the window's
+  // state shown after them): what of a gap is our own work rather than the machine's scheduling.
+  int64_t LongestServeUs() const { return longest_serve_us_; }
 
  public slots:
   void Serve();
@@ -59,6 +62,8 @@ class WindowThreadDriver : public QObject {
   std::chrono::steady_clock::time_point last_turn_{};
   int64_t longest_gap_us_ = 0;
   int64_t turns_ = 0;
+  int64_t longest_serve_us_ = 0;
+  bool measuring_ = false;
 };
 
 }  // namespace qor::gui
