@@ -66,6 +66,11 @@ struct TControl {
   std::string Name;
   bool Visible = true;
   bool Enabled = true;
+  // Set by a front end that has a keyboard focus to move; SetFocus does nothing without one.
+  std::function<void()> OnSetFocus;
+  void SetFocus() const {
+    if (OnSetFocus) OnSetFocus();
+  }
 };
 
 struct TLabel : TControl {

@@ -107,13 +107,11 @@ void TLocationLoader::WrapControls() {
   guard(single_click_, form_.ConnectionSingle.OnClick);
   guard(batch_button_click_, form_.ConnectBatch.OnClick);
   guard(batch_menu_click_, form_.ConnectionBatch.OnClick);
-  exit_click_ = form_.Exit.OnClick;
-  form_.Exit.OnClick = [this] {
-    if (Fetching()) {
-      close_pending_ = true;
-      return;
-    }
-    if (exit_click_) exit_click_();
+  // Every way of closing the window asks here; a close during a fetch waits for its end.
+  form_.OnCloseQuery = [this] {
+    if (!Fetching()) return true;
+    close_pending_ = true;
+    return false;
   };
   drain_tick_ = form_.Timer3.OnTimer;
   form_.Timer3.OnTimer = [this] {
@@ -127,7 +125,7 @@ void TLocationLoader::UnwrapControls() {
   form_.ConnectionSingle.OnClick = single_click_;
   form_.ConnectBatch.OnClick = batch_button_click_;
   form_.ConnectionBatch.OnClick = batch_menu_click_;
-  form_.Exit.OnClick = exit_click_;
+  form_.OnCloseQuery = nullptr;
   form_.Timer3.OnTimer = drain_tick_;
 }
 
@@ -153,7 +151,7 @@ void TLocationLoader::RestoreControls() {
   if (WindowThread* window = WindowThread::Current()) {
     std::weak_ptr<int> alive = alive_;
     window->Queue([this, alive] {
-      if (!alive.expired() && exit_click_) exit_click_();
+      if (!alive.expired()) form_.RequestClose();
     });
   }
 }

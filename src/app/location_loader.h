@@ -109,7 +109,7 @@ class TLocationLoader {
 
   // The handlers found on the controls, called through when no fetch runs.
   std::function<void()> connect_click_, single_click_, batch_button_click_, batch_menu_click_,
-      exit_click_, drain_tick_;
+      drain_tick_;
 };
 
 }  // namespace qor

@@ -1,8 +1,10 @@
 // The log: saving it as text, printing it, and the help entries of the menu.
 
+#include "app/about_dialog.h"
 #include "app/app_constants.h"
 #include "app/main_form.h"
 #include "app/open_media_dialog.h"
+#include "app/options_dialog.h"
 #include "app/print_layout.h"
 
 namespace qor {
@@ -78,6 +80,21 @@ void TMainForm::VisitQorWebSite1Click() {
 void TMainForm::QorMediatestSite1Click() {
   desktop_.Repaint();
   OpenWithShell(MediaTestSiteAddress());
+}
+
+}  // namespace qor
+
+namespace qor {
+
+// Both stay beside the main window, which goes on working while they show.
+void TMainForm::ViewSetupClick() {
+  desktop_.Repaint();
+  if (peers_.OptionsDialog) desktop_.ShowModeless(*peers_.OptionsDialog);
+}
+
+void TMainForm::About1Click() {
+  desktop_.Repaint();
+  if (peers_.AboutDialog) desktop_.ShowModeless(*peers_.AboutDialog);
 }
 
 }  // namespace qor

@@ -135,6 +135,13 @@ class TMainForm : public TForm {
   void ShowFileProperties1Click();
   void OpenMonitor1Click();
   void Exit1Click();
+  // The one way the window closes (the close box, Exit1Click and the Exit button): asks
+  // OnCloseQuery, which may put the close off (a location fetch runs), then closes, which finishes
+  // the download and stores the geometry and the URL list. True when the window closed.
+  bool RequestClose();
+  std::function<bool()> OnCloseQuery;
+  void ViewSetupClick();
+  void About1Click();
   void GridGroupClick();
   void StyleGroupClick();
   void LogWindowChange();

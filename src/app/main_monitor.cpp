@@ -386,7 +386,14 @@ void TMainForm::OpenWithShell(const std::string& location) {
 
 void TMainForm::Exit1Click() {
   desktop_.Repaint();
+  RequestClose();
+}
+
+bool TMainForm::RequestClose() {
+  if (closed_) return true;
+  if (OnCloseQuery && !OnCloseQuery()) return false;
   Close();
+  return closed_;
 }
 
 void TMainForm::GridGroupClick() {
@@ -404,7 +411,8 @@ void TMainForm::StyleGroupClick() {
 }
 
 void TMainForm::LogWindowChange() {
-  // Headless there is no focus to move; a front end gives the log the focus on this change.
+  // The newest line is where the user looks; a front end without focus ignores it.
+  LogWindow.SetFocus();
 }
 
 }  // namespace qor

@@ -8,6 +8,8 @@
 // Right <= Left or Bottom <= Top covers nothing.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -85,5 +87,12 @@ class TCanvas {
   // The colour at (x, y); black outside the surface.
   virtual TColor Pixel(int32_t x, int32_t y) const = 0;
 };
+
+// Makes the off-screen picture of a control created without one. A front end with real fonts
+// installs its own before the forms exist, so the gauge's percentage is set in a real face; unset
+// (and in the tests), controls draw into our raster buffer.
+using TPictureFactory = std::function<std::unique_ptr<TCanvas>()>;
+void SetPictureFactory(TPictureFactory factory);
+std::unique_ptr<TCanvas> NewPicture();
 
 }  // namespace qor

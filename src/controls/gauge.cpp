@@ -18,7 +18,7 @@ std::string RangeText(int64_t low, int64_t high) {
 }  // namespace
 
 TCGauge::TCGauge(std::unique_ptr<TCanvas> picture)
-    : picture_(picture ? std::move(picture) : std::make_unique<TRasterCanvas>()) {}
+    : picture_(picture ? std::move(picture) : NewPicture()) {}
 
 void TCGauge::SetProgress(int32_t value) {
   const int32_t clamped = std::clamp(value, minValue_, maxValue_);

@@ -26,7 +26,7 @@ int32_t PositiveModulo(int64_t value, int32_t divisor) {
 }  // namespace
 
 TPerformanceGraph::TPerformanceGraph(std::unique_ptr<TCanvas> picture)
-    : picture_(picture ? std::move(picture) : std::make_unique<TRasterCanvas>()) {
+    : picture_(picture ? std::move(picture) : NewPicture()) {
   bandCount_ = width_ / stepSize_;
   ring_.assign(static_cast<size_t>(bandCount_) + 2, TColumn{});
   ringWidth_ = width_;

@@ -191,4 +191,21 @@ TColor TRasterCanvas::Pixel(int32_t x, int32_t y) const {
   return Unpack(pixels_[static_cast<size_t>(y) * width_ + x]);
 }
 
+namespace {
+TPictureFactory& InstalledPictureFactory() {
+  static TPictureFactory factory;
+  return factory;
+}
+}  // namespace
+
+void SetPictureFactory(TPictureFactory factory) { InstalledPictureFactory() = std::move(factory); }
+
+std::unique_ptr<TCanvas> NewPicture() {
+  const TPictureFactory& factory = InstalledPictureFactory();
+  if (factory) {
+    if (std::unique_ptr<TCanvas> picture = factory()) return picture;
+  }
+  return std::make_unique<TRasterCanvas>();
+}
+
 }  // namespace qor

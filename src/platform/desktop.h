@@ -11,8 +11,9 @@ namespace qor {
 std::string NewGuidText();
 
 // Hands a file or web address to the desktop's default program (xdg-open, spawned with an
-// argument vector, never a shell). Returns a value above 32 on success and one at or below 32
-// when the spawn failed or the opener exited with a failure, as the original shell call did.
+// argument vector, never a shell). Returns at once: a value above 32 when the opener started, one
+// at or below 32 when it could not be started. The opener is never waited for (it may run a
+// player until the user closes it); a thread of its own reaps it, so how it exits is not known.
 int ShellOpen(const std::string& target);
 
 // Tests and front ends may replace the opener (for example to record the calls).

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/desktop.h"
@@ -17,7 +18,6 @@ namespace {
 // The values the desktop shell call gave: above 32 is success.
 constexpr int kOpened = 42;
 constexpr int kFileNotFound = 2;    // the opener could not be started
-constexpr int kNoAssociation = 31;  // it ran but could not open the target
 
 std::mutex& OpenerMutex() {
   static std::mutex mutex;
@@ -48,16 +48,15 @@ int SpawnXdgOpen(const std::string& target) {
   int spawned = posix_spawnp(&pid, "xdg-open", nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return kFileNotFound;
-  int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited != pid) return kNoAssociation;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return kOpened;
-  // 127 is how a spawn that found no program shows up when the C library reports it late.
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return kFileNotFound;
-  return kNoAssociation;
+  // The opener may run the player in the foreground for as long as it plays; waiting for it here
+  // would stall the window thread (its timers and the transports' handovers). A thread of its own
+  // reaps it, so no zombie is left behind.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return kOpened;
 }
 
 }  // namespace

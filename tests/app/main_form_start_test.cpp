@@ -250,6 +250,25 @@ TEST_F(MainFormStart, StatusLabelsAndBatchEnd) {
   EXPECT_FALSE(Form().batchActive);
 }
 
+TEST_F(MainFormStart, SetupOptionsAndAboutShowBesideTheWindowAndCloseWaitsForAQuery) {
+  Form().ViewSetupClick();
+  Form().About1Click();
+  const auto shown = desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].Text, "Setup Options");
+  EXPECT_EQ(shown[1].Text, "About");
+  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::Modal).empty());
+  // Every closing way asks first; a refusal (a fetch runs) leaves the window and its files alone.
+  bool refuse = true;
+  Form().OnCloseQuery = [&] { return !refuse; };
+  EXPECT_FALSE(Form().RequestClose());
+  Form().Exit.Click();
+  EXPECT_FALSE(Form().Closed());
+  refuse = false;
+  Form().Exit.Click();
+  EXPECT_TRUE(Form().Closed());
+}
+
 TEST_F(MainFormStart, GeometryAndUrlListPersist) {
   Store("Height", "700");
   Store("Width", "wide");

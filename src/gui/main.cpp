@@ -1,0 +1,72 @@
+// qor: the desktop program.
+
+#include <QApplication>
+#include <QByteArray>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gui/program.h"
+
+namespace {
+
+constexpr const char* kNoDisplay =
+    "qor: no display to show the window on.\n"
+    "Start qor from a graphical desktop session (DISPLAY or WAYLAND_DISPLAY set), or record\n"
+    "without a window with qor-cli (qor-cli --help).\n";
+
+bool EnvSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// What Qt said while starting; shown only when the start fails.
+QByteArray& StartMessages() {
+  static QByteArray messages;
+  return messages;
+}
+
+// Qt ends the program with an abort when no platform plugin can start (a DISPLAY that cannot be
+// reached); that becomes the same plain message and exit status as no display at all, with the
+// first thing Qt said about it.
+void ReportStart(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
+  const QByteArray text = message.toLocal8Bit();
+  if (type != QtFatalMsg) {
+    if (StartMessages().isEmpty()) StartMessages() = text;
+    return;
+  }
+  if (text.contains("platform plugin")) {
+    std::fputs(kNoDisplay, stderr);
+    if (!StartMessages().isEmpty()) std::fprintf(stderr, "(%s)\n", StartMessages().constData());
+    std::_Exit(2);
+  }
+  std::fprintf(stderr, "qor: %s\n", text.constData());
+  std::_Exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Without any display there is nothing to try; a chosen platform (offscreen, for example)
+  // needs none.
+  if (!EnvSet("QT_QPA_PLATFORM") && !EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY")) {
+    std::fputs(kNoDisplay, stderr);
+    return 2;
+  }
+  qInstallMessageHandler(ReportStart);
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("qor");
+  QApplication::setApplicationDisplayName("Qor");
+  qInstallMessageHandler(nullptr);
+
+  int status = 0;
+  {
+    qor::gui::Program program;
+    QObject::connect(&program.Window(), &qor::gui::MainWindow::closed, &application,
+                     &QApplication::quit, Qt::QueuedConnection);
+    program.Window().show();
+    status = QApplication::exec();
+  }
+  return status;
+}

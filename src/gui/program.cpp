@@ -1,0 +1,38 @@
+#include "gui/program.h"
+
+#include "gui/qt_canvas.h"
+
+namespace qor::gui {
+
+void InstallQtPictures() {
+  SetPictureFactory([] { return std::make_unique<QtCanvas>(); });
+}
+
+Program::Program() {
+  InstallQtPictures();
+  app_ = std::make_unique<TApplication>(desktop_);
+  app_->CreateForms();
+  desktop_.OnError = [this](std::exception_ptr error) {
+    app_->MainForm->QorHandleException("Dialog", error);
+  };
+  driver_ = std::make_unique<WindowThreadDriver>(app_->Window);
+  window_ = std::make_unique<MainWindow>(*app_, desktop_);
+  driver_->OnServed = [this] {
+    window_->Sync();
+    desktop_.Served();
+  };
+}
+
+Program::~Program() {
+  if (!app_->MainForm->Closed()) window_->Forward([this] { app_->MainForm->Close(); });
+  driver_->OnServed = nullptr;
+  desktop_.CloseDialogs();
+  window_.reset();
+  desktop_.OnError = nullptr;
+  // The driver reaches the window thread, so it goes first; waits after this serve the window
+  // thread on their own.
+  driver_.reset();
+  app_.reset();
+}
+
+}  // namespace qor::gui

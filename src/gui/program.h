@@ -1,0 +1,41 @@
+#pragma once
+// The whole desktop program in one object: the Qt desktop, the application's forms in their
+// order, Qt's event loop driving the window thread, and the main window. main() makes one; the
+// GUI tests make one per test on the offscreen platform.
+
+#include <memory>
+
+#include "app/application.h"
+#include "gui/main_window.h"
+#include "gui/qt_desktop.h"
+#include "gui/window_thread_driver.h"
+
+namespace qor::gui {
+
+class Program {
+ public:
+  // Needs a QApplication. Creates the forms (which restore the stored settings) and the window;
+  // show() is left to the caller.
+  Program();
+  // Closes the main window if it is still open (finishing a download), then takes it all down.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  TApplication& App() { return *app_; }
+  TMainForm& Form() { return *app_->MainForm; }
+  MainWindow& Window() { return *window_; }
+  WindowThreadDriver& Driver() { return *driver_; }
+  QtDesktop& Desktop() { return desktop_; }
+
+ private:
+  QtDesktop desktop_;
+  std::unique_ptr<TApplication> app_;
+  std::unique_ptr<WindowThreadDriver> driver_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+// Installs the Qt picture for controls made from now on (real fonts for the gauge's text).
+void InstallQtPictures();
+
+}  // namespace qor::gui

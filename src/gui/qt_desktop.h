@@ -1,0 +1,77 @@
+#pragma once
+// DesktopServices with real Qt dialogs: message boxes, file dialogs with the window's filters
+// converted, forms shown modal and modeless through their registered binders, the shell through
+// QDesktopServices. A modal form runs a nested event loop, which keeps serving the window thread,
+// so a session waiting for credentials never stalls the other handovers.
+
+#include <QPointer>
+
+#include <exception>
+#include <functional>
+#include <map>
+
+#include "app/desktop_services.h"
+
+class QWidget;
+
+namespace qor::gui {
+
+class FormDialog;
+
+// Printing is not built yet: it prints nothing and says so.
+class UnavailablePrinter : public TPrinter {
+ public:
+  void SetTitle(const std::string&) override {}
+  void SetFontSize(int32_t) override {}
+  int32_t FontHeight() const override { return 100; }
+  int32_t PageWidth() const override { return 4800; }
+  int32_t PageHeight() const override { return 6600; }
+  void BeginDoc() override {}
+  void TextOut(int32_t, int32_t, const std::string&) override {}
+  void NewPage() override {}
+  void EndDoc() override {}
+};
+
+class QtDesktop : public DesktopServices {
+ public:
+  QtDesktop();
+  ~QtDesktop() override;
+
+  // The window dialogs are centred on; set once the main window exists.
+  void SetParentWindow(QWidget* parent) { parent_ = parent; }
+  // Receives what a dialog's handler threw (the main window's exception handler).
+  std::function<void(std::exception_ptr)> OnError;
+  // Asked before a slow handler runs, so the window shows its current state.
+  std::function<void()> OnRepaint;
+
+  int32_t MessageBox(const std::string& text, const std::string& caption, TMsgDlgType type,
+                     uint32_t buttons) override;
+  std::optional<std::string> OpenFileDialog(const TFileDialogRequest& request) override;
+  std::optional<std::string> SaveFileDialog(const TFileDialogRequest& request) override;
+  int32_t ShowModal(TForm& form) override;
+  void ShowModeless(TForm& form) override;
+  bool PrintDialog() override;
+  void PrinterSetupDialog() override;
+  TPrinter& Printer() override { return printer_; }
+  void Repaint() override;
+  int32_t OpenWithShell(const std::string& target) override;
+
+  // Closes the modeless dialogs and lets go of their forms; before the forms are destroyed.
+  void CloseDialogs();
+  // Called after every turn that served the window thread: open dialogs show what the logic
+  // changed, and a modal form the logic ended (a stopped session's password request) closes.
+  void Served();
+
+  // Converts "Text|*.a;*.b|All|*.*" into Qt's "Text (*.a *.b)" entries.
+  static QStringList ConvertFilter(const std::string& filter);
+
+ private:
+  std::optional<std::string> FileDialog(const TFileDialogRequest& request, bool save);
+
+  QWidget* parent_ = nullptr;
+  UnavailablePrinter printer_;
+  std::map<TForm*, QPointer<FormDialog>> open_;
+  std::function<void()> modal_check_;
+};
+
+}  // namespace qor::gui

@@ -1,0 +1,6 @@
+# The desktop program's window on Qt's offscreen platform, recording from the real qor-server.
+add_dependencies(gui_tests qor qor-server qor_sample_media)
+target_compile_definitions(gui_tests PRIVATE QOR_PROGRAM="$<TARGET_FILE:qor>"
+                                             QOR_SERVER_PROGRAM="$<TARGET_FILE:qor-server>"
+                                             QOR_SAMPLE_MEDIA_DIR="${CMAKE_BINARY_DIR}/sample-media")
+set_target_properties(gui_tests PROPERTIES AUTOMOC OFF)
