@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "http/http_client.h"
@@ -140,8 +141,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   };
   client.OnRedirect = [&](bool&) {
-    // The cookie a redirecting site set belongs to that site.
-    cookieOrigin[client.HeaderInfo.Cookie] = OriginOf(client);
+    // A cookie that a redirecting site set belongs to that site; without one, nothing changes.
+    const std::string& head = client.Header;
+    bool first = true;
+    for (size_t at = 0; at < head.size();) {
+      size_t end = head.find('\n', at);
+      end = end == std::string::npos ? head.size() : end + 1;
+      std::string value;
+      if (!first && qor::HeaderValueOf(std::string_view(head).substr(at, end - at), "SET-COOKIE:",
+                                       value)) {
+        cookieOrigin[client.HeaderInfo.Cookie] = OriginOf(client);
+      }
+      first = false;
+      at = end;
+    }
   };
   try {
     client.Get("http://site.test/start");
