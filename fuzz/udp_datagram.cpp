@@ -40,11 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(accepted == 0 || (accepted >= 8 && accepted <= size));
   }
 
-  // Each byte: the top bit set means a resend tick, else the low bits step the sequence.
+  // Each byte of the first kSteps: the top bit set means resend ticks, else the low bits step the
+  // sequence. More steps add nothing the table of 256 cannot show, and would slow every run that
+  // starts from a whole media packet.
+  constexpr size_t kSteps = 1024;
   qor::mms::UdpResendTracker tracker;
   uint8_t next = 0;
   std::set<uint32_t> missing;  // reported missing and not received since
-  for (size_t i = 0; i < size; ++i) {
+  const size_t steps = size < kSteps ? size : kSteps;
+  for (size_t i = 0; i < steps; ++i) {
     const uint8_t b = data[i];
     if (b & 0x80) {
       for (int ticks = (b & 0x0F) + 1; ticks > 0; --ticks) {
@@ -71,8 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (uint32_t sequence : requests) {
       Check(sequence >= before && sequence < tracker.Expected());
-      CheckRequest(sequence);
       missing.insert(sequence);
+    }
+    // The ends of a gap are enough to check the request's form; all of them would slow each run.
+    if (!requests.empty()) {
+      CheckRequest(requests.front());
+      CheckRequest(requests.back());
     }
     Check(tracker.Expected() >= before);
     next = static_cast<uint8_t>(tracker.Expected());
