@@ -148,8 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t end = head.find('\n', at);
       end = end == std::string::npos ? head.size() : end + 1;
       std::string value;
-      if (!first && qor::HeaderValueOf(std::string_view(head).substr(at, end - at), "SET-COOKIE:",
-                                       value)) {
+      if (!first &&
+          qor::HeaderValueOf(std::string_view(head).substr(at, end - at), "SET-COOKIE:", value)) {
         cookieOrigin[client.HeaderInfo.Cookie] = OriginOf(client);
       }
       first = false;

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string text = reply.NarrowText(offset, count);
   CheckText(text, offset < size ? std::min<uint64_t>(size - offset, uint64_t{count} * 2) : 0);
-  Check(fieldAt + 4u <= size || fieldAt >= size || reply.U32(fieldAt) >> (8 * (size - fieldAt)) == 0);
+  Check(fieldAt + 4u <= size || fieldAt >= size ||
+        reply.U32(fieldAt) >> (8 * (size - fieldAt)) == 0);
   Check(fieldAt < size || reply.U8(fieldAt) == 0);
 
   (void)reply.Failed();

@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // 0..63 ahead of the expected sequence (a gap), 64..127 behind it (late or repeated).
     const uint8_t delta = b & 0x3F;
-    const uint8_t s = (b & 0x40) ? static_cast<uint8_t>(next - 1 - delta)
-                                 : static_cast<uint8_t>(next + delta);
+    const uint8_t s =
+        (b & 0x40) ? static_cast<uint8_t>(next - 1 - delta) : static_cast<uint8_t>(next + delta);
     const uint32_t before = tracker.Expected();
     const std::vector<uint32_t> requests = tracker.LossCheck(s);
     if (tracker.Expected() == before) {
