@@ -12,17 +12,19 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  const size_t cut1 = data[0] % (size - 2) + 2;
-  const size_t cut2 = cut1 + (data[1] % (size - cut1 + 1));
+  // Three leading bytes choose the cuts and the mode; the server's bytes follow them, so a real
+  // response can be read in either mode.
   const uint8_t flags = data[2];
+  const uint8_t* body = data + 3;
+  const size_t length = size - 3;
+  // Cuts anywhere in the input, in proportion to the two bytes.
+  const size_t a = data[0] * length / 255;
+  const size_t b = a + data[1] * (length - a) / 255;
   qor::TMessageClass queue;
   {
     qor::TMMS session;
     session.Messages = &queue;
     session.ProtocolFlags = (flags & 1) ? qor::pfHttp : qor::pfMmsTcp;
-    const uint8_t* body = data + 2;
-    const size_t length = size - 2;
-    const size_t a = cut1 - 2, b = cut2 - 2;
     session.TcpDataReceived(nullptr, body, static_cast<int32_t>(a));
     session.TcpDataReceived(nullptr, body + a, static_cast<int32_t>(b - a));
     session.TcpDataReceived(nullptr, body + b, static_cast<int32_t>(length - b));
