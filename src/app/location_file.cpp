@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qor {
 
@@ -42,24 +43,36 @@ bool CanOpenForReading(const std::string& path) {
   return fd.get() >= 0;
 }
 
-LocalFileRead ReadLocalLocationFile(const std::string& path, std::string& content) {
+LocalFileRead ReadLocalLocationFile(const std::string& path, std::string& content,
+                                    std::string* reason) {
   content.clear();
+  const auto fail = [reason](LocalFileRead result, const std::string& why) {
+    if (reason != nullptr) *reason = why;
+    return result;
+  };
   Descriptor fd(OpenForReading(path));
-  if (fd.get() < 0) return LocalFileRead::CannotOpen;
+  if (fd.get() < 0) return fail(LocalFileRead::CannotOpen, std::strerror(errno));
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return LocalFileRead::CannotAccess;
+  if (::fstat(fd.get(), &info) != 0) return fail(LocalFileRead::CannotAccess, std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return fail(LocalFileRead::CannotAccess, "not a regular file");
   const off_t size = ::lseek(fd.get(), 0, SEEK_END);
-  if (size < 0 || size > kMaxLocalLocationBytes) return LocalFileRead::CannotAccess;
+  if (size < 0) return fail(LocalFileRead::CannotAccess, std::strerror(errno));
+  if (size > kMaxLocalLocationBytes) {
+    return fail(LocalFileRead::CannotAccess, "larger than the 16 MiB a play list may have");
+  }
   if (size == 0) return LocalFileRead::Empty;
-  if (::lseek(fd.get(), 0, SEEK_SET) != 0) return LocalFileRead::CannotAccess;
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
+    return fail(LocalFileRead::CannotAccess, std::strerror(errno));
+  }
   content.resize(static_cast<size_t>(size));
   size_t done = 0;
   while (done < content.size()) {
     const ssize_t n = ::read(fd.get(), content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const std::string why = std::strerror(errno);
       content.clear();
-      return LocalFileRead::CannotAccess;
+      return fail(LocalFileRead::CannotAccess, why);
     }
     if (n == 0) break;  // the file shrank meanwhile: what is there is the content
     done += static_cast<size_t>(n);

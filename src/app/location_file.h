@@ -19,8 +19,10 @@ enum class LocalFileRead {
 
 // Whether path can be opened for reading (a FIFO is not waited on).
 bool CanOpenForReading(const std::string& path);
-// Reads a whole local location file into content.
-LocalFileRead ReadLocalLocationFile(const std::string& path, std::string& content);
+// Reads a whole local location file into content. On a failure, reason (when given) says why in
+// words a user can act on.
+LocalFileRead ReadLocalLocationFile(const std::string& path, std::string& content,
+                                    std::string* reason = nullptr);
 
 enum class LocalFileWrite { Ok, CannotCreate, CannotWrite };
 // Creates (or truncates) path and writes content unchanged; the file is closed on every path.

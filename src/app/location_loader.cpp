@@ -321,12 +321,13 @@ bool TLocationLoader::ParseLocationFile(int32_t mode) {
   }
 
   std::string content;
-  switch (ReadLocalLocationFile(location, content)) {
+  std::string reason;
+  switch (ReadLocalLocationFile(location, content, &reason)) {
     case LocalFileRead::CannotOpen:
-      Post("Could not open local location file", mcFatal);
+      Post("Could not open local location file: " + location + " (" + reason + ")", mcFatal);
       return false;
     case LocalFileRead::CannotAccess:
-      Post("Cannot access local location file", mcFatal);
+      Post("Cannot access local location file: " + location + " (" + reason + ")", mcFatal);
       return false;
     case LocalFileRead::Empty:
       Post("Local location file contains no data", mcFatal);

@@ -50,7 +50,10 @@ void THttpClient::BuildRequest(const std::string& origin) {
   lines.Clear();
   lines.Add("GET " + OneLine(Proxy.empty() ? request_.path : request_.url) + " HTTP/1.0");
   if (!Proxy.empty()) lines.AddValue("Proxy-Connection", "Keep-Alive");
-  lines.AddValue("Host", OneLine(request_.host));
+  // A server behind another port than 80 (virtual hosts, redirect targets) needs it named.
+  lines.AddValue(
+      "Host", OneLine(request_.port == 80 ? request_.host
+                                          : request_.host + ":" + std::to_string(request_.port)));
   lines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
   lines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
   const THeaderInfo& info = HeaderInfo;

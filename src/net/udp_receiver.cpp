@@ -99,7 +99,7 @@ bool TUDP::CheckConfiguration() {
 bool TUDP::OpenAndBind() {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
-    Fail("TUDP: socket creation has failed" + std::to_string(WinsockErrorFromErrno(errno)));
+    Fail("TUDP: socket creation has failed" + SocketErrorText(WinsockErrorFromErrno(errno)));
     return false;
   }
   if (!socket_.Install(fd)) return false;  // stopped before the socket existed
@@ -137,7 +137,7 @@ bool TUDP::OpenAndBind() {
     return true;
   }
   if (!socket_.ShutdownRequested()) {
-    Fail("TUDP: socket bind failed: " + std::to_string(WinsockErrorFromErrno(error)));
+    Fail("TUDP: socket bind failed: " + SocketErrorText(WinsockErrorFromErrno(error)));
   }
   socket_.Close();
   return false;

@@ -103,7 +103,9 @@ TEST_F(LocationTest, LocalPlayListFailuresHaveTheirOwnTexts) {
   std::filesystem::create_directories(Root() + "/folder.asx");
   log_.clear();
   Open(Root() + "/folder.asx");
-  EXPECT_TRUE(Saw("Cannot access local location file", mcFatal)) << Dump();
+  EXPECT_TRUE(Saw(
+      "Cannot access local location file: " + Root() + "/folder.asx (not a regular file)", mcFatal))
+      << Dump();
 }
 
 TEST_F(LocationTest, LocalPlayListOverSixteenMegabytesIsRefused) {
@@ -111,7 +113,10 @@ TEST_F(LocationTest, LocalPlayListOverSixteenMegabytesIsRefused) {
   ASSERT_EQ(::truncate(path.c_str(), kMaxLocalLocationBytes + 1), 0);
   Form().urlCount = 1;
   Open(path);
-  EXPECT_TRUE(Saw("Cannot access local location file", mcFatal)) << Dump();
+  EXPECT_TRUE(Saw("Cannot access local location file: " + path +
+                      " (larger than the 16 MiB a play list may have)",
+                  mcFatal))
+      << Dump();
   EXPECT_EQ(Form().urlCount, 0) << "the parse empties the list before it reads";
 
   log_.clear();

@@ -84,7 +84,8 @@ TEST_F(HttpClientTest, DirectRequestLinesAndAPlainAnswer) {
   EXPECT_EQ(GetError(Site(server) + "/dir/list.asx?a=1"), "");
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0], std::string("GET /dir/list.asx?a=1 HTTP/1.0\r\n") +
-                                      "Host: 127.0.0.1\r\n" + kAccepts + kContentType + "\r\n");
+                                      "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n" +
+                                      kAccepts + kContentType + "\r\n");
   EXPECT_EQ(client.Header, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
   EXPECT_EQ(client.Body, "hello");
   EXPECT_EQ(client.StatusCode(), 200);
@@ -100,7 +101,8 @@ TEST_F(HttpClientTest, OptionalLinesInTheirOrder) {
   client.HeaderInfo.Referer = "http://ref.example/\r\nX-Injected: 1";
   client.SetCredentials("user", "pa:ss");
   EXPECT_EQ(GetError(Site(server)), "");
-  EXPECT_EQ(server.Requests()[0], std::string("GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n") + kAccepts +
+  EXPECT_EQ(server.Requests()[0], std::string("GET / HTTP/1.0\r\nHost: 127.0.0.1:") +
+                                      std::to_string(server.Port()) + "\r\n" + kAccepts +
                                       "User-Agent: agent@example\r\nFrom: Qor\r\nCookie: id=7\r\n"
                                       "Referer: http://ref.example/X-Injected: 1\r\n"
                                       "Authorization: Basic dXNlcjpwYTpzcw==\r\n" +
@@ -125,7 +127,7 @@ TEST_F(HttpClientTest, ProxyFormNamesTheWholeLocation) {
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests()[0],
             std::string("GET http://media.example.invalid:8080/live/list.asx HTTP/1.0\r\n") +
-                "Proxy-Connection: Keep-Alive\r\nHost: media.example.invalid\r\n" + kAccepts +
+                "Proxy-Connection: Keep-Alive\r\nHost: media.example.invalid:8080\r\n" + kAccepts +
                 kContentType + "\r\n");
   EXPECT_EQ(client.Body, "via proxy");
   EXPECT_EQ(client.Port, 8080);

@@ -137,7 +137,7 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
     udp.LocalPort = occupant.Port();
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10048"}));
+    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10048 (address already in use)"}));
   }
   log_.events.clear();
   {
@@ -160,7 +160,7 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
     udp.LocalHost = "not-an-address";
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10049"}));
+    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10049 (address not available on this machine)"}));
   }
 }
 
