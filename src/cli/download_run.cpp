@@ -77,6 +77,8 @@ void DownloadRun::Setup() {
   form.MediaWindow.Caption = options_.url;
   form.SaveWindow.Caption.clear();
   form.AutoSaveDir = WithSlash(options_.directory);
+  form.StreamChoice.numbers = options_.streams;
+  form.StreamChoice.audioOnly = options_.audioOnly;
 }
 
 void DownloadRun::ApplyOptions() {
@@ -100,6 +102,10 @@ void DownloadRun::ApplyOptions() {
     o.OffsetTime = offset;
   }
   if (options_.bypassDns) o.BypassDNS.Checked = true;
+  if (options_.maxRate) {
+    o.MaxRateFlag.Checked = true;
+    o.MaxRate = std::stoi(*options_.maxRate);
+  }
   // The command line saves its log through --log and never starts a player.
   o.AutoLogTick.Checked = false;
   o.AutoPlayTick.Checked = false;

@@ -160,7 +160,8 @@ void HttpProtocol::SendPrerecordedPlayRequest() {
     start = session_.OffsetMs;
     context = 4;
   }
-  Send(BuildPrerecordedPlayRequest(TargetOf(session_), start, context, *session_.Asf));
+  Send(BuildPrerecordedPlayRequest(TargetOf(session_), start, context, *session_.Asf,
+                                   session_.LeftOutStreams));
 }
 
 void HttpProtocol::SendLivePlayRequest() {
@@ -174,7 +175,7 @@ void HttpProtocol::SendLivePlayRequest() {
     session_.Post("HTTP: please select 0 for offset time", mcFatal);
     return;
   }
-  Send(BuildLivePlayRequest(TargetOf(session_), *session_.Asf));
+  Send(BuildLivePlayRequest(TargetOf(session_), *session_.Asf, session_.LeftOutStreams));
 }
 
 // ---- Response header (window thread) ----
@@ -512,6 +513,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
     return true;
   }
+  session_.ChooseStreams(header.Bytes(), header.Length());
   header.Clear();
   if (asf.PacketSize < 1 || asf.PacketSize > kMaxPacketSize) {
     session_.Post("TMMS: invalid packet size from server", mcFatal);

@@ -32,6 +32,16 @@ FeedItem PacketFeed::Prepare(const uint8_t* packet, uint32_t size, uint32_t delt
   return item;
 }
 
+void PacketFeed::Choose(const StreamChoice& choice) {
+  choice_ = choice;
+  // A choice of every stream the header has is no choice: the packets go as they are.
+  const MediaSource& media = live_ ? live_->Entry(cursor_.entry) : *media_;
+  bool every = true;
+  for (uint16_t number : media.StreamNumbers())
+    if (!choice.Wants(static_cast<uint8_t>(number))) every = false;
+  if (every) choice_ = {};
+}
+
 FeedItem PacketFeed::Next() {
   FeedItem item = choice_.All() ? NextWhole() : NextChosen();
   if (item.kind == FeedItem::Kind::kPacket) {
@@ -116,7 +126,14 @@ FeedItem PacketFeed::TakePacket() {
   }
   FeedItem item;
   item.kind = FeedItem::Kind::kPacket;
-  item.bytes = BuildPacket(first.ecc, first.propertyFlags, first.times, payloads, size);
+  if (payloads.empty()) {
+    // Too large for the multiple-payload layout: it filled its packet alone, and does so again.
+    item.bytes = BuildSinglePayloadPacket(first.ecc, first.propertyFlags, first.times,
+                                          first.payload, size);
+    taken = 1;
+  } else {
+    item.bytes = BuildPacket(first.ecc, first.propertyFlags, first.times, payloads, size);
+  }
   if (item.bytes.empty()) return item;
   item.scheduleMs = first.scheduleMs;
   if (!numbered_) nextLocationId_ = first.locationId;

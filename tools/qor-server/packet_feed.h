@@ -35,7 +35,7 @@ class PacketFeed {
   uint64_t StartScheduleMs() const { return startScheduleMs_; }
   // With a choice, only the chosen streams' payloads are sent, packed again into full packets
   // numbered on without gaps (the client counts them), each due when its first payload was.
-  void Choose(const StreamChoice& choice) { choice_ = choice; }
+  void Choose(const StreamChoice& choice);
   FeedItem Next();
   // What the packets handed out so far carried, per stream.
   const StreamCounts& Counts() const { return counts_; }

@@ -103,6 +103,7 @@ bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out) {
     PacketParts::Payload p;
     p.stream = stream;
     p.length = static_cast<uint32_t>(length);
+    p.headerLength = headerEnd - start;
     p.bytes.assign(packet + start, packet + headerEnd);
     PutU16(p.bytes, static_cast<uint16_t>(length));
     p.bytes.insert(p.bytes.end(), packet + pos, packet + pos + length);
@@ -114,6 +115,7 @@ bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out) {
 
 Bytes BuildPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6],
                   const std::vector<const PacketParts::Payload*>& payloads, size_t size) {
+  if (payloads.empty()) return {};
   Bytes out(ecc);
   PutU8(out, static_cast<uint8_t>(0x01 | (2u << 3)));  // multiple payloads, 16-bit padding length
   PutU8(out, propertyFlags);
@@ -124,6 +126,27 @@ Bytes BuildPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6
   for (const PacketParts::Payload* p : payloads) out.insert(out.end(), p->bytes.begin(), p->bytes.end());
   if (payloads.size() > 0x3F || out.size() > size || size - out.size() > 0xFFFF) return {};
   StoreU16(out.data() + paddingAt, static_cast<uint16_t>(size - out.size()));
+  out.resize(size, 0);
+  return out;
+}
+
+Bytes BuildSinglePayloadPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6],
+                               const PacketParts::Payload& payload, size_t size) {
+  const size_t fixed = ecc.size() + 2 + 6 + payload.headerLength + payload.length;
+  if (fixed > size || payload.bytes.size() != payload.headerLength + 2 + payload.length) return {};
+  const size_t room = size - fixed;
+  const uint32_t width = room == 0 ? 0 : room <= 0x100 ? 1 : 2;
+  const size_t padding = room - width;
+  if (padding > 0xFFFF) return {};
+  Bytes out(ecc);
+  PutU8(out, static_cast<uint8_t>((width == 0 ? 0 : width == 1 ? 1u : 2u) << 3));
+  PutU8(out, propertyFlags);
+  if (width == 1) PutU8(out, static_cast<uint8_t>(padding));
+  if (width == 2) PutU16(out, static_cast<uint16_t>(padding));
+  out.insert(out.end(), times, times + 6);
+  const auto headerEnd = payload.bytes.begin() + static_cast<std::ptrdiff_t>(payload.headerLength);
+  out.insert(out.end(), payload.bytes.begin(), headerEnd);
+  out.insert(out.end(), headerEnd + 2, payload.bytes.end());
   out.resize(size, 0);
   return out;
 }

@@ -35,6 +35,7 @@ struct PacketParts {
   struct Payload {
     uint8_t stream = 0;   // 7-bit
     uint32_t length = 0;  // of the payload data
+    size_t headerLength = 0;  // stream number byte up to the replicated data's end
     Bytes bytes;
   };
   std::vector<Payload> payloads;
@@ -48,9 +49,13 @@ inline size_t BuiltHeaderLength(const Bytes& ecc) {
   return ecc.size() + 2 + 2 + 6 + 1;
 }
 // A fixed-size packet (no packet length or sequence field) of the payloads given, padded to size.
-// Empty when they do not fit.
+// Empty when they do not fit (or there are none).
 Bytes BuildPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6],
                   const std::vector<const PacketParts::Payload*>& payloads, size_t size);
+// A packet of one payload without a length field, as a payload that fills a packet on its own
+// came; the padding length field only as wide as the padding needs. Empty when it does not fit.
+Bytes BuildSinglePayloadPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6],
+                               const PacketParts::Payload& payload, size_t size);
 
 struct StreamCount {
   uint64_t payloads = 0;
