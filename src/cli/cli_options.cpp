@@ -29,7 +29,7 @@ std::string Lower(std::string text) {
 const std::map<std::string, std::vector<Command>>& ValueFlags() {
   static const std::map<std::string, std::vector<Command>> flags{
       {"--protocol", {Command::Get, Command::Record}},
-      {"--http-port", {Command::Get, Command::Record}},
+      {"--http-port", {Command::Get, Command::Record, Command::Info}},
       {"--tcp-port", {Command::Get, Command::Record}},
       {"--udp-port", {Command::Get, Command::Record}},
       {"--proxy", {Command::Get, Command::Record}},
@@ -340,11 +340,14 @@ std::string CommandUsage(Command command) {
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Info:
       return std::string(
-                 "Usage: qor-cli info FILE [--json]\n"
+                 "Usage: qor-cli info FILE|LOCATION [--json]\n"
                  "\n"
                  "Shows the media information of a saved file: clip, times, codecs, streams.\n"
+                 "Of a location (http://, mmsh://, mms://), the streams the server offers with\n"
+                 "their rates and groups, asked over HTTP streaming before anything is recorded.\n"
                  "\n"
                  "  --json           as one JSON object\n"
+                 "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
                  "\n") +
              kExitStatusTable;
     default:

@@ -8,6 +8,7 @@
 #include "app/main_info_dialog.h"
 #include "asf/asf.h"
 #include "cli/exit_status.h"
+#include "cli/location_info.h"
 #include "support/message_queue.h"
 #include "support/unicode_text.h"
 
@@ -131,6 +132,7 @@ std::string InfoJson(const MediaInfoReport& report) {
 }
 
 int RunInfo(const CliOptions& options) {
+  if (IsLocation(options.file)) return RunLocationInfo(options);
   TMessageClass messages;
   TASF asf;
   asf.Messages = &messages;

@@ -143,5 +143,28 @@ TEST_F(StreamChoiceCli, StoredRateSettingApplies) {
   Expect(Locations()[2], {}, "2 3 ", {2, 3});
 }
 
+// info of a location asks for the header only and lists what a choice picks from.
+TEST_F(StreamChoiceCli, InfoOfALocationListsTheOfferedStreams) {
+  CliRun run;
+  run.workDir = folder_.Path();
+  run.args = {"info", Locations()[0]};
+  const CliResult text = RunCli(run);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("  2\tvideo\t"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\t160x120\tgroup 1\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  3\taudio\t63"), std::string::npos) << text.out;
+  EXPECT_EQ(server_->Output().find("http-play"), std::string::npos);  // nothing was streamed
+  run.args = {"info", "--json", Locations()[0]};
+  const CliResult json = RunCli(run);
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("{\"number\": 4, \"kind\": \"audio\", \"bitrate\": 23"),
+            std::string::npos)
+      << json.out;
+  run.args = {"info", Locations()[0] + "-missing"};
+  const CliResult missing = RunCli(run);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("404"), std::string::npos) << missing.err;
+}
+
 }  // namespace
 }  // namespace qor::testing
