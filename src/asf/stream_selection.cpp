@@ -232,6 +232,60 @@ StreamSelection SelectStreams(const StreamOffer& offer, const StreamRequest& req
   return result;
 }
 
+bool CountPacketStreams(const uint8_t* packet, size_t size, std::map<uint8_t, uint64_t>& payloads) {
+  static constexpr uint32_t kWidth[4] = {0, 1, 2, 4};
+  const View v{packet, size};
+  auto read = [&](size_t pos, uint32_t width) -> size_t {
+    return width == 1 ? (v.Has(pos, 1) ? packet[pos] : 0) : width == 2 ? v.U16(pos) : width == 4 ? v.U32(pos) : 0;
+  };
+  size_t pos = 0;
+  if (v.Has(0, 1) && (packet[0] & 0x80)) {
+    if (packet[0] & 0x60) return false;
+    pos = 1 + (packet[0] & 0x0F);
+  }
+  if (!v.Has(pos, 2)) return false;
+  const uint8_t lengthFlags = packet[pos];
+  const uint8_t propertyFlags = packet[pos + 1];
+  pos += 2;
+  const uint32_t lengthWidth = kWidth[(lengthFlags >> 5) & 3];
+  const size_t packetLength = lengthWidth ? read(pos, lengthWidth) : size;
+  pos += lengthWidth + kWidth[(lengthFlags >> 1) & 3];
+  const size_t padding = read(pos, kWidth[(lengthFlags >> 3) & 3]);
+  pos += kWidth[(lengthFlags >> 3) & 3] + 6;
+  if (packetLength > size || padding > packetLength || pos > packetLength - padding) return false;
+  const size_t end = packetLength - padding;
+  if (kWidth[(propertyFlags >> 6) & 3] != 1) return false;
+  const size_t skip = 1 + kWidth[(propertyFlags >> 4) & 3] + kWidth[(propertyFlags >> 2) & 3];
+  const uint32_t replicatedWidth = kWidth[propertyFlags & 3];
+  const bool multiple = lengthFlags & 1;
+  size_t count = 1;
+  uint32_t lengthOfPayload = 0;
+  if (multiple) {
+    if (pos >= end) return false;
+    count = packet[pos] & 0x3F;
+    lengthOfPayload = kWidth[(packet[pos] >> 6) & 3];
+    ++pos;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (pos >= end) return false;
+    const uint8_t stream = packet[pos] & 0x7F;
+    pos += skip;
+    const size_t replicated = read(pos, replicatedWidth);
+    pos += replicatedWidth;
+    if (pos > end || replicated > end - pos) return false;
+    pos += replicated;
+    size_t length = end - pos;
+    if (multiple) {
+      length = read(pos, lengthOfPayload);
+      pos += lengthOfPayload;
+      if (pos > end || length > end - pos) return false;
+    }
+    pos += length;
+    ++payloads[stream];
+  }
+  return true;
+}
+
 std::string DescribeStreams(const StreamOffer& offer, const std::vector<uint8_t>& numbers) {
   std::string text;
   for (uint8_t number : numbers) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ struct StreamSelection {
 // rate, the combination of the highest total that fits it (the lowest of each group when none
 // does); without one, the highest rate of each group. Numbers, when given, decide alone.
 StreamSelection SelectStreams(const StreamOffer& offer, const StreamRequest& request);
+
+// Adds one to payloads[stream] for every payload of a data packet; false when the packet cannot be
+// walked inside size (the payloads before the fault are counted). This is how a saved file tells
+// which streams it really holds: its header describes every stream of the title.
+bool CountPacketStreams(const uint8_t* packet, size_t size, std::map<uint8_t, uint64_t>& payloads);
 
 // "2 (video, 80 kbps)" style description of the streams, for logs and reports.
 std::string DescribeStreams(const StreamOffer& offer, const std::vector<uint8_t>& numbers);

@@ -106,6 +106,16 @@ class StreamChoiceCli : public ::testing::Test {
     }
     if (fileStreams.size() < 4) {
       EXPECT_NE(r.err.find("> - Streams left out"), std::string::npos) << r.err;
+      // info of the file tells what it really holds.
+      std::string absent;
+      for (int n = 1; n <= 4; ++n)
+        if (!fileStreams.count(n)) absent += (absent.empty() ? "" : ", ") + std::to_string(n);
+      CliRun info;
+      info.workDir = folder_.Path();
+      info.args = {"info", path};
+      const CliResult shown = RunCli(info);
+      EXPECT_NE(shown.out.find("  Described but not recorded: " + absent + "\n"), std::string::npos)
+          << shown.out;
     }
   }
 
