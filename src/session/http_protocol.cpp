@@ -513,7 +513,10 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
     return true;
   }
-  session_.ChooseStreams(header.Bytes(), header.Length());
+  if (!session_.ChooseStreams(header.Bytes(), header.Length())) {
+    header.Clear();
+    return true;
+  }
   header.Clear();
   if (asf.PacketSize < 1 || asf.PacketSize > kMaxPacketSize) {
     session_.Post("TMMS: invalid packet size from server", mcFatal);

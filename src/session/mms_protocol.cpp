@@ -571,7 +571,7 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
     return;
   }
-  session_.ChooseStreams(header.Bytes(), header.Length());
+  if (!session_.ChooseStreams(header.Bytes(), header.Length())) return;
   header.Clear();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
   session_.Packets().SetLayout(session_.HeaderLength, session_.PacketSize);

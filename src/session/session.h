@@ -105,8 +105,9 @@ class TMMS : public TThread {
   StreamRequest Streams;
   // The streams of the current header that choice leaves out (session thread).
   std::vector<uint8_t> LeftOutStreams;
-  // Works out LeftOutStreams from a whole header and says in the log what is recorded.
-  void ChooseStreams(const uint8_t* header, size_t length);
+  // Works out LeftOutStreams from a whole header and says in the log what is recorded; false
+  // (with a fatal message) when the choice cannot be honoured.
+  bool ChooseStreams(const uint8_t* header, size_t length);
   // Which session this is, posted with every pair (0 is the window's own).
   MessageSource Source = 0;
   // Shown instead of posting when there is no queue to post to (a modal message box in the GUI).

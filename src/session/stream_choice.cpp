@@ -6,11 +6,11 @@
 
 namespace qor {
 
-void TMMS::ChooseStreams(const uint8_t* header, size_t length) {
+bool TMMS::ChooseStreams(const uint8_t* header, size_t length) {
   LeftOutStreams.clear();
-  if (Streams.Everything()) return;
+  if (Streams.Everything()) return true;
   const StreamOffer offer = ReadStreamOffer(header, length);
-  if (offer.streams.empty()) return;
+  if (offer.streams.empty()) return true;
   const StreamSelection selection = SelectStreams(offer, Streams);
   if (selection.unmatched) {
     Post("- None of the streams asked for is offered (" + DescribeStreams(offer, [&] {
@@ -19,12 +19,19 @@ void TMMS::ChooseStreams(const uint8_t* header, size_t length) {
            return all;
          }()) + "), recording every stream",
          mcWarning);
-    return;
+    return true;
   }
   if (selection.chosen.empty()) {
     // Audio only from a header without audio: asking for nothing would record nothing.
     Post("- No stream fits the choice, recording every stream", mcWarning);
-    return;
+    return true;
+  }
+  if (Resuming() && !selection.leftOut.empty()) {
+    // A server numbers the packets of chosen streams afresh from the resume point, while the
+    // file is written by packet number: the continuation would land at the wrong places.
+    Post("- A download of chosen streams cannot be resumed; start it again or choose every stream",
+         mcFatal);
+    return false;
   }
   LeftOutStreams = selection.leftOut;
   if (selection.overBudget)
@@ -38,6 +45,7 @@ void TMMS::ChooseStreams(const uint8_t* header, size_t length) {
     Post("- Streams left out (described in the saved header, holding no data): " +
              DescribeStreams(offer, LeftOutStreams),
          mcNormal);
+  return true;
 }
 
 }  // namespace qor

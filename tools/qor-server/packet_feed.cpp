@@ -68,10 +68,10 @@ size_t PacketFeed::QueuedBytes() const {
 }
 
 FeedItem PacketFeed::NextChosen() {
-  const size_t size = PacketSize();
   for (;;) {
     // Gather until the queue holds more than one packet can take, or the run of packets ends.
-    while (!held_ && (queue_.empty() || QueuedBytes() + BuiltHeaderLength(queue_.front().ecc) <= size)) {
+    while (!held_ && (queue_.empty() || QueuedBytes() + BuiltHeaderLength(queue_.front().ecc) <=
+                                            queue_.front().packetSize)) {
       FeedItem item = NextWhole();
       PacketParts parts;
       if (item.kind != FeedItem::Kind::kPacket ||
@@ -88,6 +88,7 @@ FeedItem PacketFeed::NextChosen() {
         std::copy(parts.times, parts.times + 6, q.times);
         q.scheduleMs = item.scheduleMs;
         q.locationId = item.locationId;
+        q.packetSize = PacketSize();  // the cursor is still on this packet's entry
         queue_.push_back(std::move(q));
       }
     }
@@ -111,13 +112,14 @@ FeedItem PacketFeed::NextChosen() {
 }
 
 FeedItem PacketFeed::TakePacket() {
-  const size_t size = PacketSize();
   const Queued& first = queue_.front();
+  const size_t size = first.packetSize;
   std::vector<const PacketParts::Payload*> payloads;
   size_t used = BuiltHeaderLength(first.ecc);
   size_t taken = 0;
   for (const Queued& q : queue_) {
-    if (q.propertyFlags != first.propertyFlags || q.ecc != first.ecc || payloads.size() == 0x3F ||
+    if (q.propertyFlags != first.propertyFlags || q.ecc != first.ecc ||
+        q.packetSize != first.packetSize || payloads.size() == 0x3F ||
         used + q.payload.bytes.size() > size)
       break;
     used += q.payload.bytes.size();

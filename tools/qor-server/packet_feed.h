@@ -53,6 +53,7 @@ class PacketFeed {
     uint8_t times[6] = {};
     uint64_t scheduleMs = 0;
     uint32_t locationId = 0;
+    uint32_t packetSize = 0;  // of its entry (a live play list's entries may differ)
   };
   size_t QueuedBytes() const;
   FeedItem TakePacket();
