@@ -139,6 +139,19 @@ TEST_F(StreamChoiceCli, NumbersDecideAndNoChoiceAsksForEverything) {
   Expect(http, {"--streams", "2,3"}, "2 3 ", {2, 3});
   Expect(Locations()[1], {}, "1 2 3 4 ", {1, 2, 3, 4});
   EXPECT_EQ(Get({http, "-o", "x.asf", "--streams", "1,x"}).status, 2);
+  // A server numbers chosen packets afresh from a resume point: resuming with a choice would
+  // write them at the wrong places, so it is refused and the file left as it was.
+  const std::string sample = ReadFile(SampleMedia("mbr.wmv"));
+  {
+    std::ofstream part(folder_.Path("part.asf"), std::ios::binary);
+    part << sample.substr(0, 40000);
+  }
+  const CliResult resumed = Get({http, "-o", "part.asf", "--resume", "--max-rate", "120000"});
+  EXPECT_EQ(resumed.status, 1) << resumed.err;
+  EXPECT_NE(resumed.err.find("> - A download of chosen streams cannot be resumed"),
+            std::string::npos)
+      << resumed.err;
+  EXPECT_EQ(ReadFile(folder_.Path("part.asf")), sample.substr(0, 40000));
 }
 
 // The options dialog's stored "Stream Rates" choice drives a download without any flag.
