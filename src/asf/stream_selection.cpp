@@ -35,10 +35,11 @@ struct View {
   }
   uint32_t U16(size_t pos) const { return Has(pos, 2) ? data[pos] | data[pos + 1] << 8 : 0; }
   uint32_t U32(size_t pos) const {
-    return Has(pos, 4) ? static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
-                             static_cast<uint32_t>(data[pos + 2]) << 16 |
-                             static_cast<uint32_t>(data[pos + 3]) << 24
-                       : 0;
+    return Has(pos, 4)
+               ? static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
+                     static_cast<uint32_t>(data[pos + 2]) << 16 |
+                     static_cast<uint32_t>(data[pos + 3]) << 24
+               : 0;
   }
   uint64_t U64(size_t pos) const {
     return Has(pos, 8) ? U32(pos) | static_cast<uint64_t>(U32(pos + 4)) << 32 : 0;
@@ -208,7 +209,8 @@ StreamSelection SelectStreams(const StreamOffer& offer, const StreamRequest& req
             lowest[g] = k;
       for (;;) {
         uint64_t total = fixed;
-        for (size_t g = 0; g < members.size(); ++g) total += offer.streams[members[g][pick[g]]].bitrate;
+        for (size_t g = 0; g < members.size(); ++g)
+          total += offer.streams[members[g][pick[g]]].bitrate;
         const bool fits = request.maxRate == 0 || total <= request.maxRate;
         if (fits && (best.empty() || total > bestTotal)) {
           best = pick;
@@ -236,7 +238,10 @@ bool CountPacketStreams(const uint8_t* packet, size_t size, std::map<uint8_t, ui
   static constexpr uint32_t kWidth[4] = {0, 1, 2, 4};
   const View v{packet, size};
   auto read = [&](size_t pos, uint32_t width) -> size_t {
-    return width == 1 ? (v.Has(pos, 1) ? packet[pos] : 0) : width == 2 ? v.U16(pos) : width == 4 ? v.U32(pos) : 0;
+    return width == 1   ? (v.Has(pos, 1) ? packet[pos] : 0)
+           : width == 2 ? v.U16(pos)
+           : width == 4 ? v.U32(pos)
+                        : 0;
   };
   size_t pos = 0;
   if (v.Has(0, 1) && (packet[0] & 0x80)) {

@@ -86,7 +86,8 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
     o.proxyHost = value.substr(0, colon);
     o.proxyPort = value.substr(colon + 1);
   } else if (flag == "--max-rate") {
-    if (!IsNumberIn(value, 1000, 2000000000)) return "--max-rate must be bits per second, 1000 or more";
+    if (!IsNumberIn(value, 1000, 2000000000))
+      return "--max-rate must be bits per second, 1000 or more";
     o.maxRate = value;
   } else if (flag == "--streams") {
     o.streams.clear();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <iostream>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -104,7 +104,8 @@ std::string RecordedStreamsText(const TASF& asf, const std::string& path) {
   std::vector<uint8_t> packet(asf.PacketSize);
   uint64_t unreadable = 0;
   for (uint64_t i = 0; i < asf.TotalDataPackets || asf.TotalDataPackets == 0; ++i) {
-    if (!in.read(reinterpret_cast<char*>(packet.data()), static_cast<std::streamsize>(packet.size())))
+    if (!in.read(reinterpret_cast<char*>(packet.data()),
+                 static_cast<std::streamsize>(packet.size())))
       break;
     if (!CountPacketStreams(packet.data(), packet.size(), payloads)) ++unreadable;
   }
@@ -183,7 +184,8 @@ int RunInfo(const CliOptions& options) {
     return kExitFailed;
   }
   const MediaInfoReport report = BuildMediaInfo(asf, SessionInfoOf(nullptr, options.file));
-  std::cout << (options.json ? InfoJson(report) : InfoText(report) + RecordedStreamsText(asf, options.file));
+  std::cout << (options.json ? InfoJson(report)
+                             : InfoText(report) + RecordedStreamsText(asf, options.file));
   return kExitCompleted;
 }
 

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -147,7 +147,8 @@ bool FetchHeader(const std::string& url, int32_t httpPort, std::vector<uint8_t>&
   const size_t end = response.find("\r\n\r\n");
   const std::string status = response.substr(0, response.find("\r\n"));
   if (end == std::string::npos || status.find(" 200") == std::string::npos) {
-    error = "the server answered " + (status.empty() ? std::string("nothing") : "\"" + status + "\"");
+    error =
+        "the server answered " + (status.empty() ? std::string("nothing") : "\"" + status + "\"");
     return false;
   }
   const auto* body = reinterpret_cast<const uint8_t*>(response.data()) + end + 4;
@@ -196,8 +197,9 @@ int RunLocationInfo(const CliOptions& options) {
     return k == OfferedKind::kAudio ? "audio" : k == OfferedKind::kVideo ? "video" : "other";
   };
   if (options.json) {
-    std::cout << "{\"location\": " << Quoted(options.file) << ", \"broadcast\": "
-              << ((asf.FileFlags & ffBroadcast) ? "true" : "false") << ", \"streams\": [";
+    std::cout << "{\"location\": " << Quoted(options.file)
+              << ", \"broadcast\": " << ((asf.FileFlags & ffBroadcast) ? "true" : "false")
+              << ", \"streams\": [";
     for (size_t i = 0; i < offer.streams.size(); ++i) {
       const OfferedStream& s = offer.streams[i];
       std::cout << (i ? ", " : "") << "{\"number\": " << int(s.number) << ", \"kind\": \""

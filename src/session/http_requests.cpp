@@ -34,7 +34,8 @@ std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& lef
   for (uint32_t i = 0; i < count; ++i) {
     char number[8];
     std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(asf.StreamNumbers[i]));
-    const bool off = std::find(leftOut.begin(), leftOut.end(), asf.StreamNumbers[i]) != leftOut.end();
+    const bool off =
+        std::find(leftOut.begin(), leftOut.end(), asf.StreamNumbers[i]) != leftOut.end();
     text += std::string("ffff:") + number + (off ? ":2 " : ":0 ");
   }
   return text;

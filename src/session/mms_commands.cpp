@@ -186,8 +186,7 @@ Bytes BuildStreamSelection(uint32_t sequence, const std::vector<uint16_t>& strea
   if (!streamNumbers.empty()) {
     PutU32(fixed, static_cast<uint32_t>(streamNumbers.size()));
     for (uint16_t number : streamNumbers) {
-      const bool off =
-          std::find(offStreams.begin(), offStreams.end(), number) != offStreams.end();
+      const bool off = std::find(offStreams.begin(), offStreams.end(), number) != offStreams.end();
       PutU16(fixed, 0xFFFF);
       PutU16(fixed, number);
       PutU16(fixed, off ? 2 : 0);

@@ -13,11 +13,14 @@ bool TMMS::ChooseStreams(const uint8_t* header, size_t length) {
   if (offer.streams.empty()) return true;
   const StreamSelection selection = SelectStreams(offer, Streams);
   if (selection.unmatched) {
-    Post("- None of the streams asked for is offered (" + DescribeStreams(offer, [&] {
-           std::vector<uint8_t> all;
-           for (const auto& s : offer.streams) all.push_back(s.number);
-           return all;
-         }()) + "), recording every stream",
+    Post("- None of the streams asked for is offered (" +
+             DescribeStreams(offer,
+                             [&] {
+                               std::vector<uint8_t> all;
+                               for (const auto& s : offer.streams) all.push_back(s.number);
+                               return all;
+                             }()) +
+             "), recording every stream",
          mcWarning);
     return true;
   }

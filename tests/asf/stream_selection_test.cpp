@@ -95,7 +95,8 @@ TEST(StreamSelection, CutOrDamagedHeadersAreReadInsideTheirBytes) {
   const auto file = Sample("mbr.wmv");
   ASSERT_GT(file.size(), 2000u);
   for (size_t length = 0; length < 1600; ++length) {
-    const std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
+    const std::vector<uint8_t> cut(file.begin(),
+                                   file.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_LE(ReadStreamOffer(cut.data(), cut.size()).streams.size(), 4u);
   }
   // Every byte of the header set to 0xFF in turn: sizes and counts become huge.

@@ -97,7 +97,8 @@ class StreamChoiceCli : public ::testing::Test {
     EXPECT_EQ(errors, "");
     // The saved header still describes every stream.
     std::string probe;
-    ASSERT_TRUE(Shell("ffprobe -v error -show_entries stream=index -of csv=p=0 '" + path + "'", probe));
+    ASSERT_TRUE(
+        Shell("ffprobe -v error -show_entries stream=index -of csv=p=0 '" + path + "'", probe));
     EXPECT_EQ(probe, "0\n1\n2\n3\n");
     if (rate > 0) {
       const double seconds = ProbeDuration(SampleMedia("mbr.wmv"));

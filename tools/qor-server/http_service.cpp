@@ -9,9 +9,9 @@
 #include "faults.h"
 #include "http_request.h"
 #include "packet_feed.h"
-#include "stream_filter.h"
 #include "platform/file_handle.h"
 #include "server.h"
+#include "stream_filter.h"
 #include "support/base64.h"
 
 namespace qor::server {

@@ -14,8 +14,8 @@
 #include "faults.h"
 #include "mms_message.h"
 #include "packet_feed.h"
-#include "stream_filter.h"
 #include "server.h"
+#include "stream_filter.h"
 #include "support/base64.h"
 
 namespace qor::server {

@@ -130,8 +130,8 @@ FeedItem PacketFeed::TakePacket() {
   item.kind = FeedItem::Kind::kPacket;
   if (payloads.empty()) {
     // Too large for the multiple-payload layout: it filled its packet alone, and does so again.
-    item.bytes = BuildSinglePayloadPacket(first.ecc, first.propertyFlags, first.times,
-                                          first.payload, size);
+    item.bytes =
+        BuildSinglePayloadPacket(first.ecc, first.propertyFlags, first.times, first.payload, size);
     taken = 1;
   } else {
     item.bytes = BuildPacket(first.ecc, first.propertyFlags, first.times, payloads, size);

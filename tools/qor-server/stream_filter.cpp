@@ -123,7 +123,8 @@ Bytes BuildPacket(const Bytes& ecc, uint8_t propertyFlags, const uint8_t times[6
   PutU16(out, 0);
   out.insert(out.end(), times, times + 6);
   PutU8(out, static_cast<uint8_t>(0x80 | std::min<size_t>(payloads.size(), 0x3F)));
-  for (const PacketParts::Payload* p : payloads) out.insert(out.end(), p->bytes.begin(), p->bytes.end());
+  for (const PacketParts::Payload* p : payloads)
+    out.insert(out.end(), p->bytes.begin(), p->bytes.end());
   if (payloads.size() > 0x3F || out.size() > size || size - out.size() > 0xFFFF) return {};
   StoreU16(out.data() + paddingAt, static_cast<uint16_t>(size - out.size()));
   out.resize(size, 0);
@@ -155,7 +156,8 @@ std::string CountsText(const StreamCounts& counts) {
   std::string text;
   for (const auto& [stream, c] : counts) {
     if (!text.empty()) text += ' ';
-    text += std::to_string(stream) + "=" + std::to_string(c.payloads) + "/" + std::to_string(c.bytes);
+    text +=
+        std::to_string(stream) + "=" + std::to_string(c.payloads) + "/" + std::to_string(c.bytes);
   }
   return text;
 }

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <string>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "wire.h"
@@ -33,8 +33,8 @@ struct PacketParts {
   uint8_t propertyFlags = 0;
   uint8_t times[6] = {};  // send time, duration
   struct Payload {
-    uint8_t stream = 0;   // 7-bit
-    uint32_t length = 0;  // of the payload data
+    uint8_t stream = 0;       // 7-bit
+    uint32_t length = 0;      // of the payload data
     size_t headerLength = 0;  // stream number byte up to the replicated data's end
     Bytes bytes;
   };
