@@ -2,7 +2,11 @@
 // qor-server over every transport. What the server sent per stream comes from its request log,
 // what the file holds from ffprobe, and every file must decode without errors.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -28,6 +32,21 @@ bool Shell(const std::string& command, std::string& out) {
   out.clear();
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
   return ::pclose(pipe) == 0;
+}
+
+// A UDP port free just now: the stored default (7000) may be taken by tests running alongside.
+std::string FreeUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  if (fd >= 0) ::close(fd);
+  return std::to_string(port);
 }
 
 // Packets ffprobe reads per stream (by its index: stream number - 1 in the sample clip).
@@ -83,6 +102,10 @@ class StreamChoiceCli : public ::testing::Test {
     const std::string name = "f" + std::to_string(++runs_) + ".asf";
     std::vector<std::string> all{location, "-o", name};
     all.insert(all.end(), args.begin(), args.end());
+    if (location.rfind("mmsu://", 0) == 0) {
+      all.push_back("--udp-port");
+      all.push_back(FreeUdpPort());
+    }
     const CliResult r = Get(all);
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(server_->WaitForOutput("streams-sent"));
