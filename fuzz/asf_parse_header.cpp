@@ -1,11 +1,14 @@
-// Header blocks as a server or a saved file might deliver them: parse, then build the report.
+// Header blocks as a server or a saved file might deliver them: parse, then build the report;
+// read the streams offered and choose among them; the same bytes walked as a data packet.
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "asf/asf.h"
 #include "asf/media_info.h"
+#include "asf/stream_selection.h"
 #include "support/message_queue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,6 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> block(data, data + size);
   asf.ParseHeader(block.data(), block.size());
   (void)qor::BuildMediaInfo(asf, {});
+  const qor::StreamOffer offer = qor::ReadStreamOffer(block.data(), block.size());
+  if (offer.streams.size() > 128) __builtin_trap();
+  qor::StreamRequest request;
+  request.maxRate = 100000;
+  request.audioOnly = size % 2 == 1;
+  (void)qor::SelectStreams(offer, request);
+  std::map<uint8_t, uint64_t> payloads;
+  (void)qor::CountPacketStreams(block.data(), block.size(), payloads);
   queue.Clear();
   return 0;
 }

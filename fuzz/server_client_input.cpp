@@ -10,11 +10,24 @@
 #include "faults.h"
 #include "http_request.h"
 #include "mms_message.h"
+#include "stream_filter.h"
 
 using namespace qor::server;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+
+  // A stream-switch entry line, and the bytes as a data packet to take apart and build again.
+  (void)ParseStreamSwitchEntries(text);
+  {
+    const Bytes packet(data, data + size);
+    PacketParts parts;
+    if (SplitPacket(packet.data(), packet.size(), parts) && !parts.payloads.empty()) {
+      (void)BuildPacket(parts.ecc, parts.propertyFlags, parts.times, {&parts.payloads[0]}, 3200);
+      (void)BuildSinglePayloadPacket(parts.ecc, parts.propertyFlags, parts.times,
+                                     parts.payloads[0], 3200);
+    }
+  }
 
   HttpRequest request;
   size_t consumed = 0;

@@ -360,6 +360,8 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.ResumeSession = resumeSave ? 1 : 0;
   const double dayMs = TimeOf(options.OffsetTime) * 86400000.0 + 0.5;
   session.OffsetMs = dayMs <= 0 ? 0 : static_cast<uint32_t>(dayMs) % 86400000u;
+  session.Streams = StreamChoice;
+  session.Streams.maxRate = static_cast<uint32_t>(std::max(options.SelectedMaxRate(), 0));
   // A location naming its port ("host:8080") connects there, whatever the options say.
   std::string host;
   int32_t port = 0;

@@ -101,6 +101,9 @@ class TMainForm : public TForm {
   // A front end may put this run's automatically named files into a folder of its own; otherwise
   // the stored AsfDir is used.
   std::optional<std::string> AutoSaveDir;
+  // Streams chosen by number or audio only, for the downloads that follow (the command line's
+  // choices); the rate limit comes from the options dialog at each start.
+  StreamRequest StreamChoice;
   // Called by the drain for every pair it takes, before acting on it; acts tells whether its code
   // acts (a pair of the current session or of the window) or is only logged.
   std::function<void(const MessagePair& pair, bool acts)> OnDrained;

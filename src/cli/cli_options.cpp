@@ -29,12 +29,14 @@ std::string Lower(std::string text) {
 const std::map<std::string, std::vector<Command>>& ValueFlags() {
   static const std::map<std::string, std::vector<Command>> flags{
       {"--protocol", {Command::Get, Command::Record}},
-      {"--http-port", {Command::Get, Command::Record}},
+      {"--http-port", {Command::Get, Command::Record, Command::Info}},
       {"--tcp-port", {Command::Get, Command::Record}},
       {"--udp-port", {Command::Get, Command::Record}},
       {"--proxy", {Command::Get, Command::Record}},
       {"--offset", {Command::Get, Command::Record}},
       {"--max-udp", {Command::Get, Command::Record}},
+      {"--max-rate", {Command::Get, Command::Record}},
+      {"--streams", {Command::Get, Command::Record}},
       {"--user", {Command::Get, Command::Record}},
       {"--password", {Command::Get, Command::Record}},
       {"--connect-timeout", {Command::Get, Command::Record}},
@@ -54,6 +56,7 @@ const std::map<std::string, std::vector<Command>>& ValueFlags() {
 const std::map<std::string, std::vector<Command>>& SwitchFlags() {
   static const std::map<std::string, std::vector<Command>> flags{
       {"--bypass-dns", {Command::Get, Command::Record}},
+      {"--audio-only", {Command::Get, Command::Record}},
       {"--save-password", {Command::Get, Command::Record}},
       {"--resume", {Command::Get}},
       {"--overwrite", {Command::Get}},
@@ -86,6 +89,20 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
       return "--proxy must be HOST:PORT";
     o.proxyHost = value.substr(0, colon);
     o.proxyPort = value.substr(colon + 1);
+  } else if (flag == "--max-rate") {
+    if (!IsNumberIn(value, 1000, 2000000000))
+      return "--max-rate must be bits per second, 1000 or more";
+    o.maxRate = value;
+  } else if (flag == "--streams") {
+    o.streams.clear();
+    size_t pos = 0;
+    while (pos <= value.size()) {
+      const size_t comma = std::min(value.find(',', pos), value.size());
+      const std::string number = value.substr(pos, comma - pos);
+      if (!IsNumberIn(number, 1, 127)) return "--streams must be stream numbers 1 to 127, like 1,3";
+      o.streams.push_back(static_cast<uint8_t>(std::stoi(number)));
+      pos = comma + 1;
+    }
   } else if (flag == "--offset") {
     if (!ParseStoredTime(value)) return "--offset must be a time HH:MM:SS";
     o.offset = value;
@@ -180,6 +197,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return result;
       }
       if (flag == "--bypass-dns") o.bypassDns = true;
+      if (flag == "--audio-only") o.audioOnly = true;
       if (flag == "--save-password") o.savePassword = true;
       if (flag == "--resume") o.resume = true;
       if (flag == "--overwrite") o.overwrite = true;
@@ -275,6 +293,10 @@ const char* const kTransferFlags =
     "  --max-udp N               receive size of the UDP socket, 1 to 65535\n"
     "  --proxy HOST:PORT         connect through this proxy\n"
     "  --offset HH:MM:SS         start that far into pre-recorded media\n"
+    "  --max-rate BPS            of a multiple-bit-rate stream, ask for the best streams that\n"
+    "                            fit this many bits per second together\n"
+    "  --streams N,N...          ask for these stream numbers only (see info of a location)\n"
+    "  --audio-only              ask for no video stream\n"
     "  --bypass-dns              the host is a dotted address: do not look it up\n"
     "  --user ID --password PW   answer a server's password request (without them: a prompt\n"
     "                            on the terminal, or the request is declined); used for this\n"
@@ -340,11 +362,14 @@ std::string CommandUsage(Command command) {
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Info:
       return std::string(
-                 "Usage: qor-cli info FILE [--json]\n"
+                 "Usage: qor-cli info FILE|LOCATION [--json]\n"
                  "\n"
                  "Shows the media information of a saved file: clip, times, codecs, streams.\n"
+                 "Of a location (http://, mmsh://, mms://), the streams the server offers with\n"
+                 "their rates and groups, asked over HTTP streaming before anything is recorded.\n"
                  "\n"
                  "  --json           as one JSON object\n"
+                 "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
                  "\n") +
              kExitStatusTable;
     default:

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of qor-cli: commands, their flags and the checks made before anything runs.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct CliOptions {
   std::optional<std::string> proxyHost, proxyPort;
   std::optional<std::string> offset;  // "HH:MM:SS"
   bool bypassDns = false;
+  std::optional<std::string> maxRate;  // bits per second
+  std::vector<uint8_t> streams;        // --streams
+  bool audioOnly = false;
   bool savePassword = false;
   std::optional<std::string> user, password;
   // Session time-outs in seconds (unset: the stored value, else the default).

@@ -128,6 +128,8 @@ void DownloadRun::Setup() {
     if (options_.stallTimeout) t.StallSeconds = *options_.stallTimeout;
   };
   run_start_ms_ = app_->Window.GetClock().MonotonicMs();
+  form.StreamChoice.numbers = options_.streams;
+  form.StreamChoice.audioOnly = options_.audioOnly;
 }
 
 void DownloadRun::ApplyOptions() {
@@ -151,6 +153,10 @@ void DownloadRun::ApplyOptions() {
     o.OffsetTime = offset;
   }
   if (options_.bypassDns) o.BypassDNS.Checked = true;
+  if (options_.maxRate) {
+    o.MaxRateFlag.Checked = true;
+    o.MaxRate = std::stoi(*options_.maxRate);
+  }
   // The command line saves its log through --log and never starts a player.
   o.AutoLogTick.Checked = false;
   o.AutoPlayTick.Checked = false;

@@ -1,13 +1,18 @@
 #include "cli/info_command.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <utility>
 #include <vector>
 
 #include "app/main_info_dialog.h"
 #include "asf/asf.h"
+#include "asf/stream_selection.h"
 #include "cli/exit_status.h"
+#include "cli/location_info.h"
 #include "support/message_queue.h"
 #include "support/unicode_text.h"
 
@@ -89,6 +94,38 @@ std::string JsonString(const std::string& raw) {
   return out + "\"";
 }
 
+// Which streams the saved packets really carry: a recording of chosen streams keeps the header
+// of every stream. Empty when the packets cannot be read.
+std::string RecordedStreamsText(const TASF& asf, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in || asf.PacketSize == 0) return std::string();
+  in.seekg(static_cast<std::streamoff>(asf.FirstPacketOffset()));
+  std::map<uint8_t, uint64_t> payloads;
+  std::vector<uint8_t> packet(asf.PacketSize);
+  uint64_t unreadable = 0;
+  for (uint64_t i = 0; i < asf.TotalDataPackets || asf.TotalDataPackets == 0; ++i) {
+    if (!in.read(reinterpret_cast<char*>(packet.data()),
+                 static_cast<std::streamsize>(packet.size())))
+      break;
+    if (!CountPacketStreams(packet.data(), packet.size(), payloads)) ++unreadable;
+  }
+  std::string out = "[Recorded Streams]\n";
+  std::string empty;
+  for (uint32_t i = 0; i < std::min(asf.StreamCount, kAsfSlots); ++i) {
+    const uint8_t number = asf.StreamNumbers[i];
+    const auto it = payloads.find(number);
+    if (it == payloads.end()) {
+      empty += (empty.empty() ? "" : ", ") + std::to_string(number);
+      continue;
+    }
+    out += "  Stream ID: " + std::to_string(number) + "\tPayloads: " + std::to_string(it->second) +
+           "\n";
+  }
+  if (!empty.empty()) out += "  Described but not recorded: " + empty + "\n";
+  if (unreadable) out += "  Packets not readable: " + std::to_string(unreadable) + "\n";
+  return out;
+}
+
 }  // namespace
 
 std::string InfoText(const MediaInfoReport& report) {
@@ -131,6 +168,7 @@ std::string InfoJson(const MediaInfoReport& report) {
 }
 
 int RunInfo(const CliOptions& options) {
+  if (IsLocation(options.file)) return RunLocationInfo(options);
   TMessageClass messages;
   TASF asf;
   asf.Messages = &messages;
@@ -146,7 +184,8 @@ int RunInfo(const CliOptions& options) {
     return kExitFailed;
   }
   const MediaInfoReport report = BuildMediaInfo(asf, SessionInfoOf(nullptr, options.file));
-  std::cout << (options.json ? InfoJson(report) : InfoText(report));
+  std::cout << (options.json ? InfoJson(report)
+                             : InfoText(report) + RecordedStreamsText(asf, options.file));
   return kExitCompleted;
 }
 

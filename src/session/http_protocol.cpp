@@ -166,7 +166,8 @@ void HttpProtocol::SendPrerecordedPlayRequest() {
     start = session_.OffsetMs;
     context = 4;
   }
-  Send(BuildPrerecordedPlayRequest(TargetOf(session_), start, context, *session_.Asf));
+  Send(BuildPrerecordedPlayRequest(TargetOf(session_), start, context, *session_.Asf,
+                                   session_.LeftOutStreams));
 }
 
 void HttpProtocol::SendLivePlayRequest() {
@@ -180,7 +181,7 @@ void HttpProtocol::SendLivePlayRequest() {
     session_.Post("HTTP: please select 0 for offset time", mcFatal);
     return;
   }
-  Send(BuildLivePlayRequest(TargetOf(session_), *session_.Asf));
+  Send(BuildLivePlayRequest(TargetOf(session_), *session_.Asf, session_.LeftOutStreams));
 }
 
 // ---- Response header (window thread) ----
@@ -556,6 +557,10 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
   if (!asf.ParseHeader(header.Bytes(), header.Length())) {
     header.Clear();
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
+    return true;
+  }
+  if (!session_.ChooseStreams(header.Bytes(), header.Length())) {
+    header.Clear();
     return true;
   }
   header.Clear();

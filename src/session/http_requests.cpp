@@ -1,5 +1,6 @@
 #include "session/http_requests.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "asf/asf.h"
@@ -20,20 +21,22 @@ std::string CommonLines(const HttpRequestTarget& t) {
          kEnd + "Pragma: no-cache\r\nPragma: rate=1.000000\r\n";
 }
 
-std::string SwitchLines(const TASF& asf) {
+std::string SwitchLines(const TASF& asf, const std::vector<uint8_t>& leftOut) {
   return "Pragma: stream-switch-count=" + std::to_string(asf.StreamCount) + kEnd +
-         "Pragma: stream-switch-entry=" + StreamSwitchEntries(asf) + kEnd;
+         "Pragma: stream-switch-entry=" + StreamSwitchEntries(asf, leftOut) + kEnd;
 }
 
 }  // namespace
 
-std::string StreamSwitchEntries(const TASF& asf) {
+std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& leftOut) {
   std::string text;
   const uint32_t count = asf.StreamCount < kAsfSlots ? asf.StreamCount : kAsfSlots;
   for (uint32_t i = 0; i < count; ++i) {
     char number[8];
     std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(asf.StreamNumbers[i]));
-    text += std::string("ffff:") + number + ":0 ";
+    const bool off =
+        std::find(leftOut.begin(), leftOut.end(), asf.StreamNumbers[i]) != leftOut.end();
+    text += std::string("ffff:") + number + (off ? ":2 " : ":0 ");
   }
   return text;
 }
@@ -49,7 +52,8 @@ std::string BuildDescribeRequest(const HttpRequestTarget& target) {
 }
 
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
-                                        uint32_t context, const TASF& asf) {
+                                        uint32_t context, const TASF& asf,
+                                        const std::vector<uint8_t>& leftOut) {
   return CommonLines(target) + "Pragma: stream-time=" + std::to_string(startMs) + kEnd +
          "Pragma: stream-offset=0:0\r\n"
          "Pragma: request-context=" +
@@ -57,15 +61,16 @@ std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_
          "Pragma: max-duration=0\r\n"
          "Pragma: xPlayStrm=1\r\n"
          "Pragma: xClientGUID=" +
-         target.clientGuid + kEnd + SwitchLines(asf) + kEnd;
+         target.clientGuid + kEnd + SwitchLines(asf, leftOut) + kEnd;
 }
 
-std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf) {
+std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf,
+                                 const std::vector<uint8_t>& leftOut) {
   return CommonLines(target) +
          "Pragma: request-context=2\r\n"
          "Pragma: xPlayStrm=1\r\n"
          "Pragma: xClientGUID=" +
-         target.clientGuid + kEnd + SwitchLines(asf) + kEnd;
+         target.clientGuid + kEnd + SwitchLines(asf, leftOut) + kEnd;
 }
 
 }  // namespace qor

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qor {
 
@@ -15,15 +16,18 @@ struct HttpRequestTarget {
   bool useProxy = false;  // the absolute form goes to the proxy
 };
 
-// "ffff:N:0 " for every stream of the header, in header order, N in lower-case hexadecimal.
-std::string StreamSwitchEntries(const TASF& asf);
+// "ffff:N:0 " for every stream of the header, in header order, N in lower-case hexadecimal;
+// "ffff:N:2 " (off) for the streams in leftOut.
+std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& leftOut = {});
 
 // First connection: asks for the ASF header only.
 std::string BuildDescribeRequest(const HttpRequestTarget& target);
 // Pre-recorded play from startMs with the given request context (2 from the start, 4 from a
 // chosen time).
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
-                                        uint32_t context, const TASF& asf);
-std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf);
+                                        uint32_t context, const TASF& asf,
+                                        const std::vector<uint8_t>& leftOut = {});
+std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf,
+                                 const std::vector<uint8_t>& leftOut = {});
 
 }  // namespace qor

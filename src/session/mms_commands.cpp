@@ -1,5 +1,6 @@
 #include "session/mms_commands.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/helper.h"
@@ -177,9 +178,22 @@ Bytes BuildPong(uint32_t sequence, uint32_t fileNumber) {
   return BuildCommand(kCmdPong, fixed, Placement::First, {}, {}, sequence);
 }
 
-Bytes BuildStreamSelection(uint32_t sequence, const std::vector<uint16_t>& streamNumbers) {
-  const Bytes fixed = {0x00, 0x00, 0x00, 0x20, 0xAC, 0x40, 0x02};
-  return BuildCommand(kCmdStreamSelection, fixed, Placement::Last, streamNumbers, {}, sequence);
+Bytes BuildStreamSelection(uint32_t sequence, const std::vector<uint16_t>& streamNumbers,
+                           const std::vector<uint16_t>& offStreams) {
+  // The stream list is written here, where it lies just before these fixed bytes as BuildCommand
+  // would put it, because a stream switched off carries action 2 instead of 0.
+  Bytes fixed;
+  if (!streamNumbers.empty()) {
+    PutU32(fixed, static_cast<uint32_t>(streamNumbers.size()));
+    for (uint16_t number : streamNumbers) {
+      const bool off = std::find(offStreams.begin(), offStreams.end(), number) != offStreams.end();
+      PutU16(fixed, 0xFFFF);
+      PutU16(fixed, number);
+      PutU16(fixed, off ? 2 : 0);
+    }
+  }
+  Append(fixed, Bytes{0x00, 0x00, 0x00, 0x20, 0xAC, 0x40, 0x02});
+  return BuildCommand(kCmdStreamSelection, fixed, Placement::Last, {}, {}, sequence);
 }
 
 bool StartPlayRefused(uint32_t positionMs, int32_t streamKind) {

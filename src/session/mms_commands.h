@@ -63,7 +63,9 @@ Bytes BuildHeaderRequest(uint32_t sequence, uint32_t fileNumber);
 Bytes BuildTimingRequest(uint32_t sequence, int32_t& timingState, bool udp);
 Bytes BuildPasswordResponse(uint32_t sequence, uint32_t fileNumber, const std::string& credentials);
 Bytes BuildPong(uint32_t sequence, uint32_t fileNumber);
-Bytes BuildStreamSelection(uint32_t sequence, const std::vector<uint16_t>& streamNumbers);
+// Every stream of the header in the list; those in offStreams are switched off.
+Bytes BuildStreamSelection(uint32_t sequence, const std::vector<uint16_t>& streamNumbers,
+                           const std::vector<uint16_t>& offStreams = {});
 
 // A start position other than 0 cannot be asked of a live stream (stream kind 2).
 bool StartPlayRefused(uint32_t positionMs, int32_t streamKind);

@@ -175,7 +175,8 @@ void MmsProtocol::SendStreamSelection() {
   const TASF& asf = *session_.Asf;
   const uint32_t count = std::min<uint32_t>(asf.StreamCount, kAsfSlots);
   for (uint32_t i = 0; i < count; ++i) streams.push_back(asf.StreamNumbers[i]);
-  Send(mms::BuildStreamSelection(command_sequence_, streams));
+  const std::vector<uint16_t> off(session_.LeftOutStreams.begin(), session_.LeftOutStreams.end());
+  Send(mms::BuildStreamSelection(command_sequence_, streams, off));
 }
 
 void MmsProtocol::SendResendRequest(uint32_t sequence) {
@@ -654,6 +655,7 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
     return;
   }
+  if (!session_.ChooseStreams(header.Bytes(), header.Length())) return;
   header.Clear();
   session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);

@@ -67,6 +67,8 @@ void TMMS::InitFields() {
   ProxyPort = 0;
   ProxyHost.clear();
   BypassDns = 0;
+  Streams = {};
+  LeftOutStreams.clear();
   Host.clear();
   Path.clear();
   OffsetMs = 0;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "asf/stream_selection.h"
 #include "net/periodic_timer.h"
 #include "platform/thread.h"
 #include "session/header_collector.h"
@@ -117,6 +118,14 @@ class TMMS : public TThread {
   std::string Host;
   std::string Path;
   uint32_t OffsetMs = 0;
+  // Which streams to ask for (the rate setting, the command line's choices); by default every
+  // stream of the header.
+  StreamRequest Streams;
+  // The streams of the current header that choice leaves out (session thread).
+  std::vector<uint8_t> LeftOutStreams;
+  // Works out LeftOutStreams from a whole header and says in the log what is recorded; false
+  // (with a fatal message) when the choice cannot be honoured.
+  bool ChooseStreams(const uint8_t* header, size_t length);
   // Which session this is, posted with every pair (0 is the window's own).
   MessageSource Source = 0;
   SessionTimeouts Timeouts;

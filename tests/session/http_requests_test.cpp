@@ -81,6 +81,8 @@ TEST(HttpRequests, StreamEntriesUseLowerCaseHexAboveNine) {
   EXPECT_EQ(StreamSwitchEntries(Streams({9, 10, 15, 16, 127})),
             "ffff:9:0 ffff:a:0 ffff:f:0 ffff:10:0 ffff:7f:0 ");
   EXPECT_EQ(StreamSwitchEntries(Streams({})), "");
+  // Left out: in the list, switched off.
+  EXPECT_EQ(StreamSwitchEntries(Streams({1, 2, 10}), {10, 1}), "ffff:1:2 ffff:2:0 ffff:a:2 ");
 }
 
 TEST(HttpResponse, ContentTypesAreComparedAsWholeLowerCaseLines) {

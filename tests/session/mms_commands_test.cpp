@@ -83,6 +83,12 @@ TEST(MmsCommands, StreamSelectionForTwoStreamsPutsTheFixedBytesLast) {
   EXPECT_EQ(U32At(m, 8), 48u);
   EXPECT_EQ(Slice(m, 40, 24), (Bytes{2, 0, 0, 0, 0xFF, 0xFF, 1, 0,    0,    0,    0xFF, 0xFF,
                                      2, 0, 0, 0, 0,    0,    0, 0x20, 0xAC, 0x40, 0x02, 0}));
+  // A stream left out stays in the list, switched off (action 2); the layout is unchanged.
+  const Bytes off = BuildStreamSelection(5, {1, 2}, {1});
+  ASSERT_EQ(off.size(), 64u);
+  EXPECT_EQ(Slice(off, 40, 16),
+            (Bytes{2, 0, 0, 0, 0xFF, 0xFF, 1, 0, 2, 0, 0xFF, 0xFF, 2, 0, 0, 0}));
+  EXPECT_EQ(Slice(off, 56, 8), Slice(m, 56, 8));
 }
 
 TEST(MmsCommands, ConnectWithoutProxyEndsWithTheGuidAndTwoWideNuls) {

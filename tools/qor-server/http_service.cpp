@@ -11,6 +11,7 @@
 #include "packet_feed.h"
 #include "platform/file_handle.h"
 #include "server.h"
+#include "stream_filter.h"
 #include "support/base64.h"
 
 namespace qor::server {
@@ -234,6 +235,8 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
   const uint32_t fromMs = live ? 0 : request_.StreamTimeMs();
   PacketFeed feed = live ? PacketFeed(entry.live, strip)
                          : PacketFeed(entry.media, entry.media->PacketForTime(fromMs), strip);
+  if (const auto entries = request_.Pragma("stream-switch-entry"))
+    feed.Choose(ParseStreamSwitchEntries(*entries));
   std::string features = "\"seekable,stridable\"";
   if (live) features = entry.live->Playlist() ? "\"broadcast,playlist\"" : "\"broadcast\"";
   const std::string pragma = "Pragma: no-cache, client-id=" + std::to_string(3000000000u + id_) +
@@ -315,6 +318,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     ++sent;
   }
   Log("http-end", std::to_string(sent) + " packets");
+  Log("streams-sent", CountsText(feed.Counts()));
   SendChunk(BuildReasonChunk(kChunkEnd, 0));
 }
 

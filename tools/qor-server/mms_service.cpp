@@ -15,6 +15,7 @@
 #include "mms_message.h"
 #include "packet_feed.h"
 #include "server.h"
+#include "stream_filter.h"
 #include "support/base64.h"
 
 namespace qor::server {
@@ -118,6 +119,7 @@ class MmsSession {
   uint8_t mediaTag_ = kTagMedia;
   bool playing_ = false;
   std::optional<FeedItem> pending_;
+  StreamChoice choice_;
   Clock::time_point playStart_;
   uint64_t sent_ = 0;
   uint8_t packetSequence_ = 0;
@@ -203,9 +205,17 @@ bool MmsSession::Handle(const ClientCommand& command) {
       return OnHeaderRequest(command);
     case mms::kStreamSelection: {
       const uint32_t count = std::min<uint32_t>(command.Word(40), 64);
+      const Reader reader(command.message);
       std::string streams;
-      for (uint32_t i = 0; i < count; ++i)
-        streams += " " + std::to_string(Reader(command.message).U16(44 + 6 * i + 2));
+      choice_ = {};
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint16_t stream = reader.U16(44 + 6 * i + 2);
+        const uint16_t action = reader.U16(44 + 6 * i + 4);
+        streams += " " + std::to_string(stream) + (action == 0 ? "" : "/off");
+        // Action 0 sends the stream; anything else (2 is off) leaves it out.
+        if (action == 0 && stream > 0 && stream < 0x80)
+          choice_.streams.insert(static_cast<uint8_t>(stream));
+      }
       Log("mms-streams", std::to_string(count) + ":" + streams);
       return Reply(mms::kReportStreamSwitch, 0, 0, {});
     }
@@ -464,6 +474,7 @@ bool MmsSession::OnStartPlay(const ClientCommand& command) {
     if (!feed_) feed_.emplace(entry_.live, strip);
     Log("mms-play", openName_ + " live");
   }
+  feed_->Choose(choice_);
   Bytes f(16, 0);  // file id 1, then 12 zero bytes
   f[0] = 1;
   if (!Reply(mms::kReportStartedPlaying, 0, 0, f)) return false;
@@ -543,6 +554,7 @@ bool MmsSession::Pump(int& waitMs) {
         heldDatagram_.reset();
       }
       Log("mms-end", std::to_string(sent_) + " packets");
+      Log("streams-sent", CountsText(feed_->Counts()));
       return Reply(mms::kReportEndOfStream, 0, 0, {});
     }
     if (item.kind == FeedItem::Kind::kEntryChange) {

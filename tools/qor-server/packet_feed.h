@@ -4,10 +4,13 @@
 // between files). Each packet carries the point of the feed's timeline at which it is due.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 
 #include "live_channel.h"
 #include "media_source.h"
+#include "stream_filter.h"
 #include "wire.h"
 
 namespace qor::server {
@@ -30,11 +33,31 @@ class PacketFeed {
   const Bytes& Header() const;
   uint32_t PacketSize() const;
   uint64_t StartScheduleMs() const { return startScheduleMs_; }
+  // With a choice, only the chosen streams' payloads are sent, packed again into full packets
+  // numbered on without gaps (the client counts them), each due when its first payload was.
+  void Choose(const StreamChoice& choice);
   FeedItem Next();
+  // What the packets handed out so far carried, per stream.
+  const StreamCounts& Counts() const { return counts_; }
 
  private:
   FeedItem Prepare(const uint8_t* packet, uint32_t size, uint32_t delta, uint32_t locationId,
                    uint64_t scheduleMs) const;
+  FeedItem NextWhole();
+  FeedItem NextChosen();
+  // Queued payloads of the chosen streams, each with what its packet said.
+  struct Queued {
+    PacketParts::Payload payload;
+    Bytes ecc;
+    uint8_t propertyFlags = 0;
+    uint8_t times[6] = {};
+    uint64_t scheduleMs = 0;
+    uint32_t locationId = 0;
+    uint32_t packetSize = 0;  // of its entry (a live play list's entries may differ)
+  };
+  size_t QueuedBytes() const;
+  FeedItem TakePacket();
+  void Count(const Bytes& packet);
 
   std::shared_ptr<const MediaSource> media_;
   std::shared_ptr<const LiveChannel> live_;
@@ -43,6 +66,12 @@ class PacketFeed {
   LiveChannel::Cursor cursor_;
   bool started_ = false;
   uint64_t startScheduleMs_ = 0;
+  StreamChoice choice_;
+  StreamCounts counts_;
+  std::deque<Queued> queue_;
+  std::optional<FeedItem> held_;  // the item that follows the queued payloads
+  bool numbered_ = false;
+  uint32_t nextLocationId_ = 0;
 };
 
 }  // namespace qor::server
