@@ -291,6 +291,7 @@ void MmsProtocol::EndIfUdpTailDone() {
 bool MmsProtocol::RequestMissingTail() {
   if (!have_datagram_base_ || written_.Empty()) return false;
   const TASF& asf = *session_.Asf;
+  if (!HeaderCountIsTheStreams()) return false;
   if ((asf.FileFlags & ffBroadcast) || asf.DataPacketsCount == 0 ||
       asf.DataPacketsCount > UINT32_MAX)
     return false;
@@ -306,12 +307,19 @@ bool MmsProtocol::RequestMissingTail() {
   return !requests.empty();
 }
 
+bool MmsProtocol::HeaderCountIsTheStreams() const {
+  // With streams left out the server packs the chosen ones into fewer packets than the header
+  // counts: the count is only an upper bound then, and the packets behind the last one that came
+  // were never sent.
+  return session_.LeftOutStreams.empty();
+}
+
 void MmsProtocol::ReportUnnoticedLosses() {
   if (written_.Empty()) return;
   int64_t end = written_.Highest() + 1;
   // A whole recorded file tells how many packets it has; a live one does not.
   const TASF& asf = *session_.Asf;
-  if (!(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0 &&
+  if (HeaderCountIsTheStreams() && !(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0 &&
       asf.DataPacketsCount < static_cast<uint64_t>(INT64_MAX)) {
     const auto count = static_cast<int64_t>(asf.DataPacketsCount);
     end = std::max(end, session_.Resuming() ? count : count - first_sequence_);

@@ -112,6 +112,8 @@ class MmsProtocol {
   void PostEnd(uint32_t code);
   // Over UDP: tells of packets that never arrived although no resend was ever asked for them.
   void ReportUnnoticedLosses();
+  // Whether the header's packet count is what the server sends (not so with streams left out).
+  bool HeaderCountIsTheStreams() const;
   // At the end over UDP: asks again for the datagrams after the last one seen that the header's
   // packet count says exist. True when any was asked for.
   bool RequestMissingTail();

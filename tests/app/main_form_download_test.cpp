@@ -193,8 +193,8 @@ TEST_F(MainFormDownload, GoAfterAServerDropFinishesTheFirstFile) {
     return Form().Session->PacketNumber.load() >= 15 && !Form().Session->IsConnected();
   }));
   Advance(300);
-  // The server only dropped the connection: nothing has finished the file yet.
-  EXPECT_TRUE(Form().saveFile);
+  // The cut ends the download by itself, and Go may come before or after that end is seen: the
+  // first file is finished either way.
   Location(HttpUrl("clip.wmv"), kProtoHttp);
   Form().ConnectClick();
   TASF asf;
