@@ -150,18 +150,11 @@ void HttpProtocol::SendDescribeRequest() {
 }
 
 void HttpProtocol::SendPrerecordedPlayRequest() {
-  uint32_t resumeTime = 0;
-  if (session_.Resuming()) {
-    if (!session_.SaveFile || !session_.SaveFile->GetLastTimeCode(*session_.Asf, resumeTime)) {
-      session_.Post("HTTP: Error retrieving resume data from file", mcFatal);
-      return;
-    }
-  }
   uint32_t start = 0;
   uint32_t context = 2;
-  if (resumeTime != 0) {
-    start = resumeTime;
-    context = 4;
+  if (session_.Resuming()) {
+    if (!session_.BeginResume(start)) return;
+    if (start != 0) context = 4;
   } else if (session_.OffsetMs != 0) {
     start = session_.OffsetMs;
     context = 4;
@@ -557,6 +550,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     session_.Post("- Header extraction failed, cannot continue", mcFatal);
     return true;
   }
+  session_.Packets().KeepHeader(header.Bytes(), header.Length());
   header.Clear();
   if (asf.PacketSize < 1 || asf.PacketSize > kMaxPacketSize) {
     session_.Post("TMMS: invalid packet size from server", mcFatal);
@@ -658,26 +652,25 @@ bool HttpProtocol::WritePacket(uint8_t* payload, size_t payloadLength, uint32_t 
     first_timecode_ = last_time_;
     seen_first_data_ = true;
   }
-  int64_t index = 0;
-  uint32_t sendTime = 0;
-  if (resuming) {
-    index = locationId;
-    sendTime = last_time_;
-  } else {
-    index = static_cast<int64_t>(locationId) - static_cast<int64_t>(first_sequence_);
-    sendTime = last_time_ - first_timecode_;
-    uint32_t shifted = 0;
-    if (!asf.ParsePacket(payload, payloadLength, shifted, duration,
-                         static_cast<int32_t>(first_timecode_), true, keyFrame)) {
-      session_.Post("ASF timecode update failure, continuing...", mcWarning);
-      session_.Post(THelper::HexDump(body, dumpLength), mcMedia);
-    }
+  // A resumed download shifts times as the file's first download did, and the writer places
+  // the server's numbers where the file holds the same packets.
+  PacketWriter& writer = session_.Packets();
+  if (!resuming) writer.SetTimeBase(first_timecode_);
+  const uint32_t base = writer.TimeBase();
+  const int64_t index = resuming ? int64_t{locationId}
+                                 : static_cast<int64_t>(locationId) - first_sequence_;
+  const uint32_t sendTime = last_time_ - base;
+  uint32_t shifted = 0;
+  if (base != 0 && !asf.ParsePacket(payload, payloadLength, shifted, duration,
+                                    static_cast<int32_t>(base), true, keyFrame)) {
+    session_.Post("ASF timecode update failure, continuing...", mcWarning);
+    session_.Post(THelper::HexDump(body, dumpLength), mcMedia);
   }
-  session_.PacketNumber = static_cast<int32_t>(index);
   session_.SendTime = sendTime;
   const auto post = [this](const std::string& text, uint32_t code) { session_.Post(text, code); };
-  const auto outcome = session_.Packets().Write(session_.SaveFile.get(), resuming, payload,
-                                                payloadLength, index, sendTime, post);
+  const auto outcome = writer.Write(session_.SaveFile.get(), resuming, payload, payloadLength,
+                                   index, sendTime, post);
+  session_.PacketNumber = static_cast<int32_t>(writer.LastIndex());
   if (outcome == PacketWriter::Outcome::Stop) {
     session_.Terminate();
     return false;

@@ -20,6 +20,7 @@
 namespace qor {
 
 class TASF;
+struct AsfResumePoint;
 
 class TSaveFile {
  public:
@@ -49,6 +50,11 @@ class TSaveFile {
 
   // Reads the resume timecode stored in the file through the ASF model.
   bool GetLastTimeCode(TASF& asf, uint32_t& timecode);
+  // Where a resumed download continues: the file's last whole packet (see FindAsfResumePoint).
+  bool FindResumePoint(AsfResumePoint& point, std::string& why);
+  // A resumed download that continues the file: the packets it already holds count as written,
+  // so that finishing describes them all even when the stream is cut before their end.
+  void NoteHeldPackets(int64_t highestIndex, uint32_t sendTime);
 
   struct FinishResult {
     bool fixedUp = false;  // the three fix-ups ran
