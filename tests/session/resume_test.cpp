@@ -1,0 +1,110 @@
+// Resuming into files the way users leave them: killed in the middle of a packet, started at an
+// offset, already complete, or written by an earlier version of the program.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "asf/asf.h"
+#include "session/mms_test_support.h"
+#include "session/save_file.h"
+
+namespace qor::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(Resume, AKilledOffsetDownloadContinuesOverAnotherTransportAsIfItHadRunThrough) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  const std::string folder = NewTempFolder();
+  const std::string whole = folder + "/whole.asf";
+  const std::string parts = folder + "/parts.asf";
+  {
+    SessionHarness h;
+    NewMmsSession(h, server->MmsPort(), "clip.wmv", whole, {.offsetMs = 2000});
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    ASSERT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  }
+  const AsfLayout reference = ReadAsfLayout(whole);
+  ASSERT_GT(reference.packets.size(), 12u);
+  {
+    SessionHarness h;
+    TMMS& s = NewMmsSession(h, server->MmsPort(), "clip.wmv?disconnect=10", parts,
+                            {.offsetMs = 2000});
+    ASSERT_TRUE(h.Run(60s, [&] { return s.SaveFile->HighestIndex() == 9; })) << LogText(h);
+  }
+  // As a killed program leaves it: the end timecode field holds what the server sent there (any
+  // bytes), no index, and half of the next packet written.
+  std::vector<uint8_t> killed = ReadWholeFile(parts);
+  ASSERT_GE(killed.size(), reference.headerLength + 10 * reference.packetSize);
+  killed.resize(reference.headerLength + 10 * reference.packetSize);
+  const int64_t fileProperties =
+      FindAsfPrefix(killed.data(), reference.headerLength, asf_guid::kFileProperties);
+  ASSERT_GT(fileProperties, 0);
+  std::fill_n(killed.begin() + fileProperties + 24, 4, uint8_t{0xF7});
+  const std::vector<uint8_t>& next = reference.packets[10];
+  killed.insert(killed.end(), next.begin(), next.begin() + static_cast<std::ptrdiff_t>(next.size() / 2));
+  WriteBytes(parts, killed);
+  {
+    SessionHarness h;
+    h.NewHttpSession(server->HttpPort(), "clip.wmv", parts, true);
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+    EXPECT_TRUE(h.Logged("- Resuming at 00:00:01 (packet 10)")) << LogText(h);
+  }
+  const PacketMatch m = ComparePackets(whole, parts);
+  EXPECT_EQ(m.saved, m.source);
+  EXPECT_EQ(m.equal, m.source) << "first differing packet "
+                               << (m.differing.empty() ? -1 : static_cast<int>(m.differing[0]));
+  EXPECT_NEAR(FfprobeDuration(parts), FfprobeDuration(whole), 0.1);
+}
+
+TEST(Resume, ACompleteFileIsReportedAndLeftAsItIsOverEveryTransport) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/clip.asf";
+  {
+    SessionHarness h;
+    h.NewHttpSession(server->HttpPort(), "clip.wmv", saved);
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    ASSERT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  }
+  const std::vector<uint8_t> before = ReadWholeFile(saved);
+  for (const bool udp : {false, true}) {
+    SessionHarness h;
+    NewMmsSession(h, server->MmsPort(), "clip.wmv", saved, {.udp = udp, .resume = true});
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_TRUE(h.Logged("- The file already holds the whole clip: it is checked and left as it is"))
+        << LogText(h);
+    EXPECT_EQ(ReadWholeFile(saved), before) << (udp ? "udp" : "tcp");
+  }
+}
+
+TEST(Resume, AFileFinishedBeforeResumeDataChangedStillResumes) {
+  // Cut after 5 packets of clip.wmv over HTTP and finished by the program as it was before the
+  // resume point came from the packets (its end timecode stored in the header only).
+  const std::string kept = std::string(QOR_RESUME_DATA_DIR) + "/cut-finished.asf";
+  ASSERT_TRUE(std::filesystem::exists(kept));
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/cut.asf";
+  std::filesystem::copy_file(kept, saved);
+  SessionHarness h;
+  NewMmsSession(h, server->MmsPort(), "clip.wmv", saved, {.resume = true});
+  ASSERT_TRUE(h.Run()) << LogText(h);
+  EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+  const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
+  EXPECT_EQ(m.saved, m.source);
+  EXPECT_EQ(m.equal, m.source);
+  EXPECT_NEAR(FfprobeDuration(saved), FfprobeDuration(SampleMedia("clip.wmv")), 0.5);
+}
+
+}  // namespace
+}  // namespace qor::testing
