@@ -96,6 +96,13 @@ bool TSaveFile::GetLastTimeCode(TASF& asf, uint32_t& timecode) {
   return asf.GetLastTimeCode(file_, timecode);
 }
 
+bool TSaveFile::TruncateTo(int64_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_ || !FlushLocked()) return false;
+  const int64_t size = file_.Size();
+  return size >= 0 && (size <= length || file_.Truncate(length));
+}
+
 bool TSaveFile::FindResumePoint(AsfResumePoint& point, std::string& why) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int64_t size = finished_ || !FlushLocked() ? -1 : file_.Size();

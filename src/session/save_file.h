@@ -47,6 +47,8 @@ class TSaveFile {
   // Reads under the lock (0 bytes once finished).
   int64_t ReadAt(int64_t offset, void* buffer, size_t count);
   int64_t Size();
+  // Cuts the file to length (after writing what is gathered); true when nothing was longer.
+  bool TruncateTo(int64_t length);
 
   // Reads the resume timecode stored in the file through the ASF model.
   bool GetLastTimeCode(TASF& asf, uint32_t& timecode);

@@ -106,5 +106,58 @@ TEST(Resume, AFileFinishedBeforeResumeDataChangedStillResumes) {
   EXPECT_NEAR(FfprobeDuration(saved), FfprobeDuration(SampleMedia("clip.wmv")), 0.5);
 }
 
+TEST(Resume, APlainFileAsksForItsRestAndEndsAsTheServersFile) {
+  auto server = StartServer({"--log-requests", "-"});
+  ASSERT_TRUE(server->Running());
+  const std::vector<uint8_t> served = ReadWholeFile(ServedFolder() + "/plain.wmv");
+  const std::string saved = NewTempFolder() + "/plain.wmv";
+  // One harness at a time: each owns the window thread its session reports to.
+  struct Run {
+    int completed = 0;
+    std::string log;
+    bool Logged(const std::string& text) const { return log.find("] " + text + "\n") != log.npos; }
+  };
+  const auto resume = [&](const std::string& path) {
+    SessionHarness h;
+    h.NewHttpSession(server->HttpPort(), path, saved, true);
+    EXPECT_TRUE(h.Run()) << LogText(h);
+    return Run{h.CountCode(mcCompleted), LogText(h)};
+  };
+  const auto cut = [&](size_t length) {
+    WriteBytes(saved, std::vector<uint8_t>(served.begin(),
+                                           served.begin() + static_cast<std::ptrdiff_t>(length)));
+  };
+
+  // The rest, from where the saved part ends.
+  cut(100000);
+  Run r = resume("plain.wmv");
+  EXPECT_EQ(r.completed, 1) << r.log;
+  EXPECT_TRUE(r.Logged("- Resuming at byte 100000"));
+  EXPECT_TRUE(server->WaitForOutput("from byte 100000", 10s)) << server->Output();
+  EXPECT_EQ(ReadWholeFile(saved), served);
+
+  // Complete already: left as it is.
+  r = resume("plain.wmv");
+  EXPECT_TRUE(r.Logged("- The file is already complete: it is left as it is")) << r.log;
+  EXPECT_EQ(ReadWholeFile(saved), served);
+
+  // A server that answers from another byte: refused, the file untouched.
+  cut(100000);
+  r = resume("plain.wmv?range=wrong");
+  EXPECT_TRUE(r.Logged("Cannot resume: the server sent the file from byte 0, not from 100000"))
+      << r.log;
+  EXPECT_EQ(ReadWholeFile(saved).size(), 100000u);
+
+  // A server that sends the whole file again: written from 0, and nothing of the longer saved
+  // file stays behind it.
+  std::vector<uint8_t> longer = served;
+  longer.resize(served.size() + 5000, 0xAB);
+  longer[10] ^= 0xFF;
+  WriteBytes(saved, longer);
+  r = resume("plain.wmv?range=ignore");
+  EXPECT_EQ(r.completed, 1) << r.log;
+  EXPECT_EQ(ReadWholeFile(saved), served);
+}
+
 }  // namespace
 }  // namespace qor::testing
