@@ -9,10 +9,10 @@ namespace qor {
 
 namespace {
 
-constexpr const char* kQuestionLines[] = {
-    "The save file you have selected already contains data.",
-    "To protect this file, press CANCEL now.", "", "Please note, you cannot resume LIVE sessions",
-    "you must select Overwrite for live downloads"};
+constexpr const char* kQuestionLines[] = {"The save file you have selected already contains data.",
+                                          "To protect this file, press CANCEL now.", "",
+                                          "Please note, you cannot resume LIVE sessions",
+                                          "you must select Overwrite for live downloads"};
 
 // 1234567 -> "1 234 567".
 std::string Grouped(uint64_t value) {

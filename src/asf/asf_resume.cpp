@@ -60,10 +60,11 @@ bool SameAsfContent(const uint8_t* a, size_t aLength, const uint8_t* b, size_t b
   };
   for (size_t i = 0; i < aLength; ++i) {
     if (a[i] == b[i]) continue;
-    const bool excused = std::any_of(std::begin(rewritten), std::end(rewritten), [&](const Range& r) {
-      return r.object >= 0 && i >= static_cast<uint64_t>(r.object) + r.from &&
-             i < static_cast<uint64_t>(r.object) + r.to;
-    });
+    const bool excused =
+        std::any_of(std::begin(rewritten), std::end(rewritten), [&](const Range& r) {
+          return r.object >= 0 && i >= static_cast<uint64_t>(r.object) + r.from &&
+                 i < static_cast<uint64_t>(r.object) + r.to;
+        });
     if (!excused) return false;
   }
   return true;
@@ -95,8 +96,8 @@ bool FindAsfResumePoint(const AsfReadAt& readAt, uint64_t fileSize, AsfResumePoi
   if (header.Matches(model.DataObjectOffset + kMarkAt, kTimeBaseMark, 4))
     header.U32(model.DataObjectOffset + kBaseAt, point.timeBase);
 
-  uint64_t slots = fileSize > point.headerLength ? (fileSize - point.headerLength) / point.packetSize
-                                                 : 0;
+  uint64_t slots =
+      fileSize > point.headerLength ? (fileSize - point.headerLength) / point.packetSize : 0;
   // A finished file says how many packets it holds; what follows them is its index.
   uint64_t dataSize = 0;
   if (header.U64(model.DataObjectOffset + 16, dataSize) && model.TotalDataPackets > 0 &&

@@ -717,8 +717,8 @@ bool HttpProtocol::WritePacket(uint8_t* payload, size_t payloadLength, uint32_t 
   PacketWriter& writer = session_.Packets();
   if (!resuming) writer.SetTimeBase(first_timecode_);
   const uint32_t base = writer.TimeBase();
-  const int64_t index = resuming ? int64_t{locationId}
-                                 : static_cast<int64_t>(locationId) - first_sequence_;
+  const int64_t index =
+      resuming ? int64_t{locationId} : static_cast<int64_t>(locationId) - first_sequence_;
   const uint32_t sendTime = last_time_ - base;
   uint32_t shifted = 0;
   if (base != 0 && !asf.ParsePacket(payload, payloadLength, shifted, duration,
@@ -729,7 +729,7 @@ bool HttpProtocol::WritePacket(uint8_t* payload, size_t payloadLength, uint32_t 
   session_.SendTime = sendTime;
   const auto post = [this](const std::string& text, uint32_t code) { session_.Post(text, code); };
   const auto outcome = writer.Write(session_.SaveFile.get(), resuming, payload, payloadLength,
-                                   index, sendTime, post);
+                                    index, sendTime, post);
   session_.PacketNumber = static_cast<int32_t>(writer.LastIndex());
   if (outcome == PacketWriter::Outcome::Stop) {
     session_.Terminate();

@@ -296,8 +296,8 @@ bool MmsProtocol::RequestMissingTail() {
   // Packet sequences are the clip's own numbers; datagram n carried sequence datagram_base_ + n.
   const auto lastSequence = static_cast<uint32_t>(asf.DataPacketsCount - 1);
   const int64_t highestSequence =
-      written_.Highest() - (session_.Resuming() ? session_.Packets().IndexShift()
-                                                : -int64_t{first_sequence_});
+      written_.Highest() -
+      (session_.Resuming() ? session_.Packets().IndexShift() : -int64_t{first_sequence_});
   if (lastSequence < datagram_base_ || highestSequence < datagram_base_) return false;
   const std::vector<uint32_t> requests =
       tracker_.RequestRange(static_cast<uint32_t>(highestSequence - datagram_base_ + 1),
@@ -784,9 +784,9 @@ void MmsProtocol::WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t s
     PostHexDump(payload, length, mcMedia);
   }
   session_.SendTime = sendTime;
-  const auto outcome = writer.Write(
-      session_.SaveFile.get(), resuming, payload, length, index, sendTime,
-      [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
+  const auto outcome =
+      writer.Write(session_.SaveFile.get(), resuming, payload, length, index, sendTime,
+                   [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
   session_.PacketNumber = static_cast<int32_t>(writer.LastIndex());
   if (outcome == PacketWriter::Outcome::Written) {
     written_.Mark(writer.LastIndex());

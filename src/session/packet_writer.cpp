@@ -83,17 +83,22 @@ bool PacketWriter::Anchor(TSaveFile& file, int64_t index, uint32_t sendTime, con
       return true;
     }
     AsfPacketTimes times;
-    if (ReadAsfPacketTimes(stored.data(), stored.size(), times) && times.sendTime < sendTime)
-      break;
+    if (ReadAsfPacketTimes(stored.data(), stored.size(), times) && times.sendTime < sendTime) break;
   }
-  post("Cannot resume: the stream does not continue the file (none of its packets is the "
-       "server's)",
-       mcFatal);
+  post(
+      "Cannot resume: the stream does not continue the file (none of its packets is the "
+      "server's)",
+      mcFatal);
   return false;
 }
 
 bool PacketWriter::StoreTimeBase(TSaveFile& file) {
   base_stored_ = true;
+  // A broadcast is never resumed: its header stays as the server sent it.
+  TASF model;
+  if (model.ParseHeader(server_header_.data(), server_header_.size()) &&
+      (model.FileFlags & ffBroadcast))
+    return true;
   uint64_t at = 0;
   uint8_t mark[8];
   if (!AsfTimeBaseMark(server_header_.data(), server_header_.size(), at, mark, time_base_))

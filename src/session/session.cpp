@@ -579,7 +579,6 @@ void TMMS::UdpMessage(TUDP*, const std::string& text, uint32_t code) {
   Post(text, code);
 }
 
-
 namespace {
 
 // 1234567 -> "1 234 567": counts a person reads in a log line.
@@ -610,8 +609,8 @@ bool TMMS::BeginResume(uint32_t& start) {
   packets_.BeginResume(point);
   start = point.lastSendTime + point.timeBase;
   const uint64_t total = Asf->DataPacketsCount;
-  std::string text = "- Resuming at " + ClockText(point.lastSendTime) + " (packet " +
-                     GroupedCount(point.packets);
+  std::string text =
+      "- Resuming at " + ClockText(point.lastSendTime) + " (packet " + GroupedCount(point.packets);
   if (total > 0 && point.timeBase == 0) text += " of " + GroupedCount(total);
   text += ")";
   Post(text, mcNormal);

@@ -462,7 +462,8 @@ TEST_F(MainFormDownload, ResumeQuestionAnswers) {
   std::ofstream(saved, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(whole.data()),
              static_cast<std::streamsize>(point.headerLength + point.packetSize / 2));
-  EXPECT_EQ(TResumeDlg::ResumeSummary(saved), "It cannot be resumed: the file holds no whole packet.");
+  EXPECT_EQ(TResumeDlg::ResumeSummary(saved),
+            "It cannot be resumed: the file holds no whole packet.");
 }
 
 TEST_F(MainFormDownload, MmsPasswordDialogRoundTrip) {

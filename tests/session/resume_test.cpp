@@ -17,7 +17,8 @@ using namespace std::chrono_literals;
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(Resume, AKilledOffsetDownloadContinuesOverAnotherTransportAsIfItHadRunThrough) {
@@ -36,8 +37,8 @@ TEST(Resume, AKilledOffsetDownloadContinuesOverAnotherTransportAsIfItHadRunThrou
   ASSERT_GT(reference.packets.size(), 12u);
   {
     SessionHarness h;
-    TMMS& s = NewMmsSession(h, server->MmsPort(), "clip.wmv?disconnect=10", parts,
-                            {.offsetMs = 2000});
+    TMMS& s =
+        NewMmsSession(h, server->MmsPort(), "clip.wmv?disconnect=10", parts, {.offsetMs = 2000});
     ASSERT_TRUE(h.Run(60s, [&] { return s.SaveFile->HighestIndex() == 9; })) << LogText(h);
   }
   // As a killed program leaves it: the end timecode field holds what the server sent there (any
@@ -50,7 +51,8 @@ TEST(Resume, AKilledOffsetDownloadContinuesOverAnotherTransportAsIfItHadRunThrou
   ASSERT_GT(fileProperties, 0);
   std::fill_n(killed.begin() + fileProperties + 24, 4, uint8_t{0xF7});
   const std::vector<uint8_t>& next = reference.packets[10];
-  killed.insert(killed.end(), next.begin(), next.begin() + static_cast<std::ptrdiff_t>(next.size() / 2));
+  killed.insert(killed.end(), next.begin(),
+                next.begin() + static_cast<std::ptrdiff_t>(next.size() / 2));
   WriteBytes(parts, killed);
   {
     SessionHarness h;
@@ -81,7 +83,8 @@ TEST(Resume, ACompleteFileIsReportedAndLeftAsItIsOverEveryTransport) {
     SessionHarness h;
     NewMmsSession(h, server->MmsPort(), "clip.wmv", saved, {.udp = udp, .resume = true});
     ASSERT_TRUE(h.Run()) << LogText(h);
-    EXPECT_TRUE(h.Logged("- The file already holds the whole clip: it is checked and left as it is"))
+    EXPECT_TRUE(
+        h.Logged("- The file already holds the whole clip: it is checked and left as it is"))
         << LogText(h);
     EXPECT_EQ(ReadWholeFile(saved), before) << (udp ? "udp" : "tcp");
   }

@@ -141,7 +141,8 @@ TEST_F(PacketWriterTest, FailedWriteIsFatal) {
   EXPECT_TRUE(posted_.Has("Could not access local file to write data packet", mcFatal));
 }
 
-TEST_F(PacketWriterTest, ResumeIsRefusedUntouchedUnlessTheLayoutIsTheFilesAndItHoldsTheFirstPacket) {
+TEST_F(PacketWriterTest,
+       ResumeIsRefusedUntouchedUnlessTheLayoutIsTheFilesAndItHoldsTheFirstPacket) {
   const std::string copy = NewTempFolder() + "/copy.asf";
   const auto whole = ReadWholeFile(SampleMedia("clip.wmv"));
   auto file = TSaveFile::Open(copy, FileHandle::Mode::CreateTruncate);
@@ -170,9 +171,10 @@ TEST_F(PacketWriterTest, ResumeIsRefusedUntouchedUnlessTheLayoutIsTheFilesAndItH
   same.BeginResume(point);
   EXPECT_EQ(same.Write(file.get(), true, packet.data(), packet.size(), 3, 0, posted_.Fn()),
             PacketWriter::Outcome::Stop);
-  EXPECT_TRUE(posted_.Has("Cannot resume: the stream does not continue the file (none of its "
-                          "packets is the server's)",
-                          mcFatal));
+  EXPECT_TRUE(
+      posted_.Has("Cannot resume: the stream does not continue the file (none of its "
+                  "packets is the server's)",
+                  mcFatal));
   EXPECT_EQ(ReadWholeFile(copy), whole);
 
   // A server that numbers from 0 what it sends (a datagram count) still lands on the file's own
@@ -185,9 +187,9 @@ TEST_F(PacketWriterTest, ResumeIsRefusedUntouchedUnlessTheLayoutIsTheFilesAndItH
     const std::vector<uint8_t>& held = layout.packets[n - 2 + static_cast<size_t>(k)];
     AsfPacketTimes times;
     ASSERT_TRUE(ReadAsfPacketTimes(held.data(), held.size(), times));
-    EXPECT_EQ(resumed.Write(file.get(), true, held.data(), held.size(), k, times.sendTime,
-                            posted_.Fn()),
-              PacketWriter::Outcome::Written);
+    EXPECT_EQ(
+        resumed.Write(file.get(), true, held.data(), held.size(), k, times.sendTime, posted_.Fn()),
+        PacketWriter::Outcome::Written);
     EXPECT_EQ(resumed.LastIndex(), static_cast<int64_t>(n - 2) + k);
   }
   file->Flush();

@@ -55,8 +55,7 @@ bool Faults::Any() const {
          reorderShare > 0 || disconnectAfter >= 0 || cutHeader || !failCommand.empty() ||
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
-         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes ||
-         rangeMode != 0;
+         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes || rangeMode != 0;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {

@@ -199,10 +199,10 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
     Log("http-range", "from byte " + std::to_string(from));
   }
   const std::string status = ranged ? "206 Partial Content" : "200 OK";
-  const std::string contentRange =
-      ranged ? "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-                   std::to_string(size - 1) + "/" + std::to_string(size)
-             : "";
+  const std::string contentRange = ranged
+                                       ? "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                             std::to_string(size - 1) + "/" + std::to_string(size)
+                                       : "";
   if (!SendHead("HTTP/1.0 " + status + "\r\nServer: " + std::string(kServerName) +
                 "\r\nContent-Type: " +
                 (server_.Options().plainType.empty() ? ContentTypeFor(name)
