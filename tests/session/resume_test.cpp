@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -66,6 +67,46 @@ TEST(Resume, AKilledOffsetDownloadContinuesOverAnotherTransportAsIfItHadRunThrou
   EXPECT_EQ(m.equal, m.source) << "first differing packet "
                                << (m.differing.empty() ? -1 : static_cast<int>(m.differing[0]));
   EXPECT_NEAR(FfprobeDuration(parts), FfprobeDuration(whole), 0.1);
+}
+
+TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
+  // The same encoder settings, length and tags, another tone: headers alike in all but what
+  // finishing rewrites, packets not.
+  const std::string folder = NewTempFolder();
+  std::filesystem::copy_file(SampleMedia("clip.wmv"), folder + "/clip.wmv");
+  const std::string command =
+      "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
+      "testsrc=size=160x120:rate=15 -f lavfi -i sine=frequency=880:sample_rate=22050 -t 6 "
+      "-map 0:v -map 1:a -c:v wmv2 -g 30 -b:v 200k -c:a wmav2 -b:a 32k -ac 1 -fflags +bitexact "
+      "-flags:v +bitexact -flags:a +bitexact -packetsize 3200 -metadata title=\"Qor sample clip\" "
+      "-metadata author=\"Qor tests\" -metadata copyright=\"(c) Qor\" -metadata "
+      "comment=\"Generated test clip\" -metadata album=\"Qor samples\" -metadata genre=Test -f asf " +
+      folder + "/other.wmv";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", folder, "--rate", "0"});
+  ASSERT_TRUE(server.Running());
+  const std::string saved = NewTempFolder() + "/clip.asf";
+  {
+    SessionHarness h;
+    h.NewHttpSession(server.HttpPort(), "clip.wmv?disconnect=20", saved);
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    ASSERT_TRUE(h.Finish().header);
+  }
+  const std::vector<uint8_t> before = ReadWholeFile(saved);
+  for (const bool http : {true, false}) {
+    SessionHarness h;
+    if (http) {
+      h.NewHttpSession(server.HttpPort(), "other.wmv", saved, true);
+    } else {
+      NewMmsSession(h, server.MmsPort(), "other.wmv", saved, {.resume = true});
+    }
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_TRUE(h.Logged("Cannot resume: the stream does not continue the file (none of its "
+                         "packets is the server's)"))
+        << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 0);
+    EXPECT_EQ(ReadWholeFile(saved), before);
+  }
 }
 
 TEST(Resume, ACompleteFileIsReportedAndLeftAsItIsOverEveryTransport) {
