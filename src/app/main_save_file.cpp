@@ -104,6 +104,7 @@ bool TMainForm::CreateOrResumeSaveFile() {
   if (size != 0) {
     TResumeDlg local;
     TResumeDlg& dialog = peers_.ResumeDlg ? *peers_.ResumeDlg : local;
+    dialog.DescribeFile(chosen);
     const int32_t result = desktop_.ShowModal(dialog);
     if (result == mrOk) {
       resumeSave = true;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -82,6 +83,29 @@ struct AsfPacketTimes {
 // Reads a packet's send time, duration and key-frame mark without posting anything. False when the
 // packet cannot be walked inside length (the times read before the failure are kept in times).
 bool ReadAsfPacketTimes(const uint8_t* packet, size_t length, AsfPacketTimes& times);
+
+// What a saved file holds for a download that resumes into it.
+struct AsfResumePoint {
+  uint64_t headerLength = 0;  // where packet 0 starts
+  uint32_t packetSize = 0;
+  uint64_t packets = 0;       // slots up to and including the last packet that parses
+  uint32_t lastSendTime = 0;  // of that packet, as stored
+  uint32_t timeBase = 0;      // the server's time of stored time 0 (a download from an offset)
+};
+// Reads count bytes at offset of the saved file; the byte count read, or -1.
+using AsfReadAt = std::function<int64_t(uint64_t offset, void* buffer, size_t count)>;
+// Reads the file's header and walks its packet slots back from the end (a killed download leaves
+// no stored timecode and may end inside a packet) to the last one that parses. False, with the
+// reason in why, when there is no header or no whole packet.
+bool FindAsfResumePoint(const AsfReadAt& readAt, uint64_t fileSize, AsfResumePoint& point,
+                        std::string& why);
+// Where in a header block the time base of a shifted download is stored, and the 8 bytes to
+// store there. False when the block has no whole Data Object header.
+bool AsfTimeBaseMark(const uint8_t* header, size_t length, uint64_t& at, uint8_t mark[8],
+                     uint32_t base);
+// True when two header blocks describe the same content: equal apart from the fields that
+// finishing and the stored resume data rewrite.
+bool SameAsfContent(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength);
 
 class TASF {
  public:

@@ -108,6 +108,7 @@ void HttpProtocol::InitFields() {
   replacing_header_ = false;
   highest_location_ = 0;
   progressive_position_ = 0;
+  range_from_ = -1;
   sniffing_ = false;
   redirect_pending_ = false;
   redirections_ = 0;
@@ -146,22 +147,20 @@ static HttpRequestTarget TargetOf(const TMMS& s) {
 }
 
 void HttpProtocol::SendDescribeRequest() {
-  Send(BuildDescribeRequest(TargetOf(session_)));
+  int64_t rangeFrom = -1;
+  if (session_.Resuming() && session_.SaveFile) {
+    range_from_ = session_.SaveFile->Size();
+    rangeFrom = range_from_;
+  }
+  Send(BuildDescribeRequest(TargetOf(session_), rangeFrom));
 }
 
 void HttpProtocol::SendPrerecordedPlayRequest() {
-  uint32_t resumeTime = 0;
-  if (session_.Resuming()) {
-    if (!session_.SaveFile || !session_.SaveFile->GetLastTimeCode(*session_.Asf, resumeTime)) {
-      session_.Post("HTTP: Error retrieving resume data from file", mcFatal);
-      return;
-    }
-  }
   uint32_t start = 0;
   uint32_t context = 2;
-  if (resumeTime != 0) {
-    start = resumeTime;
-    context = 4;
+  if (session_.Resuming()) {
+    if (!session_.BeginResume(start)) return;
+    if (start != 0) context = 4;
   } else if (session_.OffsetMs != 0) {
     start = session_.OffsetMs;
     context = 4;
@@ -211,7 +210,8 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
     }
     if (redirections_ >= kMaxRedirections) session_.Post("HTTP: Too many redirections", mcWarning);
   }
-  if (lines[0].find("200") == std::string::npos) {
+  if (session_.Resuming() && (status == 206 || status == 416) && !StartRangeAnswer(status)) return;
+  if (status != 206 && lines[0].find("200") == std::string::npos) {
     session_.Post(lines[0], mcFatal);
     session_.Terminate();
     return;
@@ -224,6 +224,15 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
   // Parameters ("; charset=binary") do not change what the body is.
   const std::string mediaType = MediaTypeOf(session_.ContentType);
   const HttpBodyKind kind = ClassifyContentType("content-type: " + mediaType);
+  if (status == 206) {
+    // Only a plain file answers with part of itself.
+    session_.Progressive = 1;
+    session_.StreamKind = skProgressive;
+    session_.MarkMediaArrived();
+    session_.Post("", mcStarted);
+    session_.Post("HTTP: Media is simple progressive http downloading...", mcNotice);
+    return;
+  }
   if (session_.StreamKind == skUnknown &&
       (mediaType == kOctetStream || kind == HttpBodyKind::Unknown)) {
     // Windows Media servers and plain web servers both send application/octet-stream, and web
@@ -248,6 +257,44 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
       session_.Post("HTTP: Unknnown content type: " + session_.ContentType, mcFatal);
       break;
   }
+}
+
+bool HttpProtocol::StartRangeAnswer(int status) {
+  const std::vector<std::string>& lines = session_.HeaderLines;
+  std::string contentRange;
+  for (const std::string& line : lines) {
+    if (THelper::LowerCase(line).rfind("content-range:", 0) == 0)
+      contentRange = THelper::Trim(line.substr(14));
+  }
+  if (status == 416) {
+    // Nothing from the file's length on: the server's file is no longer than the saved one.
+    session_.MarkEndPosted();
+    session_.Post("- The file is already complete: it is left as it is", mcNormal);
+    session_.Post("", mcCompleted);
+    session_.Terminate();
+    return false;
+  }
+  // "bytes FIRST-LAST/TOTAL": the rest of the file goes on from where the saved one ends.
+  int64_t first = -1;
+  const std::string lower = THelper::LowerCase(contentRange);
+  if (lower.rfind("bytes ", 0) == 0) {
+    const size_t dash = lower.find('-', 6);
+    const std::string digits = lower.substr(6, dash == std::string::npos ? 0 : dash - 6);
+    if (!digits.empty() && digits.size() < 16 &&
+        digits.find_first_not_of("0123456789") == std::string::npos)
+      first = std::stoll(digits);
+  }
+  if (first != range_from_ || range_from_ < 0) {
+    session_.Post("Cannot resume: the server sent the file from byte " +
+                      (first < 0 ? std::string("?") : std::to_string(first)) + ", not from " +
+                      std::to_string(range_from_),
+                  mcFatal);
+    session_.Terminate();
+    return false;
+  }
+  progressive_position_ = first;
+  session_.Post("- Resuming at byte " + std::to_string(first), mcNormal);
+  return true;
 }
 
 bool HttpProtocol::FollowRedirection(const std::string& location) {
@@ -392,6 +439,12 @@ bool HttpProtocol::RunProgressive() {
     if (!WriteProgressive(buffer_.data(), count)) return false;
   }
   if (ended && ring.Available() == 0 && !session_.Terminated()) {
+    // A resumed file the server sent again from its start ends where the answer ended.
+    if (session_.SaveFile && !session_.SaveFile->TruncateTo(progressive_position_)) {
+      session_.Post("Could not access local file to write data packet", mcFatal);
+      session_.Terminate();
+      return false;
+    }
     session_.MarkEndPosted();
     session_.Post("", mcCompleted);
     ended_ = true;
@@ -563,6 +616,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     header.Clear();
     return true;
   }
+  session_.Packets().KeepHeader(header.Bytes(), header.Length());
   header.Clear();
   if (asf.PacketSize < 1 || asf.PacketSize > kMaxPacketSize) {
     session_.Post("TMMS: invalid packet size from server", mcFatal);
@@ -664,26 +718,25 @@ bool HttpProtocol::WritePacket(uint8_t* payload, size_t payloadLength, uint32_t 
     first_timecode_ = last_time_;
     seen_first_data_ = true;
   }
-  int64_t index = 0;
-  uint32_t sendTime = 0;
-  if (resuming) {
-    index = locationId;
-    sendTime = last_time_;
-  } else {
-    index = static_cast<int64_t>(locationId) - static_cast<int64_t>(first_sequence_);
-    sendTime = last_time_ - first_timecode_;
-    uint32_t shifted = 0;
-    if (!asf.ParsePacket(payload, payloadLength, shifted, duration,
-                         static_cast<int32_t>(first_timecode_), true, keyFrame)) {
-      session_.Post("ASF timecode update failure, continuing...", mcWarning);
-      session_.Post(THelper::HexDump(body, dumpLength), mcMedia);
-    }
+  // A resumed download shifts times as the file's first download did, and the writer places
+  // the server's numbers where the file holds the same packets.
+  PacketWriter& writer = session_.Packets();
+  if (!resuming) writer.SetTimeBase(first_timecode_);
+  const uint32_t base = writer.TimeBase();
+  const int64_t index =
+      resuming ? int64_t{locationId} : static_cast<int64_t>(locationId) - first_sequence_;
+  const uint32_t sendTime = last_time_ - base;
+  uint32_t shifted = 0;
+  if (base != 0 && !asf.ParsePacket(payload, payloadLength, shifted, duration,
+                                    static_cast<int32_t>(base), true, keyFrame)) {
+    session_.Post("ASF timecode update failure, continuing...", mcWarning);
+    session_.Post(THelper::HexDump(body, dumpLength), mcMedia);
   }
-  session_.PacketNumber = static_cast<int32_t>(index);
   session_.SendTime = sendTime;
   const auto post = [this](const std::string& text, uint32_t code) { session_.Post(text, code); };
-  const auto outcome = session_.Packets().Write(session_.SaveFile.get(), resuming, payload,
-                                                payloadLength, index, sendTime, post);
+  const auto outcome = writer.Write(session_.SaveFile.get(), resuming, payload, payloadLength,
+                                    index, sendTime, post);
+  session_.PacketNumber = static_cast<int32_t>(writer.LastIndex());
   if (outcome == PacketWriter::Outcome::Stop) {
     session_.Terminate();
     return false;

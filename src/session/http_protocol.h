@@ -40,6 +40,8 @@ class HttpProtocol {
   bool WriteProgressive(const uint8_t* data, int32_t count);
   // False when the loop must end.
   bool RunProgressive();
+  // A resumed plain file's 206 (continues at the asked byte, or refused) or 416 (complete).
+  bool StartRangeAnswer(int status);
   // One chunk; false when the loop must end.
   bool HandleChunk();
   bool HandleHeaderChunk(const uint8_t* body, uint16_t length);
@@ -69,6 +71,7 @@ class HttpProtocol {
   uint32_t highest_location_ = 0;
   bool wrote_media_ = false;  // a media packet of this download reached the save file
   int64_t progressive_position_ = 0;
+  int64_t range_from_ = -1;  // the saved file's length a resumed download asked from
   std::vector<uint8_t> buffer_;
   // Set on the window thread by the response header, acted on by the loop.
   std::atomic<bool> sniffing_{false};

@@ -41,8 +41,10 @@ std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& lef
   return text;
 }
 
-std::string BuildDescribeRequest(const HttpRequestTarget& target) {
-  return CommonLines(target) +
+std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeFrom) {
+  const std::string range =
+      rangeFrom >= 0 ? "Range: bytes=" + std::to_string(rangeFrom) + "-" + kEnd : std::string();
+  return CommonLines(target) + range +
          "Pragma: stream-time=0\r\n"
          "Pragma: stream-offset=0:0\r\n"
          "Pragma: request-context=1\r\n"

@@ -20,8 +20,9 @@ struct HttpRequestTarget {
 // "ffff:N:2 " (off) for the streams in leftOut.
 std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& leftOut = {});
 
-// First connection: asks for the ASF header only.
-std::string BuildDescribeRequest(const HttpRequestTarget& target);
+// First connection: asks for the ASF header only. A resumed download also asks for the bytes from
+// rangeFrom on (when not negative), which a plain web server answers with the rest of its file.
+std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeFrom = -1);
 // Pre-recorded play from startMs with the given request context (2 from the start, 4 from a
 // chosen time).
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,

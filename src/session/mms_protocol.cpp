@@ -298,7 +298,8 @@ bool MmsProtocol::RequestMissingTail() {
   // Packet sequences are the clip's own numbers; datagram n carried sequence datagram_base_ + n.
   const auto lastSequence = static_cast<uint32_t>(asf.DataPacketsCount - 1);
   const int64_t highestSequence =
-      written_.Highest() + (session_.Resuming() ? 0 : int64_t{first_sequence_});
+      written_.Highest() -
+      (session_.Resuming() ? session_.Packets().IndexShift() : -int64_t{first_sequence_});
   if (lastSequence < datagram_base_ || highestSequence < datagram_base_) return false;
   const std::vector<uint32_t> requests =
       tracker_.RequestRange(static_cast<uint32_t>(highestSequence - datagram_base_ + 1),
@@ -322,7 +323,8 @@ void MmsProtocol::ReportUnnoticedLosses() {
   if (HeaderCountIsTheStreams() && !(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0 &&
       asf.DataPacketsCount < static_cast<uint64_t>(INT64_MAX)) {
     const auto count = static_cast<int64_t>(asf.DataPacketsCount);
-    end = std::max(end, session_.Resuming() ? count : count - first_sequence_);
+    end = std::max(end, session_.Resuming() ? count + session_.Packets().IndexShift()
+                                            : count - first_sequence_);
   }
   const uint64_t missing = written_.MissingIn(written_.First(), end);
   const uint64_t reported = tracker_.LostPackets();
@@ -625,13 +627,8 @@ void MmsProtocol::HandleStreamSelectionAccepted() {
     SendStartPlay(session_.OffsetMs);
     return;
   }
-  uint32_t timecode = 0;
-  if (session_.SaveFile && session_.Asf &&
-      session_.SaveFile->GetLastTimeCode(*session_.Asf, timecode)) {
-    SendStartPlay(timecode);
-  } else {
-    session_.Post("TMMS: could not read resume time code from file", mcFatal);
-  }
+  uint32_t start = 0;
+  if (session_.BeginResume(start)) SendStartPlay(start);
 }
 
 void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
@@ -664,6 +661,7 @@ void MmsProtocol::HandleHeaderPiece(uint32_t length, uint8_t flags) {
     return;
   }
   if (!session_.ChooseStreams(header.Bytes(), header.Length())) return;
+  if (!replacing_header_) session_.Packets().KeepHeader(header.Bytes(), header.Length());
   header.Clear();
   session_.MarkHeaderComplete();
   session_.Post("- Data extracted ok, waiting for streams...", mcNormal);
@@ -779,30 +777,29 @@ void MmsProtocol::WriteMediaPacket(uint8_t* payload, uint32_t length, uint32_t s
     first_timecode_ = before > 0 && fromStart ? 0 : time;
     have_first_media_ = true;
   }
+  // A resumed download shifts times as the file's first download did, and the writer places
+  // the server's numbers where the file holds the same packets.
+  PacketWriter& writer = session_.Packets();
+  const bool resuming = session_.Resuming();
+  if (!resuming) writer.SetTimeBase(first_timecode_);
   // A packet that was resent after later ones arrived may be older than the first one seen.
-  const uint32_t base = std::min(time, first_timecode_);
-  int64_t index = 0;
-  uint32_t sendTime = 0;
-  if (session_.Resuming()) {
-    index = sequence;
-    sendTime = time;
-  } else {
-    index = static_cast<int64_t>(sequence) - static_cast<int64_t>(first_sequence_);
-    sendTime = time - base;
-    uint32_t shifted = 0;
-    if (!session_.Asf->ParsePacket(payload, length, shifted, duration, static_cast<int32_t>(base),
-                                   true, keyFrame)) {
-      session_.Post("ASF timecode update failure, continuing...", mcWarning);
-      PostHexDump(payload, length, mcMedia);
-    }
+  const uint32_t base = std::min(time, resuming ? writer.TimeBase() : first_timecode_);
+  const int64_t index =
+      resuming ? int64_t{sequence} : static_cast<int64_t>(sequence) - first_sequence_;
+  const uint32_t sendTime = time - base;
+  uint32_t shifted = 0;
+  if (base != 0 && !session_.Asf->ParsePacket(payload, length, shifted, duration,
+                                              static_cast<int32_t>(base), true, keyFrame)) {
+    session_.Post("ASF timecode update failure, continuing...", mcWarning);
+    PostHexDump(payload, length, mcMedia);
   }
-  session_.PacketNumber = static_cast<int32_t>(index);
   session_.SendTime = sendTime;
-  const auto outcome = session_.Packets().Write(
-      session_.SaveFile.get(), session_.Resuming(), payload, length, index, sendTime,
-      [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
+  const auto outcome =
+      writer.Write(session_.SaveFile.get(), resuming, payload, length, index, sendTime,
+                   [this](const std::string& text, uint32_t code) { session_.Post(text, code); });
+  session_.PacketNumber = static_cast<int32_t>(writer.LastIndex());
   if (outcome == PacketWriter::Outcome::Written) {
-    written_.Mark(index);
+    written_.Mark(writer.LastIndex());
     highest_sequence_ = std::max(highest_sequence_, sequence);
     session_.MarkMediaArrived();
   }

@@ -14,6 +14,7 @@
 namespace qor {
 
 class TSaveFile;
+struct AsfResumePoint;
 
 class PacketWriter {
  public:
@@ -34,8 +35,24 @@ class PacketWriter {
   uint32_t HeaderLength() const { return header_length_; }
   uint32_t PacketSize() const { return packet_size_; }
 
-  // Writes the payload as packet `index`. When resuming, the file's own header is compared with
-  // the layout before the first packet; a mismatch leaves the file untouched.
+  // The server's header as parsed (the file's header when resuming must describe the same content).
+  void KeepHeader(const uint8_t* bytes, size_t length);
+  // Times in the file are the server's minus this base (the first packet's time of a download
+  // from an offset). A new download stores a base other than 0 in the file's header with its
+  // first packet, so that a resumed one shifts its packets the same way.
+  void SetTimeBase(uint32_t base) { time_base_ = base; }
+  uint32_t TimeBase() const { return time_base_; }
+  // A resumed download continues the file at `point`: its first packet must be one the file holds
+  // (found by its bytes), which fixes where the server's numbers place packets in the file.
+  void BeginResume(const AsfResumePoint& point);
+  // Added to the server's number of a packet to give its place in the file (0 before resuming).
+  int64_t IndexShift() const { return index_shift_; }
+  // Where the last packet written (or dropped as old) was placed.
+  int64_t LastIndex() const { return last_index_; }
+
+  // Writes the payload as packet `index`. When resuming, `index` is the server's number, and the
+  // file's own header is compared with the layout and the server's header before the first
+  // packet; a mismatch, or a first packet the file does not hold, leaves the file untouched.
   Outcome Write(TSaveFile* file, bool resuming, const uint8_t* payload, size_t length,
                 int64_t index, uint32_t sendTime, const PostFn& post);
 
@@ -49,7 +66,21 @@ class PacketWriter {
   static bool FileMatchesLayout(TSaveFile& file, uint32_t headerLength, uint32_t packetSize);
 
  private:
+  // Finds the file's packet equal to the padded one in buffer_; false (posted) when none is.
+  bool Anchor(TSaveFile& file, int64_t index, uint32_t sendTime, const PostFn& post);
+  bool StoreTimeBase(TSaveFile& file);
+  // The file's header is the server's, apart from what finishing rewrites.
+  bool FileHoldsHeader(TSaveFile& file);
+
   uint32_t header_length_ = 0;
+  std::vector<uint8_t> server_header_;
+  uint32_t time_base_ = 0;
+  bool base_stored_ = false;
+  bool anchored_ = false;
+  uint64_t resume_packets_ = 0;
+  uint32_t resume_last_time_ = 0;
+  int64_t index_shift_ = 0;
+  int64_t last_index_ = -1;
   uint32_t packet_size_ = 0;
   bool resume_checked_ = false;
   int64_t highest_ = -1;

@@ -96,6 +96,34 @@ bool TSaveFile::GetLastTimeCode(TASF& asf, uint32_t& timecode) {
   return asf.GetLastTimeCode(file_, timecode);
 }
 
+bool TSaveFile::TruncateTo(int64_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_ || !FlushLocked()) return false;
+  const int64_t size = file_.Size();
+  return size >= 0 && (size <= length || file_.Truncate(length));
+}
+
+bool TSaveFile::FindResumePoint(AsfResumePoint& point, std::string& why) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int64_t size = finished_ || !FlushLocked() ? -1 : file_.Size();
+  if (size < 0) {
+    why = "the file cannot be read";
+    return false;
+  }
+  const auto readAt = [this](uint64_t offset, void* buffer, size_t count) {
+    return file_.ReadAt(static_cast<int64_t>(offset), buffer, count);
+  };
+  return FindAsfResumePoint(readAt, static_cast<uint64_t>(size), point, why);
+}
+
+void TSaveFile::NoteHeldPackets(int64_t highestIndex, uint32_t sendTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (highestIndex > highest_index_) {
+    highest_index_ = highestIndex;
+    highest_time_ = sendTime;
+  }
+}
+
 TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
   std::lock_guard<std::mutex> lock(mutex_);
   FinishResult result;
@@ -108,6 +136,12 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
   if (write_failed_) TrimToWholePacketsLocked(asf);
   if (runFixUps && highest_index_ >= 0) {
     result.fixedUp = true;
+    // A resumed file may end in the index of an earlier finishing or in part of a packet a killed
+    // download left: the packets end at the highest one, and one index follows them.
+    const int64_t packetsEnd = static_cast<int64_t>(asf.FirstPacketOffset()) +
+                               (highest_index_ + 1) * static_cast<int64_t>(asf.PacketSize);
+    if (asf.PacketSize > 0 && asf.DataObjectOffset > 0 && file_.Size() > packetsEnd)
+      file_.Truncate(packetsEnd);
     // Each step runs whatever the previous one gave.
     result.header =
         asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1, highest_time_);

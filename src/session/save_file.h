@@ -20,6 +20,7 @@
 namespace qor {
 
 class TASF;
+struct AsfResumePoint;
 
 class TSaveFile {
  public:
@@ -46,9 +47,16 @@ class TSaveFile {
   // Reads under the lock (0 bytes once finished).
   int64_t ReadAt(int64_t offset, void* buffer, size_t count);
   int64_t Size();
+  // Cuts the file to length (after writing what is gathered); true when nothing was longer.
+  bool TruncateTo(int64_t length);
 
   // Reads the resume timecode stored in the file through the ASF model.
   bool GetLastTimeCode(TASF& asf, uint32_t& timecode);
+  // Where a resumed download continues: the file's last whole packet (see FindAsfResumePoint).
+  bool FindResumePoint(AsfResumePoint& point, std::string& why);
+  // A resumed download that continues the file: the packets it already holds count as written,
+  // so that finishing describes them all even when the stream is cut before their end.
+  void NoteHeldPackets(int64_t highestIndex, uint32_t sendTime);
 
   struct FinishResult {
     bool fixedUp = false;  // the three fix-ups ran

@@ -1,9 +1,11 @@
 #include "session/session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
+#include "asf/asf.h"
 #include "net/tcp_client.h"
 #include "net/udp_receiver.h"
 #include "session/carry_over.h"
@@ -579,6 +581,46 @@ void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
 void TMMS::UdpMessage(TUDP*, const std::string& text, uint32_t code) {
   StopResendTimer();
   Post(text, code);
+}
+
+namespace {
+
+// 1234567 -> "1 234 567": counts a person reads in a log line.
+std::string GroupedCount(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int64_t at = static_cast<int64_t>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<size_t>(at), " ");
+  return digits;
+}
+
+std::string ClockText(uint32_t ms) {
+  const uint32_t seconds = ms / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+  return text;
+}
+
+}  // namespace
+
+bool TMMS::BeginResume(uint32_t& start) {
+  AsfResumePoint point;
+  std::string why = "there is no save file";
+  if (!SaveFile || !Asf || !SaveFile->FindResumePoint(point, why)) {
+    Post("Cannot resume: " + why, mcFatal);
+    return false;
+  }
+  packets_.BeginResume(point);
+  start = point.lastSendTime + point.timeBase;
+  const uint64_t total = Asf->DataPacketsCount;
+  std::string text =
+      "- Resuming at " + ClockText(point.lastSendTime) + " (packet " + GroupedCount(point.packets);
+  if (total > 0 && point.timeBase == 0) text += " of " + GroupedCount(total);
+  text += ")";
+  Post(text, mcNormal);
+  if (total > 0 && point.timeBase == 0 && point.packets >= total)
+    Post("- The file already holds the whole clip: it is checked and left as it is", mcNormal);
+  return true;
 }
 
 }  // namespace qor

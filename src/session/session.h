@@ -217,6 +217,9 @@ class TMMS : public TThread {
   TMMTimer& ResendTimer() { return resend_timer_; }
   bool Resuming() const { return ResumeSession != 0; }
   PacketWriter& Packets() { return packets_; }
+  // Reads where the save file's packets end and prepares the writer to continue them; start is
+  // the server time to ask for. Posts what it is about to do, or (fatal) why it cannot.
+  bool BeginResume(uint32_t& start);
   HeaderCollector& Header() { return header_; }
   THelper& Helper() { return helper_; }
   TErrorCodeHandler& ErrorCodes() { return error_codes_; }

@@ -1,6 +1,8 @@
 // Whole downloads through the main window's handlers, from the real qor-server.
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,8 @@
 #include "app/convert_error.h"
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
+#include "app/resume_dlg.h"
+#include "asf/asf.h"
 #include "asf/media_info.h"
 #include "main_form_fixture.h"
 
@@ -406,15 +410,20 @@ TEST_F(MainFormDownload, ResumeQuestionAnswers) {
     std::ofstream out(saved);
     out << "precious";
   }
-  // Cancel: the file is not touched and nothing starts.
+  // Cancel: the file is not touched and nothing starts. The question says what a resume would do.
+  std::string said;
   desktop_.FileAnswers.push_back(saved);
-  desktop_.ModalScripts.push_back(
-      [](TForm& form) { static_cast<TResumeDlg&>(form).CancelBtn.Click(); });
+  desktop_.ModalScripts.push_back([&said](TForm& form) {
+    auto& dialog = static_cast<TResumeDlg&>(form);
+    said = dialog.Message.Lines[dialog.Message.Lines.Count() - 1];
+    dialog.CancelBtn.Click();
+  });
   Location(HttpUrl("clip.wmv"), kProtoHttp);
   Form().ConnectClick();
   Advance(300);
   EXPECT_EQ(ReadText(saved), "precious");
   EXPECT_FALSE(Form().Session->Started());
+  EXPECT_EQ(said, "Resume asks for the rest of a plain file from byte 8.");
   // Overwrite: replaced by the download.
   desktop_.FileAnswers.push_back(saved);
   desktop_.ModalScripts.push_back(
@@ -425,6 +434,36 @@ TEST_F(MainFormDownload, ResumeQuestionAnswers) {
   const auto modal = desktop_.CallsOf(ScriptedDesktop::CallKind::Modal);
   ASSERT_EQ(modal.size(), 2u);
   EXPECT_EQ(modal[0].Text, "Resume / Overwrite file");
+  // An ASF file ending inside a packet is resumed from its last whole one; one that holds no
+  // whole packet cannot be.
+  const std::string text = ReadText(saved);
+  const std::vector<uint8_t> whole(text.begin(), text.end());
+  AsfResumePoint point;
+  std::string why;
+  const auto readAt = [&whole](uint64_t at, void* buffer, size_t count) -> int64_t {
+    if (at >= whole.size()) return 0;
+    const size_t n = std::min<size_t>(count, whole.size() - at);
+    std::memcpy(buffer, whole.data() + at, n);
+    return static_cast<int64_t>(n);
+  };
+  ASSERT_TRUE(FindAsfResumePoint(readAt, whole.size(), point, why)) << why;
+  ASSERT_GT(point.packets, 10u);
+  const uint64_t held = point.packets / 2;
+  const size_t cut = point.headerLength + held * point.packetSize + point.packetSize / 2;
+  AsfPacketTimes times;
+  ASSERT_TRUE(ReadAsfPacketTimes(whole.data() + point.headerLength + (held - 1) * point.packetSize,
+                                 point.packetSize, times));
+  std::ofstream(saved, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(cut));
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "Resuming at 00:00:%02u (packet %u of the file).",
+                times.sendTime / 1000, static_cast<unsigned>(held));
+  EXPECT_EQ(TResumeDlg::ResumeSummary(saved), expected);
+  std::ofstream(saved, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(whole.data()),
+             static_cast<std::streamsize>(point.headerLength + point.packetSize / 2));
+  EXPECT_EQ(TResumeDlg::ResumeSummary(saved),
+            "It cannot be resumed: the file holds no whole packet.");
 }
 
 TEST_F(MainFormDownload, MmsPasswordDialogRoundTrip) {

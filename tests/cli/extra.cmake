@@ -8,3 +8,9 @@ target_link_libraries(cli_tests PRIVATE qor_asf)
 target_sources(cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/src/cli/cli_options.cpp
                                  ${PROJECT_SOURCE_DIR}/src/cli/terminal_output.cpp)
 target_link_libraries(cli_tests PRIVATE qor_app)
+# The short form of scripts/kill-resume: qor-cli killed and resumed a few times per transport
+# against the real qor-server, the result judged by ffprobe.
+add_test(NAME kill_resume_short
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/kill-resume --build ${CMAKE_BINARY_DIR} --kills 3
+                 --interrupts 1 --seconds 20 --rate 8 --seed 1)
+set_tests_properties(kill_resume_short PROPERTIES LABELS cli TIMEOUT 300)

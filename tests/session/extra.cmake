@@ -3,3 +3,4 @@ add_dependencies(session_tests qor-server qor_sample_media)
 target_compile_definitions(session_tests PRIVATE QOR_SERVER_PROGRAM="$<TARGET_FILE:qor-server>"
                                                  QOR_SAMPLE_MEDIA_DIR="${CMAKE_BINARY_DIR}/sample-media")
 target_include_directories(session_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/..)
+target_compile_definitions(session_tests PRIVATE QOR_RESUME_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/session/data")

@@ -141,7 +141,8 @@ TEST_F(PacketWriterTest, FailedWriteIsFatal) {
   EXPECT_TRUE(posted_.Has("Could not access local file to write data packet", mcFatal));
 }
 
-TEST_F(PacketWriterTest, ResumeIntoAFileWithAnotherLayoutIsRefusedUntouched) {
+TEST_F(PacketWriterTest,
+       ResumeIsRefusedUntouchedUnlessTheLayoutIsTheFilesAndItHoldsTheFirstPacket) {
   const std::string copy = NewTempFolder() + "/copy.asf";
   const auto whole = ReadWholeFile(SampleMedia("clip.wmv"));
   auto file = TSaveFile::Open(copy, FileHandle::Mode::CreateTruncate);
@@ -160,10 +161,39 @@ TEST_F(PacketWriterTest, ResumeIntoAFileWithAnotherLayoutIsRefusedUntouched) {
             PacketWriter::Outcome::Stop);
   EXPECT_EQ(ReadWholeFile(copy), whole);
 
+  // The same layout, but a first packet the file does not hold: no place for the stream.
+  AsfResumePoint point;
+  std::string why;
+  ASSERT_TRUE(file->FindResumePoint(point, why)) << why;
+  ASSERT_EQ(point.packets, layout.packets.size());
   PacketWriter same;
   same.SetLayout(static_cast<uint32_t>(layout.headerLength), layout.packetSize);
+  same.BeginResume(point);
   EXPECT_EQ(same.Write(file.get(), true, packet.data(), packet.size(), 3, 0, posted_.Fn()),
-            PacketWriter::Outcome::Written);
+            PacketWriter::Outcome::Stop);
+  EXPECT_TRUE(
+      posted_.Has("Cannot resume: the stream does not continue the file (none of its "
+                  "packets is the server's)",
+                  mcFatal));
+  EXPECT_EQ(ReadWholeFile(copy), whole);
+
+  // A server that numbers from 0 what it sends (a datagram count) still lands on the file's own
+  // places: the first packet is found by its bytes among the last ones held.
+  PacketWriter resumed;
+  resumed.SetLayout(static_cast<uint32_t>(layout.headerLength), layout.packetSize);
+  resumed.BeginResume(point);
+  const size_t n = layout.packets.size();
+  for (int64_t k = 0; k < 2; ++k) {
+    const std::vector<uint8_t>& held = layout.packets[n - 2 + static_cast<size_t>(k)];
+    AsfPacketTimes times;
+    ASSERT_TRUE(ReadAsfPacketTimes(held.data(), held.size(), times));
+    EXPECT_EQ(
+        resumed.Write(file.get(), true, held.data(), held.size(), k, times.sendTime, posted_.Fn()),
+        PacketWriter::Outcome::Written);
+    EXPECT_EQ(resumed.LastIndex(), static_cast<int64_t>(n - 2) + k);
+  }
+  file->Flush();
+  EXPECT_EQ(ReadWholeFile(copy), whole);
 }
 
 TEST(HeaderCollector, PiecesAreJoinedAndTheWholeHeaderWrittenOnceAtOffsetZero) {

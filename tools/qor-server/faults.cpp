@@ -55,7 +55,7 @@ bool Faults::Any() const {
          reorderShare > 0 || disconnectAfter >= 0 || cutHeader || !failCommand.empty() ||
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
-         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes;
+         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes || rangeMode != 0;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -136,6 +136,9 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
       f.headerPieces = static_cast<int>(n);
     } else if (key == "octet-types") {
       ok = ToFlag(value, f.octetTypes);
+    } else if (key == "range") {
+      ok = value == "ignore" || value == "wrong";
+      f.rangeMode = value == "ignore" ? 1 : 2;
     } else if (key == "seed") {
       ok = ToInteger(value, 0, 0xFFFFFFFFll, n);
       f.seed = static_cast<uint32_t>(n);
@@ -173,6 +176,8 @@ const char* FaultHelp() {
          "  status=N            answer the HTTP request with status N\n"
          "  header-pieces=N     send the ASF header in N pieces\n"
          "  octet-types=1       HTTP streams typed application/octet-stream, as some servers do\n"
+         "  range=ignore|wrong  plain files: answer a Range request with the whole file (200),\n"
+         "                      or with a 206 that starts at byte 0\n"
          "  seed=N              seed for the random shares (default 1)\n";
 }
 

@@ -38,6 +38,8 @@ const char* ReasonPhrase(int status) {
       return "Not Found";
     case 405:
       return "Method Not Allowed";
+    case 416:
+      return "Range Not Satisfiable";
     case 500:
       return "Internal Server Error";
     case 503:
@@ -182,14 +184,37 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
   }
   const int64_t size = file.Size();
   Log("http-file", name + " " + std::to_string(size) + " bytes");
-  if (!SendHead("HTTP/1.0 200 OK\r\nServer: " + std::string(kServerName) + "\r\nContent-Type: " +
+  // "Range: bytes=N-" (the one form clients resuming a download send) is answered with 206.
+  int64_t from = 0;
+  const std::string range = request_.Header("Range");
+  const bool ranged = range.rfind("bytes=", 0) == 0 && range.size() > 7 && range.back() == '-' &&
+                      range.find_first_not_of("0123456789", 6) == range.size() - 1 &&
+                      faults_.rangeMode != 1;
+  if (ranged) {
+    from = std::stoll(range.substr(6, range.size() - 7));
+    if (from >= size) {
+      SendSimple(416, "Content-Range: bytes */" + std::to_string(size) + "\r\n", "");
+      return;
+    }
+    if (faults_.rangeMode == 2) from = 0;
+    Log("http-range", "from byte " + std::to_string(from));
+  }
+  const std::string status = ranged ? "206 Partial Content" : "200 OK";
+  const std::string contentRange = ranged
+                                       ? "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                             std::to_string(size - 1) + "/" + std::to_string(size)
+                                       : "";
+  if (!SendHead("HTTP/1.0 " + status + "\r\nServer: " + std::string(kServerName) +
+                "\r\nContent-Type: " +
                 (server_.Options().plainType.empty() ? ContentTypeFor(name)
                                                      : server_.Options().plainType) +
-                "\r\nContent-Length: " + std::to_string(size) + "\r\nConnection: close\r\n\r\n") ||
+                "\r\nContent-Length: " + std::to_string(size - from) + contentRange +
+                "\r\nConnection: close\r\n\r\n") ||
       headOnly)
     return;
+  if (from > 0 && file.Seek(from) != from) return;
   Bytes block(64 * 1024);
-  int64_t sent = 0;
+  int64_t sent = from;
   while (sent < size) {
     if (faults_.disconnectAfter >= 0 && sent >= faults_.disconnectAfter) {
       Log("fault-disconnect", std::to_string(sent) + " bytes");
