@@ -212,8 +212,20 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
         } else if constexpr (std::is_same_v<T, TMemo>) {
           auto* memo = new QPlainTextEdit(this);
           memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-          memo->setMinimumSize(memo->fontMetrics().horizontalAdvance('x') * 56,
-                               memo->fontMetrics().lineSpacing() * 9);
+          // A read-only memo's lines line up their columns with tabs, as on a terminal.
+          if (control->ReadOnly) {
+            memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            memo->setTabStopDistance(memo->fontMetrics().horizontalAdvance(' ') * 8);
+          }
+          int columns = 40;
+          for (const std::string& line : control->Lines.Lines()) {
+            int width = 0;
+            for (char c : line) width = c == '\t' ? (width / 8 + 1) * 8 : width + 1;
+            columns = std::max(columns, width + 4);
+          }
+          memo->setMinimumSize(memo->fontMetrics().horizontalAdvance('x') * std::min(columns, 100),
+                               memo->fontMetrics().lineSpacing() *
+                                   (std::clamp(control->Lines.Count(), 4, 16) + 2));
           connect(memo, &QPlainTextEdit::textChanged, this, [this, control, memo] {
             if (syncing_ || control->ReadOnly) return;
             control->Lines.SetText(memo->toPlainText().toStdString());
@@ -279,7 +291,8 @@ std::string CaptionOf(const ControlRef& ref) {
 }  // namespace
 
 void FormDialog::AddRow(QFormLayout* form, const FormRow& row, bool inPage) {
-  if (row.Controls.size() == 1) {
+  // A lone button keeps its own width; other lone controls take the row.
+  if (row.Controls.size() == 1 && !std::holds_alternative<TButton*>(row.Controls.front())) {
     QWidget* widget = Make(row.Controls.front(), inPage);
     if (row.Caption.empty()) {
       form->addRow(widget);
@@ -336,6 +349,7 @@ void FormDialog::Build() {
   if (!layout_.ReportPages.empty()) {
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName("Pages");
+    tabs->setUsesScrollButtons(false);
     for (const ReportPage& page : layout_.ReportPages) {
       auto* table = new QTreeWidget(tabs);
       table->setObjectName(Q(page.Title));
@@ -377,6 +391,8 @@ void FormDialog::Build() {
     } else {
       auto* tabs = new QTabWidget(this);
       tabs->setObjectName("Pages");
+      // Every page's title stays in sight: the dialog is as wide as the row of tabs.
+      tabs->setUsesScrollButtons(false);
       for (const FormPage& page : layout_.Pages) tabs->addTab(BuildPage(page), Q(page.Title));
       outer->addWidget(tabs);
     }
@@ -399,6 +415,8 @@ void FormDialog::Build() {
     delete fields;
   }
   outer->addLayout(buttons_);
+  // A short question still reads as a dialog, not a strip around its words.
+  if (!layout_.Pages.empty()) setMinimumWidth(fontMetrics().horizontalAdvance('x') * 44);
 }
 
 void FormDialog::Sync() {

@@ -55,8 +55,8 @@ void RegisterOptionsDialog() {
         {f.Pages[5],
          {{"Defaults",
            {{"", {&f.Defaults}}},
-           "Puts every option on these pages back to its first value. Nothing is stored until "
-           "OK."}}},
+           "Puts every option on these pages back to its first value. The options are stored "
+           "when the dialog closes."}}},
     };
     layout.Controls = {&f.CloseButton};
     return layout;
