@@ -226,6 +226,8 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
           memo->setMinimumSize(memo->fontMetrics().horizontalAdvance('x') * std::min(columns, 100),
                                memo->fontMetrics().lineSpacing() *
                                    (std::clamp(control->Lines.Count(), 4, 16) + 2));
+          // A fixed text is as tall as its lines, not a box of blank space.
+          if (control->ReadOnly) memo->setMaximumHeight(memo->minimumHeight());
           connect(memo, &QPlainTextEdit::textChanged, this, [this, control, memo] {
             if (syncing_ || control->ReadOnly) return;
             control->Lines.SetText(memo->toPlainText().toStdString());

@@ -49,6 +49,9 @@ void Save(QWidget& widget, const QString& name) {
 // Saves the dialog, or each of its pages.
 void SaveDialog(QDialog& dialog, const QString& name) {
   dialog.show();
+  // The offscreen screen is small (800x600, half that at 200 %): a dialog is given the size it
+  // asks for, as on a desktop's screen, not two thirds of this one.
+  dialog.resize(dialog.sizeHint().expandedTo(dialog.minimumSizeHint()));
   Settle();
   auto* tabs = dialog.findChild<QTabWidget*>("Pages");
   if (!tabs) {
