@@ -8,13 +8,12 @@ namespace qor::gui {
 void RegisterDateTimeDialog() {
   BindForm<TDateTimeDlg>([](TDateTimeDlg& f) {
     FormLayout layout;
-    layout.Pages = {{"",
-                     {{f.VcrOnGroup.Caption,
-                       {{"Start", {&f.DateTimePicker1, &f.DateTimePicker2}}},
-                       ""},
-                      {f.VcrOffGroup.Caption,
-                       {{"Stop", {&f.DateTimePicker3, &f.DateTimePicker4}}},
-                       "The location in the main window is recorded between the two moments."}}}};
+    layout.Pages = {
+        {"",
+         {{f.VcrOnGroup.Caption, {{"Start", {&f.DateTimePicker1, &f.DateTimePicker2}}}, ""},
+          {f.VcrOffGroup.Caption,
+           {{"Stop", {&f.DateTimePicker3, &f.DateTimePicker4}}},
+           "The location in the main window is recorded between the two moments."}}}};
     layout.Controls = {&f.Button1};
     return layout;
   });

@@ -18,15 +18,14 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
-#include <QTreeWidget>
 #include <QTimeEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
-
 
 namespace qor::gui {
 
@@ -150,12 +149,11 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
           if (!pick) {
             combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance('x') * 48);
             combo->setInsertPolicy(QComboBox::NoInsert);
-            connect(combo, &QComboBox::editTextChanged, this,
-                    [this, control](const QString& text) {
-                      if (syncing_) return;
-                      control->Text = text.toStdString();
-                      Forward(control->OnChange);
-                    });
+            connect(combo, &QComboBox::editTextChanged, this, [this, control](const QString& text) {
+              if (syncing_) return;
+              control->Text = text.toStdString();
+              Forward(control->OnChange);
+            });
             connect(combo->lineEdit(), &QLineEdit::returnPressed, this, [this, control] {
               Forward([control] {
                 if (control->OnKeyDown) control->OnKeyDown(kKeyReturn);
@@ -186,10 +184,10 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
         } else if constexpr (std::is_same_v<T, TRadioGroup>) {
           // In a laid-out page the row's caption names the choice and the buttons stand in a
           // line; alone, the group is a frame of its own.
-          QWidget* box = inPage ? new QWidget(this)
-                                : new QGroupBox(
-                                      Q(control->Caption.empty() ? control->Name : control->Caption),
-                                      this);
+          QWidget* box =
+              inPage ? new QWidget(this)
+                     : new QGroupBox(Q(control->Caption.empty() ? control->Name : control->Caption),
+                                     this);
           QBoxLayout* line = inPage ? static_cast<QBoxLayout*>(new QHBoxLayout(box))
                                     : static_cast<QBoxLayout*>(new QVBoxLayout(box));
           if (inPage) line->setContentsMargins(0, 0, 0, 0);
@@ -223,9 +221,9 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
             for (char c : line) width = c == '\t' ? (width / 8 + 1) * 8 : width + 1;
             columns = std::max(columns, width + 4);
           }
-          memo->setMinimumSize(memo->fontMetrics().horizontalAdvance('x') * std::min(columns, 100),
-                               memo->fontMetrics().lineSpacing() *
-                                   (std::clamp(control->Lines.Count(), 4, 16) + 2));
+          memo->setMinimumSize(
+              memo->fontMetrics().horizontalAdvance('x') * std::min(columns, 100),
+              memo->fontMetrics().lineSpacing() * (std::clamp(control->Lines.Count(), 4, 16) + 2));
           // A fixed text is as tall as its lines, not a box of blank space.
           if (control->ReadOnly) memo->setMaximumHeight(memo->minimumHeight());
           connect(memo, &QPlainTextEdit::textChanged, this, [this, control, memo] {

@@ -24,21 +24,15 @@ void RegisterInfoDialog() {
     layout.ReportPages = {
         {C::kPages[0],
          [&r] {
-           return Fields{{"Clip:", r.Clip},
-                         {"Author:", r.Author},
-                         {"Copyright:", r.Copyright},
-                         {"Rating:", r.Rating},
-                         {"Description:", r.Description},
-                         {C::kLocation, r.Location}};
+           return Fields{
+               {"Clip:", r.Clip},     {"Author:", r.Author},           {"Copyright:", r.Copyright},
+               {"Rating:", r.Rating}, {"Description:", r.Description}, {C::kLocation, r.Location}};
          }},
         {C::kPages[1],
          [&r] {
-           return Fields{{"File size:", r.FileSize},
-                         {C::kCreatedAsf, r.Created_Asf},
-                         {C::kCreatedFile, r.Created_File},
-                         {C::kFlag, r.Flag},
-                         {"Play duration:", r.PlayDuration},
-                         {"Send duration:", r.SendDuration},
+           return Fields{{"File size:", r.FileSize},         {C::kCreatedAsf, r.Created_Asf},
+                         {C::kCreatedFile, r.Created_File},  {C::kFlag, r.Flag},
+                         {"Play duration:", r.PlayDuration}, {"Send duration:", r.SendDuration},
                          {C::kPreRoll, r.PreRollDuration}};
          }},
         {C::kPages[2],

@@ -21,10 +21,7 @@ void RegisterOptionsDialog() {
            "Hours, minutes and seconds into a pre-recorded clip. Live streams always start at "
            "the present moment."}}},
         {f.Pages[2],
-         {{"Transport",
-           {{"Protocol", {&f.ProtoGroup}},
-            {"", {&f.BypassDNS}}},
-           ""},
+         {{"Transport", {{"Protocol", {&f.ProtoGroup}}, {"", {&f.BypassDNS}}}, ""},
           {"Ports",
            {{f.HTTPPort.Label, {&f.HTTPPort}},
             {f.TCPPort.Label, {&f.TCPPort}},

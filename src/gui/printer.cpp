@@ -3,9 +3,9 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QPainter>
 #include <QMarginsF>
 #include <QPageLayout>
+#include <QPainter>
 #include <QPrinter>
 
 namespace qor::gui {

@@ -17,12 +17,12 @@ namespace {
 using Options = StoreTest;
 
 const std::map<std::string, std::string> kDefaultsWritten{
-    {"AutoPlay", "off"},      {"AutoLog", "off"},      {"OffsetTime", "00:00:00"},
-    {"HTTPPort", "80"},       {"TCPPort", "1755"},     {"UDPPort", "7000"},
-    {"MaxUDPSize", "32000"},  {"MaxNetworkRate", "2"}, {"MmsProxyUrl", ""},
-    {"MmsProxyPort", "1755"}, {"HttpProxyUrl", ""},    {"HttpProxyPort", "80"},
-    {"ProtoSelected", "TCP"}, {"UseMaxRate", "off"},   {"DNSState", "Lookup"},
-    {"UseMmsProxy", "off"},   {"UseHttpProxy", "off"},   {"ConnectTimeout", "20"},
+    {"AutoPlay", "off"},      {"AutoLog", "off"},         {"OffsetTime", "00:00:00"},
+    {"HTTPPort", "80"},       {"TCPPort", "1755"},        {"UDPPort", "7000"},
+    {"MaxUDPSize", "32000"},  {"MaxNetworkRate", "2"},    {"MmsProxyUrl", ""},
+    {"MmsProxyPort", "1755"}, {"HttpProxyUrl", ""},       {"HttpProxyPort", "80"},
+    {"ProtoSelected", "TCP"}, {"UseMaxRate", "off"},      {"DNSState", "Lookup"},
+    {"UseMmsProxy", "off"},   {"UseHttpProxy", "off"},    {"ConnectTimeout", "20"},
     {"AnswerTimeout", "20"},  {"FirstDataTimeout", "30"}, {"StallTimeout", "30"},
 };
 

@@ -113,12 +113,12 @@ int DesktopEntry::install_status_ = -1;
 
 TEST_F(DesktopEntry, InstallsAValidEntryMetainfoIconsAndDocuments) {
   ASSERT_EQ(install_status_, 0) << *install_log_;
-  for (const char* file : {"bin/qor", "share/applications/org.qor.Qor.desktop",
-                           "share/metainfo/org.qor.Qor.metainfo.xml",
-                           "share/icons/hicolor/48x48/apps/org.qor.Qor.png",
-                           "share/icons/hicolor/256x256/apps/org.qor.Qor.png",
-                           "share/icons/hicolor/scalable/apps/org.qor.Qor.svg",
-                           "share/doc/qor/README.md", "share/doc/qor/index.html"}) {
+  for (const char* file :
+       {"bin/qor", "share/applications/org.qor.Qor.desktop",
+        "share/metainfo/org.qor.Qor.metainfo.xml", "share/icons/hicolor/48x48/apps/org.qor.Qor.png",
+        "share/icons/hicolor/256x256/apps/org.qor.Qor.png",
+        "share/icons/hicolor/scalable/apps/org.qor.Qor.svg", "share/doc/qor/README.md",
+        "share/doc/qor/index.html"}) {
     EXPECT_TRUE(Exists(Installed(file))) << file;
   }
   int status = -1;
@@ -131,10 +131,10 @@ TEST_F(DesktopEntry, InstallsAValidEntryMetainfoIconsAndDocuments) {
                            "x-scheme-handler/mmst;", "x-scheme-handler/mmsu;"}) {
     EXPECT_NE(entry.find(type), std::string::npos) << type;
   }
-  const std::string metainfo = Output(
-      "appstreamcli validate --no-net '" + Installed("share/metainfo/org.qor.Qor.metainfo.xml") +
-          "'",
-      &status);
+  const std::string metainfo =
+      Output("appstreamcli validate --no-net '" +
+                 Installed("share/metainfo/org.qor.Qor.metainfo.xml") + "'",
+             &status);
   EXPECT_EQ(status, 0) << metainfo;
 }
 

@@ -142,8 +142,7 @@ TEST_F(GuiTest, InfoDialogShowsTheStreamsOfASavedFile) {
   auto* streams = info->findChild<QTreeWidget*>("Stream Properties");
   ASSERT_NE(streams, nullptr);
   QStringList lines;
-  for (int i = 0; i < streams->topLevelItemCount(); ++i)
-    lines << streams->topLevelItem(i)->text(0);
+  for (int i = 0; i < streams->topLevelItemCount(); ++i) lines << streams->topLevelItem(i)->text(0);
   const QString text = lines.join('\n');
   EXPECT_TRUE(text.contains("Stream ID: 1\t[Video]\tWidth = 160")) << text.toStdString();
   EXPECT_TRUE(text.contains("Stream ID: 2\t[Video]\tWidth = 96")) << text.toStdString();

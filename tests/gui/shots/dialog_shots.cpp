@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
     SaveForm(resume, "resume");
     qor::THttpPasswordDlg http;
     SaveForm(http, "http-password");
-    qor::MmsCredentialsExchange exchange{"127.0.0.1", "realm=Qor test server", "", "127.0.0.1:1755"};
+    qor::MmsCredentialsExchange exchange{"127.0.0.1", "realm=Qor test server", "",
+                                         "127.0.0.1:1755"};
     qor::TMmsPasswordDlg mms(exchange);
     SaveForm(mms, "mms-password");
     qor::TDateTimeDlg vcr;
