@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTimer>
@@ -48,6 +50,14 @@ TEST_F(GuiTest, PrintToPdfPrintsEveryLogLineInOrderOverSeveralPages) {
     auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
     if (!dialog || asked) return;
     asked = true;
+    // On a machine with printers the dialog starts on the default one: the PDF writer is
+    // chosen as a user would choose it, and the file named in its field.
+    if (auto* printers = dialog->findChild<QComboBox*>("printers")) {
+      const int pdfEntry = printers->findText("PDF", Qt::MatchContains);
+      if (pdfEntry >= 0) printers->setCurrentIndex(pdfEntry);
+    }
+    if (auto* name = dialog->findChild<QLineEdit*>("filename"))
+      name->setText(QString::fromStdString(pdf));
     dialog->accept();
   });
   answer.start(20);
