@@ -219,6 +219,9 @@ class TMainForm : public TForm {
   };
   std::optional<PendingCredentials> pending_mms_credentials_;
   bool closed_ = false;
+  // Set by completion: the counter timer still runs once more and would recompute the gauge from
+  // the last packet counted, below the 100 % completion showed.
+  bool gauge_complete_ = false;
   bool draining_ = false;
   // The location of the download started last (URL at its start), for the media information.
   std::string downloading_location_;

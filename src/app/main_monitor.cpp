@@ -64,6 +64,7 @@ void TMainForm::Timer1Timer() {
     r.ClientID = THelper::IntText(s.ClientId.load());
   }
   // 64-bit product: a long download cannot wrap the percentage.
+  if (gauge_complete_) return;
   const uint64_t packets = totals.TotalDataPackets;
   uint64_t percent = packets > 0 ? static_cast<uint64_t>(packet) * 100 / packets : 0;
   ProgBar.Gauge.SetProgress(static_cast<int32_t>(std::min<uint64_t>(percent, 100)));
@@ -215,6 +216,7 @@ void TMainForm::DownloadCompleted() {
                                    " packets missing)",
                 mcNotice);
   ProgBar.Gauge.SetProgress(100);
+  gauge_complete_ = true;
   if (unattended) return;
   TOptionsDialog* options = peers_.OptionsDialog;
   if (options && options->AutoLogTick.Checked) SaveLog1Click();
@@ -315,6 +317,7 @@ void TMainForm::ResetSessionDisplay() {
   pathText.clear();
   SetStatusLabel(0);
   ProgBar.Gauge.SetProgress(0);
+  gauge_complete_ = false;
   ProgBar.Gauge.SetShowText(false);
   TimeTotal.Text.clear();
   SendTime.Text.clear();

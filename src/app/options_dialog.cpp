@@ -3,6 +3,7 @@
 #include "app/browser_proxy.h"
 #include "app/convert_error.h"
 #include "app/date_time_text.h"
+#include "session/session.h"
 
 namespace qor {
 
@@ -21,6 +22,28 @@ std::string OnOff(bool on) {
 
 std::string OrDefault(const std::string& value, const char* fallback) {
   return value.empty() ? fallback : value;
+}
+
+struct TimeoutEdit {
+  TEdit TOptionsDialog::*edit;
+  const char* setting;
+  const char* label;
+  int32_t SessionTimeouts::*fallback;
+};
+
+const TimeoutEdit kTimeoutEdits[] = {
+    {&TOptionsDialog::ConnectTimeout, "ConnectTimeout", "Connect (seconds)",
+     &SessionTimeouts::ConnectSeconds},
+    {&TOptionsDialog::AnswerTimeout, "AnswerTimeout", "Server answer (seconds)",
+     &SessionTimeouts::AnswerSeconds},
+    {&TOptionsDialog::FirstDataTimeout, "FirstDataTimeout", "First data (seconds)",
+     &SessionTimeouts::FirstDataSeconds},
+    {&TOptionsDialog::StallTimeout, "StallTimeout", "Stalled stream (seconds)",
+     &SessionTimeouts::StallSeconds},
+};
+
+std::string DefaultTimeout(const TimeoutEdit& t) {
+  return std::to_string(SessionTimeouts{}.*t.fallback);
 }
 
 void SetNumberEdit(TEdit& edit, const char* name, const char* label) {
@@ -53,6 +76,7 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   SetNumberEdit(TCPPort, "TCPPort", "MMS over TCP Port");
   SetNumberEdit(UDPPort, "UDPPort", "MMS over UDP Port");
   SetNumberEdit(MaxUDP, "MaxUDP", "Max UDP packet size");
+  for (const TimeoutEdit& t : kTimeoutEdits) SetNumberEdit(this->*t.edit, t.setting, t.label);
   BypassDNS.Name = "BypassDNS";
   BypassDNS.Caption = "Bypass DNS lookup. Use this for direct dotted IP addresses only.";
 
@@ -113,6 +137,8 @@ void TOptionsDialog::FormShow() {
   TCPPort.Text = OrDefault(Read("TCPPort"), kDefaultTcpPort);
   UDPPort.Text = OrDefault(Read("UDPPort"), kDefaultUdpPort);
   MaxUDP.Text = OrDefault(Read("MaxUDPSize"), kDefaultMaxUdp);
+  for (const TimeoutEdit& t : kTimeoutEdits)
+    (this->*t.edit).Text = OrDefault(Read(t.setting), DefaultTimeout(t).c_str());
 
   MaxRateFlag.Checked = Read("UseMaxRate") == "on";
   // An index that is not one of the items would leave no rate to ask for.
@@ -147,6 +173,7 @@ void TOptionsDialog::FormClose() {
   Write("TCPPort", TCPPort.Text);
   Write("UDPPort", UDPPort.Text);
   Write("MaxUDPSize", MaxUDP.Text);
+  for (const TimeoutEdit& t : kTimeoutEdits) Write(t.setting, (this->*t.edit).Text);
   Write("MaxNetworkRate", THelper::IntText(NetworkRate.ItemIndex));
   Write("MmsProxyUrl", MProxyURL.Text);
   Write("MmsProxyPort", MProxyPort.Text);
@@ -202,6 +229,7 @@ void TOptionsDialog::DefaultsClick() {
   TCPPort.Text = kDefaultTcpPort;
   UDPPort.Text = kDefaultUdpPort;
   MaxUDP.Text = kDefaultMaxUdp;
+  for (const TimeoutEdit& t : kTimeoutEdits) (this->*t.edit).Text = DefaultTimeout(t);
   BypassDNS.Checked = false;
   MProxyURL.Text.clear();
   MProxyPort.Text = kDefaultMmsProxyPort;

@@ -54,6 +54,11 @@ class TOptionsDialog : public TForm {
   TEdit UDPPort;
   TEdit MaxUDP;
   TCheckBox BypassDNS;
+  // Seconds each step of a download may take before it fails (0 = no limit).
+  TEdit ConnectTimeout;
+  TEdit AnswerTimeout;
+  TEdit FirstDataTimeout;
+  TEdit StallTimeout;
   // Page "Proxy".
   TCheckBox MProxyTick;
   TEdit MProxyURL;

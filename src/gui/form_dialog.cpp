@@ -17,21 +17,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QTabWidget>
 #include <QTimeEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
-
-#include "app/about_dialog.h"
-#include "app/date_time_dlg.h"
-#include "app/http_password_dlg.h"
-#include "app/main_info_dialog.h"
-#include "app/mms_password_dlg.h"
-#include "app/open_media_dialog.h"
-#include "app/options_dialog.h"
-#include "app/resume_dlg.h"
 
 namespace qor::gui {
 
@@ -76,81 +70,6 @@ const FormBinder* FindFormBinder(const TForm& form) {
   return found == Registry().end() ? nullptr : &found->second;
 }
 
-template <typename Form>
-static void Bind(std::function<FormLayout(Form&)> binder) {
-  RegisterFormBinder(std::type_index(typeid(Form)),
-                     [binder](TForm& form) { return binder(static_cast<Form&>(form)); });
-}
-
-void RegisterProgramForms() {
-  Bind<TAboutDialog>([](TAboutDialog& f) { return FormLayout{{&f.Memo1, &f.OKButton}, {}}; });
-  Bind<TMmsPasswordDlg>([](TMmsPasswordDlg& f) {
-    return FormLayout{
-        {&f.Site, &f.Realm, &f.Id, &f.Password, &f.SavePassTick, &f.Button1, &f.Button2}, {}};
-  });
-  Bind<THttpPasswordDlg>([](THttpPasswordDlg& f) {
-    return FormLayout{{&f.Explanation, &f.UserIDWindow, &f.PasswordWindow, &f.SavePassTick,
-                       &f.Button1, &f.Button2},
-                      {}};
-  });
-  Bind<TOpenMediaDialog>([](TOpenMediaDialog& f) {
-    return FormLayout{{&f.Combo1, &f.Button1, &f.Button2, &f.Button3}, {}};
-  });
-  Bind<TResumeDlg>([](TResumeDlg& f) {
-    return FormLayout{{&f.Heading, &f.Message, &f.ResumeBtn, &f.OverwriteBtn, &f.CancelBtn}, {}};
-  });
-  Bind<TDateTimeDlg>([](TDateTimeDlg& f) {
-    return FormLayout{{&f.VcrOnGroup, &f.DateTimePicker1, &f.DateTimePicker2, &f.VcrOffGroup,
-                       &f.DateTimePicker3, &f.DateTimePicker4, &f.Button1},
-                      {}};
-  });
-  Bind<TOptionsDialog>([](TOptionsDialog& f) {
-    return FormLayout{
-        {&f.AutoPlayTick, &f.AutoLogTick, &f.OffsetTimePicker, &f.Button1,     &f.ProtoGroup,
-         &f.HTTPPort,     &f.TCPPort,     &f.UDPPort,          &f.MaxUDP,      &f.BypassDNS,
-         &f.MProxyTick,   &f.MProxyURL,   &f.MProxyPort,       &f.HProxyTick,  &f.HProxyURL,
-         &f.HProxyPort,   &f.LoadProxyIE, &f.MaxRateFlag,      &f.NetworkRate, &f.Defaults,
-         &f.CloseButton},
-        {}};
-  });
-  Bind<TInfoDialog>([](TInfoDialog& f) {
-    return FormLayout{{&f.OkButton}, [&f] {
-                        const MediaInfoReport& r = f.Report;
-                        std::vector<std::string> lines{"Clip: " + r.Clip,
-                                                       "Author: " + r.Author,
-                                                       "Copyright: " + r.Copyright,
-                                                       "Rating: " + r.Rating,
-                                                       "Description: " + r.Description,
-                                                       "Site: " + r.Location,
-                                                       "File size: " + r.FileSize,
-                                                       "Created 1: " + r.Created_Asf,
-                                                       "Created 2: " + r.Created_File,
-                                                       "Media Flag: " + r.Flag,
-                                                       "Play duration: " + r.PlayDuration,
-                                                       "Send duration: " + r.SendDuration,
-                                                       "Pre-Roll: " + r.PreRollDuration,
-                                                       "Packet size: " + r.ASFPacket,
-                                                       "Header size: " + r.ASFHead,
-                                                       "Total packets: " + r.ASFTotalPackets,
-                                                       "All streams max rate: " + r.AllMaxBitRate,
-                                                       "Server: " + r.ServerVer,
-                                                       "Tool: " + r.ToolVer,
-                                                       "Update: " + r.UpdateUrl,
-                                                       "Password Enc: " + r.EncryptionType,
-                                                       "Send time: " + r.SendTime,
-                                                       "Total time: " + r.TotalTime,
-                                                       "Packets: " + r.Packets,
-                                                       "Acks: " + r.Acks,
-                                                       "Client ID: " + r.ClientID,
-                                                       "Stream max rate: " + r.SingleMaxStreamRate,
-                                                       "Streams: " + r.TotalStreams};
-                        for (const auto* list : {&r.ExtContent, &r.Codecs, &r.StreamProp, &r.MBR})
-                          lines.insert(lines.end(), list->begin(), list->end());
-                        return lines;
-                      }};
-  });
-}
-
 struct FormDialog::Binding {
   std::function<void()> sync;
 };
@@ -177,6 +96,247 @@ void FormDialog::Forward(const std::function<void()>& handler) {
   if (OnForwarded) OnForwarded();
 }
 
+QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
+  QWidget* widget = nullptr;
+  std::visit(
+      [&](auto* control) {
+        using T = std::remove_pointer_t<decltype(control)>;
+        if constexpr (std::is_same_v<T, TLabel>) {
+          auto* label = new QLabel(this);
+          label->setWordWrap(true);
+          label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+          if (control == layout_.Heading) {
+            QFont bold = label->font();
+            bold.setBold(true);
+            bold.setPointSizeF(bold.pointSizeF() * 1.2);
+            label->setFont(bold);
+          }
+          bindings_.push_back({[label, control] { label->setText(Q(control->Caption)); }});
+          widget = label;
+        } else if constexpr (std::is_same_v<T, TEdit>) {
+          auto* edit = new QLineEdit(this);
+          if (control->PasswordChar != '\0') edit->setEchoMode(QLineEdit::Password);
+          if (control->NumbersOnly) {
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+            // Ports and seconds: a short box reads as a number field.
+            if (inPage) edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance('0') * 10 + 24);
+          }
+          connect(edit, &QLineEdit::textEdited, this, [this, control](const QString& text) {
+            control->Text = text.toStdString();
+            Forward(control->OnChange);
+          });
+          bindings_.push_back({[edit, control] {
+            edit->setReadOnly(control->ReadOnly);
+            if (edit->text() != Q(control->Text)) edit->setText(Q(control->Text));
+          }});
+          widget = edit;
+        } else if constexpr (std::is_same_v<T, TCheckBox>) {
+          auto* box = new QCheckBox(Q(control->Caption), this);
+          connect(box, &QCheckBox::clicked, this, [this, control](bool checked) {
+            control->Checked = checked;
+            Forward(control->OnClick);
+          });
+          bindings_.push_back({[box, control] {
+            box->setText(Q(control->Caption));
+            box->setChecked(control->Checked);
+          }});
+          widget = box;
+        } else if constexpr (std::is_same_v<T, TComboBox>) {
+          auto* combo = new QComboBox(this);
+          const bool pick = std::find(layout_.PickLists.begin(), layout_.PickLists.end(),
+                                      control) != layout_.PickLists.end();
+          combo->setEditable(!pick);
+          if (!pick) {
+            combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance('x') * 48);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            connect(combo, &QComboBox::editTextChanged, this, [this, control](const QString& text) {
+              if (syncing_) return;
+              control->Text = text.toStdString();
+              Forward(control->OnChange);
+            });
+            connect(combo->lineEdit(), &QLineEdit::returnPressed, this, [this, control] {
+              Forward([control] {
+                if (control->OnKeyDown) control->OnKeyDown(kKeyReturn);
+              });
+            });
+          }
+          connect(combo, &QComboBox::activated, this, [this, control, combo](int index) {
+            control->ItemIndex = index;
+            control->Text = combo->itemText(index).toStdString();
+            Forward(control->OnChange);
+          });
+          bindings_.push_back({[combo, control, pick] {
+            const QStringList items = Lines(control->Items);
+            QStringList shown;
+            for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+            if (shown != items) {
+              combo->clear();
+              combo->addItems(items);
+            }
+            if (pick) {
+              if (combo->currentIndex() != control->ItemIndex)
+                combo->setCurrentIndex(control->ItemIndex);
+            } else if (combo->currentText() != Q(control->Text)) {
+              combo->setEditText(Q(control->Text));
+            }
+          }});
+          widget = combo;
+        } else if constexpr (std::is_same_v<T, TRadioGroup>) {
+          // In a laid-out page the row's caption names the choice and the buttons stand in a
+          // line; alone, the group is a frame of its own.
+          QWidget* box =
+              inPage ? new QWidget(this)
+                     : new QGroupBox(Q(control->Caption.empty() ? control->Name : control->Caption),
+                                     this);
+          QBoxLayout* line = inPage ? static_cast<QBoxLayout*>(new QHBoxLayout(box))
+                                    : static_cast<QBoxLayout*>(new QVBoxLayout(box));
+          if (inPage) line->setContentsMargins(0, 0, 0, 0);
+          auto* exclusive = new QButtonGroup(box);
+          for (int i = 0; i < control->Items.Count(); ++i) {
+            auto* radio = new QRadioButton(Q(control->Items[i]), box);
+            radio->setObjectName(Q(control->Name + "_" + control->Items[i]));
+            exclusive->addButton(radio, i);
+            line->addWidget(radio);
+          }
+          if (inPage) line->addStretch(1);
+          connect(exclusive, &QButtonGroup::idClicked, this, [this, control](int id) {
+            control->ItemIndex = id;
+            Forward(control->OnClick);
+          });
+          bindings_.push_back({[exclusive, control] {
+            if (QAbstractButton* b = exclusive->button(control->ItemIndex)) b->setChecked(true);
+          }});
+          widget = box;
+        } else if constexpr (std::is_same_v<T, TMemo>) {
+          auto* memo = new QPlainTextEdit(this);
+          memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+          // A read-only memo's lines line up their columns with tabs, as on a terminal.
+          if (control->ReadOnly) {
+            memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            memo->setTabStopDistance(memo->fontMetrics().horizontalAdvance(' ') * 8);
+          }
+          int columns = 40;
+          for (const std::string& line : control->Lines.Lines()) {
+            int width = 0;
+            for (char c : line) width = c == '\t' ? (width / 8 + 1) * 8 : width + 1;
+            columns = std::max(columns, width + 4);
+          }
+          memo->setMinimumSize(
+              memo->fontMetrics().horizontalAdvance('x') * std::min(columns, 100),
+              memo->fontMetrics().lineSpacing() * (std::clamp(control->Lines.Count(), 4, 16) + 2));
+          // A fixed text is as tall as its lines, not a box of blank space.
+          if (control->ReadOnly) memo->setMaximumHeight(memo->minimumHeight());
+          connect(memo, &QPlainTextEdit::textChanged, this, [this, control, memo] {
+            if (syncing_ || control->ReadOnly) return;
+            control->Lines.SetText(memo->toPlainText().toStdString());
+          });
+          bindings_.push_back({[memo, control] {
+            memo->setReadOnly(control->ReadOnly);
+            const QString text = Lines(control->Lines).join('\n');
+            if (memo->toPlainText() != text) memo->setPlainText(text);
+          }});
+          widget = memo;
+        } else if constexpr (std::is_same_v<T, TDateTimePicker>) {
+          QDateTimeEdit* edit = control->Kind == dtkTime
+                                    ? static_cast<QDateTimeEdit*>(new QTimeEdit(this))
+                                    : static_cast<QDateTimeEdit*>(new QDateEdit(this));
+          edit->setDisplayFormat(control->Kind == dtkTime ? "HH:mm:ss" : "yyyy-MM-dd");
+          if (control->Kind == dtkDate) edit->setCalendarPopup(true);
+          connect(edit, &QDateTimeEdit::dateTimeChanged, this,
+                  [this, control](const QDateTime& value) {
+                    if (syncing_) return;
+                    // A time picker keeps the day it holds; a date picker its time of day.
+                    const QDateTime held = ToQDateTime(control->DateTime);
+                    const QDateTime merged = control->Kind == dtkTime
+                                                 ? QDateTime(held.date(), value.time())
+                                                 : QDateTime(value.date(), held.time());
+                    control->DateTime = FromQDateTime(merged);
+                    Forward(control->OnChange);
+                  });
+          bindings_.push_back({[edit, control] {
+            const QDateTime value = ToQDateTime(control->DateTime);
+            if (edit->dateTime() != value) edit->setDateTime(value);
+          }});
+          widget = edit;
+        } else if constexpr (std::is_same_v<T, TButton>) {
+          auto* button = new QPushButton(Q(control->Caption), this);
+          button->setAutoDefault(false);
+          button->setDefault(control->Default);
+          connect(button, &QPushButton::clicked, this,
+                  [this, control] { Forward([control] { control->Click(); }); });
+          bindings_.push_back({[button, control] { button->setText(Q(control->Caption)); }});
+          widget = button;
+        }
+        if (widget->objectName().isEmpty()) widget->setObjectName(Q(control->Name));
+        // Visible and Enabled apply to every kind.
+        bindings_.push_back({[widget, control] {
+          widget->setVisible(control->Visible);
+          widget->setEnabled(control->Enabled);
+        }});
+      },
+      ref);
+  return widget;
+}
+
+namespace {
+
+std::string CaptionOf(const ControlRef& ref) {
+  if (auto* const* edit = std::get_if<TEdit*>(&ref))
+    return (*edit)->Label.empty() ? (*edit)->Name : (*edit)->Label;
+  if (auto* const* combo = std::get_if<TComboBox*>(&ref)) return (*combo)->Name;
+  if (auto* const* picker = std::get_if<TDateTimePicker*>(&ref)) return (*picker)->Name;
+  return {};
+}
+
+}  // namespace
+
+void FormDialog::AddRow(QFormLayout* form, const FormRow& row, bool inPage) {
+  // A lone button keeps its own width; other lone controls take the row.
+  if (row.Controls.size() == 1 && !std::holds_alternative<TButton*>(row.Controls.front())) {
+    QWidget* widget = Make(row.Controls.front(), inPage);
+    if (row.Caption.empty()) {
+      form->addRow(widget);
+    } else {
+      form->addRow(Q(row.Caption), widget);
+    }
+    return;
+  }
+  auto* line = new QHBoxLayout;
+  for (const ControlRef& ref : row.Controls) line->addWidget(Make(ref, inPage));
+  line->addStretch(1);
+  if (row.Caption.empty()) {
+    form->addRow(line);
+  } else {
+    form->addRow(Q(row.Caption), line);
+  }
+}
+
+QWidget* FormDialog::BuildPage(const FormPage& page) {
+  auto* widget = new QWidget(this);
+  auto* column = new QVBoxLayout(widget);
+  for (const FormSection& section : page.Sections) {
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (const FormRow& row : section.Rows) AddRow(form, row, true);
+    if (!section.Note.empty()) {
+      auto* note = new QLabel(Q(section.Note), widget);
+      note->setWordWrap(true);
+      note->setForegroundRole(QPalette::PlaceholderText);
+      form->addRow(note);
+    }
+    if (section.Title.empty()) {
+      column->addLayout(form);
+    } else {
+      auto* frame = new QGroupBox(Q(section.Title), widget);
+      frame->setLayout(form);
+      column->addWidget(frame);
+    }
+  }
+  column->addStretch(1);
+  return widget;
+}
+
 void FormDialog::Build() {
   auto* outer = new QVBoxLayout(this);
   if (layout_.Report) {
@@ -186,166 +346,83 @@ void FormDialog::Build() {
     report_->setMinimumSize(520, 360);
     outer->addWidget(report_);
   }
-  auto* fields = new QFormLayout;
-  outer->addLayout(fields);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-
-  for (const ControlRef& ref : layout_.Controls) {
-    std::visit(
-        [&](auto* control) {
-          using T = std::remove_pointer_t<decltype(control)>;
-          QWidget* widget = nullptr;
-          if constexpr (std::is_same_v<T, TLabel>) {
-            auto* label = new QLabel(this);
-            label->setWordWrap(true);
-            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            fields->addRow(label);
-            bindings_.push_back({[label, control] { label->setText(Q(control->Caption)); }});
-            widget = label;
-          } else if constexpr (std::is_same_v<T, TEdit>) {
-            auto* edit = new QLineEdit(this);
-            if (control->PasswordChar != '\0') edit->setEchoMode(QLineEdit::Password);
-            if (control->NumbersOnly) {
-              edit->setValidator(
-                  new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-            }
-            connect(edit, &QLineEdit::textEdited, this, [this, control](const QString& text) {
-              control->Text = text.toStdString();
-              Forward(control->OnChange);
-            });
-            fields->addRow(Q(control->Label.empty() ? control->Name : control->Label), edit);
-            bindings_.push_back({[edit, control] {
-              edit->setReadOnly(control->ReadOnly);
-              if (edit->text() != Q(control->Text)) edit->setText(Q(control->Text));
-            }});
-            widget = edit;
-          } else if constexpr (std::is_same_v<T, TCheckBox>) {
-            auto* box = new QCheckBox(Q(control->Caption), this);
-            connect(box, &QCheckBox::clicked, this, [this, control](bool checked) {
-              control->Checked = checked;
-              Forward(control->OnClick);
-            });
-            fields->addRow(box);
-            bindings_.push_back({[box, control] {
-              box->setText(Q(control->Caption));
-              box->setChecked(control->Checked);
-            }});
-            widget = box;
-          } else if constexpr (std::is_same_v<T, TComboBox>) {
-            auto* combo = new QComboBox(this);
-            combo->setEditable(true);
-            combo->setMinimumWidth(360);
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            connect(combo, &QComboBox::editTextChanged, this, [this, control](const QString& text) {
-              if (syncing_) return;
-              control->Text = text.toStdString();
-              Forward(control->OnChange);
-            });
-            connect(combo, &QComboBox::activated, this, [this, control, combo](int index) {
-              control->ItemIndex = index;
-              control->Text = combo->itemText(index).toStdString();
-              Forward(control->OnChange);
-            });
-            connect(combo->lineEdit(), &QLineEdit::returnPressed, this, [this, control] {
-              Forward([control] {
-                if (control->OnKeyDown) control->OnKeyDown(kKeyReturn);
-              });
-            });
-            fields->addRow(Q(control->Name), combo);
-            bindings_.push_back({[combo, control] {
-              const QStringList items = Lines(control->Items);
-              QStringList shown;
-              for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
-              if (shown != items) {
-                combo->clear();
-                combo->addItems(items);
-              }
-              if (combo->currentText() != Q(control->Text)) combo->setEditText(Q(control->Text));
-            }});
-            widget = combo;
-          } else if constexpr (std::is_same_v<T, TRadioGroup>) {
-            auto* group =
-                new QGroupBox(Q(control->Caption.empty() ? control->Name : control->Caption), this);
-            auto* column = new QVBoxLayout(group);
-            auto* exclusive = new QButtonGroup(group);
-            for (int i = 0; i < control->Items.Count(); ++i) {
-              auto* radio = new QRadioButton(Q(control->Items[i]), group);
-              exclusive->addButton(radio, i);
-              column->addWidget(radio);
-            }
-            connect(exclusive, &QButtonGroup::idClicked, this, [this, control](int id) {
-              control->ItemIndex = id;
-              Forward(control->OnClick);
-            });
-            fields->addRow(group);
-            bindings_.push_back({[exclusive, control] {
-              if (QAbstractButton* b = exclusive->button(control->ItemIndex)) b->setChecked(true);
-            }});
-            widget = group;
-          } else if constexpr (std::is_same_v<T, TMemo>) {
-            auto* memo = new QPlainTextEdit(this);
-            memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-            memo->setMinimumSize(420, 140);
-            connect(memo, &QPlainTextEdit::textChanged, this, [this, control, memo] {
-              if (syncing_ || control->ReadOnly) return;
-              control->Lines.SetText(memo->toPlainText().toStdString());
-            });
-            fields->addRow(memo);
-            bindings_.push_back({[memo, control] {
-              memo->setReadOnly(control->ReadOnly);
-              const QString text = Lines(control->Lines).join('\n');
-              if (memo->toPlainText() != text) memo->setPlainText(text);
-            }});
-            widget = memo;
-          } else if constexpr (std::is_same_v<T, TDateTimePicker>) {
-            QDateTimeEdit* edit = control->Kind == dtkTime
-                                      ? static_cast<QDateTimeEdit*>(new QTimeEdit(this))
-                                      : static_cast<QDateTimeEdit*>(new QDateEdit(this));
-            edit->setDisplayFormat(control->Kind == dtkTime ? "HH:mm:ss" : "yyyy-MM-dd");
-            if (control->Kind == dtkDate) edit->setCalendarPopup(true);
-            connect(edit, &QDateTimeEdit::dateTimeChanged, this,
-                    [this, control, edit](const QDateTime& value) {
-                      if (syncing_) return;
-                      // A time picker keeps the day it holds; a date picker its time of day.
-                      const QDateTime held = ToQDateTime(control->DateTime);
-                      const QDateTime merged = control->Kind == dtkTime
-                                                   ? QDateTime(held.date(), value.time())
-                                                   : QDateTime(value.date(), held.time());
-                      control->DateTime = FromQDateTime(merged);
-                      (void)edit;
-                      Forward(control->OnChange);
-                    });
-            fields->addRow(Q(control->Name), edit);
-            bindings_.push_back({[edit, control] {
-              const QDateTime value = ToQDateTime(control->DateTime);
-              if (edit->dateTime() != value) edit->setDateTime(value);
-            }});
-            widget = edit;
-          } else if constexpr (std::is_same_v<T, TButton>) {
-            auto* button = new QPushButton(Q(control->Caption), this);
-            button->setAutoDefault(false);
-            button->setDefault(control->Default);
-            connect(button, &QPushButton::clicked, this,
-                    [this, control] { Forward([control] { control->Click(); }); });
-            buttons->addWidget(button);
-            bindings_.push_back({[button, control] { button->setText(Q(control->Caption)); }});
-            widget = button;
-          }
-          // Visible and Enabled apply to every kind.
-          bindings_.push_back({[widget, control] {
-            widget->setVisible(control->Visible);
-            widget->setEnabled(control->Enabled);
-          }});
-        },
-        ref);
+  if (!layout_.ReportPages.empty()) {
+    auto* tabs = new QTabWidget(this);
+    tabs->setObjectName("Pages");
+    tabs->setUsesScrollButtons(false);
+    for (const ReportPage& page : layout_.ReportPages) {
+      auto* table = new QTreeWidget(tabs);
+      table->setObjectName(Q(page.Title));
+      table->setColumnCount(2);
+      table->setHeaderHidden(true);
+      table->setRootIsDecorated(false);
+      table->setAlternatingRowColors(true);
+      table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+      table->setMinimumSize(table->fontMetrics().horizontalAdvance('x') * 72,
+                            table->fontMetrics().lineSpacing() * 16);
+      tabs->addTab(table, Q(page.Title));
+      auto fields = page.Fields;
+      report_syncs_.push_back([table, fields] {
+        const auto pairs = fields();
+        bool same = table->topLevelItemCount() == static_cast<int>(pairs.size());
+        for (int i = 0; same && i < table->topLevelItemCount(); ++i) {
+          same = table->topLevelItem(i)->text(0) == Q(pairs[i].first) &&
+                 table->topLevelItem(i)->text(1) == Q(pairs[i].second);
+        }
+        if (same) return;
+        table->clear();
+        for (const auto& [name, value] : pairs) {
+          auto* item = new QTreeWidgetItem(table, QStringList{Q(name), Q(value)});
+          if (name.empty()) item->setFirstColumnSpanned(true);
+          if (name.empty()) item->setText(0, Q(value));
+        }
+        table->resizeColumnToContents(0);
+      });
+    }
+    outer->addWidget(tabs);
   }
-  outer->addLayout(buttons);
+  buttons_ = new QHBoxLayout;
+  buttons_->addStretch(1);
+  if (!layout_.Pages.empty()) {
+    if (layout_.Pages.size() == 1 && layout_.Pages.front().Title.empty()) {
+      QWidget* page = BuildPage(layout_.Pages.front());
+      page->layout()->setContentsMargins(0, 0, 0, 0);
+      outer->addWidget(page);
+    } else {
+      auto* tabs = new QTabWidget(this);
+      tabs->setObjectName("Pages");
+      // Every page's title stays in sight: the dialog is as wide as the row of tabs.
+      tabs->setUsesScrollButtons(false);
+      for (const FormPage& page : layout_.Pages) tabs->addTab(BuildPage(page), Q(page.Title));
+      outer->addWidget(tabs);
+    }
+  }
+  auto* fields = new QFormLayout;
+  for (const ControlRef& ref : layout_.Controls) {
+    QWidget* widget = Make(ref, false);
+    if (std::holds_alternative<TButton*>(ref)) {
+      buttons_->addWidget(widget);
+    } else if (std::holds_alternative<TEdit*>(ref) || std::holds_alternative<TComboBox*>(ref) ||
+               std::holds_alternative<TDateTimePicker*>(ref)) {
+      fields->addRow(Q(CaptionOf(ref)), widget);
+    } else {
+      fields->addRow(widget);
+    }
+  }
+  if (fields->rowCount() > 0) {
+    outer->addLayout(fields);
+  } else {
+    delete fields;
+  }
+  outer->addLayout(buttons_);
+  // A short question still reads as a dialog, not a strip around its words.
+  if (!layout_.Pages.empty()) setMinimumWidth(fontMetrics().horizontalAdvance('x') * 44);
 }
 
 void FormDialog::Sync() {
   syncing_ = true;
   setWindowTitle(Q(form_.Caption));
+  for (auto& sync : report_syncs_) sync();
   if (report_ && layout_.Report) {
     QStringList lines;
     for (const std::string& line : layout_.Report()) lines << Q(line);
@@ -377,6 +454,20 @@ void FormDialog::reject() {
   } else {
     Forward([this] { form_.Close(); });
   }
+}
+
+}  // namespace qor::gui
+
+namespace qor::gui {
+
+void RegisterProgramForms() {
+  RegisterOptionsDialog();
+  RegisterOpenMediaDialog();
+  RegisterPasswordDialogs();
+  RegisterResumeDialog();
+  RegisterDateTimeDialog();
+  RegisterAboutDialog();
+  RegisterInfoDialog();
 }
 
 }  // namespace qor::gui

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QIcon>
+#include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +61,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("qor");
   QApplication::setApplicationDisplayName("Qor");
+  // The desktop entry's name, so a Wayland compositor shows the entry's icon for the window.
+  QGuiApplication::setDesktopFileName("org.qor.Qor");
+  QApplication::setWindowIcon(QIcon::fromTheme("org.qor.Qor"));
   qInstallMessageHandler(nullptr);
 
   int status = 0;
@@ -66,6 +72,15 @@ int main(int argc, char** argv) {
     QObject::connect(&program.Window(), &qor::gui::MainWindow::closed, &application,
                      &QApplication::quit, Qt::QueuedConnection);
     program.Window().show();
+    // qor LOCATION (what a desktop runs for a play list or an mms:// link) opens it once the
+    // window is up.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1) {
+      const std::string location =
+          qor::gui::Program::LocationFromArgument(arguments.at(1).toStdString());
+      QTimer::singleShot(0, &program.Window(),
+                         [&program, location] { program.OpenLocation(location); });
+    }
     status = QApplication::exec();
   }
   return status;

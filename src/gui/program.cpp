@@ -1,5 +1,9 @@
 #include "gui/program.h"
 
+#include <QFileInfo>
+#include <QUrl>
+
+#include "app/open_media_dialog.h"
 #include "gui/qt_canvas.h"
 
 namespace qor::gui {
@@ -21,6 +25,26 @@ Program::Program() {
     window_->Sync();
     desktop_.Served();
   };
+}
+
+std::string Program::LocationFromArgument(const std::string& argument) {
+  const QString text = QString::fromStdString(argument);
+  const QUrl url(text);
+  if (url.isLocalFile()) return url.toLocalFile().toStdString();
+  // A relative path means the folder qor was started in; the window thread's folder may differ.
+  if (url.scheme().size() <= 1 && QFileInfo::exists(text))
+    return QFileInfo(text).absoluteFilePath().toStdString();
+  return argument;
+}
+
+void Program::OpenLocation(const std::string& location) {
+  window_->Forward([this, location] {
+    TOpenMediaDialog& dialog = *app_->OpenMediaDialog;
+    dialog.FormShow();
+    dialog.Combo1.Text = location;
+    dialog.Button3Click();
+    app_->MainForm->OpenLocation();
+  });
 }
 
 Program::~Program() {

@@ -23,6 +23,12 @@ class Program {
   Program& operator=(const Program&) = delete;
 
   TApplication& App() { return *app_; }
+  // Opens a location named on the command line (a path, a file:// URL or a stream's address) the
+  // way the Open dialog's OK does: into the location history, then opened.
+  void OpenLocation(const std::string& location);
+  // What a desktop hands over (%u: a URL, file:// for files) as the location the Open dialog
+  // takes: a local path for a file, anything else unchanged.
+  static std::string LocationFromArgument(const std::string& argument);
   TMainForm& Form() { return *app_->MainForm; }
   MainWindow& Window() { return *window_; }
   WindowThreadDriver& Driver() { return *driver_; }

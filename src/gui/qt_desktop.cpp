@@ -1,5 +1,8 @@
 #include "gui/qt_desktop.h"
 
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -174,13 +177,19 @@ void QtDesktop::ShowModeless(TForm& form) {
 }
 
 bool QtDesktop::PrintDialog() {
-  MessageBox("Printing is not available in this version. Save the log instead (File -> Save Log).",
-             "Qor", TMsgDlgType::Information, mbOK);
-  return false;
+  // Qt's own dialog offers "Print to File (PDF)" beside the system's printers, so printing works
+  // on a machine without any.
+  QPrintDialog dialog(&printer_.Device(), parent_);
+  dialog.setObjectName("qorPrintDialog");
+  dialog.setWindowTitle("Print Log");
+  return dialog.exec() == QDialog::Accepted;
 }
 
 void QtDesktop::PrinterSetupDialog() {
-  MessageBox("Printing is not available in this version.", "Qor", TMsgDlgType::Information, mbOK);
+  QPageSetupDialog dialog(&printer_.Device(), parent_);
+  dialog.setObjectName("qorPageSetupDialog");
+  dialog.setWindowTitle("Print Setup");
+  dialog.exec();
 }
 
 void QtDesktop::Repaint() {

@@ -14,23 +14,11 @@
 
 class QWidget;
 
+#include "gui/printer.h"
+
 namespace qor::gui {
 
 class FormDialog;
-
-// Printing is not built yet: it prints nothing and says so.
-class UnavailablePrinter : public TPrinter {
- public:
-  void SetTitle(const std::string&) override {}
-  void SetFontSize(int32_t) override {}
-  int32_t FontHeight() const override { return 100; }
-  int32_t PageWidth() const override { return 4800; }
-  int32_t PageHeight() const override { return 6600; }
-  void BeginDoc() override {}
-  void TextOut(int32_t, int32_t, const std::string&) override {}
-  void NewPage() override {}
-  void EndDoc() override {}
-};
 
 class QtDesktop : public DesktopServices {
  public:
@@ -53,6 +41,7 @@ class QtDesktop : public DesktopServices {
   bool PrintDialog() override;
   void PrinterSetupDialog() override;
   TPrinter& Printer() override { return printer_; }
+  QtPrinter& QPrinterOf() { return printer_; }
   void Repaint() override;
   int32_t OpenWithShell(const std::string& target) override;
 
@@ -69,7 +58,7 @@ class QtDesktop : public DesktopServices {
   std::optional<std::string> FileDialog(const TFileDialogRequest& request, bool save);
 
   QWidget* parent_ = nullptr;
-  UnavailablePrinter printer_;
+  QtPrinter printer_;
   std::map<TForm*, QPointer<FormDialog>> open_;
   std::function<void()> modal_check_;
 };

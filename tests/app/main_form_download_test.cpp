@@ -66,8 +66,10 @@ TEST_F(MainFormDownload, HttpDownloadIsLoggedFinishedAndPlayable) {
   EXPECT_EQ(Form().LogWindow.Lines()[static_cast<size_t>(done)].Color, clBlue);
 
   EXPECT_FALSE(Form().saveFile);
-  // The counter timer recomputes it from the last packet's number after the completion set 100.
-  EXPECT_GE(Form().ProgBar.Gauge.Progress(), 90);
+  // Completion shows 100 % and keeps it: the counter timer, still running a moment after, must not
+  // recompute it from the last packet counted.
+  Advance(3000);
+  EXPECT_EQ(Form().ProgBar.Gauge.Progress(), 100);
   EXPECT_TRUE(Form().Standby.Visible);
   EXPECT_TRUE(Form().Connect.Enabled);
   EXPECT_FALSE(Form().Abort.Enabled);

@@ -17,12 +17,13 @@ namespace {
 using Options = StoreTest;
 
 const std::map<std::string, std::string> kDefaultsWritten{
-    {"AutoPlay", "off"},      {"AutoLog", "off"},      {"OffsetTime", "00:00:00"},
-    {"HTTPPort", "80"},       {"TCPPort", "1755"},     {"UDPPort", "7000"},
-    {"MaxUDPSize", "32000"},  {"MaxNetworkRate", "2"}, {"MmsProxyUrl", ""},
-    {"MmsProxyPort", "1755"}, {"HttpProxyUrl", ""},    {"HttpProxyPort", "80"},
-    {"ProtoSelected", "TCP"}, {"UseMaxRate", "off"},   {"DNSState", "Lookup"},
-    {"UseMmsProxy", "off"},   {"UseHttpProxy", "off"},
+    {"AutoPlay", "off"},      {"AutoLog", "off"},         {"OffsetTime", "00:00:00"},
+    {"HTTPPort", "80"},       {"TCPPort", "1755"},        {"UDPPort", "7000"},
+    {"MaxUDPSize", "32000"},  {"MaxNetworkRate", "2"},    {"MmsProxyUrl", ""},
+    {"MmsProxyPort", "1755"}, {"HttpProxyUrl", ""},       {"HttpProxyPort", "80"},
+    {"ProtoSelected", "TCP"}, {"UseMaxRate", "off"},      {"DNSState", "Lookup"},
+    {"UseMmsProxy", "off"},   {"UseHttpProxy", "off"},    {"ConnectTimeout", "20"},
+    {"AnswerTimeout", "20"},  {"FirstDataTimeout", "30"}, {"StallTimeout", "30"},
 };
 
 TEST_F(Options, AnEmptyStoreGivesTheDefaultsAndClosingStoresThem) {
@@ -158,9 +159,11 @@ TEST_F(Options, ResetChangesOnlyTheControlsUntilTheDialogCloses) {
   Store("MmsProxyUrl", "gate");
   Store("ProtoSelected", "HTTP");
   Store("OffsetTime", "00:00:30");
+  Store("StallTimeout", "0");
   ScriptedDesktop desktop;
   TOptionsDialog dialog(desktop);
   desktop.ShowModeless(dialog);
+  EXPECT_EQ(dialog.StallTimeout.Text, "0");
   dialog.Defaults.Click();
   EXPECT_EQ(desktop.Messages(),
             std::vector<std::string>{"Qor setup options have been reset to their defaults"});

@@ -4,3 +4,11 @@ target_compile_definitions(gui_tests PRIVATE QOR_PROGRAM="$<TARGET_FILE:qor>"
                                              QOR_SERVER_PROGRAM="$<TARGET_FILE:qor-server>"
                                              QOR_SAMPLE_MEDIA_DIR="${CMAKE_BINARY_DIR}/sample-media")
 set_target_properties(gui_tests PROPERTIES AUTOMOC OFF)
+
+# Pictures of every dialog (scripts/screenshots).
+add_executable(qor_dialog_shots ${CMAKE_CURRENT_SOURCE_DIR}/gui/shots/dialog_shots.cpp)
+target_link_libraries(qor_dialog_shots PRIVATE qor::gui)
+target_compile_options(qor_dialog_shots PRIVATE ${QOR_WARNINGS})
+# The desktop entry test installs the build into a folder of its own: every program must be built.
+add_dependencies(gui_tests qor-cli)
+target_compile_definitions(gui_tests PRIVATE QOR_BUILD_DIR="${CMAKE_BINARY_DIR}")
