@@ -494,10 +494,6 @@ class FaultMatrix : public ::testing::Test {
   std::string folder_;
 };
 
-const char* Name(Via via) {
-  return via == Via::Http ? "HTTP" : via == Via::Tcp ? "TCP" : "UDP";
-}
-
 // The table, once every row of this run is done.
 class TablePrinter : public ::testing::EmptyTestEventListener {
   void OnTestProgramEnd(const ::testing::UnitTest&) override {
@@ -513,7 +509,7 @@ class TablePrinter : public ::testing::EmptyTestEventListener {
 
 const bool g_registered = [] {
   for (const Row& row : Rows()) {
-    ::testing::RegisterTest("FaultMatrix", row.name, Name(row.via), nullptr, __FILE__, __LINE__,
+    ::testing::RegisterTest("FaultMatrix", row.name, nullptr, nullptr, __FILE__, __LINE__,
                             [row]() -> ::testing::Test* { return new FaultMatrix(row); });
   }
   ::testing::UnitTest::GetInstance()->listeners().Append(new TablePrinter);
