@@ -63,7 +63,7 @@ struct Row {
 
 // The server holds the stream after ten packets for longer than any row lasts, so a fault that
 // strikes "mid-stream" strikes with exactly ten packets received.
-const std::string kHeld = "stall=60&stall-after=10";
+const std::string kHeld = "stall=100&stall-after=10";
 
 std::vector<Row> Rows() {
   const char* cut = "the stream was cut before its end; the file was finished with what arrived";
@@ -80,8 +80,22 @@ std::vector<Row> Rows() {
       {"HttpDisconnectMidHeader", Via::Http, "cut-header=1", Local::None, 1, closedEarly, 0},
       {"TcpDisconnectMidHeader", Via::Tcp, "cut-header=1", Local::None, 1, closedEarly, 0},
       {"UdpDisconnectMidHeader", Via::Udp, "cut-header=1", Local::None, 1, closedEarly, 0},
-      {"HttpStall", Via::Http, "stall=30&stall-after=10", Local::None, 3, cut, 10},
-      {"TcpStall", Via::Tcp, "stall=30&stall-after=10", Local::None, 3, cut, 10},
+      {"HttpStall",
+       Via::Http,
+       "stall=30&stall-after=10",
+       Local::None,
+       3,
+       cut,
+       10,
+       {"--stall-timeout", "2"}},
+      {"TcpStall",
+       Via::Tcp,
+       "stall=30&stall-after=10",
+       Local::None,
+       3,
+       cut,
+       10,
+       {"--stall-timeout", "2"}},
       {"HttpBadLength", Via::Http, "bad-length=10", Local::None, 1,
        "The current HTTP command failed - Closing now", 10},
       {"TcpBadLength", Via::Tcp, "bad-length=10", Local::None, 1,
@@ -132,10 +146,22 @@ std::vector<Row> Rows() {
       {"HttpServerKilled", Via::Http, kHeld, Local::ServerKilled, 3, cut, 10},
       {"TcpServerKilled", Via::Tcp, kHeld, Local::ServerKilled, 3, cut, 10},
       {"UdpServerKilled", Via::Udp, kHeld, Local::ServerKilled, 3, cut, 10},
-      {"HttpSilentServer", Via::Http, "", Local::Silent, 1,
-       "The server did not answer within 2 seconds", 0},
-      {"TcpSilentServer", Via::Tcp, "", Local::Silent, 1,
-       "The server did not answer within 2 seconds", 0},
+      {"HttpSilentServer",
+       Via::Http,
+       "",
+       Local::Silent,
+       1,
+       "The server did not answer within 2 seconds",
+       0,
+       {"--answer-timeout", "2"}},
+      {"TcpSilentServer",
+       Via::Tcp,
+       "",
+       Local::Silent,
+       1,
+       "The server did not answer within 2 seconds",
+       0,
+       {"--answer-timeout", "2"}},
       {"HttpDiskFull", Via::Http, "", Local::DiskFull, 1, diskFull, 10},
       {"TcpDiskFull", Via::Tcp, "", Local::DiskFull, 1, diskFull, 10},
       {"HttpFullDevice", Via::Http, "", Local::FullDevice, 1, diskFull, 0},
@@ -394,19 +420,12 @@ class FaultMatrix : public ::testing::Test {
     if (row_.local == Local::FullDevice) {
       ASSERT_EQ(::symlink("/dev/full", saved.c_str()), 0);
     }
-    std::vector<std::string> args{"get",
-                                  url,
-                                  "-o",
-                                  saved,
-                                  "--overwrite",
-                                  "--connect-timeout",
-                                  "5",
-                                  "--answer-timeout",
-                                  "2",
-                                  "--data-timeout",
-                                  "2",
-                                  "--stall-timeout",
-                                  "2"};
+    // Generous time-outs, so that a slow sanitizer build on a busy machine keeps its row; the rows
+    // about time-outs give their own short ones (the last flag counts).
+    std::vector<std::string> args{"get", url, "-o", saved, "--overwrite"};
+    for (const char* timeout :
+         {"--connect-timeout", "--answer-timeout", "--data-timeout", "--stall-timeout"})
+      args.insert(args.end(), {timeout, "20"});
     if (row_.via == Via::Udp)
       args.insert(args.end(), {"--udp-port", std::to_string(FreeUdpPort())});
     args.insert(args.end(), row_.extra.begin(), row_.extra.end());
