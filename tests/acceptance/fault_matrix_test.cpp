@@ -6,8 +6,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -46,6 +48,9 @@ enum class Local {
   FullDevice,    // the save file is a link to /dev/full
   Sigint,        // the signal to qor-cli while the stream is held after 10 packets
   Sigterm,
+  // The save folder made immutable (the one read-only mark root obeys), then SIGINT: the open
+  // file is still written and finished.
+  FolderReadOnly,
 };
 
 constexpr int kWhole = -1;  // the whole clip
@@ -170,6 +175,7 @@ std::vector<Row> Rows() {
       {"UdpSigint", Via::Udp, kHeld, Local::Sigint, 130, stopped, 10},
       {"HttpSigterm", Via::Http, kHeld, Local::Sigterm, 130, stopped, 10},
       {"TcpSigterm", Via::Tcp, kHeld, Local::Sigterm, 130, stopped, 10},
+      {"HttpSaveFolderReadOnly", Via::Http, kHeld, Local::FolderReadOnly, 130, stopped, 10},
   };
 }
 
@@ -252,6 +258,20 @@ class SilentServer {
   std::mutex mutex_;
   std::vector<int> accepted_;
 };
+
+// chattr +i / -i: root ignores permission bits, but not this mark.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return done;
+}
 
 struct Outcome {
   int status = -1;
@@ -435,12 +455,18 @@ class FaultMatrix : public ::testing::Test {
     std::function<void(pid_t)> fault;
     const long long tenPackets = 10LL * source.packetSize;
     if (row_.local == Local::ServerKilled || row_.local == Local::Sigint ||
-        row_.local == Local::Sigterm) {
+        row_.local == Local::Sigterm || row_.local == Local::FolderReadOnly) {
       when = [&] { return SizeOf(saved) >= tenPackets; };
     }
     if (row_.local == Local::ServerKilled) fault = [&](pid_t) { ::kill(server->Pid(), SIGKILL); };
     if (row_.local == Local::Sigint) fault = [](pid_t pid) { ::kill(pid, SIGINT); };
     if (row_.local == Local::Sigterm) fault = [](pid_t pid) { ::kill(pid, SIGTERM); };
+    if (row_.local == Local::FolderReadOnly) {
+      fault = [this](pid_t pid) {
+        EXPECT_TRUE(SetImmutable(folder_, true)) << "the folder could not be made immutable";
+        ::kill(pid, SIGINT);
+      };
+    }
     // Room for the header and ten and a half packets.
     const long long limit =
         row_.local == Local::DiskFull
@@ -505,6 +531,7 @@ class FaultMatrix : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (row_.local == Local::FolderReadOnly) SetImmutable(folder_, false);
     if (!folder_.empty() && !HasFailure()) std::filesystem::remove_all(folder_);
   }
 
