@@ -26,6 +26,8 @@ class ServerProcess {
   bool Running() const { return running_; }
   int HttpPort() const { return http_port_; }
   int MmsPort() const { return mms_port_; }
+  // The process, for a test that kills it the hard way.
+  pid_t Pid() const { return pid_; }
   // Everything the server printed on stdout so far.
   std::string Output() const;
   // Waits until the output contains text (or the timeout passes).

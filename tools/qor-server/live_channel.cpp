@@ -5,8 +5,11 @@
 namespace qor::server {
 
 LiveChannel::LiveChannel(std::string name, std::vector<std::shared_ptr<const MediaSource>> entries,
-                         std::chrono::steady_clock::time_point start)
-    : name_(std::move(name)), entries_(std::move(entries)), start_(start) {
+                         std::chrono::steady_clock::time_point start, double pace)
+    : name_(std::move(name)),
+      entries_(std::move(entries)),
+      start_(start),
+      pace_(pace > 0 ? pace : 1.0) {
   for (const auto& entry : entries_) {
     entryStartMs_.push_back(cycleMs_);
     entryFirstPacket_.push_back(cyclePackets_);
@@ -19,7 +22,9 @@ LiveChannel::LiveChannel(std::string name, std::vector<std::shared_ptr<const Med
 uint64_t LiveChannel::TimelineMs(std::chrono::steady_clock::time_point when) const {
   if (when <= start_) return 0;
   return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(when - start_).count());
+      static_cast<double>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(when - start_).count()) *
+      pace_);
 }
 
 LiveChannel::Cursor LiveChannel::At(std::chrono::steady_clock::time_point when) const {

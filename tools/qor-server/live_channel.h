@@ -26,8 +26,10 @@ class LiveChannel {
     uint64_t packet = 0;  // within the entry
   };
 
+  // pace: media milliseconds the broadcast moves on per real millisecond (the server's --rate),
+  // so that every client, joining whenever, finds the broadcast where the others are.
   LiveChannel(std::string name, std::vector<std::shared_ptr<const MediaSource>> entries,
-              std::chrono::steady_clock::time_point start);
+              std::chrono::steady_clock::time_point start, double pace = 1.0);
 
   const std::string& Name() const { return name_; }
   bool Playlist() const { return entries_.size() > 1; }
@@ -52,6 +54,7 @@ class LiveChannel {
   uint64_t cycleMs_ = 0;
   uint64_t cyclePackets_ = 0;
   std::chrono::steady_clock::time_point start_;
+  double pace_ = 1.0;
 };
 
 }  // namespace qor::server

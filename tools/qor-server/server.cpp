@@ -32,7 +32,10 @@ bool Server::Start(std::string& error) {
     }
     // "/" names the root of the HTTP port, which cleaning would take for no name at all.
     const std::string channel = name == "/" ? name : Catalog::CleanName(name);
-    catalog_.AddLive(std::make_shared<LiveChannel>(channel, std::move(entries), clockStart));
+    // Paced sending and the broadcast's clock go at one speed, or a client that joins later
+    // would find the broadcast behind (or ahead of) what the earlier ones were sent.
+    catalog_.AddLive(
+        std::make_shared<LiveChannel>(channel, std::move(entries), clockStart, RateFor(true)));
   }
   if (options_.mmsPort >= 0) {
     mmsPort_ = static_cast<uint16_t>(options_.mmsPort);
