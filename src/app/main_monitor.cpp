@@ -151,7 +151,15 @@ bool TMainForm::FinishSaveFile() {
     const bool nothingRecorded =
         !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive.load() == 0;
     const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
+    // Someone removed the file while it was being written: what it held goes with its descriptor,
+    // and calling that a completed recording would lose it without a word.
+    const bool unlinked = saveFile->Unlinked();
     const TSaveFile::FinishResult result = saveFile->Finish(Asf, fixUps);
+    if (unlinked) {
+      Messages.Post("The save file was deleted during the download: " + SaveWindow.Caption,
+                    mcFatal);
+      sound = false;
+    }
     if (!result.packetsWritten) {
       Messages.Post("Could not access local file to write data packet", mcFatal);
       sound = false;

@@ -60,6 +60,8 @@ void InstallInterruptHandler() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a logout must not leave a file its header misdescribes.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 bool Interrupted() {
@@ -235,7 +237,7 @@ void DownloadRun::Summary() {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.1f kB/s", static_cast<double>(size) / elapsed);
   std::string name = file.empty() ? std::string("no file") : file;
-  if (!file.empty() && !kept) name += " (removed: nothing was recorded)";
+  if (!file.empty() && !kept) name += " (not on disk)";
   out_.Note("summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
             std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
             THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " + rate +
@@ -244,7 +246,11 @@ void DownloadRun::Summary() {
 
 int DownloadRun::FailedStatus() {
   TMainForm& form = *app_->MainForm;
-  if (form.Session->StreamCut.load()) {
+  // A cut stream whose file is gone (removed by someone else while it was written) kept nothing.
+  struct stat info {};
+  const std::string& file = form.SaveWindow.Caption;
+  const bool onDisk = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (form.Session->StreamCut.load() && onDisk) {
     out_.Note("the stream was cut before its end; the file was finished with what arrived");
     return kExitClosedEarly;
   }

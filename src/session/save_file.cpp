@@ -1,5 +1,7 @@
 #include "session/save_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <utility>
 
@@ -184,6 +186,12 @@ bool TSaveFile::Finished() const {
 bool TSaveFile::AnyPacketWritten() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return highest_index_ >= 0;
+}
+
+bool TSaveFile::Unlinked() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  struct stat info {};
+  return file_.IsOpen() && ::fstat(file_.Descriptor(), &info) == 0 && info.st_nlink == 0;
 }
 
 int64_t TSaveFile::HighestIndex() const {

@@ -73,6 +73,9 @@ class TSaveFile {
 
   bool Finished() const;
   bool AnyPacketWritten() const;
+  // The file was removed from its folder while open (its last name is gone): whatever is written
+  // now is lost when it closes.
+  bool Unlinked() const;
   int64_t HighestIndex() const;  // -1 before the first packet
   uint32_t HighestSendTime() const;
 

@@ -48,6 +48,8 @@ enum class Local {
   FullDevice,    // the save file is a link to /dev/full
   Sigint,        // the signal to qor-cli while the stream is held after 10 packets
   Sigterm,
+  Sighup,
+  SaveFileDeleted,  // the save file unlinked while the stream is held after 10 packets
   // The save folder made immutable (the one read-only mark root obeys), then SIGINT: the open
   // file is still written and finished.
   FolderReadOnly,
@@ -175,6 +177,15 @@ std::vector<Row> Rows() {
       {"UdpSigint", Via::Udp, kHeld, Local::Sigint, 130, stopped, 10},
       {"HttpSigterm", Via::Http, kHeld, Local::Sigterm, 130, stopped, 10},
       {"TcpSigterm", Via::Tcp, kHeld, Local::Sigterm, 130, stopped, 10},
+      {"HttpSighup", Via::Http, kHeld, Local::Sighup, 130, stopped, 10},
+      {"HttpSaveFileDeleted",
+       Via::Http,
+       kHeld,
+       Local::SaveFileDeleted,
+       1,
+       "The save file was deleted during the download",
+       0,
+       {"--stall-timeout", "2"}},
       {"HttpSaveFolderReadOnly", Via::Http, kHeld, Local::FolderReadOnly, 130, stopped, 10},
   };
 }
@@ -455,12 +466,15 @@ class FaultMatrix : public ::testing::Test {
     std::function<void(pid_t)> fault;
     const long long tenPackets = 10LL * source.packetSize;
     if (row_.local == Local::ServerKilled || row_.local == Local::Sigint ||
-        row_.local == Local::Sigterm || row_.local == Local::FolderReadOnly) {
+        row_.local == Local::Sigterm || row_.local == Local::Sighup ||
+        row_.local == Local::SaveFileDeleted || row_.local == Local::FolderReadOnly) {
       when = [&] { return SizeOf(saved) >= tenPackets; };
     }
     if (row_.local == Local::ServerKilled) fault = [&](pid_t) { ::kill(server->Pid(), SIGKILL); };
     if (row_.local == Local::Sigint) fault = [](pid_t pid) { ::kill(pid, SIGINT); };
     if (row_.local == Local::Sigterm) fault = [](pid_t pid) { ::kill(pid, SIGTERM); };
+    if (row_.local == Local::Sighup) fault = [](pid_t pid) { ::kill(pid, SIGHUP); };
+    if (row_.local == Local::SaveFileDeleted) fault = [&saved](pid_t) { ::unlink(saved.c_str()); };
     if (row_.local == Local::FolderReadOnly) {
       fault = [this](pid_t pid) {
         EXPECT_TRUE(SetImmutable(folder_, true)) << "the folder could not be made immutable";
