@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 extern char** environ;
 
@@ -110,9 +113,23 @@ int ServerProcess::Stop() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    // A server that does not end on SIGTERM is a fault of its own: say so and kill it, rather
+    // than hang the test program until the runner's time-out hides where it stuck.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid_, &status, WNOHANG)) == 0 || (ended < 0 && errno == EINTR)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        std::fprintf(stderr, "qor-server (pid %d) did not end within 20 s of SIGTERM: killed\n",
+                     static_cast<int>(pid_));
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exit_status_ = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     pid_ = -1;
   }
   if (reader_.joinable()) reader_.join();
