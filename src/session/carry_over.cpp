@@ -13,7 +13,28 @@ bool CarryOver::Keep(uint32_t location, const uint8_t* data, size_t length) {
   if (taken_ || packets_.size() >= kMaxPackets || bytes_ + length > kMaxBytes) return false;
   packets_.push_back(Packet{location, std::vector<uint8_t>(data, data + length)});
   bytes_ += length;
+  kept_.notify_all();
   return true;
+}
+
+std::vector<CarryOver::Packet> CarryOver::TakeBefore(uint32_t first,
+                                                     std::chrono::milliseconds bound,
+                                                     const std::function<bool()>& stopped) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  const auto reached = [&] {
+    // Nothing to wait for when the new connection starts right after the ended entry.
+    if (have_previous_ && first <= previous_last_ + 1) return true;
+    if (packets_.size() >= kMaxPackets) return true;
+    return !packets_.empty() && packets_.back().location + 1 >= first;
+  };
+  // The stop request has no signal of its own here: look at it in short slices.
+  while (!reached() && !stopped() && std::chrono::steady_clock::now() < deadline) {
+    kept_.wait_for(lock, std::chrono::milliseconds(20));
+  }
+  taken_ = true;
+  bytes_ = 0;
+  return std::move(packets_);
 }
 
 std::vector<CarryOver::Packet> CarryOver::Take() {

@@ -5,8 +5,11 @@
 // frame). The old session keeps those packets here, and the session that records the next entry
 // takes them and starts its file with them.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +32,11 @@ class CarryOver {
   bool Keep(uint32_t location, const uint8_t* data, size_t length);
   // New session: takes what was kept; nothing is kept afterwards.
   std::vector<Packet> Take();
+  // New session, at its own first packet (location first): the old connection delivers the same
+  // broadcast, and its session may not have kept the packets just before first yet. Waits until
+  // it has (or can keep no more), at most bound, ending early when stopped() says so; then takes.
+  std::vector<Packet> TakeBefore(uint32_t first, std::chrono::milliseconds bound,
+                                 const std::function<bool()>& stopped);
   bool Taken() const;
   // The previous entry's last location id, when known: packets up to it are not the next
   // entry's.
@@ -36,6 +44,7 @@ class CarryOver {
 
  private:
   mutable std::mutex mutex_;
+  std::condition_variable kept_;
   std::vector<Packet> packets_;
   size_t bytes_ = 0;
   bool taken_ = false;

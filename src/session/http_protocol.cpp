@@ -18,6 +18,9 @@ namespace qor {
 namespace {
 
 constexpr uint16_t kHeaderChunk = 0x4824;
+// How long a session started by a change of entry waits for the previous session to keep the
+// entry's packets before its own first one.
+constexpr auto kCarryWait = std::chrono::milliseconds(1500);
 constexpr uint16_t kDataChunk = 0x4424;
 constexpr uint16_t kEndChunk = 0x4524;
 constexpr uint16_t kChangeChunk = 0x4324;
@@ -649,7 +652,8 @@ bool HttpProtocol::TakeCarriedPackets(uint32_t locationId, bool& ours) {
   ours = !(knowPrevious && locationId <= previous);
   if (!ours || carry_checked_) return true;
   carry_checked_ = true;
-  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->Take();
+  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->TakeBefore(
+      locationId, kCarryWait, [this] { return session_.Terminated(); });
   bool any = false;
   uint32_t last = 0;
   for (CarryOver::Packet& p : carried) {

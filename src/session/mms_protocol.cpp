@@ -32,6 +32,9 @@ constexpr uint8_t kTimingFlags = 0x10;
 // After the end arrives over TCP, UDP media counts as all in once the ring has stayed empty this
 // long and no resend is outstanding.
 constexpr auto kUdpTailQuiet = std::chrono::milliseconds(300);
+// How long a session started by a change of entry waits for the previous session to keep the
+// entry's packets before its own first one.
+constexpr auto kCarryWait = std::chrono::milliseconds(1500);
 // A live datagram may be this many packets, plus this many seconds at the stream's bit rate, ahead
 // of the highest one taken.
 constexpr uint64_t kLiveDatagramSlack = 1000;
@@ -722,7 +725,8 @@ bool MmsProtocol::TakeCarriedPackets(uint32_t sequence) {
   if (knowPrevious && sequence <= previous) return false;
   if (carry_checked_) return true;
   carry_checked_ = true;
-  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->Take();
+  std::vector<CarryOver::Packet> carried = session_.PreviousEntry->TakeBefore(
+      sequence, kCarryWait, [this] { return session_.Terminated(); });
   bool any = false;
   uint32_t last = 0;
   for (CarryOver::Packet& p : carried) {
