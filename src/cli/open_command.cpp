@@ -5,6 +5,7 @@
 #include "app/http_password_dlg.h"
 #include "app/options_dialog.h"
 #include "cli/exit_status.h"
+#include "cli/info_json.h"
 #include "platform/settings_store.h"
 
 namespace qor::cli {
@@ -18,6 +19,7 @@ struct OpenOptions {
   std::optional<std::string> user, password;
   std::optional<std::string> configDir;
   bool savePassword = false;
+  bool json = false;
 };
 
 bool IsPort(const std::string& text) {
@@ -63,8 +65,8 @@ std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool
       }
       continue;
     }
-    if (a == "--save-password") {
-      o.savePassword = true;
+    if (a == "--save-password" || a == "--json") {
+      (a == "--json" ? o.json : o.savePassword) = true;
       continue;
     }
     if (a.size() > 1 && a[0] == '-') return "unknown flag '" + a + "'";
@@ -74,6 +76,15 @@ std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool
   if (o.password && !o.user) return "--password needs --user";
   o.location = positional[0];
   return std::string();
+}
+
+// The entries of a play list with their places in it (what batch numbers its files by).
+nlohmann::ordered_json OpenJson(const std::string& location, const char* kind,
+                        const std::vector<std::string>& entries) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (size_t i = 0; i < entries.size(); ++i)
+    list.push_back({{"index", i + 1}, {"url", entries[i]}});
+  return {{"location", location}, {"kind", kind}, {"entries", std::move(list)}};
 }
 
 }  // namespace
@@ -179,22 +190,32 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     options.AutoPlayTick.Checked = false;
     form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
-    switch (OpenInForms(app, loader, desktop, o.location)) {
+    const TLocationLoader::Outcome outcome = OpenInForms(app, loader, desktop, o.location);
+    std::vector<std::string> entries;
+    const char* kind = nullptr;
+    switch (outcome) {
       case TLocationLoader::Outcome::ListLoaded:
-        for (int32_t i = 0; i < form.urlCount; ++i) {
-          std::cout << form.urlList[static_cast<size_t>(i)] << "\n";
-        }
-        status = kExitCompleted;
+        kind = "play_list";
+        for (int32_t i = 0; i < form.urlCount; ++i)
+          entries.push_back(form.urlList[static_cast<size_t>(i)]);
         break;
       case TLocationLoader::Outcome::UrlReady:
-        std::cout << form.URL.Text << "\n";
-        status = kExitCompleted;
+        kind = "stream";
+        entries.push_back(form.URL.Text);
         break;
       case TLocationLoader::Outcome::MediaLoaded:
-        status = kExitCompleted;
+        kind = "media_file";
         break;
       default:
         break;
+    }
+    if (kind != nullptr) {
+      status = kExitCompleted;
+      if (o.json) {
+        std::cout << JsonText(OpenJson(o.location, kind, entries));
+      } else {
+        for (const std::string& entry : entries) std::cout << entry << "\n";
+      }
     }
     form.OnDrained = nullptr;
   } catch (const std::exception& e) {
@@ -220,6 +241,8 @@ std::string OpenUsage() {
              "  --user ID --password PW answer a web server's password request (this run only)\n"
              "  --save-password         keep them for that server once it accepted them\n"
              "  --config-dir DIR        settings folder (default $XDG_CONFIG_HOME/qor)\n"
+             "  --json                  print one JSON object: location, kind (play_list,\n"
+             "                          stream or media_file) and entries [{index, url}]\n"
              "\n") +
          "Exit status: 0 when the location gave a list, a ready URL or a loaded media file;\n"
          "1 when it was refused or could not be read; 2 on a usage error.\n";

@@ -77,7 +77,7 @@ TEST(CliInfo, TextAndJson) {
   EXPECT_NE(text.out.find("[Stream Properties]"), std::string::npos);
   const CliResult json = Cli({"info", SampleMedia("clip.wmv"), "--json"});
   EXPECT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("\"Clip\": \"Qor sample clip\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"title\": \"Qor sample clip\""), std::string::npos) << json.out;
   EXPECT_EQ(json.out.front(), '{');
   const CliResult missing = Cli({"info", "/nonexistent/file.asf"});
   EXPECT_EQ(missing.status, 1);
@@ -110,7 +110,7 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   }
   const std::string check =
       "python3 -c 'import json,sys; d=json.load(open(sys.argv[1], "
-      "encoding=\"utf-8\")); print(d[\"Clip\"][\"Clip\"])' " +
+      "encoding=\"utf-8\")); print(d[\"tags\"][\"title\"])' " +
       jsonFile + " > " + folder.Path("title.txt");
   ASSERT_EQ(std::system(check.c_str()), 0) << json.out;
   EXPECT_EQ(ReadFile(folder.Path("title.txt")), title + "\n");

@@ -14,3 +14,6 @@ add_test(NAME kill_resume_short
          COMMAND ${PROJECT_SOURCE_DIR}/scripts/kill-resume --build ${CMAKE_BINARY_DIR} --kills 3
                  --interrupts 1 --seconds 20 --rate 8 --seed 1)
 set_tests_properties(kill_resume_short PROPERTIES LABELS cli TIMEOUT 300)
+# The JSON qor-cli prints is read back with the same library scripts would use.
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(cli_tests PRIVATE nlohmann_json::nlohmann_json)
