@@ -47,6 +47,7 @@ const std::map<std::string, std::vector<Command>>& ValueFlags() {
       {"-d", {Command::Get, Command::Record}},
       {"--config-dir", {Command::Get, Command::Record, Command::Info}},
       {"--log", {Command::Get, Command::Record}},
+      {"--progress", {Command::Get, Command::Record}},
       {"--start", {Command::Record}},
       {"--end", {Command::Record}},
   };
@@ -131,6 +132,10 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
   } else if (flag == "--log") {
     if (value.empty()) return "--log needs a file name";
     o.logFile = value;
+  } else if (flag == "--progress") {
+    const std::string p = Lower(value);
+    if (p != "line" && p != "json") return "--progress must be line or json";
+    o.progressJson = p == "json";
   } else if (flag == "--start" || flag == "--end") {
     if (!ParseStoredDateTime(value)) return flag + " must be a moment \"YYYY-MM-DD HH:MM:SS\"";
     (flag == "--start" ? o.start : o.end) = value;
@@ -304,6 +309,10 @@ const char* const kTransferFlags =
     "  --save-password           keep the credentials for that server once it accepted them\n"
     "  --config-dir DIR          settings folder (default $XDG_CONFIG_HOME/qor)\n"
     "  --log FILE                save the log as text when the download ends\n"
+    "  --progress line|json      line: one progress line kept up to date on a terminal\n"
+    "                            (default); json: one JSON object a second on stderr (event,\n"
+    "                            state, stream_time, packets, bytes, rate, lost, recovered)\n"
+    "                            and a summary object at the end, also when not a terminal\n"
     "  --connect-timeout S       give up when no connection is made within S seconds\n"
     "                            (stored ConnectTimeout, default 20; 0: no limit)\n"
     "  --answer-timeout S        give up when the server has not sent the stream's header\n"

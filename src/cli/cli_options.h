@@ -35,6 +35,8 @@ struct CliOptions {
   std::string directory;  // -d
   std::optional<std::string> configDir;
   std::optional<std::string> logFile;
+  // --progress json: one JSON object a second and a final summary object on stderr.
+  bool progressJson = false;
 
   // record
   std::string start, end;  // "YYYY-MM-DD HH:MM:SS"
