@@ -16,4 +16,5 @@ add_test(NAME kill_resume_short
 set_tests_properties(kill_resume_short PROPERTIES LABELS cli TIMEOUT 300)
 # The JSON qor-cli prints is read back with the same library scripts would use.
 find_package(nlohmann_json 3 REQUIRED)
-target_link_libraries(cli_tests PRIVATE nlohmann_json::nlohmann_json)
+find_package(CLI11 2 REQUIRED)
+target_link_libraries(cli_tests PRIVATE nlohmann_json::nlohmann_json CLI11::CLI11)
