@@ -406,7 +406,9 @@ std::string CommandUsage(Command command) {
                  "Of a location (http://, mmsh://, mms://), the streams the server offers with\n"
                  "their rates and groups, asked over HTTP streaming before anything is recorded.\n"
                  "\n"
-                 "  --json           as one JSON object\n"
+                 "  --json           as one JSON object with typed values, laid out as ffprobe's\n"
+                 "                   (-of json): format, streams, tags, bitrate_records, codecs\n"
+                 "                   and index\n"
                  "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
                  "\n") +
              kExitStatusTable;
