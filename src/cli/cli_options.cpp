@@ -42,30 +42,30 @@ const std::vector<FlagRow>& Flags() {
       {"--http-port", true, {Command::Get, Command::Record, Command::Info}},
       {"--tcp-port", true, {Command::Get, Command::Record}},
       {"--udp-port", true, {Command::Get, Command::Record}},
-      {"--proxy", true, {Command::Get, Command::Record}},
+      {"--proxy", true, {Command::Get, Command::Record, Command::Open}},
       {"--offset", true, {Command::Get, Command::Record}},
       {"--max-udp", true, {Command::Get, Command::Record}},
       {"--max-rate", true, {Command::Get, Command::Record}},
       {"--streams", true, {Command::Get, Command::Record}},
-      {"--user", true, {Command::Get, Command::Record}},
-      {"--password", true, {Command::Get, Command::Record}},
+      {"--user", true, {Command::Get, Command::Record, Command::Open}},
+      {"--password", true, {Command::Get, Command::Record, Command::Open}},
       {"--connect-timeout", true, {Command::Get, Command::Record}},
       {"--answer-timeout", true, {Command::Get, Command::Record}},
       {"--data-timeout", true, {Command::Get, Command::Record}},
       {"--stall-timeout", true, {Command::Get, Command::Record}},
-      {"-o", true, {Command::Get}},
+      {"-o", true, {Command::Get, Command::Open}},
       {"-d", true, {Command::Get, Command::Record}},
-      {"--config-dir", true, {Command::Get, Command::Record, Command::Info}},
+      {"--config-dir", true, {Command::Get, Command::Record, Command::Info, Command::Open}},
       {"--log", true, {Command::Get, Command::Record}},
       {"--progress", true, {Command::Get, Command::Record}},
       {"--start", true, {Command::Record}},
       {"--end", true, {Command::Record}},
       {"--bypass-dns", false, {Command::Get, Command::Record}},
       {"--audio-only", false, {Command::Get, Command::Record}},
-      {"--save-password", false, {Command::Get, Command::Record}},
+      {"--save-password", false, {Command::Get, Command::Record, Command::Open}},
       {"--resume", false, {Command::Get}},
       {"--overwrite", false, {Command::Get}},
-      {"--json", false, {Command::Info}},
+      {"--json", false, {Command::Info, Command::Open}},
   };
   return rows;
 }
@@ -138,6 +138,9 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
     o.user = value;
   } else if (flag == "--password") {
     o.password = value;
+  } else if (flag == "-o" && o.command == Command::Open) {
+    if (value.empty()) return "-o needs a file name";
+    o.output = value;
   } else if (flag == "-o") {
     if (!(THelper::ClassifyLocation(value) & lcMediaFile))
       return "-o must name a media file (.asf, .wmv, .wma or .wm)";
@@ -212,10 +215,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     std::vector<std::pair<const FlagRow*, CLI::Option*>> flags;
   };
   // Sized once: the options keep pointers into each Sub.
-  std::vector<Sub> subs(3);
+  std::vector<Sub> subs(4);
   subs[0].command = Command::Get;
   subs[1].command = Command::Record;
   subs[2].command = Command::Info;
+  subs[3].command = Command::Open;
   std::map<const FlagRow*, std::string> values;
   for (Sub& sub : subs) {
     sub.app = app.add_subcommand(CommandName(sub.command));
@@ -292,7 +296,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     result.error = chosen->positional.empty() ? "missing argument" : "too many arguments";
     return result;
   }
-  (o.command == Command::Info ? o.file : o.url) = chosen->positional[0];
+  (o.command == Command::Info ? o.file : o.url) = chosen->positional[0];  // open: the location
   result.error = CheckTogether(o);
   return result;
 }
@@ -363,6 +367,8 @@ std::string CommandName(Command command) {
       return "record";
     case Command::Info:
       return "info";
+    case Command::Open:
+      return "open";
     default:
       return "";
   }

@@ -4,6 +4,7 @@
 
 #include "app/http_password_dlg.h"
 #include "app/options_dialog.h"
+#include "cli/cli_options.h"
 #include "cli/exit_status.h"
 #include "cli/info_json.h"
 #include "platform/settings_store.h"
@@ -22,65 +23,29 @@ struct OpenOptions {
   bool json = false;
 };
 
-bool IsPort(const std::string& text) {
-  if (text.empty() || text.size() > 5) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  const int value = std::stoi(text);
-  return value >= 1 && value <= 65535;
-}
-
-// Empty when the arguments are good; otherwise the usage error.
+// The flags are read by the command line's table (cli_options), as every command's are.
 std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool& help) {
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      help = true;
-      return std::string();
-    }
-    const bool takesValue =
-        a == "-o" || a == "--proxy" || a == "--user" || a == "--password" || a == "--config-dir";
-    if (takesValue) {
-      if (i + 1 >= args.size()) return a + " needs a value";
-      const std::string& value = args[++i];
-      if (a == "-o") {
-        if (value.empty()) return "-o needs a file name";
-        o.saveAs = value;
-      } else if (a == "--proxy") {
-        const size_t colon = value.rfind(':');
-        if (colon == std::string::npos || colon == 0 || !IsPort(value.substr(colon + 1)))
-          return "--proxy must be HOST:PORT";
-        o.proxyHost = value.substr(0, colon);
-        o.proxyPort = value.substr(colon + 1);
-      } else if (a == "--user") {
-        o.user = value;
-      } else if (a == "--password") {
-        o.password = value;
-      } else if (value.empty()) {
-        return "--config-dir needs a folder";
-      } else {
-        o.configDir = value;
-      }
-      continue;
-    }
-    if (a == "--save-password" || a == "--json") {
-      (a == "--json" ? o.json : o.savePassword) = true;
-      continue;
-    }
-    if (a.size() > 1 && a[0] == '-') return "unknown flag '" + a + "'";
-    positional.push_back(a);
-  }
-  if (positional.size() != 1) return positional.empty() ? "missing argument" : "too many arguments";
-  if (o.password && !o.user) return "--password needs --user";
-  o.location = positional[0];
+  std::vector<std::string> line{"open"};
+  line.insert(line.end(), args.begin(), args.end());
+  const ParseResult parsed = ParseCommandLine(line);
+  const CliOptions& c = parsed.options;
+  help = c.help;
+  if (help || !parsed.error.empty()) return parsed.error;
+  o.location = c.url;
+  o.saveAs = c.output;
+  o.proxyHost = c.proxyHost;
+  o.proxyPort = c.proxyPort;
+  o.user = c.user;
+  o.password = c.password;
+  o.configDir = c.configDir;
+  o.savePassword = c.savePassword;
+  o.json = c.json;
   return std::string();
 }
 
 // The entries of a play list with their places in it (what batch numbers its files by).
 nlohmann::ordered_json OpenJson(const std::string& location, const char* kind,
-                        const std::vector<std::string>& entries) {
+                                const std::vector<std::string>& entries) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (size_t i = 0; i < entries.size(); ++i)
     list.push_back({{"index", i + 1}, {"url", entries[i]}});
