@@ -132,6 +132,13 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   const std::string packetsLine =
       truncated.out.substr(packets, truncated.out.find('\n', packets) - packets);
   EXPECT_NE(packetsLine.find(" (truncated: the header gives "), std::string::npos) << packetsLine;
+  // The JSON says it with numbers: the size on disk, the header's, and the flag.
+  const CliResult cutJson = Cli({"info", cut, "--json"});
+  EXPECT_EQ(cutJson.status, 0) << cutJson.err;
+  const std::string cutFormat =
+      "\"size\": " + std::to_string(size / 2) + ",\n    \"header_file_size\": " +
+      std::to_string(size) + ",\n    \"truncated\": true,";
+  EXPECT_NE(cutJson.out.find(cutFormat), std::string::npos) << cutJson.out;
 }
 
 std::string LocalMoment(std::time_t t) {
