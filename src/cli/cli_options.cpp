@@ -3,6 +3,8 @@
 #include <cctype>
 #include <map>
 
+#include <CLI/CLI.hpp>
+
 #include "app/date_time_text.h"
 #include "cli/exit_status.h"
 #include "support/helper.h"
@@ -25,44 +27,62 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// Flags that take a value, per command.
-const std::map<std::string, std::vector<Command>>& ValueFlags() {
-  static const std::map<std::string, std::vector<Command>> flags{
-      {"--protocol", {Command::Get, Command::Record}},
-      {"--http-port", {Command::Get, Command::Record, Command::Info}},
-      {"--tcp-port", {Command::Get, Command::Record}},
-      {"--udp-port", {Command::Get, Command::Record}},
-      {"--proxy", {Command::Get, Command::Record}},
-      {"--offset", {Command::Get, Command::Record}},
-      {"--max-udp", {Command::Get, Command::Record}},
-      {"--max-rate", {Command::Get, Command::Record}},
-      {"--streams", {Command::Get, Command::Record}},
-      {"--user", {Command::Get, Command::Record}},
-      {"--password", {Command::Get, Command::Record}},
-      {"--connect-timeout", {Command::Get, Command::Record}},
-      {"--answer-timeout", {Command::Get, Command::Record}},
-      {"--data-timeout", {Command::Get, Command::Record}},
-      {"--stall-timeout", {Command::Get, Command::Record}},
-      {"-o", {Command::Get}},
-      {"-d", {Command::Get, Command::Record}},
-      {"--config-dir", {Command::Get, Command::Record, Command::Info}},
-      {"--log", {Command::Get, Command::Record}},
-      {"--start", {Command::Record}},
-      {"--end", {Command::Record}},
+// Every flag of get, record and info: its name, whether it takes a value, and the commands that
+// have it. The parser is made from this table; a new flag is one row here and, when it takes a
+// value, one check in CheckValue.
+struct FlagRow {
+  const char* name;
+  bool takesValue;
+  std::vector<Command> commands;
+};
+
+const std::vector<FlagRow>& Flags() {
+  static const std::vector<FlagRow> rows{
+      {"--protocol", true, {Command::Get, Command::Record}},
+      {"--http-port", true, {Command::Get, Command::Record, Command::Info}},
+      {"--tcp-port", true, {Command::Get, Command::Record}},
+      {"--udp-port", true, {Command::Get, Command::Record}},
+      {"--proxy", true, {Command::Get, Command::Record, Command::Open}},
+      {"--offset", true, {Command::Get, Command::Record}},
+      {"--max-udp", true, {Command::Get, Command::Record}},
+      {"--max-rate", true, {Command::Get, Command::Record}},
+      {"--streams", true, {Command::Get, Command::Record}},
+      {"--user", true, {Command::Get, Command::Record, Command::Open}},
+      {"--password", true, {Command::Get, Command::Record, Command::Open}},
+      {"--connect-timeout", true, {Command::Get, Command::Record}},
+      {"--answer-timeout", true, {Command::Get, Command::Record}},
+      {"--data-timeout", true, {Command::Get, Command::Record}},
+      {"--stall-timeout", true, {Command::Get, Command::Record}},
+      {"-o", true, {Command::Get, Command::Open}},
+      {"-d", true, {Command::Get, Command::Record}},
+      {"--config-dir", true, {Command::Get, Command::Record, Command::Info, Command::Open}},
+      {"--log", true, {Command::Get, Command::Record}},
+      {"--progress", true, {Command::Get, Command::Record}},
+      {"--start", true, {Command::Record}},
+      {"--end", true, {Command::Record}},
+      {"--bypass-dns", false, {Command::Get, Command::Record}},
+      {"--audio-only", false, {Command::Get, Command::Record}},
+      {"--save-password", false, {Command::Get, Command::Record, Command::Open}},
+      {"--resume", false, {Command::Get}},
+      {"--overwrite", false, {Command::Get}},
+      {"--json", false, {Command::Info, Command::Open}},
   };
-  return flags;
+  return rows;
 }
 
-const std::map<std::string, std::vector<Command>>& SwitchFlags() {
-  static const std::map<std::string, std::vector<Command>> flags{
-      {"--bypass-dns", {Command::Get, Command::Record}},
-      {"--audio-only", {Command::Get, Command::Record}},
-      {"--save-password", {Command::Get, Command::Record}},
-      {"--resume", {Command::Get}},
-      {"--overwrite", {Command::Get}},
-      {"--json", {Command::Info}},
-  };
-  return flags;
+const FlagRow* FindFlag(const std::string& name) {
+  for (const FlagRow& row : Flags())
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
+void SetSwitch(CliOptions& o, const std::string& flag) {
+  if (flag == "--bypass-dns") o.bypassDns = true;
+  if (flag == "--audio-only") o.audioOnly = true;
+  if (flag == "--save-password") o.savePassword = true;
+  if (flag == "--resume") o.resume = true;
+  if (flag == "--overwrite") o.overwrite = true;
+  if (flag == "--json") o.json = true;
 }
 
 bool Allowed(const std::vector<Command>& commands, Command command) {
@@ -118,6 +138,9 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
     o.user = value;
   } else if (flag == "--password") {
     o.password = value;
+  } else if (flag == "-o" && o.command == Command::Open) {
+    if (value.empty()) return "-o needs a file name";
+    o.output = value;
   } else if (flag == "-o") {
     if (!(THelper::ClassifyLocation(value) & lcMediaFile))
       return "-o must name a media file (.asf, .wmv, .wma or .wm)";
@@ -131,6 +154,10 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
   } else if (flag == "--log") {
     if (value.empty()) return "--log needs a file name";
     o.logFile = value;
+  } else if (flag == "--progress") {
+    const std::string p = Lower(value);
+    if (p != "line" && p != "json") return "--progress must be line or json";
+    o.progressJson = p == "json";
   } else if (flag == "--start" || flag == "--end") {
     if (!ParseStoredDateTime(value)) return flag + " must be a moment \"YYYY-MM-DD HH:MM:SS\"";
     (flag == "--start" ? o.start : o.end) = value;
@@ -148,118 +175,129 @@ std::string ProtocolOfScheme(const std::string& url) {
   return std::string();
 }
 
+namespace {
+
+// What a word the command did not take says about it.
+std::string StrayArgument(const std::string& word) {
+  const std::string name = word.substr(0, word.rfind("--", 0) == 0 ? word.find('=') : word.size());
+  if (FindFlag(name) != nullptr) return name + " is not a flag of this command";
+  return "unknown flag '" + word + "'";
+}
+
+// The checks that concern several flags together, once each has its value.
+std::string CheckTogether(const CliOptions& o) {
+  if (o.resume && o.overwrite) return "--resume and --overwrite exclude each other";
+  if ((o.resume || o.overwrite) && !o.output) return "--resume and --overwrite need -o FILE";
+  if (o.password && !o.user) return "--password needs --user";
+  if (o.command == Command::Record) {
+    if (o.start.empty() || o.end.empty()) return "record needs --start and --end";
+    if (*ParseStoredDateTime(o.end) <= *ParseStoredDateTime(o.start))
+      return "--end must be after --start";
+  }
+  return std::string();
+}
+
+}  // namespace
+
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   CliOptions& o = result.options;
-  if (args.empty()) {
+  CLI::App app("qor-cli", "qor-cli");
+  app.set_help_flag();  // the usage texts are our own
+  auto* help = app.add_flag("-h,--help");
+  auto* version = app.add_flag("--version");
+  app.add_subcommand("help");
+  struct Sub {
+    Command command = Command::None;
+    CLI::App* app = nullptr;
+    CLI::Option* help = nullptr;
+    std::vector<std::string> positional;
+    std::vector<std::pair<const FlagRow*, CLI::Option*>> flags;
+  };
+  // Sized once: the options keep pointers into each Sub.
+  std::vector<Sub> subs(4);
+  subs[0].command = Command::Get;
+  subs[1].command = Command::Record;
+  subs[2].command = Command::Info;
+  subs[3].command = Command::Open;
+  std::map<const FlagRow*, std::string> values;
+  for (Sub& sub : subs) {
+    sub.app = app.add_subcommand(CommandName(sub.command));
+    sub.app->set_help_flag();
+    // A flag of another command is reported by name below rather than as CLI11's "not expected".
+    sub.app->allow_extras();
+    sub.help = sub.app->add_flag("-h,--help");
+    sub.app->add_option("arguments", sub.positional);
+    for (const FlagRow& row : Flags()) {
+      if (!Allowed(row.commands, sub.command)) continue;
+      CLI::Option* option =
+          row.takesValue
+              ? sub.app->add_option(row.name, values[&row])
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+              : sub.app->add_flag(row.name);
+      sub.flags.emplace_back(&row, option);
+    }
+  }
+  app.require_subcommand(0, 1);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(std::move(reversed));
+  } catch (const CLI::ArgumentMismatch& e) {
+    // "--log: 1 required TEXT missing": a value flag at the end of the line.
+    const std::string what = e.what();
+    for (Sub& sub : subs)
+      if (sub.app->parsed()) o.command = sub.command;
+    result.error = what.substr(0, what.find(':')) + " needs a value";
+    return result;
+  } catch (const CLI::ExtrasError& e) {
+    result.error = args.empty() || args[0].empty() || args[0][0] == '-'
+                       ? "unknown flag '" + args[0] + "'"
+                       : "unknown command '" + args[0] + "'";
+    return result;
+  } catch (const CLI::ParseError& e) {
+    result.error = e.what();
+    return result;
+  }
+  if (args.empty() || help->count() > 0 || app.got_subcommand("help")) {
     o.command = Command::Help;
     return result;
   }
-  const std::string& first = args[0];
-  if (first == "-h" || first == "--help" || first == "help") {
-    o.command = Command::Help;
-    return result;
-  }
-  if (first == "--version") {
+  if (version->count() > 0) {
     o.command = Command::Version;
     return result;
   }
-  if (first == "get") {
-    o.command = Command::Get;
-  } else if (first == "record") {
-    o.command = Command::Record;
-  } else if (first == "info") {
-    o.command = Command::Info;
-  } else {
-    result.error = "unknown command '" + first + "'";
+  Sub* chosen = nullptr;
+  for (Sub& sub : subs)
+    if (sub.app->parsed()) chosen = &sub;
+  if (chosen == nullptr) {
+    result.error = "unknown command '" + args[0] + "'";
     return result;
   }
-
-  std::vector<std::string> positional;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      o.help = true;
-      return result;
-    }
-    std::string flag = a;
-    std::optional<std::string> inlineValue;
-    if (a.rfind("--", 0) == 0) {
-      const size_t eq = a.find('=');
-      if (eq != std::string::npos) {
-        flag = a.substr(0, eq);
-        inlineValue = a.substr(eq + 1);
-      }
-    }
-    if (auto it = SwitchFlags().find(flag); it != SwitchFlags().end() && !inlineValue) {
-      if (!Allowed(it->second, o.command)) {
-        result.error = flag + " is not a flag of this command";
-        return result;
-      }
-      if (flag == "--bypass-dns") o.bypassDns = true;
-      if (flag == "--audio-only") o.audioOnly = true;
-      if (flag == "--save-password") o.savePassword = true;
-      if (flag == "--resume") o.resume = true;
-      if (flag == "--overwrite") o.overwrite = true;
-      if (flag == "--json") o.json = true;
+  o.command = chosen->command;
+  if (chosen->help->count() > 0) {
+    o.help = true;
+    return result;
+  }
+  if (const auto stray = chosen->app->remaining(); !stray.empty()) {
+    result.error = StrayArgument(stray.front());
+    return result;
+  }
+  for (const auto& [row, option] : chosen->flags) {
+    if (option->count() == 0) continue;
+    if (!row->takesValue) {
+      SetSwitch(o, row->name);
       continue;
     }
-    if (auto it = ValueFlags().find(flag); it != ValueFlags().end()) {
-      if (!Allowed(it->second, o.command)) {
-        result.error = flag + " is not a flag of this command";
-        return result;
-      }
-      std::string value;
-      if (inlineValue) {
-        value = *inlineValue;
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        result.error = flag + " needs a value";
-        return result;
-      }
-      result.error = CheckValue(o, flag, value);
-      if (!result.error.empty()) return result;
-      continue;
-    }
-    if (a.size() > 1 && a[0] == '-') {
-      result.error = "unknown flag '" + a + "'";
-      return result;
-    }
-    positional.push_back(a);
+    result.error = CheckValue(o, row->name, values[row]);
+    if (!result.error.empty()) return result;
   }
-
-  if (positional.size() != 1) {
-    result.error = positional.empty() ? "missing argument" : "too many arguments";
+  if (chosen->positional.size() != 1) {
+    result.error = chosen->positional.empty() ? "missing argument" : "too many arguments";
     return result;
   }
-  if (o.command == Command::Info) {
-    o.file = positional[0];
-  } else {
-    o.url = positional[0];
-  }
-  if (o.resume && o.overwrite) {
-    result.error = "--resume and --overwrite exclude each other";
-    return result;
-  }
-  if ((o.resume || o.overwrite) && !o.output) {
-    result.error = "--resume and --overwrite need -o FILE";
-    return result;
-  }
-  if (o.password && !o.user) {
-    result.error = "--password needs --user";
-    return result;
-  }
-  if (o.command == Command::Record) {
-    if (o.start.empty() || o.end.empty()) {
-      result.error = "record needs --start and --end";
-      return result;
-    }
-    if (*ParseStoredDateTime(o.end) <= *ParseStoredDateTime(o.start)) {
-      result.error = "--end must be after --start";
-      return result;
-    }
-  }
+  (o.command == Command::Info ? o.file : o.url) = chosen->positional[0];  // open: the location
+  result.error = CheckTogether(o);
   return result;
 }
 
@@ -304,6 +342,10 @@ const char* const kTransferFlags =
     "  --save-password           keep the credentials for that server once it accepted them\n"
     "  --config-dir DIR          settings folder (default $XDG_CONFIG_HOME/qor)\n"
     "  --log FILE                save the log as text when the download ends\n"
+    "  --progress line|json      line: one progress line kept up to date on a terminal\n"
+    "                            (default); json: one JSON object a second on stderr (event,\n"
+    "                            state, stream_time, packets, bytes, rate, lost, recovered)\n"
+    "                            and a summary object at the end, also when not a terminal\n"
     "  --connect-timeout S       give up when no connection is made within S seconds\n"
     "                            (stored ConnectTimeout, default 20; 0: no limit)\n"
     "  --answer-timeout S        give up when the server has not sent the stream's header\n"
@@ -325,6 +367,8 @@ std::string CommandName(Command command) {
       return "record";
     case Command::Info:
       return "info";
+    case Command::Open:
+      return "open";
     default:
       return "";
   }
@@ -368,7 +412,9 @@ std::string CommandUsage(Command command) {
                  "Of a location (http://, mmsh://, mms://), the streams the server offers with\n"
                  "their rates and groups, asked over HTTP streaming before anything is recorded.\n"
                  "\n"
-                 "  --json           as one JSON object\n"
+                 "  --json           as one JSON object with typed values, laid out as ffprobe's\n"
+                 "                   (-of json): format, streams, tags, bitrate_records, codecs\n"
+                 "                   and index\n"
                  "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
                  "\n") +
              kExitStatusTable;

@@ -8,7 +8,7 @@
 
 namespace qor::cli {
 
-enum class Command { None, Help, Version, Get, Record, Info };
+enum class Command { None, Help, Version, Get, Record, Info, Open };
 
 struct CliOptions {
   Command command = Command::None;
@@ -30,16 +30,18 @@ struct CliOptions {
   // Session time-outs in seconds (unset: the stored value, else the default).
   std::optional<int> connectTimeout, answerTimeout, dataTimeout, stallTimeout;
 
-  std::optional<std::string> output;  // -o
+  std::optional<std::string> output;  // -o (open: where a fetched play list is saved)
   bool resume = false, overwrite = false;
   std::string directory;  // -d
   std::optional<std::string> configDir;
   std::optional<std::string> logFile;
+  // --progress json: one JSON object a second and a final summary object on stderr.
+  bool progressJson = false;
 
   // record
   std::string start, end;  // "YYYY-MM-DD HH:MM:SS"
 
-  // info
+  // info, open
   bool json = false;
 };
 

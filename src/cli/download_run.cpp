@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "app/date_time_text.h"
 #include "cli/exit_status.h"
 
@@ -200,7 +202,29 @@ void DownloadRun::ShowProgress() {
     rate_mark_ms_ = now;
     rate_mark_bytes_ = bytes;
   }
-  if (!started_) return;
+  if (options_.progressJson && (json_mark_ms_ < 0 || now - json_mark_ms_ >= 1000)) {
+    json_mark_ms_ = now;
+    const TMMS& session = *form.Session;
+    const char* state = "connecting";
+    if (started_) {
+      state = session.IsConnected() ? "receiving" : "ending";
+    } else if (form.VcrArmed() && !form.vcrRecording) {
+      state = "waiting";
+    }
+    const int32_t percent = form.ProgBar.Gauge.ShowText() ? form.ProgBar.Gauge.Progress() : -1;
+    nlohmann::ordered_json line{
+        {"event", "progress"},
+        {"state", state},
+        {"stream_time", started_ ? session.SendTime.load() / 1000.0 : 0.0},
+        {"packets", started_ ? packets : 0},
+        {"bytes", started_ ? bytes : 0},
+        {"rate", bytes_per_second_},
+        {"lost", session.LostPackets.load()},
+        {"recovered", session.RecoveredPackets.load()},
+        {"percent", percent >= 0 ? nlohmann::ordered_json(percent) : nlohmann::ordered_json()}};
+    out_.RecordLine(line.dump());
+  }
+  if (!started_ || options_.progressJson) return;
   ProgressValues values;
   values.percent = form.ProgBar.Gauge.ShowText() ? form.ProgBar.Gauge.Progress() : -1;
   values.time = form.SendTime.Text;
@@ -238,6 +262,17 @@ void DownloadRun::Summary() {
   std::snprintf(rate, sizeof rate, "%.1f kB/s", static_cast<double>(size) / elapsed);
   std::string name = file.empty() ? std::string("no file") : file;
   if (!file.empty() && !kept) name += " (not on disk)";
+  summary_ = {{"event", "summary"},
+              {"status", 0},
+              {"file", file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file)},
+              {"on_disk", kept},
+              {"packets", packets},
+              {"recovered", recovered},
+              {"lost", lost},
+              {"duration", durationMs / 1000.0},
+              {"size", size},
+              {"rate", size * 1000 / static_cast<uint64_t>(elapsed)},
+              {"elapsed", static_cast<double>(elapsed) / 1000.0}};
   out_.Note("summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
             std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
             THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " + rate +
@@ -271,6 +306,10 @@ int DownloadRun::Done(int status) {
     form.Timer3Timer();
     out_.Note("the log could not be saved to " + *options_.logFile);
     if (status == kExitCompleted) status = kExitFailed;
+  }
+  if (options_.progressJson) {
+    summary_["status"] = status;
+    out_.RecordLine(summary_.dump());
   }
   return status;
 }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "app/application.h"
 #include "cli/cli_desktop.h"
 #include "cli/cli_options.h"
@@ -73,6 +75,9 @@ class DownloadRun {
   int64_t rate_mark_ms_ = -1;
   uint64_t rate_mark_bytes_ = 0;
   uint64_t bytes_per_second_ = 0;
+  int64_t json_mark_ms_ = -1;  // when the last progress object was written
+  // The summary's values, written as the last object once the exit status is known.
+  nlohmann::ordered_json summary_;
 };
 
 }  // namespace qor::cli

@@ -1,7 +1,6 @@
 #include "cli/info_command.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -12,9 +11,9 @@
 #include "asf/asf.h"
 #include "asf/stream_selection.h"
 #include "cli/exit_status.h"
+#include "cli/info_json.h"
 #include "cli/location_info.h"
 #include "support/message_queue.h"
-#include "support/unicode_text.h"
 
 namespace qor::cli {
 
@@ -58,40 +57,6 @@ std::vector<Page> PagesOf(const MediaInfoReport& r) {
       {"Stream Properties", {{"TotalStreams", &r.TotalStreams}}, {{"StreamProp", &r.StreamProp}}},
       {"MBR Properties", {}, {{"MBR", &r.MBR}}},
   };
-}
-
-std::string JsonString(const std::string& raw) {
-  // JSON is UTF-8: a name or text that is not (a file name in another encoding) is repaired.
-  const std::string text = ValidUtf8(raw);
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 // Which streams the saved packets really carry: a recording of chosen streams keeps the header
@@ -141,32 +106,6 @@ std::string InfoText(const MediaInfoReport& report) {
   return out;
 }
 
-std::string InfoJson(const MediaInfoReport& report) {
-  std::string out = "{";
-  bool firstPage = true;
-  for (const Page& page : PagesOf(report)) {
-    out += firstPage ? "\n  " : ",\n  ";
-    firstPage = false;
-    out += JsonString(page.title) + ": {";
-    bool first = true;
-    for (const Field& f : page.fields) {
-      out += first ? "" : ", ";
-      first = false;
-      out += JsonString(f.first) + ": " + JsonString(*f.second);
-    }
-    for (const Lines& l : page.lists) {
-      out += first ? "" : ", ";
-      first = false;
-      out += JsonString(l.first) + ": [";
-      for (size_t i = 0; i < l.second->size(); ++i)
-        out += (i ? ", " : "") + JsonString((*l.second)[i]);
-      out += "]";
-    }
-    out += "}";
-  }
-  return out + "\n}\n";
-}
-
 int RunInfo(const CliOptions& options) {
   if (IsLocation(options.file)) return RunLocationInfo(options);
   TMessageClass messages;
@@ -183,9 +122,25 @@ int RunInfo(const CliOptions& options) {
               << (reason.empty() ? std::string("not a readable media file") : reason) << "\n";
     return kExitFailed;
   }
+  if (options.json) {
+    InfoJsonSource source;
+    source.filename = options.file;
+    std::vector<uint8_t> header;
+    uint64_t length = 0;
+    std::string why;
+    AsfDescription description;
+    if (!ReadFileForJson(options.file, header, source.indexes, length, why) ||
+        !DescribeAsfHeader(header.data(), header.size(), description)) {
+      std::cerr << "qor-cli: " << options.file << ": "
+                << (why.empty() ? std::string("not a readable media file") : why) << "\n";
+      return kExitFailed;
+    }
+    source.fileLength = length;
+    std::cout << JsonText(InfoJsonOf(description, source));
+    return kExitCompleted;
+  }
   const MediaInfoReport report = BuildMediaInfo(asf, SessionInfoOf(nullptr, options.file));
-  std::cout << (options.json ? InfoJson(report)
-                             : InfoText(report) + RecordedStreamsText(asf, options.file));
+  std::cout << InfoText(report) + RecordedStreamsText(asf, options.file);
   return kExitCompleted;
 }
 

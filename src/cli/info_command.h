@@ -1,5 +1,5 @@
 #pragma once
-// qor-cli info: the media information report of a saved file, as text or JSON.
+// qor-cli info: the media information report of a saved file, as text or JSON (info_json.h).
 
 #include <string>
 
@@ -9,7 +9,6 @@
 namespace qor::cli {
 
 std::string InfoText(const MediaInfoReport& report);
-std::string InfoJson(const MediaInfoReport& report);
 int RunInfo(const CliOptions& options);
 
 }  // namespace qor::cli

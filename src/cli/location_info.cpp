@@ -15,6 +15,7 @@
 #include "asf/asf.h"
 #include "asf/stream_selection.h"
 #include "cli/exit_status.h"
+#include "cli/info_json.h"
 #include "session/http_requests.h"
 #include "support/helper.h"
 
@@ -30,23 +31,6 @@ std::string LowerText(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\u%04x", c);
-      out += code;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 struct Target {
@@ -197,16 +181,11 @@ int RunLocationInfo(const CliOptions& options) {
     return k == OfferedKind::kAudio ? "audio" : k == OfferedKind::kVideo ? "video" : "other";
   };
   if (options.json) {
-    std::cout << "{\"location\": " << Quoted(options.file)
-              << ", \"broadcast\": " << ((asf.FileFlags & ffBroadcast) ? "true" : "false")
-              << ", \"streams\": [";
-    for (size_t i = 0; i < offer.streams.size(); ++i) {
-      const OfferedStream& s = offer.streams[i];
-      std::cout << (i ? ", " : "") << "{\"number\": " << int(s.number) << ", \"kind\": \""
-                << kind(s.kind) << "\", \"bitrate\": " << s.bitrate << ", \"group\": " << s.group
-                << ", \"format\": \"" << details(s.number) << "\"}";
-    }
-    std::cout << "]}\n";
+    AsfDescription description;
+    DescribeAsfHeader(header.data(), header.size(), description);
+    InfoJsonSource source;
+    source.location = options.file;
+    std::cout << JsonText(InfoJsonOf(description, source));
     return kExitCompleted;
   }
   std::cout << "Streams offered by " << options.file

@@ -4,7 +4,9 @@
 
 #include "app/http_password_dlg.h"
 #include "app/options_dialog.h"
+#include "cli/cli_options.h"
 #include "cli/exit_status.h"
+#include "cli/info_json.h"
 #include "platform/settings_store.h"
 
 namespace qor::cli {
@@ -18,62 +20,36 @@ struct OpenOptions {
   std::optional<std::string> user, password;
   std::optional<std::string> configDir;
   bool savePassword = false;
+  bool json = false;
 };
 
-bool IsPort(const std::string& text) {
-  if (text.empty() || text.size() > 5) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  const int value = std::stoi(text);
-  return value >= 1 && value <= 65535;
+// The flags are read by the command line's table (cli_options), as every command's are.
+std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool& help) {
+  std::vector<std::string> line{"open"};
+  line.insert(line.end(), args.begin(), args.end());
+  const ParseResult parsed = ParseCommandLine(line);
+  const CliOptions& c = parsed.options;
+  help = c.help;
+  if (help || !parsed.error.empty()) return parsed.error;
+  o.location = c.url;
+  o.saveAs = c.output;
+  o.proxyHost = c.proxyHost;
+  o.proxyPort = c.proxyPort;
+  o.user = c.user;
+  o.password = c.password;
+  o.configDir = c.configDir;
+  o.savePassword = c.savePassword;
+  o.json = c.json;
+  return std::string();
 }
 
-// Empty when the arguments are good; otherwise the usage error.
-std::string ParseOpen(const std::vector<std::string>& args, OpenOptions& o, bool& help) {
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      help = true;
-      return std::string();
-    }
-    const bool takesValue =
-        a == "-o" || a == "--proxy" || a == "--user" || a == "--password" || a == "--config-dir";
-    if (takesValue) {
-      if (i + 1 >= args.size()) return a + " needs a value";
-      const std::string& value = args[++i];
-      if (a == "-o") {
-        if (value.empty()) return "-o needs a file name";
-        o.saveAs = value;
-      } else if (a == "--proxy") {
-        const size_t colon = value.rfind(':');
-        if (colon == std::string::npos || colon == 0 || !IsPort(value.substr(colon + 1)))
-          return "--proxy must be HOST:PORT";
-        o.proxyHost = value.substr(0, colon);
-        o.proxyPort = value.substr(colon + 1);
-      } else if (a == "--user") {
-        o.user = value;
-      } else if (a == "--password") {
-        o.password = value;
-      } else if (value.empty()) {
-        return "--config-dir needs a folder";
-      } else {
-        o.configDir = value;
-      }
-      continue;
-    }
-    if (a == "--save-password") {
-      o.savePassword = true;
-      continue;
-    }
-    if (a.size() > 1 && a[0] == '-') return "unknown flag '" + a + "'";
-    positional.push_back(a);
-  }
-  if (positional.size() != 1) return positional.empty() ? "missing argument" : "too many arguments";
-  if (o.password && !o.user) return "--password needs --user";
-  o.location = positional[0];
-  return std::string();
+// The entries of a play list with their places in it (what batch numbers its files by).
+nlohmann::ordered_json OpenJson(const std::string& location, const char* kind,
+                                const std::vector<std::string>& entries) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (size_t i = 0; i < entries.size(); ++i)
+    list.push_back({{"index", i + 1}, {"url", entries[i]}});
+  return {{"location", location}, {"kind", kind}, {"entries", std::move(list)}};
 }
 
 }  // namespace
@@ -179,22 +155,32 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     options.AutoPlayTick.Checked = false;
     form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
-    switch (OpenInForms(app, loader, desktop, o.location)) {
+    const TLocationLoader::Outcome outcome = OpenInForms(app, loader, desktop, o.location);
+    std::vector<std::string> entries;
+    const char* kind = nullptr;
+    switch (outcome) {
       case TLocationLoader::Outcome::ListLoaded:
-        for (int32_t i = 0; i < form.urlCount; ++i) {
-          std::cout << form.urlList[static_cast<size_t>(i)] << "\n";
-        }
-        status = kExitCompleted;
+        kind = "play_list";
+        for (int32_t i = 0; i < form.urlCount; ++i)
+          entries.push_back(form.urlList[static_cast<size_t>(i)]);
         break;
       case TLocationLoader::Outcome::UrlReady:
-        std::cout << form.URL.Text << "\n";
-        status = kExitCompleted;
+        kind = "stream";
+        entries.push_back(form.URL.Text);
         break;
       case TLocationLoader::Outcome::MediaLoaded:
-        status = kExitCompleted;
+        kind = "media_file";
         break;
       default:
         break;
+    }
+    if (kind != nullptr) {
+      status = kExitCompleted;
+      if (o.json) {
+        std::cout << JsonText(OpenJson(o.location, kind, entries));
+      } else {
+        for (const std::string& entry : entries) std::cout << entry << "\n";
+      }
     }
     form.OnDrained = nullptr;
   } catch (const std::exception& e) {
@@ -220,6 +206,8 @@ std::string OpenUsage() {
              "  --user ID --password PW answer a web server's password request (this run only)\n"
              "  --save-password         keep them for that server once it accepted them\n"
              "  --config-dir DIR        settings folder (default $XDG_CONFIG_HOME/qor)\n"
+             "  --json                  print one JSON object: location, kind (play_list,\n"
+             "                          stream or media_file) and entries [{index, url}]\n"
              "\n") +
          "Exit status: 0 when the location gave a list, a ready URL or a loaded media file;\n"
          "1 when it was refused or could not be read; 2 on a usage error.\n";

@@ -85,6 +85,13 @@ void TerminalOutput::Progress(const ProgressValues& values) {
   progress_shown_ = true;
 }
 
+void TerminalOutput::RecordLine(const std::string& line) {
+  ClearProgress();
+  std::fputs(line.c_str(), stream_);
+  std::fputc('\n', stream_);
+  std::fflush(stream_);
+}
+
 void TerminalOutput::EndProgress() {
   ClearProgress();
   std::fflush(stream_);

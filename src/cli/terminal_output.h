@@ -30,6 +30,8 @@ class TerminalOutput {
   void LogLine(const std::string& line, TColor colour);
   void Note(const std::string& text);  // "qor-cli: text"
   void Progress(const ProgressValues& values);
+  // One line of machine-readable output (a JSON object), on a line of its own.
+  void RecordLine(const std::string& line);
   // Ends the progress line so later output starts on its own line.
   void EndProgress();
   bool Terminal() const { return terminal_; }

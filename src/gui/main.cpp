@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "gui/program.h"
+#include "support/helper.h"
 
 namespace {
 
@@ -18,6 +19,17 @@ constexpr const char* kNoDisplay =
     "qor: no display to show the window on.\n"
     "Start qor from a graphical desktop session (DISPLAY or WAYLAND_DISPLAY set), or record\n"
     "without a window with qor-cli (qor-cli --help).\n";
+
+constexpr const char* kUsage =
+    "Usage: qor [LOCATION]\n"
+    "\n"
+    "Records Windows Media streams into .asf files, in a window. LOCATION (a stream's address,\n"
+    "a play list or a saved file, as a path or a file:// URL) is opened as File -> Open does.\n"
+    "\n"
+    "  --help      this text\n"
+    "  --version   the version\n"
+    "\n"
+    "Without a display: qor-cli (qor-cli --help) records from the command line.\n";
 
 bool EnvSet(const char* name) {
   const char* value = std::getenv(name);
@@ -51,6 +63,15 @@ void ReportStart(QtMsgType type, const QMessageLogContext& /*context*/, const QS
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before any display is needed: a package check or a script runs these anywhere.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("qor %s\n", qor::kVersionText);
+    return 0;
+  }
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   // Without any display there is nothing to try; a chosen platform (offscreen, for example)
   // needs none.
   if (!EnvSet("QT_QPA_PLATFORM") && !EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY")) {

@@ -544,8 +544,13 @@ void TMMS::TransportMessage(TTCP*, const std::string& text, int32_t code) {
 
 void TMMS::TcpDisconnected(TTCP* sender) {
   // A connection that was replaced (the describe connection of MMS over HTTP) ends nothing.
-  const std::shared_ptr<TTCP> current = CurrentTcp();
-  if (current && sender != current.get()) return;
+  // Compared without taking a reference: the session thread may replace the connection while
+  // this runs, and a reference held here would then be the last one, destroying the connection
+  // inside its own event, whose thread waits for this handler to return: neither would end.
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (tcp_ && sender != tcp_.get()) return;
+  }
   if (connection_replaced_.load(std::memory_order_acquire)) return;
   if (ProtocolFlags & pfMmsUdp) StopResendTimer();
   if (awaiting_response_header_ && !response_header_.empty()) {

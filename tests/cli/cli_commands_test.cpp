@@ -77,7 +77,7 @@ TEST(CliInfo, TextAndJson) {
   EXPECT_NE(text.out.find("[Stream Properties]"), std::string::npos);
   const CliResult json = Cli({"info", SampleMedia("clip.wmv"), "--json"});
   EXPECT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("\"Clip\": \"Qor sample clip\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"title\": \"Qor sample clip\""), std::string::npos) << json.out;
   EXPECT_EQ(json.out.front(), '{');
   const CliResult missing = Cli({"info", "/nonexistent/file.asf"});
   EXPECT_EQ(missing.status, 1);
@@ -110,7 +110,7 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   }
   const std::string check =
       "python3 -c 'import json,sys; d=json.load(open(sys.argv[1], "
-      "encoding=\"utf-8\")); print(d[\"Clip\"][\"Clip\"])' " +
+      "encoding=\"utf-8\")); print(d[\"tags\"][\"title\"])' " +
       jsonFile + " > " + folder.Path("title.txt");
   ASSERT_EQ(std::system(check.c_str()), 0) << json.out;
   EXPECT_EQ(ReadFile(folder.Path("title.txt")), title + "\n");
@@ -132,6 +132,13 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   const std::string packetsLine =
       truncated.out.substr(packets, truncated.out.find('\n', packets) - packets);
   EXPECT_NE(packetsLine.find(" (truncated: the header gives "), std::string::npos) << packetsLine;
+  // The JSON says it with numbers: the size on disk, the header's, and the flag.
+  const CliResult cutJson = Cli({"info", cut, "--json"});
+  EXPECT_EQ(cutJson.status, 0) << cutJson.err;
+  const std::string cutFormat =
+      "\"size\": " + std::to_string(size / 2) + ",\n    \"header_file_size\": " +
+      std::to_string(size) + ",\n    \"truncated\": true,";
+  EXPECT_NE(cutJson.out.find(cutFormat), std::string::npos) << cutJson.out;
 }
 
 std::string LocalMoment(std::time_t t) {

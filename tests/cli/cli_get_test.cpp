@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
 #include "common/server_process.h"
@@ -299,6 +302,46 @@ TEST_F(CliGet, StoredProtocolHoldsForAPlainMmsLocation) {
       Get({Mms("mms", "clip.wmv"), "-o", "t.asf", "--config-dir", folder_.Path("elsewhere")});
   EXPECT_EQ(tcp.status, 0) << tcp.err;
   EXPECT_NE(tcp.err.find("> - Receiving MMS via TCP protocol streams -"), std::string::npos);
+}
+
+// --progress json: a front end reads one object a second while the clip arrives at three times
+// its pace, and a last summary object that agrees with the file on disk and the exit status.
+TEST_F(CliGet, ProgressJsonIsOneObjectASecondAndASummary) {
+  ServerProcess paced(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "3"});
+  ASSERT_TRUE(paced.Running());
+  const std::string url = "http://127.0.0.1:" + std::to_string(paced.HttpPort()) + "/clip.wmv";
+  const CliResult r = Get({url, "-o", "p.asf", "--progress", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<nlohmann::json> objects;
+  std::istringstream lines(r.err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != '{') continue;
+    objects.push_back(nlohmann::json::parse(line, nullptr, false));
+    ASSERT_TRUE(objects.back().is_object()) << line;
+  }
+  ASSERT_GE(objects.size(), 2u) << r.err;
+  const nlohmann::json& summary = objects.back();
+  EXPECT_EQ(summary["event"], "summary");
+  EXPECT_EQ(summary["status"], 0);
+  EXPECT_EQ(summary["size"].get<long long>(), FileSize(Path("p.asf")));
+  EXPECT_EQ(summary["packets"], 35) << summary;
+  EXPECT_EQ(summary["lost"], 0);
+  bool receiving = false;
+  double lastTime = 0;
+  for (size_t i = 0; i + 1 < objects.size(); ++i) {
+    const nlohmann::json& p = objects[i];
+    EXPECT_EQ(p["event"], "progress") << p;
+    for (const char* key : {"stream_time", "packets", "bytes", "rate", "lost", "recovered"})
+      EXPECT_TRUE(p[key].is_number()) << key << " in " << p;
+    EXPECT_GE(p["stream_time"].get<double>(), lastTime);
+    lastTime = p["stream_time"].get<double>();
+    receiving |= p["state"] == "receiving" && p["packets"].get<int>() > 0;
+  }
+  EXPECT_TRUE(receiving) << r.err;
+  // The default stays the human line, which is not written without a terminal.
+  const CliResult plain = Get({url, "-o", "q.asf"});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err.find('{'), std::string::npos) << plain.err;
 }
 
 }  // namespace

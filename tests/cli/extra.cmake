@@ -14,3 +14,12 @@ add_test(NAME kill_resume_short
          COMMAND ${PROJECT_SOURCE_DIR}/scripts/kill-resume --build ${CMAKE_BINARY_DIR} --kills 3
                  --interrupts 1 --seconds 20 --rate 8 --seed 1)
 set_tests_properties(kill_resume_short PROPERTIES LABELS cli TIMEOUT 300)
+# The JSON qor-cli prints is read back with the same library scripts would use.
+find_package(nlohmann_json 3 REQUIRED)
+find_package(CLI11 2 REQUIRED)
+target_link_libraries(cli_tests PRIVATE nlohmann_json::nlohmann_json CLI11::CLI11)
+# The bash completion offers every flag each command's --help lists.
+add_test(NAME cli_bash_completion
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/completion_test.sh $<TARGET_FILE:qor-cli>
+                 ${PROJECT_SOURCE_DIR}/data/completion/qor-cli.bash)
+set_tests_properties(cli_bash_completion PROPERTIES LABELS cli TIMEOUT 60)

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <memory>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_runner.h"
 #include "common/server_process.h"
 #include "platform/temp_folder.h"
@@ -50,6 +52,13 @@ TEST_F(CliOpen, LocalAndFetchedPlayListsPrintTheirEntries) {
   CliResult r = Open({local});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "mms://h/live\nhttp://h/a.wmv\n");
+  r = Open({local, "--json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto listed = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(listed.is_object()) << r.out;
+  EXPECT_EQ(listed["kind"], "play_list");
+  EXPECT_EQ(listed["entries"], nlohmann::json::parse(R"([{"index": 1, "url": "mms://h/live"},
+                                                        {"index": 2, "url": "http://h/a.wmv"}])"));
 
   Write("served.asx", kList);
   r = Open({Http("served.asx"), "--user", "user", "--password", "pass"});

@@ -138,6 +138,31 @@ TEST_F(DesktopEntry, InstallsAValidEntryMetainfoIconsAndDocuments) {
   EXPECT_EQ(status, 0) << metainfo;
 }
 
+// Each program answers --version from where it was installed (qor without a display), and its
+// manual page is installed and formats without a warning from groff or man.
+TEST_F(DesktopEntry, InstallsManualsCompletionAndVersionedPrograms) {
+  ASSERT_EQ(install_status_, 0) << *install_log_;
+  for (const char* program : {"qor", "qor-cli", "qor-server"}) {
+    SCOPED_TRACE(program);
+    int status = -1;
+    const std::string version = Output(
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + Installed("bin/") + program +
+            "' --version",
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(version, std::string(program) + " 2.3.0\n");
+    const std::string page = Installed("share/man/man1/") + program + ".1.gz";
+    ASSERT_TRUE(Exists(page));
+    const std::string formatted =
+        Output("MANWIDTH=80 man --warnings -l '" + page + "' 2>&1 >/dev/null", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(formatted, "") << "warnings formatting " << page;
+  }
+  EXPECT_TRUE(Exists(Installed("share/bash-completion/completions/qor-cli")));
+  EXPECT_TRUE(Exists(Installed("share/zsh/vendor-completions/_qor-cli")));
+  EXPECT_TRUE(Exists(Installed("share/doc/qor/copyright")));
+}
+
 TEST_F(DesktopEntry, ExecLineOpensAPlayListFileAndAnMmsLink) {
   ASSERT_EQ(install_status_, 0) << *install_log_;
   const std::string list = folder_.Path("radio.asx");

@@ -22,7 +22,12 @@ TEST(Program, HelpListsTheFaultsAndBadArgumentsExitWithTwo) {
   for (const char* key : {"--live", "--rate", "--log-requests",
                           "drop=", "disconnect=", "refuse-transport", "split-header", "password="})
     EXPECT_NE(out.find(key), std::string::npos) << key;
+  out.clear();
+  EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " --version", &out), 0);
+  EXPECT_EQ(out, "qor-server 2.3.0\n");
   EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " --frobnicate 2>/dev/null"), 2);
+  EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " --rate 2>/dev/null"), 2);
+  EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " stray 2>/dev/null"), 2);
   EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " --rate fast 2>/dev/null"), 2);
   EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) + " --faults drop=7 2>/dev/null"), 2);
   EXPECT_EQ(RunShell(std::string(QOR_SERVER_PROGRAM) +

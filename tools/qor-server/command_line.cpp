@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <CLI/CLI.hpp>
+
 #include "faults.h"
 
 namespace qor::server {
@@ -62,7 +64,8 @@ std::string UsageText() {
              "                          never as a stream, with Content-Type TYPE (for example\n"
              "                          \"application/octet-stream; charset=binary\")\n"
              "  --max-connections N     connections served at once (default 64)\n"
-             "  --help                  this text\n\n"
+             "  --help                  this text\n"
+             "  --version               the version\n\n"
              "Faults, per request, as a query after the name (\"/clip.wmv?drop=0.1&seed=3\",\n"
              "over MMS in the open-file name):\n") +
          FaultHelp() +
@@ -70,83 +73,130 @@ std::string UsageText() {
          "error.\n";
 }
 
+namespace {
+
+// Every option: its name and whether it takes a value. The parser is made from this table; a new
+// option is one row here and its case in Apply.
+struct OptionRow {
+  const char* name;
+  bool takesValue;
+};
+
+const std::vector<OptionRow>& Options() {
+  static const std::vector<OptionRow> rows{
+      {"--root", true},          {"--live", true},         {"--rate", true},
+      {"--host", true},          {"--mms-port", true},     {"--http-port", true},
+      {"--log-requests", true},  {"--packet-pair", true},  {"--ping-interval", true},
+      {"--password", true},      {"--redirect", true},     {"--moved", true},
+      {"--faults", true},        {"--plain-http", true},   {"--max-connections", true},
+      {"--strip-padding", false},
+  };
+  return rows;
+}
+
+// One option with its value; false (with error set) when the value is refused.
+bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::string& error) {
+  bool ok = true;
+  double number = 0;
+  if (a == "--strip-padding") {
+    o.stripPadding = true;
+  } else if (a == "--root") {
+    o.root = v;
+  } else if (a == "--live") {
+    const size_t eq = v.find('=');
+    ok = eq != std::string::npos && eq > 0 && eq + 1 < v.size();
+    if (ok) {
+      std::vector<std::string> files;
+      std::stringstream list(v.substr(eq + 1));
+      std::string file;
+      while (std::getline(list, file, ','))
+        if (!file.empty()) files.push_back(file);
+      o.lives.emplace_back(v.substr(0, eq), files);
+    }
+  } else if (a == "--rate") {
+    ok = ToNumber(v, 0, 1000, number);
+    o.rate = number;
+  } else if (a == "--host") {
+    o.host = v;
+  } else if (a == "--mms-port") {
+    ok = v == "-1" ? (o.mmsPort = -1, true) : ToPort(v, o.mmsPort);
+  } else if (a == "--http-port") {
+    ok = v == "-1" ? (o.httpPort = -1, true) : ToPort(v, o.httpPort);
+  } else if (a == "--log-requests") {
+    o.logPath = v;
+  } else if (a == "--packet-pair") {
+    ok = v == "on" || v == "off";
+    o.packetPair = v == "on";
+  } else if (a == "--ping-interval") {
+    ok = ToNumber(v, 0.1, 3600, number);
+    o.pingIntervalMs = static_cast<int>(number * 1000);
+  } else if (a == "--password") {
+    ok = v.find(':') != std::string::npos;
+    o.password = v;
+  } else if (a == "--redirect" || a == "--moved") {
+    const size_t eq = v.find('=');
+    ok = eq != std::string::npos && eq > 0;
+    if (ok) o.redirects[v.substr(0, eq)] = {a == "--moved" ? 301 : 302, v.substr(eq + 1)};
+  } else if (a == "--faults") {
+    Faults check;
+    if (!ParseFaults(v, check, error)) return false;
+    o.faults = v;
+  } else if (a == "--plain-http") {
+    ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
+    o.plainType = v;
+  } else if (a == "--max-connections") {
+    ok = ToNumber(v, 1, 10000, number);
+    o.maxConnections = static_cast<int>(number);
+  }
+  if (!ok) error = "bad value for " + a + ": " + v;
+  return ok;
+}
+
+}  // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions& o,
                              std::string& error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") return CommandLine::kHelp;
-    const bool flag = a == "--strip-padding";
-    if (flag) {
-      o.stripPadding = true;
+  CLI::App app("qor-server", "qor-server");
+  app.set_help_flag();  // the usage text is our own
+  app.allow_extras();   // reported below in this program's words
+  CLI::Option* help = app.add_flag("-h,--help");
+  CLI::Option* version = app.add_flag("--version");
+  // Each occurrence keeps its value, in order: --live and --redirect may be given many times.
+  std::vector<std::vector<std::string>> values(Options().size());
+  std::vector<CLI::Option*> given;
+  for (size_t i = 0; i < Options().size(); ++i) {
+    const OptionRow& row = Options()[i];
+    given.push_back(row.takesValue ? app.add_option(row.name, values[i])
+                                         ->allow_extra_args(false)
+                                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                                   : app.add_flag(row.name));
+  }
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(std::move(reversed));
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string what = e.what();  // "--rate: 1 required TEXT missing"
+    error = what.substr(0, what.find(':')) + " needs a value";
+    return CommandLine::kError;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return CommandLine::kError;
+  }
+  if (help->count() > 0) return CommandLine::kHelp;
+  if (version->count() > 0) return CommandLine::kVersion;
+  if (const auto stray = app.remaining(); !stray.empty()) {
+    error = (stray.front().rfind("--", 0) == 0 ? "unknown option: " : "unexpected argument: ") +
+            stray.front();
+    return CommandLine::kError;
+  }
+  for (size_t i = 0; i < Options().size(); ++i) {
+    const OptionRow& row = Options()[i];
+    if (!row.takesValue) {
+      if (given[i]->count() > 0 && !Apply(row.name, "", o, error)) return CommandLine::kError;
       continue;
     }
-    if (a.rfind("--", 0) != 0) {
-      error = "unexpected argument: " + a;
-      return CommandLine::kError;
-    }
-    if (i + 1 >= args.size()) {
-      error = a + " needs a value";
-      return CommandLine::kError;
-    }
-    const std::string& v = args[++i];
-    bool ok = true;
-    double number = 0;
-    if (a == "--root") {
-      o.root = v;
-    } else if (a == "--live") {
-      const size_t eq = v.find('=');
-      ok = eq != std::string::npos && eq > 0 && eq + 1 < v.size();
-      if (ok) {
-        std::vector<std::string> files;
-        std::stringstream list(v.substr(eq + 1));
-        std::string file;
-        while (std::getline(list, file, ','))
-          if (!file.empty()) files.push_back(file);
-        o.lives.emplace_back(v.substr(0, eq), files);
-      }
-    } else if (a == "--rate") {
-      ok = ToNumber(v, 0, 1000, number);
-      o.rate = number;
-    } else if (a == "--host") {
-      o.host = v;
-    } else if (a == "--mms-port") {
-      ok = v == "-1" ? (o.mmsPort = -1, true) : ToPort(v, o.mmsPort);
-    } else if (a == "--http-port") {
-      ok = v == "-1" ? (o.httpPort = -1, true) : ToPort(v, o.httpPort);
-    } else if (a == "--log-requests") {
-      o.logPath = v;
-    } else if (a == "--packet-pair") {
-      ok = v == "on" || v == "off";
-      o.packetPair = v == "on";
-    } else if (a == "--ping-interval") {
-      ok = ToNumber(v, 0.1, 3600, number);
-      o.pingIntervalMs = static_cast<int>(number * 1000);
-    } else if (a == "--password") {
-      ok = v.find(':') != std::string::npos;
-      o.password = v;
-    } else if (a == "--redirect" || a == "--moved") {
-      const size_t eq = v.find('=');
-      ok = eq != std::string::npos && eq > 0;
-      if (ok) o.redirects[v.substr(0, eq)] = {a == "--moved" ? 301 : 302, v.substr(eq + 1)};
-    } else if (a == "--faults") {
-      Faults check;
-      ok = ParseFaults(v, check, error);
-      if (!ok) return CommandLine::kError;
-      o.faults = v;
-    } else if (a == "--plain-http") {
-      ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
-      o.plainType = v;
-    } else if (a == "--max-connections") {
-      ok = ToNumber(v, 1, 10000, number);
-      o.maxConnections = static_cast<int>(number);
-    } else {
-      error = "unknown option: " + a;
-      return CommandLine::kError;
-    }
-    if (!ok) {
-      error = "bad value for " + a + ": " + v;
-      return CommandLine::kError;
-    }
+    for (const std::string& value : values[i])
+      if (!Apply(row.name, value, o, error)) return CommandLine::kError;
   }
   return CommandLine::kRun;
 }

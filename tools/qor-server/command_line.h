@@ -8,7 +8,7 @@
 
 namespace qor::server {
 
-enum class CommandLine { kRun, kHelp, kError };
+enum class CommandLine { kRun, kHelp, kVersion, kError };
 CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions& options,
                              std::string& error);
 std::string UsageText();

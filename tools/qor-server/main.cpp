@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "server.h"
+#include "support/helper.h"
 
 int main(int argc, char** argv) {
   using namespace qor::server;
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   switch (ParseCommandLine(args, options, error)) {
     case CommandLine::kHelp:
       std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    case CommandLine::kVersion:
+      std::printf("qor-server %s\n", qor::kVersionText);
       return 0;
     case CommandLine::kError:
       std::fprintf(stderr, "qor-server: %s\nTry 'qor-server --help'.\n", error.c_str());
