@@ -109,12 +109,14 @@ void BatchRun::SelectProtocolFor(int32_t index) {
   if (index < 0 || index >= form.urlCount) return;
   const std::string& url = form.urlList[static_cast<size_t>(index)];
   std::string protocol = options_.protocol.value_or(ProtocolOfScheme(url));
-  // A plain mms:// entry speaks MMS; HTTP streaming would wait on the MMS port for ever.
-  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "TCP";
+  // A plain mms:// entry speaks MMS over whichever transport answers; HTTP streaming alone would
+  // wait on the MMS port for ever.
+  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "AUTO";
   TOptionsDialog& o = *app_->OptionsDialog;
   if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
   if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
   if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
+  if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
 }
 
 void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
@@ -299,9 +301,9 @@ std::string BatchUsage() {
              "the first 50 entries of a longer list; a 'cut' line and the summary say so.\n"
              "\n"
              "  -d DIR                    folder of the downloads (default the current folder)\n"
-             "  --protocol http|tcp|udp   transport of every entry (default: from each entry's\n"
-             "                            scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
-             "                            mmsh:// HTTP;\n"
+             "  --protocol http|tcp|udp|auto  transport of every entry (default: from each\n"
+             "                            entry's scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
+             "                            mmsh:// HTTP, mms:// auto: UDP, then TCP, then HTTP;\n"
              "                            otherwise the stored choice)\n"
              "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
              "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"

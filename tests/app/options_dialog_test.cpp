@@ -115,9 +115,20 @@ TEST_F(Options, StoredValuesComeBackAfterEditsAndAClose) {
   EXPECT_EQ(again.HProxyURL.Text, "proxy.lan");
 }
 
+TEST_F(Options, AutoTransportIsStoredAndReadBack) {
+  ScriptedDesktop desktop;
+  TOptionsDialog dialog(desktop);
+  ASSERT_EQ(dialog.ProtoGroup.Items[kProtoAuto].rfind("Auto", 0), 0u);
+  desktop.ShowModeless(dialog);
+  dialog.ProtoGroup.ItemIndex = kProtoAuto;
+  dialog.Close();
+  EXPECT_EQ(Stored("ProtoSelected"), "Auto");
+  EXPECT_EQ(TOptionsDialog(desktop).ProtoGroup.ItemIndex, kProtoAuto);
+}
+
 TEST_F(Options, TextsThatMeanNothingFallBackToTheDefaults) {
   ScriptedDesktop desktop;
-  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS"}) {
+  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS", "auto"}) {
     Store("ProtoSelected", proto);
     EXPECT_EQ(TOptionsDialog(desktop).ProtoGroup.ItemIndex, kProtoTcp) << proto;
   }

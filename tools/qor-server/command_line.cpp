@@ -62,6 +62,14 @@ std::string UsageText() {
              "                          never as a stream, with Content-Type TYPE (for example\n"
              "                          \"application/octet-stream; charset=binary\")\n"
              "  --max-connections N     connections served at once (default 64)\n"
+             "  --transports LIST       the transports offered, of udp,tcp,http (default all):\n"
+             "                          MMS refuses the data transport left out; without udp\n"
+             "                          and tcp nothing listens for MMS, without http nothing\n"
+             "                          for HTTP (order against the port options: last wins)\n"
+             "  --block-udp             accept MMS with UDP data but never send a datagram, as\n"
+             "                          when a firewall on the way drops them\n"
+             "  --drop-live S[,S...]    at these seconds after the start, close the connection\n"
+             "                          of every client of a live feed (as a network cut)\n"
              "  --help                  this text\n\n"
              "Faults, per request, as a query after the name (\"/clip.wmv?drop=0.1&seed=3\",\n"
              "over MMS in the open-file name):\n") +
@@ -78,6 +86,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions
     const bool flag = a == "--strip-padding";
     if (flag) {
       o.stripPadding = true;
+      continue;
+    }
+    if (a == "--block-udp") {
+      o.blockUdp = true;
       continue;
     }
     if (a.rfind("--", 0) != 0) {
@@ -136,6 +148,34 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions
     } else if (a == "--plain-http") {
       ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
       o.plainType = v;
+    } else if (a == "--transports") {
+      bool udp = false, tcp = false, http = false;
+      std::stringstream list(v);
+      std::string name;
+      while (std::getline(list, name, ',')) {
+        if (name == "udp") {
+          udp = true;
+        } else if (name == "tcp") {
+          tcp = true;
+        } else if (name == "http") {
+          http = true;
+        } else {
+          ok = false;
+        }
+      }
+      ok = ok && (udp || tcp || http);
+      o.mmsUdp = udp;
+      o.mmsTcp = tcp;
+      if (!udp && !tcp) o.mmsPort = -1;
+      if (!http) o.httpPort = -1;
+    } else if (a == "--drop-live") {
+      std::stringstream list(v);
+      std::string moment;
+      while (ok && std::getline(list, moment, ',')) {
+        ok = ToNumber(moment, 0, 1e6, number);
+        if (ok) o.liveDrops.push_back(number);
+      }
+      ok = ok && !o.liveDrops.empty();
     } else if (a == "--max-connections") {
       ok = ToNumber(v, 1, 10000, number);
       o.maxConnections = static_cast<int>(number);

@@ -323,6 +323,10 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
       Log("fault-disconnect", std::to_string(sent) + " packets");
       return;
     }
+    if (live && server_.LiveDropDue(start, std::chrono::steady_clock::now())) {
+      Log("live-drop", std::to_string(sent) + " packets");
+      return;
+    }
     if (faults_.stallSeconds > 0 && static_cast<int64_t>(sent) == faults_.stallAfter) {
       Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");
       if (!c_.Pause(static_cast<int64_t>(faults_.stallSeconds * 1000))) return;
