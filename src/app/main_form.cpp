@@ -10,6 +10,7 @@
 #include "app/mms_password_dlg.h"
 #include "app/options_dialog.h"
 #include "platform/settings_store.h"
+#include "session/http_protocol.h"
 #include "session/mms_protocol.h"
 
 namespace qor {
@@ -473,6 +474,14 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {
     return AskMmsCredentials(source, h, c);
   };
+  session.Http().AskCredentials = [this, source](const std::string& site, const std::string&) {
+    return AskHttpCredentials(source, site);
+  };
+  session.Http().CredentialsAnswered = [this, source](bool accepted) {
+    // Saved (when asked) only once the server took them; wrong ones are never kept.
+    if (peers_.HttpPasswordDlg && Session && Session->Source == source)
+      peers_.HttpPasswordDlg->CredentialsAnswered(accepted);
+  };
   pending_mms_credentials_.reset();
   session.Mms().CredentialsAccepted = [this, source] {
     if (!pending_mms_credentials_ || pending_mms_credentials_->source != source) return;
@@ -505,6 +514,28 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
   if (exchange.SaveRequested)
     pending_mms_credentials_ = PendingCredentials{source, exchange.Credentials, exchange.Site};
   return exchange.Credentials;
+}
+
+std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials(
+    MessageSource source, const std::string& site) {
+  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
+      !peers_.HttpPasswordDlg || password_dlg_ != nullptr)
+    return std::nullopt;
+  THttpPasswordDlg& dialog = *peers_.HttpPasswordDlg;
+  // The dialog hands its answer to whoever asked: here the session, not the location client.
+  std::optional<std::pair<std::string, std::string>> given;
+  const THttpPasswordDlg::CredentialsSink client = dialog.GiveCredentials;
+  struct Restore {
+    THttpPasswordDlg& dialog;
+    THttpPasswordDlg::CredentialsSink sink;
+    ~Restore() { dialog.GiveCredentials = sink; }
+  } restore{dialog, client};
+  dialog.GiveCredentials = [&given](const std::string& id, const std::string& password) {
+    given = std::make_pair(id, password);
+  };
+  dialog.Site = site;
+  if (desktop_.ShowModal(dialog) != mrOk) return std::nullopt;
+  return given;
 }
 
 void TMainForm::StopSession() {

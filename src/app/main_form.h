@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/desktop_services.h"
@@ -228,6 +229,9 @@ class TMainForm : public TForm {
   bool ActsOn(const MessagePair& pair) const;
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
+  // A 401 of HTTP streaming: the HTTP password dialog for the site, as location loading shows it.
+  std::optional<std::pair<std::string, std::string>> AskHttpCredentials(MessageSource source,
+                                                                        const std::string& site);
   void ConfigureSession(TMMS& session);
   // Replaces the session with a fresh one, configured for the current transport attempt, and
   // starts it.

@@ -224,6 +224,7 @@ class TMMS : public TThread {
   THelper& Helper() { return helper_; }
   TErrorCodeHandler& ErrorCodes() { return error_codes_; }
   MmsProtocol& Mms() { return *mms_; }
+  HttpProtocol& Http() { return *http_; }
   // Stages the watch below measures; each only moves forward.
   void MarkHeaderComplete();
   void MarkMediaArrived();

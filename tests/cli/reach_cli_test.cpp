@@ -10,7 +10,10 @@
 #include "asf/asf.h"
 #include "cli_runner.h"
 #include "common/server_process.h"
+#include "platform/settings_store.h"
 #include "platform/temp_folder.h"
+#include "support/base64.h"
+#include "support/helper.h"
 
 namespace qor::testing {
 namespace {
@@ -158,6 +161,45 @@ bool UnbrokenRunOf(const std::vector<uint32_t>& source, const std::vector<uint32
     if (all) return true;
   }
   return false;
+}
+
+TEST_F(Reach, ProtectedHttpStreamsSignInWithStoredCredentials) {
+  for (const std::string auth : {"basic", "digest"}) {
+    SCOPED_TRACE(auth);
+    const auto server = Serve({"--transports", "http", "--rate", "0", "--password", "ann:s3cret",
+                               "--auth", auth, "--log-requests", "-"});
+    ASSERT_TRUE(server->Running());
+    const std::string url = "http://127.0.0.1:" + std::to_string(server->HttpPort()) + "/clip.wmv";
+    const std::string config = folder_.Path(auth + "-config");
+    auto stored = [&config](const std::string& name) {
+      SettingsStore settings(config);
+      THelper::UseStore(&settings);
+      const std::string value = THelper().ReadSetting(kSettingsKeyPath, name);
+      THelper::UseStore(nullptr);
+      return value;
+    };
+    // Wrong: one retry, the server's refusal, nothing kept.
+    const CliResult wrong = Get({url, "-o", auth + ".asf", "--config-dir", config, "--user", "ann",
+                                 "--password", "typo", "--save-password"});
+    EXPECT_EQ(wrong.status, 1) << wrong.err;
+    EXPECT_TRUE(Has(wrong, "> HTTP/1.0 401 Unauthorized\n")) << wrong.err;
+    EXPECT_EQ(stored("Authh"), "");
+    // Right and saved: kept for that server once it took them.
+    const CliResult saved = Get({url, "-o", auth + ".asf", "--config-dir", config, "--user", "ann",
+                                 "--password", "s3cret", "--save-password"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(stored("Authh"), Base64Coder::EncodeString("ann:s3cret"));
+    EXPECT_EQ(stored("AuthhSite"), "127.0.0.1:" + std::to_string(server->HttpPort()));
+    // From the store alone, as the password dialog offers them.
+    const CliResult again =
+        Get({url, "-o", auth + "-again.asf", "--config-dir", config});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(Has(again, "35 packets saved, 0 recovered, 0 lost")) << again.err;
+    EXPECT_EQ(ProbeComplaints(Path(auth + "-again.asf")), "");
+    const std::string scheme = auth == "digest" ? "Digest username=" : "Basic ";
+    EXPECT_NE(server->Output().find("http-header Authorization: " + scheme), std::string::npos)
+        << server->Output();
+  }
 }
 
 TEST_F(Reach, ALiveRecordingCutThreeTimesGoesOnInFourFiles) {

@@ -68,6 +68,8 @@ std::string UsageText() {
              "                          for HTTP (order against the port options: last wins)\n"
              "  --block-udp             accept MMS with UDP data but never send a datagram, as\n"
              "                          when a firewall on the way drops them\n"
+             "  --auth basic|digest     how HTTP asks for the --password (default basic;\n"
+             "                          digest: MD5 with qop=auth)\n"
              "  --drop-live S[,S...]    at these seconds after the start, close the connection\n"
              "                          of every client of a live feed (as a network cut)\n"
              "  --help                  this text\n\n"
@@ -168,6 +170,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, ServerOptions
       o.mmsTcp = tcp;
       if (!udp && !tcp) o.mmsPort = -1;
       if (!http) o.httpPort = -1;
+    } else if (a == "--auth") {
+      ok = v == "basic" || v == "digest";
+      o.digestAuth = v == "digest";
     } else if (a == "--drop-live") {
       std::stringstream list(v);
       std::string moment;

@@ -48,6 +48,8 @@ struct ServerOptions {
   bool blockUdp = false;
   // --drop-live: seconds after the start at which every client of a live feed is dropped.
   std::vector<double> liveDrops;
+  // --auth digest: HTTP asks for the password with a Digest challenge instead of Basic.
+  bool digestAuth = false;
 };
 
 class Server {
