@@ -314,7 +314,9 @@ void TMainForm::ConnectionSingleClick() {
     Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
     return;
   }
-  const bool created = unattended ? CreateAutoSaveFile() : CreateOrResumeSaveFile();
+  const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
+                       : unattended                                     ? CreateAutoSaveFile()
+                                                                        : CreateOrResumeSaveFile();
   if (!created) {
     Messages.Post("", mcFatal);
     return;
@@ -330,6 +332,7 @@ void TMainForm::ConnectionSingleClick() {
     cuts_ = {};
     reconnect_tries_ = 0;
     cut_at_ms_ = -1;
+    resume_again_path_.clear();
   }
   attempts_.clear();
   attempt_ = 0;

@@ -258,6 +258,9 @@ class TMainForm : public TForm {
   bool continuing_ = false;          // a new track of the same recording is being started
   int32_t reconnect_tries_ = 0;      // attempts since media last flowed
   int64_t cut_at_ms_ = -1;           // when the stream was cut; -1 while media flows
+  // A pre-recorded download that was cut goes on in its own file, by the resume path.
+  std::string resume_again_path_;
+  bool ReopenForResume();
   CutCounts cuts_;
   void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();

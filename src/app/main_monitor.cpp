@@ -100,6 +100,8 @@ void TMainForm::Timer3Timer() {
 void TMainForm::Drain() {
   MessagePair pair;
   while (Messages.Take(pair)) {
+    // Said before what the rejoined stream goes on to report (its end, perhaps).
+    if (pair.source == Session->Source) NoteMediaAgain();
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
       LogWindow.Append("> " + pair.text);
@@ -326,15 +328,20 @@ bool TMainForm::ShouldReconnect() const {
   // A live stream that was streaming and was closed, reset or went silent. A pre-recorded one
   // resumes into its own file instead (the resume path); a failure of our own (the disk) is no
   // cut.
-  return (Session->StreamKind.load() & skLive) != 0 && Session->MediaArrived() &&
-         Session->StreamCut.load();
+  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 &&
+         Session->MediaArrived() && Session->StreamCut.load();
 }
 
 void TMainForm::ScheduleReconnect() {
+  // An attempt that brought media back and was cut before the drain noticed: that earlier cut
+  // is over, and this is a new one.
+  NoteMediaAgain();
   const int64_t now = window_.GetClock().MonotonicMs();
   if (cut_at_ms_ < 0) {
     cut_at_ms_ = now;
     ++cuts_.cuts;
+    resume_again_path_ =
+        (Session->StreamKind.load() & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
   }
   // The file holds what arrived; the next one goes on from where the stream is found again.
   FinishSaveFile();
@@ -342,7 +349,8 @@ void TMainForm::ScheduleReconnect() {
   const int32_t pause =
       std::min(kMaxReconnectPauseMs, 1000 << std::min(reconnect_tries_, int32_t{15}));
   ++reconnect_tries_;
-  Messages.Post("- The live stream was cut (" + THelper::IntText(cuts_.cuts) + " so far): " +
+  Messages.Post(std::string(resume_again_path_.empty() ? "- The live stream" : "- The stream") +
+                    " was cut (" + THelper::IntText(cuts_.cuts) + " so far): " +
                     "reconnecting in " + THelper::IntText(pause / 1000) + " s (attempt " +
                     THelper::IntText(reconnect_tries_) + " of " +
                     THelper::IntText(ReconnectLimit()) + ")",
@@ -354,8 +362,9 @@ void TMainForm::ScheduleReconnect() {
 void TMainForm::ReconnectTimerTimer() {
   ReconnectTimer.SetEnabled(false);
   if (closed_ || cut_at_ms_ < 0) return;
-  // The recording goes on into the next automatically named file, as after a new track.
-  unattended = true;
+  // A live recording goes on into the next automatically named file, as after a new track; a
+  // pre-recorded clip resumes in its own file.
+  if (resume_again_path_.empty()) unattended = true;
   reconnect_attempt_ = true;
   ConnectionSingleClick();
   if (OnReconnect) OnReconnect();
@@ -368,6 +377,7 @@ void TMainForm::NoteMediaAgain() {
   cut_at_ms_ = -1;
   reconnect_tries_ = 0;
   reconnect_attempt_ = false;
+  resume_again_path_.clear();
   Messages.Post("- Reconnected: " + THelper::FormatTime(static_cast<double>(lost)) +
                     " lost at this cut, " + THelper::IntText(cuts_.cuts) + " cuts in all",
                 mcNotice);
@@ -378,6 +388,7 @@ void TMainForm::CancelReconnect() {
   if (cut_at_ms_ >= 0) cuts_.lostMs += window_.GetClock().MonotonicMs() - cut_at_ms_;
   cut_at_ms_ = -1;
   reconnect_attempt_ = false;
+  resume_again_path_.clear();
 }
 
 TMainForm::CutCounts TMainForm::Cuts() const {

@@ -233,5 +233,26 @@ TEST_F(Reach, ALiveRecordingCutThreeTimesGoesOnInFourFiles) {
   }
 }
 
+TEST_F(Reach, ACutPreRecordedClipResumesInItsOwnFile) {
+  const auto server = Serve({"--rate", "0"});
+  ASSERT_TRUE(server->Running());
+  // Every connection is closed after 12 media packets: the 35 of the clip take three or four
+  // (a resume asks again from the last whole packet's time).
+  const std::string url =
+      "mmst://127.0.0.1:" + std::to_string(server->MmsPort()) + "/clip.wmv?disconnect=12";
+  const CliResult r = Get({url, "-o", "clip.asf", "--reconnect", "3"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r, "- The stream was cut (2 so far): reconnecting in 1 s")) << r.err;
+  EXPECT_TRUE(Has(r, "> - ** DOWNLOAD COMPLETED ** -\n")) << r.err;
+  EXPECT_TRUE(Has(r, " cuts, ")) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(Path("_1_clip.wmv"))) << r.err;
+  EXPECT_EQ(SendTimes(Path("clip.asf")), SendTimes(SampleMedia("clip.wmv")));
+  EXPECT_EQ(ProbeComplaints(Path("clip.asf")), "");
+  // Without reconnecting (the default with -o) the first cut ends it, as before.
+  const CliResult once = Get({url, "-o", "once.asf"});
+  EXPECT_EQ(once.status, 3) << once.err;
+  EXPECT_EQ(SendTimes(Path("once.asf")).size(), 12u);
+}
+
 }  // namespace
 }  // namespace qor::testing
