@@ -384,6 +384,7 @@ bool TMainForm::CanRollOver() const {
   // Once media has arrived the stream is this transport's: a later failure is a cut, not a
   // refusal, and the file already holds its packets.
   return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !Session->MediaArrived() &&
+         credentials_asked_by_ != Session->Source &&
          !Session->StreamCut.load() && Session->Progressive.load() == 0 &&
          !saveFile->AnyPacketWritten();
 }
@@ -501,6 +502,7 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
   if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
       password_dlg_ != nullptr)
     return std::nullopt;
+  credentials_asked_by_ = source;
   MmsCredentialsExchange exchange{host, challenge, "", CredentialsSite(host, Session->ConnectPort)};
   TMmsPasswordDlg dialog(exchange);
   password_dlg_ = &dialog;
@@ -524,6 +526,7 @@ std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials
   if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
       !peers_.HttpPasswordDlg || password_dlg_ != nullptr)
     return std::nullopt;
+  credentials_asked_by_ = source;
   THttpPasswordDlg& dialog = *peers_.HttpPasswordDlg;
   // The dialog hands its answer to whoever asked: here the session, not the location client.
   std::optional<std::pair<std::string, std::string>> given;

@@ -246,6 +246,9 @@ class TMainForm : public TForm {
   size_t attempt_ = 0;
   // The current session failed before any media arrived and another transport is left to try.
   bool CanRollOver() const;
+  // The session that asked the user for credentials last: a refusal after the user answered (or
+  // declined) is the server's word on the location, not a transport that failed to answer.
+  MessageSource credentials_asked_by_ = 0;
   void RollOver();
   // The current session's failure is a cut of a live stream, or a failed attempt to join it
   // again, and attempts are left.

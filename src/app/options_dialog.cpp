@@ -77,7 +77,7 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   SetNumberEdit(UDPPort, "UDPPort", "MMS over UDP Port");
   SetNumberEdit(MaxUDP, "MaxUDP", "Max UDP packet size");
   for (const TimeoutEdit& t : kTimeoutEdits) SetNumberEdit(this->*t.edit, t.setting, t.label);
-  SetNumberEdit(Reconnects, "Reconnects", "Reconnects after a live cut");
+  SetNumberEdit(Reconnects, "Reconnects", "Reconnects after a cut");
   BypassDNS.Name = "BypassDNS";
   BypassDNS.Caption = "Bypass DNS lookup. Use this for direct dotted IP addresses only.";
 
