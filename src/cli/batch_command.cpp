@@ -79,6 +79,7 @@ void BatchRun::Setup() {
   ApplyOptions();
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
+  if (options_.reconnect) form.ReconnectOverride = *options_.reconnect;
   form.SaveWindow.Caption.clear();
   form.AutoSaveDir = WithSlash(options_.directory);
 }
@@ -197,7 +198,8 @@ int BatchRun::Run() {
                          index < static_cast<int32_t>(entries_.size()) &&
                          entries_[static_cast<size_t>(index)].result == EntryResult::NotRun;
     const int64_t now = app_->Window.GetClock().MonotonicMs();
-    if (pending && !form.Session->IsConnected()) {
+    // An entry whose cut stream is being joined again is waiting on purpose.
+    if (pending && !form.Session->IsConnected() && !form.Reconnecting()) {
       // The time down belongs to one entry: short entries, each seen between its connections,
       // must not add up to a stall of the one that happens to be starting.
       if (idle_since < 0 || idle_entry != index) {
@@ -307,7 +309,7 @@ std::string BatchUsage() {
              "                            otherwise the stored choice)\n"
              "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
              "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"
-             "  --log FILE                as for 'qor-cli get'\n"
+             "  --log FILE, --reconnect N (default 3)  as for 'qor-cli get'\n"
              "\n") +
          "Exit status: 0 when every entry completed; 1 when any failed or the location gave\n"
          "no entries; 2 on a usage error; 130 when interrupted.\n";
