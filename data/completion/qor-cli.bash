@@ -8,7 +8,7 @@ _qor_cli() {
   local transfer="--protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
     --max-rate --streams --audio-only --bypass-dns --user --password --save-password
     --config-dir --log --progress --connect-timeout --answer-timeout --data-timeout
-    --stall-timeout --help"
+    --stall-timeout --reconnect --help"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case "${words[i]}" in

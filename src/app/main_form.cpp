@@ -10,6 +10,7 @@
 #include "app/mms_password_dlg.h"
 #include "app/options_dialog.h"
 #include "platform/settings_store.h"
+#include "session/http_protocol.h"
 #include "session/mms_protocol.h"
 
 namespace qor {
@@ -84,6 +85,17 @@ std::string LocationRefusal(const std::string& url, const std::string& hostText)
   return std::string();
 }
 
+// How long a transport that is not the last one Auto tries may stay silent at each step before
+// the next one is tried: a blocked port or dropped datagrams must not cost the full time-outs.
+constexpr int32_t kRolloverWaitSeconds = 10;
+
+std::string AttemptName(uint32_t flags, int32_t httpPort) {
+  if (flags & pfMmsUdp) return "MMS via UDP";
+  if (flags & pfMmsTcp) return "MMS via TCP";
+  return httpPort > 0 ? "HTTP streaming on port " + THelper::IntText(httpPort)
+                      : std::string("HTTP streaming");
+}
+
 // A number of the options: they come from the settings (the dialog's edits take digits only and
 // the command line checks its flags), so one that does not convert names its setting and file.
 int32_t SettingNumber(const std::string& text, const char* name) {
@@ -121,6 +133,7 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
       Timer2(&window),
       Timer3(&window),
       Timer4(&window),
+      ReconnectTimer(&window),
       desktop_(desktop),
       window_(window) {
   Name = "MainForm";
@@ -195,6 +208,8 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   Timer4.SetInterval(1000);
   Timer4.SetEnabled(false);
   Timer4.OnTimer = [this] { Timer4Timer(); };
+  ReconnectTimer.SetEnabled(false);
+  ReconnectTimer.OnTimer = [this] { ReconnectTimerTimer(); };
 
   ResetSessionDisplay();
   Asf.Messages = &Messages;
@@ -206,7 +221,8 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
 
 TMainForm::~TMainForm() {
   // Nothing of ours may run while the session is taken down: its wait serves the loop.
-  for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4}) timer->SetEnabled(false);
+  for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4, &ReconnectTimer})
+    timer->SetEnabled(false);
   window_.SetExceptionHandler(nullptr);
   SetSettingsWarningSink(nullptr);
   if (password_dlg_) password_dlg_->Close();
@@ -243,6 +259,7 @@ void TMainForm::FormCreate() {
 
 void TMainForm::FormClose() {
   closed_ = true;
+  CancelReconnect();
   FinishSaveFile();
   StopSession();
   Helper.WriteSetting(kSettingsKeyPath, "URLList", URL.Items.Text());
@@ -277,8 +294,11 @@ void TMainForm::ConnectionSingleClick() {
   }
   // Over HTTP an empty path asks for "/", where many servers publish their broadcast; an MMS
   // server needs the name of what to open.
-  const bool overHttp =
-      peers_.OptionsDialog && peers_.OptionsDialog->ProtoGroup.ItemIndex == kProtoHttp;
+  const int32_t choice = peers_.OptionsDialog ? peers_.OptionsDialog->ProtoGroup.ItemIndex : -1;
+  const std::string lowerUrl = THelper::LowerCase(THelper::Trim(URL.Text));
+  const bool overHttp = choice == kProtoHttp ||
+                        (choice == kProtoAuto && (lowerUrl.rfind("http://", 0) == 0 ||
+                                                  lowerUrl.rfind("mmsh://", 0) == 0));
   hostText = THelper::HostOf(URL.Text);
   if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
   if (hostText.empty()) {
@@ -294,7 +314,9 @@ void TMainForm::ConnectionSingleClick() {
     Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
     return;
   }
-  const bool created = unattended ? CreateAutoSaveFile() : CreateOrResumeSaveFile();
+  const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
+                       : unattended                                     ? CreateAutoSaveFile()
+                                                                        : CreateOrResumeSaveFile();
   if (!created) {
     Messages.Post("", mcFatal);
     return;
@@ -304,6 +326,42 @@ void TMainForm::ConnectionSingleClick() {
   PostNormal("URL  :\t" + URL.Text);
   downloading_location_ = URL.Text;
 
+  if (!reconnect_attempt_ && !continuing_) {
+    // A download of its own: the cuts of an earlier one are not this one's.
+    started_unattended_ = unattended;
+    cuts_ = {};
+    reconnect_tries_ = 0;
+    cut_at_ms_ = -1;
+    resume_again_path_.clear();
+  }
+  attempts_.clear();
+  attempt_ = 0;
+  if (peers_.OptionsDialog && peers_.OptionsDialog->ProtoGroup.ItemIndex == kProtoAuto) {
+    // A scheme that names its transport keeps to it; mms:// (or none) leaves the choice to us.
+    const std::string lower = THelper::LowerCase(THelper::Trim(URL.Text));
+    const auto scheme = [&lower](const char* s) { return lower.rfind(s, 0) == 0; };
+    if (scheme("mmsu://")) {
+      attempts_ = {{pfMmsUdp, 0}};
+    } else if (scheme("mmst://")) {
+      attempts_ = {{pfMmsTcp, 0}};
+    } else if (scheme("http://") || scheme("mmsh://")) {
+      attempts_ = {{pfHttp, 0}};
+    } else {
+      attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
+      std::string host;
+      int32_t port = 0;
+      const std::optional<int32_t> configured =
+          TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
+      // A location that names its port is tried there by every transport.
+      if (!SplitHostPort(hostText, host, port) && configured != 80)
+        attempts_.push_back({pfHttp, 80});
+      attempts_.push_back({pfHttp, 0});
+    }
+  }
+  StartSession();
+}
+
+void TMainForm::StartSession() {
   // The old session goes first (its wait serves the loop); a fresh one is in place meanwhile so
   // the timers always have one to read.
   std::unique_ptr<TMMS> old = std::move(Session);
@@ -313,12 +371,45 @@ void TMainForm::ConnectionSingleClick() {
   auto fresh = std::make_unique<TMMS>();
   ConfigureSession(*fresh);
   Session = std::move(fresh);
+  if (attempts_.size() > 1) {
+    Messages.Post("- Trying " + AttemptName(Session->ProtocolFlags, Session->HttpPort) + " (" +
+                      THelper::IntText(static_cast<int32_t>(attempt_ + 1)) + " of " +
+                      THelper::IntText(static_cast<int32_t>(attempts_.size())) + ")",
+                  mcNormal);
+  }
   Session->Start();
+}
+
+bool TMainForm::CanRollOver() const {
+  // Once media has arrived the stream is this transport's: a later failure is a cut, not a
+  // refusal, and the file already holds its packets.
+  return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !Session->MediaArrived() &&
+         credentials_asked_by_ != Session->Source &&
+         !Session->StreamCut.load() && Session->Progressive.load() == 0 &&
+         !saveFile->AnyPacketWritten();
+}
+
+void TMainForm::RollOver() {
+  const std::string tried = AttemptName(Session->ProtocolFlags, Session->HttpPort);
+  ++attempt_;
+  Messages.Post("- " + tried + " failed: trying the next transport", mcWarning);
+  StopSession();
+  // The file stays open: nothing of the failed attempt is in it, and a resume or an offset
+  // applies to the next transport as it did to this one. The shared model starts again empty as
+  // it does for any new download.
+  std::unique_ptr<TMMS> old = std::move(Session);
+  Session = std::make_unique<TMMS>();
+  Session->Messages = &Messages;
+  old.reset();
+  Asf.Reset();
+  StartSession();
+  if (OnTransportRollover) OnTransportRollover();
 }
 
 void TMainForm::ConfigureSession(TMMS& session) {
   TOptionsDialog& options = *peers_.OptionsDialog;
-  switch (options.ProtoGroup.ItemIndex) {
+  const int32_t choice = options.ProtoGroup.ItemIndex;
+  switch (choice) {
     case kProtoHttp:
       session.ProtocolFlags = pfHttp;
       break;
@@ -332,6 +423,7 @@ void TMainForm::ConfigureSession(TMMS& session) {
       session.ProtocolFlags = 0;
       break;
   }
+  if (attempt_ < attempts_.size()) session.ProtocolFlags = attempts_[attempt_].flags;
   const bool http = session.ProtocolFlags == pfHttp;
   const bool mms = session.ProtocolFlags == pfMmsTcp || session.ProtocolFlags == pfMmsUdp;
   if (http && options.HProxyTick.Checked) {
@@ -352,6 +444,8 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.Path = pathText;
   session.Host = hostText;
   session.HttpPort = SettingNumber(options.HTTPPort.Text, "HTTPPort");
+  if (attempt_ < attempts_.size() && attempts_[attempt_].httpPort > 0)
+    session.HttpPort = attempts_[attempt_].httpPort;
   session.ConnectPort = SettingNumber(options.TCPPort.Text, "TCPPort");
   session.UdpPort = SettingNumber(options.UDPPort.Text, "UDPPort");
   session.MaxUdpSize = SettingNumber(options.MaxUDP.Text, "MaxUDPSize");
@@ -373,10 +467,24 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.PreviousEntry = std::move(next_entry_);
   session.Timeouts = StoredTimeouts();
   if (AdjustTimeouts) AdjustTimeouts(session.Timeouts);
+  if (attempt_ + 1 < attempts_.size()) {
+    for (int32_t* seconds : {&session.Timeouts.ConnectSeconds, &session.Timeouts.AnswerSeconds,
+                             &session.Timeouts.FirstDataSeconds}) {
+      if (*seconds == 0 || *seconds > kRolloverWaitSeconds) *seconds = kRolloverWaitSeconds;
+    }
+  }
   session.ShowMessageBox = [this](const std::string& text) { desktop_.ShowMessage(text); };
   const MessageSource source = session.Source;
   session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {
     return AskMmsCredentials(source, h, c);
+  };
+  session.Http().AskCredentials = [this, source](const std::string& site, const std::string&) {
+    return AskHttpCredentials(source, site);
+  };
+  session.Http().CredentialsAnswered = [this, source](bool accepted) {
+    // Saved (when asked) only once the server took them; wrong ones are never kept.
+    if (peers_.HttpPasswordDlg && Session && Session->Source == source)
+      peers_.HttpPasswordDlg->CredentialsAnswered(accepted);
   };
   pending_mms_credentials_.reset();
   session.Mms().CredentialsAccepted = [this, source] {
@@ -394,6 +502,7 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
   if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
       password_dlg_ != nullptr)
     return std::nullopt;
+  credentials_asked_by_ = source;
   MmsCredentialsExchange exchange{host, challenge, "", CredentialsSite(host, Session->ConnectPort)};
   TMmsPasswordDlg dialog(exchange);
   password_dlg_ = &dialog;
@@ -410,6 +519,29 @@ std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
   if (exchange.SaveRequested)
     pending_mms_credentials_ = PendingCredentials{source, exchange.Credentials, exchange.Site};
   return exchange.Credentials;
+}
+
+std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials(
+    MessageSource source, const std::string& site) {
+  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
+      !peers_.HttpPasswordDlg || password_dlg_ != nullptr)
+    return std::nullopt;
+  credentials_asked_by_ = source;
+  THttpPasswordDlg& dialog = *peers_.HttpPasswordDlg;
+  // The dialog hands its answer to whoever asked: here the session, not the location client.
+  std::optional<std::pair<std::string, std::string>> given;
+  const THttpPasswordDlg::CredentialsSink client = dialog.GiveCredentials;
+  struct Restore {
+    THttpPasswordDlg& dialog;
+    THttpPasswordDlg::CredentialsSink sink;
+    ~Restore() { dialog.GiveCredentials = sink; }
+  } restore{dialog, client};
+  dialog.GiveCredentials = [&given](const std::string& id, const std::string& password) {
+    given = std::make_pair(id, password);
+  };
+  dialog.Site = site;
+  if (desktop_.ShowModal(dialog) != mrOk) return std::nullopt;
+  return given;
 }
 
 void TMainForm::StopSession() {

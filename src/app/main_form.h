@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/desktop_services.h"
 #include "app/form_controls.h"
@@ -75,6 +77,8 @@ class TMainForm : public TForm {
   TButton Open, Connect, ConnectBatch, Abort, Info, Preview, VcrSet, VcrPower, Exit;
   TMenuItem Open1, ConnectionSingle, ConnectionBatch, Disconnection;
   TTimer Timer1, Timer2, Timer3, Timer4;
+  // Waits out the pause before a live stream that was cut is joined again.
+  TTimer ReconnectTimer;
   THttpClient HTTPSocket;
   // Window geometry as restored and stored.
   int32_t Height = 560, Width = 640, Left = 0, Top = 0;
@@ -111,6 +115,29 @@ class TMainForm : public TForm {
   // them for its own runs here.
   std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
   SessionTimeouts StoredTimeouts() const;
+  // Called when the Auto transport choice gave up on one transport and started the next one for
+  // the same save file.
+  std::function<void()> OnTransportRollover;
+
+  // ---- Reconnecting after a live stream was cut ----
+  // Attempts in a row after a cut (0: a cut ends the recording). Unset: the stored Reconnects,
+  // else kDefaultReconnects for a download started unattended and none for one the user started.
+  std::optional<int32_t> ReconnectOverride;
+  static constexpr int32_t kDefaultReconnects = 3;
+  // The longest pause between two attempts; the pauses double from one second up to it.
+  static constexpr int32_t kMaxReconnectPauseMs = 30000;
+  // Called when a reconnect starts a new session (its connection is not up yet).
+  std::function<void()> OnReconnect;
+  struct CutCounts {
+    int32_t cuts = 0;
+    int64_t lostMs = 0;  // from each cut until media flowed again (or until now)
+  };
+  CutCounts Cuts() const;
+  // A cut stream waits for its next attempt, or an attempt runs that has not brought media yet.
+  bool Reconnecting() const { return cut_at_ms_ >= 0; }
+  void ReconnectTimerTimer();
+  // Forgets a pending reconnect (the user aborted, the VCR ended, the window closes).
+  void CancelReconnect();
 
   // ---- Session start (window creation, Go, Batch, closing) ----
   void FormCreate();
@@ -202,7 +229,42 @@ class TMainForm : public TForm {
   bool ActsOn(const MessagePair& pair) const;
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
+  // A 401 of HTTP streaming: the HTTP password dialog for the site, as location loading shows it.
+  std::optional<std::pair<std::string, std::string>> AskHttpCredentials(MessageSource source,
+                                                                        const std::string& site);
   void ConfigureSession(TMMS& session);
+  // Replaces the session with a fresh one, configured for the current transport attempt, and
+  // starts it.
+  void StartSession();
+  // The transports the Auto choice tries, in order, for the download started last (empty: the
+  // chosen transport alone); a zero port is the configured HTTP port.
+  struct TransportAttempt {
+    uint32_t flags = 0;
+    int32_t httpPort = 0;
+  };
+  std::vector<TransportAttempt> attempts_;
+  size_t attempt_ = 0;
+  // The current session failed before any media arrived and another transport is left to try.
+  bool CanRollOver() const;
+  // The session that asked the user for credentials last: a refusal after the user answered (or
+  // declined) is the server's word on the location, not a transport that failed to answer.
+  MessageSource credentials_asked_by_ = 0;
+  void RollOver();
+  // The current session's failure is a cut of a live stream, or a failed attempt to join it
+  // again, and attempts are left.
+  bool ShouldReconnect() const;
+  void ScheduleReconnect();
+  void NoteMediaAgain();
+  int32_t ReconnectLimit() const;
+  bool started_unattended_ = false;  // the download the user or the VCR started last
+  bool reconnect_attempt_ = false;   // the current session is an attempt to join again
+  bool continuing_ = false;          // a new track of the same recording is being started
+  int32_t reconnect_tries_ = 0;      // attempts since media last flowed
+  int64_t cut_at_ms_ = -1;           // when the stream was cut; -1 while media flows
+  // A pre-recorded download that was cut goes on in its own file, by the resume path.
+  std::string resume_again_path_;
+  bool ReopenForResume();
+  CutCounts cuts_;
   void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();
 

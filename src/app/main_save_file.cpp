@@ -70,6 +70,23 @@ bool TMainForm::CreateAutoSaveFile() {
   return false;
 }
 
+bool TMainForm::ReopenForResume() {
+  // The file a cut pre-recorded download was writing: the rest of the clip goes on after its
+  // last whole packet, as --resume or the resume question would continue it.
+  created_save_path_.clear();
+  SaveWindow.Caption = resume_again_path_;
+  resumeSave = true;
+  int error = 0;
+  saveFile = TSaveFile::Open(resume_again_path_, FileHandle::Mode::OpenReadWrite, &error);
+  if (!saveFile) {
+    Messages.Post("There was a problem opening the save file on resume: " +
+                      FileProblem(resume_again_path_, error),
+                  mcFatal);
+    return false;
+  }
+  return true;
+}
+
 bool TMainForm::CreateOrResumeSaveFile() {
   TFileDialogRequest request;
   request.InitialDir = Helper.ReadSetting(kSettingsKeyPath, "AsfDir");

@@ -71,12 +71,13 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   Button1.OnClick = [this] { Button1Click(); };
 
   ProtoGroup.Name = "ProtoGroup";
-  ProtoGroup.Items.SetText("HTTP\r\nTCP\r\nUDP");
+  ProtoGroup.Items.SetText("HTTP\r\nTCP\r\nUDP\r\nAuto (UDP, then TCP, then HTTP)");
   SetNumberEdit(HTTPPort, "HTTPPort", "HTTP Port");
   SetNumberEdit(TCPPort, "TCPPort", "MMS over TCP Port");
   SetNumberEdit(UDPPort, "UDPPort", "MMS over UDP Port");
   SetNumberEdit(MaxUDP, "MaxUDP", "Max UDP packet size");
   for (const TimeoutEdit& t : kTimeoutEdits) SetNumberEdit(this->*t.edit, t.setting, t.label);
+  SetNumberEdit(Reconnects, "Reconnects", "Reconnects after a cut");
   BypassDNS.Name = "BypassDNS";
   BypassDNS.Caption = "Bypass DNS lookup. Use this for direct dotted IP addresses only.";
 
@@ -153,9 +154,14 @@ void TOptionsDialog::FormShow() {
   HProxyPort.Text = OrDefault(Read("HttpProxyPort"), kDefaultHttpProxyPort);
 
   const std::string proto = Read("ProtoSelected");
-  ProtoGroup.ItemIndex = proto == "HTTP" ? kProtoHttp : proto == "UDP" ? kProtoUdp : kProtoTcp;
+  // Any other text (an older program's "unknown") keeps meaning TCP.
+  ProtoGroup.ItemIndex = proto == "HTTP"   ? kProtoHttp
+                         : proto == "UDP"  ? kProtoUdp
+                         : proto == "Auto" ? kProtoAuto
+                                           : kProtoTcp;
 
   BypassDNS.Checked = Read("DNSState") == "IP";
+  Reconnects.Text = Read("Reconnects");
   MProxyTick.Checked = Read("UseMmsProxy") == "on";
   HProxyTick.Checked = Read("UseHttpProxy") == "on";
 
@@ -183,8 +189,10 @@ void TOptionsDialog::FormClose() {
   if (ProtoGroup.ItemIndex == kProtoHttp) proto = "HTTP";
   if (ProtoGroup.ItemIndex == kProtoTcp) proto = "TCP";
   if (ProtoGroup.ItemIndex == kProtoUdp) proto = "UDP";
+  if (ProtoGroup.ItemIndex == kProtoAuto) proto = "Auto";
   Write("ProtoSelected", proto);
   Write("UseMaxRate", OnOff(MaxRateFlag.Checked));
+  Write("Reconnects", Reconnects.Text);
   Write("DNSState", BypassDNS.Checked ? "IP" : "Lookup");
   Write("UseMmsProxy", OnOff(MProxyTick.Checked));
   Write("UseHttpProxy", OnOff(HProxyTick.Checked));
@@ -231,6 +239,7 @@ void TOptionsDialog::DefaultsClick() {
   MaxUDP.Text = kDefaultMaxUdp;
   for (const TimeoutEdit& t : kTimeoutEdits) (this->*t.edit).Text = DefaultTimeout(t);
   BypassDNS.Checked = false;
+  Reconnects.Text.clear();
   MProxyURL.Text.clear();
   MProxyPort.Text = kDefaultMmsProxyPort;
   HProxyURL.Text.clear();

@@ -35,6 +35,8 @@ inline constexpr int32_t kDefaultNetworkRate = 2;
 inline constexpr int32_t kProtoHttp = 0;
 inline constexpr int32_t kProtoTcp = 1;
 inline constexpr int32_t kProtoUdp = 2;
+// Tries MMS with UDP data, MMS over TCP and then HTTP streaming until one answers.
+inline constexpr int32_t kProtoAuto = 3;
 
 class TOptionsDialog : public TForm {
  public:
@@ -59,6 +61,8 @@ class TOptionsDialog : public TForm {
   TEdit AnswerTimeout;
   TEdit FirstDataTimeout;
   TEdit StallTimeout;
+  // Attempts to join a cut live stream again (empty: 3 for unattended starts, else none).
+  TEdit Reconnects;
   // Page "Proxy".
   TCheckBox MProxyTick;
   TEdit MProxyURL;

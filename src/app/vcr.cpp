@@ -60,6 +60,7 @@ void TMainForm::StartVcrRecording() {
 
 void TMainForm::StopVcrRecording() {
   Messages.Post("VCR OFF, end time reached", mcNotice);
+  CancelReconnect();
   FinishSaveFile();
   StopSession();
   unattended = false;

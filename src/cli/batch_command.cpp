@@ -79,6 +79,7 @@ void BatchRun::Setup() {
   ApplyOptions();
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
+  if (options_.reconnect) form.ReconnectOverride = *options_.reconnect;
   form.SaveWindow.Caption.clear();
   form.AutoSaveDir = WithSlash(options_.directory);
 }
@@ -109,12 +110,14 @@ void BatchRun::SelectProtocolFor(int32_t index) {
   if (index < 0 || index >= form.urlCount) return;
   const std::string& url = form.urlList[static_cast<size_t>(index)];
   std::string protocol = options_.protocol.value_or(ProtocolOfScheme(url));
-  // A plain mms:// entry speaks MMS; HTTP streaming would wait on the MMS port for ever.
-  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "TCP";
+  // A plain mms:// entry speaks MMS over whichever transport answers; HTTP streaming alone would
+  // wait on the MMS port for ever.
+  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "AUTO";
   TOptionsDialog& o = *app_->OptionsDialog;
   if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
   if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
   if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
+  if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
 }
 
 void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
@@ -195,7 +198,8 @@ int BatchRun::Run() {
                          index < static_cast<int32_t>(entries_.size()) &&
                          entries_[static_cast<size_t>(index)].result == EntryResult::NotRun;
     const int64_t now = app_->Window.GetClock().MonotonicMs();
-    if (pending && !form.Session->IsConnected()) {
+    // An entry whose cut stream is being joined again is waiting on purpose.
+    if (pending && !form.Session->IsConnected() && !form.Reconnecting()) {
       // The time down belongs to one entry: short entries, each seen between its connections,
       // must not add up to a stall of the one that happens to be starting.
       if (idle_since < 0 || idle_entry != index) {
@@ -299,13 +303,13 @@ std::string BatchUsage() {
              "the first 50 entries of a longer list; a 'cut' line and the summary say so.\n"
              "\n"
              "  -d DIR                    folder of the downloads (default the current folder)\n"
-             "  --protocol http|tcp|udp   transport of every entry (default: from each entry's\n"
-             "                            scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
-             "                            mmsh:// HTTP;\n"
+             "  --protocol http|tcp|udp|auto  transport of every entry (default: from each\n"
+             "                            entry's scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
+             "                            mmsh:// HTTP, mms:// auto: UDP, then TCP, then HTTP;\n"
              "                            otherwise the stored choice)\n"
              "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
              "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"
-             "  --log FILE                as for 'qor-cli get'\n"
+             "  --log FILE, --reconnect N (default 3)  as for 'qor-cli get'\n"
              "\n") +
          "Exit status: 0 when every entry completed; 1 when any failed or the location gave\n"
          "no entries; 2 on a usage error; 130 when interrupted.\n";

@@ -118,6 +118,7 @@ int32_t CliDesktop::ShowModal(TForm& form) {
       http->SavePassTick.Checked = SavePassword;
       http->Button1.Click();
     } else {
+      std::cerr << "qor-cli: the server asks for a password; give --user and --password\n";
       http->Button2.Click();
     }
   } else if (auto* vcr = dynamic_cast<TDateTimeDlg*>(&form)) {

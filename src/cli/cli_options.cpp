@@ -53,6 +53,7 @@ const std::vector<FlagRow>& Flags() {
       {"--answer-timeout", true, {Command::Get, Command::Record}},
       {"--data-timeout", true, {Command::Get, Command::Record}},
       {"--stall-timeout", true, {Command::Get, Command::Record}},
+      {"--reconnect", true, {Command::Get, Command::Record}},
       {"-o", true, {Command::Get, Command::Open}},
       {"-d", true, {Command::Get, Command::Record}},
       {"--config-dir", true, {Command::Get, Command::Record, Command::Info, Command::Open}},
@@ -95,8 +96,9 @@ bool Allowed(const std::vector<Command>& commands, Command command) {
 std::string CheckValue(CliOptions& o, const std::string& flag, const std::string& value) {
   if (flag == "--protocol") {
     const std::string p = Lower(value);
-    if (p != "http" && p != "tcp" && p != "udp") return "--protocol must be http, tcp or udp";
-    o.protocol = p == "http" ? "HTTP" : p == "tcp" ? "TCP" : "UDP";
+    if (p != "http" && p != "tcp" && p != "udp" && p != "auto")
+      return "--protocol must be http, tcp, udp or auto";
+    o.protocol = p == "http" ? "HTTP" : p == "tcp" ? "TCP" : p == "udp" ? "UDP" : "AUTO";
   } else if (flag == "--http-port" || flag == "--tcp-port" || flag == "--udp-port") {
     if (!IsNumberIn(value, 1, 65535)) return flag + " must be a port number from 1 to 65535";
     (flag == "--http-port" ? o.httpPort : flag == "--tcp-port" ? o.tcpPort : o.udpPort) = value;
@@ -134,6 +136,9 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
                                  : flag == "--data-timeout"   ? o.dataTimeout
                                                               : o.stallTimeout;
     target = std::stoi(value);
+  } else if (flag == "--reconnect") {
+    if (!IsNumberIn(value, 0, 1000)) return "--reconnect must be a number of attempts, 0 to 1000";
+    o.reconnect = std::stoi(value);
   } else if (flag == "--user") {
     o.user = value;
   } else if (flag == "--password") {
@@ -174,6 +179,15 @@ std::string ProtocolOfScheme(const std::string& url) {
   if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) return "HTTP";
   return std::string();
 }
+
+std::string RunProtocol(const CliOptions& options, const std::string& url,
+                        const std::string& stored) {
+  if (options.protocol) return *options.protocol;
+  std::string protocol = ProtocolOfScheme(url);
+  if (protocol.empty() && stored.empty() && Lower(url).rfind("mms://", 0) == 0) protocol = "AUTO";
+  return protocol;
+}
+
 
 namespace {
 
@@ -323,8 +337,10 @@ std::string GeneralUsage() {
 namespace {
 
 const char* const kTransferFlags =
-    "  --protocol http|tcp|udp   transport (default: from the scheme: mmsu:// UDP, mmst:// TCP,\n"
-    "                            http:// and mmsh:// HTTP; otherwise the stored choice)\n"
+    "  --protocol http|tcp|udp|auto  transport (default: from the scheme: mmsu:// UDP,\n"
+    "                            mmst:// TCP, http:// and mmsh:// HTTP; otherwise the stored\n"
+    "                            choice, and auto for mms:// when none is stored); auto tries\n"
+    "                            UDP, then TCP, then HTTP (port 80, then --http-port)\n"
     "  --http-port N             server port for HTTP streaming (stored default 80)\n"
     "  --tcp-port N              server port for MMS (stored default 1755)\n"
     "  --udp-port N              local port for MMS data over UDP (stored default 7000)\n"
@@ -354,6 +370,10 @@ const char* const kTransferFlags =
     "                            (FirstDataTimeout, default 30)\n"
     "  --stall-timeout S         a stream that sends nothing for S seconds is treated as cut\n"
     "                            (StallTimeout, default 30)\n"
+    "  --reconnect N             a live stream that is cut (closed, reset or stalled) is\n"
+    "                            joined again up to N times in a row, with growing pauses,\n"
+    "                            each time into the next automatically named file (default:\n"
+    "                            stored Reconnects, else 3 for record and without -o, else 0)\n"
     "Every download ends with a one-line summary on stderr.\n"
     "A location may name its port: mms://host:8755/clip.\n";
 

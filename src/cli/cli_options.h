@@ -17,7 +17,7 @@ struct CliOptions {
   std::string file;   // info
 
   // Options dialog controls for this run (unset: the stored value).
-  std::optional<std::string> protocol;  // "HTTP", "TCP" or "UDP"
+  std::optional<std::string> protocol;  // "HTTP", "TCP", "UDP" or "AUTO"
   std::optional<std::string> httpPort, tcpPort, udpPort, maxUdp;
   std::optional<std::string> proxyHost, proxyPort;
   std::optional<std::string> offset;  // "HH:MM:SS"
@@ -29,6 +29,9 @@ struct CliOptions {
   std::optional<std::string> user, password;
   // Session time-outs in seconds (unset: the stored value, else the default).
   std::optional<int> connectTimeout, answerTimeout, dataTimeout, stallTimeout;
+  // --reconnect N: attempts to join a cut live stream again (unset: the stored choice, else 3
+  // for record and unattended gets, none with -o).
+  std::optional<int> reconnect;
 
   std::optional<std::string> output;  // -o (open: where a fetched play list is saved)
   bool resume = false, overwrite = false;
@@ -55,6 +58,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args);
 // The protocol a location's scheme asks for: "UDP" for mmsu://, "TCP" for mmst://, "HTTP" for
 // http://; empty for anything else (the stored choice then holds).
 std::string ProtocolOfScheme(const std::string& url);
+// The protocol of a run: --protocol, else the scheme's, else "AUTO" for a plain mms:// location
+// when no choice is stored (stored: the stored choice, empty when none).
+std::string RunProtocol(const CliOptions& options, const std::string& url,
+                        const std::string& stored);
 
 std::string GeneralUsage();
 std::string CommandName(Command command);

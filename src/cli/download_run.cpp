@@ -121,6 +121,10 @@ void DownloadRun::Setup() {
   ApplyOptions();
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
+  // The next transport starts from the beginning: its connection is not up yet.
+  form.OnTransportRollover = [this] { started_ = false; };
+  form.OnReconnect = [this] { started_ = false; };
+  if (options_.reconnect) form.ReconnectOverride = *options_.reconnect;
   form.URL.Text = options_.url;
   form.MediaWindow.Caption = options_.url;
   form.SaveWindow.Caption.clear();
@@ -138,10 +142,12 @@ void DownloadRun::Setup() {
 
 void DownloadRun::ApplyOptions() {
   TOptionsDialog& o = *app_->OptionsDialog;
-  std::string protocol = options_.protocol.value_or(ProtocolOfScheme(options_.url));
+  const std::string protocol = RunProtocol(
+      options_, options_.url, app_->MainForm->Helper.ReadSetting(kSettingsKeyPath, "ProtoSelected"));
   if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
   if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
   if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
+  if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
   if (options_.httpPort) o.HTTPPort.Text = *options_.httpPort;
   if (options_.tcpPort) o.TCPPort.Text = *options_.tcpPort;
   if (options_.udpPort) o.UDPPort.Text = *options_.udpPort;
@@ -273,10 +279,19 @@ void DownloadRun::Summary() {
               {"size", size},
               {"rate", size * 1000 / static_cast<uint64_t>(elapsed)},
               {"elapsed", static_cast<double>(elapsed) / 1000.0}};
-  out_.Note("summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
-            std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
-            THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " + rate +
-            " on average");
+  std::string line = "summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
+                     std::to_string(recovered) + " recovered, " + std::to_string(lost) +
+                     " lost, " + THelper::FormatTime(durationMs) + ", " + std::to_string(size) +
+                     " bytes, " + rate + " on average";
+  // A recording that was cut and joined again: the figures above are of its last file.
+  const TMainForm::CutCounts cuts = form.Cuts();
+  if (cuts.cuts > 0) {
+    line += "; " + std::to_string(cuts.cuts) + (cuts.cuts == 1 ? " cut, " : " cuts, ") +
+            THelper::FormatTime(static_cast<double>(cuts.lostMs)) + " lost to them";
+    summary_["cuts"] = cuts.cuts;
+    summary_["lost_to_cuts"] = static_cast<double>(cuts.lostMs) / 1000.0;
+  }
+  out_.Note(line);
 }
 
 int DownloadRun::FailedStatus() {
@@ -285,7 +300,8 @@ int DownloadRun::FailedStatus() {
   struct stat info {};
   const std::string& file = form.SaveWindow.Caption;
   const bool onDisk = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  if (form.Session->StreamCut.load() && onDisk) {
+  // A cut stream whose last attempt to join again failed still finished its files.
+  if ((form.Session->StreamCut.load() && onDisk) || form.Cuts().cuts > 0) {
     out_.Note("the stream was cut before its end; the file was finished with what arrived");
     return kExitClosedEarly;
   }
@@ -349,7 +365,8 @@ int DownloadRun::Get() {
       return Done(FailedStatus());
     }
     const int64_t now = app_->Window.GetClock().MonotonicMs();
-    if (started_ && !form.Session->IsConnected()) {
+    // A cut live stream that is being joined again is not the end of the run.
+    if (started_ && !form.Session->IsConnected() && !form.Reconnecting()) {
       if (idle_since < 0) idle_since = now;
       if (now - idle_since >= kIdleGraceMs) {
         // The server ended the stream by closing the connection: finish the file as an abort

@@ -21,7 +21,14 @@ void RegisterOptionsDialog() {
            "Hours, minutes and seconds into a pre-recorded clip. Live streams always start at "
            "the present moment."}}},
         {f.Pages[2],
-         {{"Transport", {{"Protocol", {&f.ProtoGroup}}, {"", {&f.BypassDNS}}}, ""},
+         {{"Transport",
+           {{"Protocol", {&f.ProtoGroup}},
+            {"", {&f.BypassDNS}},
+            {f.Reconnects.Label, {&f.Reconnects}}},
+           "Auto moves on when a transport is refused, unreachable or silent; mmsu://, mmst://, "
+           "mmsh:// and http:// locations keep to their own. A cut stream is joined again that "
+           "many times in a row: a live one into a new file each time, a pre-recorded one "
+           "resumes in its own (empty: 3 for timed and batch recordings, none otherwise)."},
           {"Ports",
            {{f.HTTPPort.Label, {&f.HTTPPort}},
             {f.TCPPort.Label, {&f.TCPPort}},

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "session/http_response.h"
 #include "session/save_file.h"
 #include "session/session.h"
+#include "platform/window_thread.h"
 
 namespace qor {
 
@@ -36,6 +39,13 @@ uint32_t U32(const uint8_t* p) {
 }
 
 constexpr int kMaxRedirections = 10;
+
+// The answer to a credentials request, filled on the window thread.
+struct CredentialsWait {
+  std::mutex mutex;
+  bool answered = false;
+  std::optional<std::pair<std::string, std::string>> credentials;
+};
 constexpr const char* kOctetStream = "application/octet-stream";
 
 // The media type of a lower-cased content-type line, without its parameters:
@@ -116,6 +126,12 @@ void HttpProtocol::InitFields() {
   redirect_pending_ = false;
   redirections_ = 0;
   has_sniffed_head_ = false;
+  sign_in_pending_ = false;
+  signed_in_ = false;
+  answer_reported_ = false;
+  user_.clear();
+  password_.clear();
+  nonce_count_ = 0;
 }
 
 // ---- Requests (window thread) ----
@@ -149,13 +165,23 @@ static HttpRequestTarget TargetOf(const TMMS& s) {
                            s.UseProxy != 0};
 }
 
+std::string HttpProtocol::Authorization(const std::string& path) {
+  if (!signed_in_) return std::string();
+  // Digest hashes the request's target as the request line gives it.
+  const std::string uri = session_.UseProxy
+                              ? "http://" + session_.HostText(session_.HttpPort, 80) + "/" + path
+                              : "/" + path;
+  return AuthorizationValue(challenge_, user_, password_, "GET", uri, ++nonce_count_, cnonce_);
+}
+
 void HttpProtocol::SendDescribeRequest() {
   int64_t rangeFrom = -1;
   if (session_.Resuming() && session_.SaveFile) {
     range_from_ = session_.SaveFile->Size();
     rangeFrom = range_from_;
   }
-  Send(BuildDescribeRequest(TargetOf(session_), rangeFrom));
+  const HttpRequestTarget target = TargetOf(session_);
+  Send(WithAuthorization(BuildDescribeRequest(target, rangeFrom), Authorization(target.path)));
 }
 
 void HttpProtocol::SendPrerecordedPlayRequest() {
@@ -168,8 +194,10 @@ void HttpProtocol::SendPrerecordedPlayRequest() {
     start = session_.OffsetMs;
     context = 4;
   }
-  Send(BuildPrerecordedPlayRequest(TargetOf(session_), start, context, *session_.Asf,
-                                   session_.LeftOutStreams));
+  const HttpRequestTarget target = TargetOf(session_);
+  Send(WithAuthorization(BuildPrerecordedPlayRequest(target, start, context, *session_.Asf,
+                                                     session_.LeftOutStreams),
+                         Authorization(target.path)));
 }
 
 void HttpProtocol::SendLivePlayRequest() {
@@ -183,7 +211,9 @@ void HttpProtocol::SendLivePlayRequest() {
     session_.Post("HTTP: please select 0 for offset time", mcFatal);
     return;
   }
-  Send(BuildLivePlayRequest(TargetOf(session_), *session_.Asf, session_.LeftOutStreams));
+  const HttpRequestTarget target = TargetOf(session_);
+  Send(WithAuthorization(BuildLivePlayRequest(target, *session_.Asf, session_.LeftOutStreams),
+                         Authorization(target.path)));
 }
 
 // ---- Response header (window thread) ----
@@ -212,6 +242,28 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
       return;
     }
     if (redirections_ >= kMaxRedirections) session_.Post("HTTP: Too many redirections", mcWarning);
+  }
+  if (status == 401 && session_.StreamKind == skUnknown && !signed_in_ && AskCredentials) {
+    std::vector<AuthChallenge> offered;
+    for (const std::string& line : lines) {
+      if (THelper::LowerCase(line).rfind("www-authenticate:", 0) != 0) continue;
+      AuthChallenge challenge;
+      if (ParseAuthChallenge(line.substr(17), challenge)) offered.push_back(challenge);
+    }
+    if (ChooseAuthChallenge(offered, challenge_)) {
+      realm_ = challenge_.Param("realm");
+      session_.Post("HTTP: the server asks for a password" +
+                        (realm_.empty() ? std::string() : " (" + realm_ + ")"),
+                    mcNormal);
+      session_.ExpectNewConnection();
+      sign_in_pending_.store(true, std::memory_order_release);
+      return;
+    }
+  }
+  if (signed_in_ && !answer_reported_ && CredentialsAnswered) {
+    // Wrong credentials get a second 401, which ends the session with the server's words below.
+    answer_reported_ = true;
+    CredentialsAnswered(status != 401);
   }
   if (session_.Resuming() && (status == 206 || status == 416) && !StartRangeAnswer(status)) return;
   if (status != 206 && lines[0].find("200") == std::string::npos) {
@@ -377,6 +429,10 @@ void HttpProtocol::RunHttpLoop() {
   first_sequence_ = 0;
   seen_first_data_ = false;
   while (!session_.Terminated()) {
+    if (sign_in_pending_.exchange(false, std::memory_order_acq_rel)) {
+      if (!SignIn()) return;
+      continue;
+    }
     if (redirect_pending_.exchange(false, std::memory_order_acq_rel)) {
       // The describe request again, where the server pointed; what the old connection still
       // sent is dropped with the ring.
@@ -415,6 +471,51 @@ void HttpProtocol::RunHttpLoop() {
     if (!session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep) && !session_.Watch(needed))
       return;
   }
+}
+
+bool HttpProtocol::SignIn() {
+  // The site as saved credentials name it: "host:port" in lower case.
+  const std::string site = THelper::LowerCase(session_.Host) + ":" + std::to_string(session_.HttpPort);
+  auto request = std::make_shared<CredentialsWait>();
+  auto ask = [request, prompt = AskCredentials, site, realm = realm_] {
+    auto answer = prompt(site, realm);
+    std::lock_guard<std::mutex> lock(request->mutex);
+    request->credentials = std::move(answer);
+    request->answered = true;
+  };
+  WindowThread* window = WindowThread::Current();
+  if (window == nullptr || window->IsWindowThread()) {
+    ask();
+  } else {
+    window->Queue(ask);
+  }
+  // Polled like every other wait, so a stop is seen while the dialog is still up.
+  std::optional<std::pair<std::string, std::string>> credentials;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(request->mutex);
+      if (request->answered) {
+        credentials = request->credentials;
+        break;
+      }
+    }
+    if (session_.Terminated()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!credentials) {
+    session_.Post("HTTP/1.0 401 Unauthorized: no credentials were given", mcFatal);
+    session_.Terminate();
+    return false;
+  }
+  user_ = credentials->first;
+  password_ = credentials->second;
+  signed_in_ = true;
+  nonce_count_ = 0;
+  cnonce_ = THelper::NewGuidText().substr(1, 8);
+  // Once, with the credentials: the describe request again.
+  session_.RestartStageClock();
+  session_.StartTcpTransport();
+  return true;
 }
 
 bool HttpProtocol::RunProgressive() {

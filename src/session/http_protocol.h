@@ -4,8 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/http_auth.h"
 
 namespace qor {
 
@@ -24,6 +29,15 @@ class HttpProtocol {
   void RunHttpLoop();
 
   uint32_t FirstSequence() const { return first_sequence_; }
+
+  // A 401: shows the HTTP password dialog on the window thread for the site ("host:port") and
+  // realm the server names and returns the user id and password, or nothing when the user
+  // declined. Without one, a 401 ends the session.
+  using CredentialsPrompt = std::function<std::optional<std::pair<std::string, std::string>>(
+      const std::string& site, const std::string& realm)>;
+  CredentialsPrompt AskCredentials;
+  // Window thread: the server answered the credentials given (true: it took them).
+  std::function<void(bool accepted)> CredentialsAnswered;
 
  private:
   void SendDescribeRequest();
@@ -59,7 +73,23 @@ class HttpProtocol {
   // After the end of the stream or a change: nothing more is written or parsed.
   void DrainUntilStopped();
 
+  // The Authorization line for a request of path (empty without credentials).
+  std::string Authorization(const std::string& path);
+  // Session thread: asks for credentials and connects again with them; false when the session
+  // must end.
+  bool SignIn();
+
   TMMS& session_;
+  // Signing in: the challenge the server sent (set on the window thread with sign_in_pending_),
+  // the credentials the user gave and how many requests went out with the challenge's nonce.
+  std::atomic<bool> sign_in_pending_{false};
+  AuthChallenge challenge_;
+  std::string realm_;
+  std::string user_, password_;
+  bool signed_in_ = false;      // credentials were given; a second 401 means they are wrong
+  bool answer_reported_ = false;
+  uint32_t nonce_count_ = 0;
+  std::string cnonce_;
   uint32_t first_sequence_ = 0;
   uint32_t first_timecode_ = 0;
   uint32_t last_time_ = 0;  // a packet whose time cannot be read keeps the one before

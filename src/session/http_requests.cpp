@@ -41,6 +41,15 @@ std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& lef
   return text;
 }
 
+std::string WithAuthorization(const std::string& request, const std::string& value) {
+  if (value.empty()) return request;
+  // After the Host line, where players put it; every request has one.
+  const size_t host = request.find("\r\nHost: ");
+  const size_t end = host == std::string::npos ? std::string::npos : request.find(kEnd, host + 2);
+  if (end == std::string::npos) return request;
+  return request.substr(0, end + 2) + "Authorization: " + value + kEnd + request.substr(end + 2);
+}
+
 std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeFrom) {
   const std::string range =
       rangeFrom >= 0 ? "Range: bytes=" + std::to_string(rangeFrom) + "-" + kEnd : std::string();

@@ -28,6 +28,8 @@ std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeF
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
                                         uint32_t context, const TASF& asf,
                                         const std::vector<uint8_t>& leftOut = {});
+// The request with an "Authorization: value" line added (unchanged for an empty value).
+std::string WithAuthorization(const std::string& request, const std::string& value);
 std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf,
                                  const std::vector<uint8_t>& leftOut = {});
 

@@ -224,11 +224,14 @@ class TMMS : public TThread {
   THelper& Helper() { return helper_; }
   TErrorCodeHandler& ErrorCodes() { return error_codes_; }
   MmsProtocol& Mms() { return *mms_; }
+  HttpProtocol& Http() { return *http_; }
   // Stages the watch below measures; each only moves forward.
   void MarkHeaderComplete();
   void MarkMediaArrived();
   // The end of the stream or of the entry has been posted: nothing the connection does afterwards
   // is a failure.
+  // Media has arrived on this session (it reached streaming).
+  bool MediaArrived() const { return stage_.load() == kStreaming; }
   void MarkEndPosted() { end_posted_.store(true, std::memory_order_release); }
   bool EndPosted() const { return end_posted_.load(std::memory_order_acquire); }
   // The answer clock starts again (a password the user took time to type).

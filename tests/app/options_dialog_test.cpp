@@ -115,9 +115,28 @@ TEST_F(Options, StoredValuesComeBackAfterEditsAndAClose) {
   EXPECT_EQ(again.HProxyURL.Text, "proxy.lan");
 }
 
+TEST_F(Options, AutoTransportAndReconnectsAreStoredAndReadBack) {
+  ScriptedDesktop desktop;
+  TOptionsDialog dialog(desktop);
+  ASSERT_EQ(dialog.ProtoGroup.Items[kProtoAuto].rfind("Auto", 0), 0u);
+  EXPECT_EQ(dialog.Reconnects.Text, "");  // unset: the default for the kind of start
+  desktop.ShowModeless(dialog);
+  dialog.ProtoGroup.ItemIndex = kProtoAuto;
+  dialog.Reconnects.Text = "5";
+  dialog.Close();
+  EXPECT_EQ(Stored("ProtoSelected"), "Auto");
+  EXPECT_EQ(Stored("Reconnects"), "5");
+  TOptionsDialog again(desktop);
+  EXPECT_EQ(again.ProtoGroup.ItemIndex, kProtoAuto);
+  EXPECT_EQ(again.Reconnects.Text, "5");
+  again.DefaultsClick();
+  EXPECT_EQ(again.ProtoGroup.ItemIndex, kProtoTcp);
+  EXPECT_EQ(again.Reconnects.Text, "");
+}
+
 TEST_F(Options, TextsThatMeanNothingFallBackToTheDefaults) {
   ScriptedDesktop desktop;
-  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS"}) {
+  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS", "auto"}) {
     Store("ProtoSelected", proto);
     EXPECT_EQ(TOptionsDialog(desktop).ProtoGroup.ItemIndex, kProtoTcp) << proto;
   }

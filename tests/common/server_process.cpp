@@ -35,8 +35,17 @@ int PortOf(const std::string& output, const std::string& name) {
 }
 
 bool Disabled(const std::vector<std::string>& args, const std::string& option) {
-  for (size_t i = 0; i + 1 < args.size(); ++i)
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == option && args[i + 1] == "-1") return true;
+    // "--transports tcp" leaves HTTP out; "--transports http" leaves MMS out.
+    if (args[i] == "--transports") {
+      const std::string& list = args[i + 1];
+      if (option == "--http-port" && list.find("http") == std::string::npos) return true;
+      if (option == "--mms-port" && list.find("tcp") == std::string::npos &&
+          list.find("udp") == std::string::npos)
+        return true;
+    }
+  }
   return false;
 }
 

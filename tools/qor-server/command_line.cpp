@@ -64,6 +64,16 @@ std::string UsageText() {
              "                          never as a stream, with Content-Type TYPE (for example\n"
              "                          \"application/octet-stream; charset=binary\")\n"
              "  --max-connections N     connections served at once (default 64)\n"
+             "  --transports LIST       the transports offered, of udp,tcp,http (default all):\n"
+             "                          MMS refuses the data transport left out; without udp\n"
+             "                          and tcp nothing listens for MMS, without http nothing\n"
+             "                          for HTTP (order against the port options: last wins)\n"
+             "  --block-udp             accept MMS with UDP data but never send a datagram, as\n"
+             "                          when a firewall on the way drops them\n"
+             "  --auth basic|digest     how HTTP asks for the --password (default basic;\n"
+             "                          digest: MD5 with qop=auth)\n"
+             "  --drop-live S[,S...]    at these seconds after the start, close the connection\n"
+             "                          of every client of a live feed (as a network cut)\n"
              "  --help                  this text\n"
              "  --version               the version\n\n"
              "Faults, per request, as a query after the name (\"/clip.wmv?drop=0.1&seed=3\",\n"
@@ -89,7 +99,8 @@ const std::vector<OptionRow>& Options() {
       {"--log-requests", true},  {"--packet-pair", true},  {"--ping-interval", true},
       {"--password", true},      {"--redirect", true},     {"--moved", true},
       {"--faults", true},        {"--plain-http", true},   {"--max-connections", true},
-      {"--strip-padding", false},
+      {"--transports", true},    {"--auth", true},         {"--drop-live", true},
+      {"--strip-padding", false}, {"--block-udp", false},
   };
   return rows;
 }
@@ -100,6 +111,8 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
   double number = 0;
   if (a == "--strip-padding") {
     o.stripPadding = true;
+  } else if (a == "--block-udp") {
+    o.blockUdp = true;
   } else if (a == "--root") {
     o.root = v;
   } else if (a == "--live") {
@@ -144,6 +157,38 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
   } else if (a == "--plain-http") {
     ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
     o.plainType = v;
+  } else if (a == "--transports") {
+    bool udp = false, tcp = false, http = false;
+    std::stringstream list(v);
+    std::string name;
+    while (std::getline(list, name, ',')) {
+      if (name == "udp") {
+        udp = true;
+      } else if (name == "tcp") {
+        tcp = true;
+      } else if (name == "http") {
+        http = true;
+      } else {
+        ok = false;
+      }
+    }
+    ok = ok && (udp || tcp || http);
+    o.mmsUdp = udp;
+    o.mmsTcp = tcp;
+    // Applied after the port options (table order), so a transport left out stays off.
+    if (!udp && !tcp) o.mmsPort = -1;
+    if (!http) o.httpPort = -1;
+  } else if (a == "--auth") {
+    ok = v == "basic" || v == "digest";
+    o.digestAuth = v == "digest";
+  } else if (a == "--drop-live") {
+    std::stringstream list(v);
+    std::string moment;
+    while (ok && std::getline(list, moment, ',')) {
+      ok = ToNumber(moment, 0, 1e6, number);
+      if (ok) o.liveDrops.push_back(number);
+    }
+    ok = ok && !o.liveDrops.empty();
   } else if (a == "--max-connections") {
     ok = ToNumber(v, 1, 10000, number);
     o.maxConnections = static_cast<int>(number);

@@ -289,8 +289,11 @@ bool MmsSession::OnTransport(const ClientCommand& command) {
   // "\\address\TCP\port" or "\\address\UDP\port"
   const size_t udpAt = text.find("\\UDP\\");
   const bool tcp = text.find("\\TCP\\") != std::string::npos;
-  if (faults_.refuseTransport || (!tcp && udpAt == std::string::npos)) {
+  const bool switchedOff = udpAt == std::string::npos ? !server_.Options().mmsTcp
+                                                      : !server_.Options().mmsUdp;
+  if (faults_.refuseTransport || switchedOff || (!tcp && udpAt == std::string::npos)) {
     if (faults_.refuseTransport) Log("fault-refuse-transport");
+    if (switchedOff) Log("transport-off");
     return Reply(mms::kReportDisconnectedFunnel, kInvalidArgument, 0, {});
   }
   Bytes f;
@@ -309,7 +312,7 @@ bool MmsSession::OnTransport(const ClientCommand& command) {
   udp_ = std::make_shared<UdpStream>(id_, clientId_, to, !faults_.ignoreResends);
   server_.Udp().Register(udp_);
   if (!Reply(mms::kReportConnectedFunnel, 0, 0, f)) return false;
-  if (udpTimingWanted_) {
+  if (udpTimingWanted_ && !server_.Options().blockUdp) {
     const Bytes filler(64, 0);
     for (int i = 0; i < 4; ++i)
       server_.Udp().Send(to, BuildDataPacket(0, kTagTiming, 0x10, filler.data(), filler.size()));
@@ -488,6 +491,7 @@ bool MmsSession::OnStartPlay(const ClientCommand& command) {
 bool MmsSession::SendDatagram(const Bytes& datagram) {
   const uint32_t sequence = udpSequence_++;
   udp_->Remember(sequence, datagram);
+  if (server_.Options().blockUdp) return true;
   if (faults_.dropList.count(sequence) != 0 || Chance(faults_.dropShare)) {
     Log("fault-drop", std::to_string(sequence));
     return true;
@@ -513,6 +517,10 @@ bool MmsSession::SendMedia(const FeedItem& item) {
   const auto n = static_cast<int64_t>(sent_);
   if (faults_.disconnectAfter >= 0 && n >= faults_.disconnectAfter) {
     Log("fault-disconnect", std::to_string(sent_) + " packets");
+    return false;
+  }
+  if (entry_.kind == Catalog::Kind::kLive && server_.LiveDropDue(playStart_, Clock::now())) {
+    Log("live-drop", std::to_string(sent_) + " packets");
     return false;
   }
   if (faults_.stallSeconds > 0 && n == faults_.stallAfter) {

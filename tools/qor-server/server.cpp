@@ -15,10 +15,21 @@ double Server::RateFor(bool live) const {
   return live ? 1.0 : 0.0;
 }
 
+bool Server::LiveDropDue(std::chrono::steady_clock::time_point joined,
+                         std::chrono::steady_clock::time_point now) const {
+  for (double seconds : options_.liveDrops) {
+    const auto moment =
+        startedAt_ + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    if (moment > joined && moment <= now) return true;
+  }
+  return false;
+}
+
 bool Server::Start(std::string& error) {
   if (started_) return true;
   if (!log_.Open(options_.logPath, error)) return false;
   const auto clockStart = std::chrono::steady_clock::now();
+  startedAt_ = clockStart;
   for (const auto& [name, files] : options_.lives) {
     std::vector<std::shared_ptr<const MediaSource>> entries;
     for (const auto& file : files) {

@@ -3,6 +3,7 @@
 // service and one thread serves each connection; a UDP socket on the MMS port carries media
 // datagrams out and resend requests in.
 
+#include <chrono>
 #include <atomic>
 #include <cstdint>
 #include <list>
@@ -40,6 +41,15 @@ struct ServerOptions {
   std::string faults;  // fault query applied to every request before its own
   // Set: HTTP answers as a plain web server, every file as it is with this Content-Type.
   std::string plainType;
+  // Transports switched off (--transports): the MMS transport selection is refused for them.
+  bool mmsUdp = true;
+  bool mmsTcp = true;
+  // UDP media datagrams are dropped unsent, as by a firewall on the way (--block-udp).
+  bool blockUdp = false;
+  // --drop-live: seconds after the start at which every client of a live feed is dropped.
+  std::vector<double> liveDrops;
+  // --auth digest: HTTP asks for the password with a Digest challenge instead of Basic.
+  bool digestAuth = false;
 };
 
 class Server {
@@ -62,6 +72,10 @@ class Server {
   UdpHub& Udp() { return udp_; }
   const std::atomic<bool>& Stopping() const { return stopping_; }
   double RateFor(bool live) const;
+  // A drop moment of --drop-live lies after joined and at or before now: a live client that
+  // joined at joined is to be dropped.
+  bool LiveDropDue(std::chrono::steady_clock::time_point joined,
+                   std::chrono::steady_clock::time_point now) const;
 
  private:
   using Handler = void (*)(Server&, Connection&, uint64_t, const sockaddr_in&);
@@ -85,6 +99,7 @@ class Server {
   std::mutex workersMutex_;
   std::list<std::unique_ptr<Worker>> workers_;
   bool started_ = false;
+  std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
 };
 
 void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
