@@ -373,7 +373,8 @@ const char* const kTransferFlags =
     "  --reconnect N             a live stream that is cut (closed, reset or stalled) is\n"
     "                            joined again up to N times in a row, with growing pauses,\n"
     "                            each time into the next automatically named file (default:\n"
-    "                            stored Reconnects, else 3 for record and without -o, else 0)\n"
+    "                            stored Reconnects, else 3 for record and when no file\n"
+    "                            is named, else 0)\n"
     "Every download ends with a one-line summary on stderr.\n"
     "A location may name its port: mms://host:8755/clip.\n";
 
