@@ -209,6 +209,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
       session_.Post("HTTP: redirected to " + location, mcNormal);
       session_.ExpectNewConnection();
       redirect_pending_.store(true, std::memory_order_release);
+      session_.WakeLoop();
       return;
     }
     if (redirections_ >= kMaxRedirections) session_.Post("HTTP: Too many redirections", mcWarning);
@@ -377,6 +378,9 @@ void HttpProtocol::RunHttpLoop() {
   first_sequence_ = 0;
   seen_first_data_ = false;
   while (!session_.Terminated()) {
+    // Taken before the loop looks at the redirection, the end marks and the stop request: a
+    // change of any of them after this wakes the waits below.
+    const uint64_t mark = session_.WakeMark();
     if (redirect_pending_.exchange(false, std::memory_order_acq_rel)) {
       // The describe request again, where the server pointed; what the old connection still
       // sent is dropped with the ring.
@@ -388,12 +392,14 @@ void HttpProtocol::RunHttpLoop() {
       if (sniff == Sniff::Fail) return;
       if (sniff == Sniff::Wait) {
         if (!session_.FlushSaveFile()) return;
-        session_.Ring().WaitForAvailable(4, TMMS::kRingWaitStep);
+        // A connection that closes or stalls before the body's first four bytes ends the
+        // session like any other wait for the network.
+        if (!session_.WaitForRing(4, mark) && !session_.Watch(4)) return;
         continue;
       }
     }
     if (session_.Progressive) {
-      if (!RunProgressive()) return;
+      if (!RunProgressive(mark)) return;
     } else {
       while ((has_sniffed_head_ || session_.Ring().Available() >= 4) && !session_.Terminated()) {
         // A redirection's body is no stream.
@@ -412,20 +418,18 @@ void HttpProtocol::RunHttpLoop() {
     // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
     const int32_t needed = session_.Progressive ? 1 : 4;
     if (session_.Ring().Available() < needed && !session_.FlushSaveFile()) return;
-    if (!session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep) && !session_.Watch(needed))
-      return;
+    if (!session_.WaitForRing(needed, mark) && !session_.Watch(needed)) return;
   }
 }
 
-bool HttpProtocol::RunProgressive() {
+bool HttpProtocol::RunProgressive(uint64_t mark) {
   // Read the end mark first: every block of the connection is in the ring before it is set.
   const bool ended = session_.ProgressiveEnded();
   TCB& ring = session_.Ring();
   const bool first = progressive_position_ == 0;
   if (first && !ended && ring.Available() < kPlayListProbe) {
     // The first bytes decide whether this is a file at all.
-    ring.WaitForAvailable(kPlayListProbe, TMMS::kRingWaitStep);
-    return true;
+    return session_.WaitForRing(kPlayListProbe, mark) || session_.Watch(kPlayListProbe);
   }
   while (ring.Available() > 0 && !session_.Terminated()) {
     int32_t count = -1;
@@ -473,12 +477,14 @@ bool HttpProtocol::WriteProgressive(const uint8_t* data, int32_t count) {
 void HttpProtocol::DrainUntilStopped() {
   TCB& ring = session_.Ring();
   uint8_t scrap[4096];
-  while (!session_.Terminated()) {
+  for (;;) {
+    const uint64_t mark = session_.WakeMark();  // the stop request wakes the wait
+    if (session_.Terminated()) return;
     int32_t count = sizeof scrap;
     if (ring.Available() > 0) {
       ring.Read(scrap, count);
     } else {
-      ring.WaitForAvailable(1, TMMS::kRingWaitStep);
+      ring.WaitForAvailable(1, TCB::Deadline::max(), mark);
     }
   }
 }
@@ -678,11 +684,12 @@ bool HttpProtocol::TakeCarriedPackets(uint32_t locationId, bool& ours) {
 void HttpProtocol::CarryUntilStopped() {
   TCB& ring = session_.Ring();
   const auto wait = [&](int32_t count) {
-    while (ring.Available() < count) {
+    for (;;) {
+      const uint64_t mark = session_.WakeMark();  // the stop request wakes the wait
       if (session_.Terminated()) return false;
-      ring.WaitForAvailable(count, TMMS::kRingWaitStep);
+      if (ring.Available() >= count) return true;
+      ring.WaitForAvailable(count, TCB::Deadline::max(), mark);
     }
-    return !session_.Terminated();
   };
   while (wait(4)) {
     uint8_t head[4];

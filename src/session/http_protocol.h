@@ -39,7 +39,8 @@ class HttpProtocol {
   Sniff SniffBody();
   bool WriteProgressive(const uint8_t* data, int32_t count);
   // False when the loop must end.
-  bool RunProgressive();
+  // mark: the loop's WakeMark, taken before it looked at the end of the connection.
+  bool RunProgressive(uint64_t mark);
   // A resumed plain file's 206 (continues at the asked byte, or refused) or 416 (complete).
   bool StartRangeAnswer(int status);
   // One chunk; false when the loop must end.

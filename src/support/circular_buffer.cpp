@@ -120,6 +120,47 @@ bool TCB::WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const {
   return ready;
 }
 
+template <typename Pred>
+void TCB::WaitLocked(std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
+                     Pred ready) const {
+  // No deadline: a plain wait, which needs no arithmetic on the largest time point.
+  if (deadline == Deadline::max()) {
+    changed_.wait(lock, ready);
+  } else {
+    changed_.wait_until(lock, deadline, ready);
+  }
+}
+
+bool TCB::WaitForAvailable(int32_t count, Deadline deadline, uint64_t mark) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  ++waiters_;
+  WaitLocked(lock, deadline,
+             [&] { return (allocated_ && AvailableLocked() >= count) || wakes_ != mark; });
+  --waiters_;
+  return allocated_ && AvailableLocked() >= count;
+}
+
+bool TCB::WaitForRoom(int32_t count, Deadline deadline, uint64_t mark) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  ++waiters_;
+  WaitLocked(lock, deadline, [&] {
+    return (allocated_ && size_ - 1 - AvailableLocked() >= count) || wakes_ != mark;
+  });
+  --waiters_;
+  return allocated_ && size_ - 1 - AvailableLocked() >= count;
+}
+
+void TCB::Wake() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ++wakes_;
+  changed_.notify_all();
+}
+
+uint64_t TCB::Wakes() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return wakes_;
+}
+
 int32_t TCB::Size() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   return size_;

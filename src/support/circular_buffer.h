@@ -33,6 +33,15 @@ class TCB {
   // not poll each other.
   bool WaitForAvailable(int32_t count, std::chrono::milliseconds timeout) const;
   bool WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const;
+  // The same, until deadline, and also ending (false) when Wake is called after Wakes() returned
+  // mark. A waiter takes the mark before it looks at whatever else it waits for (a stop request,
+  // a closed connection); a Wake that comes after that look cannot then go unseen.
+  using Deadline = std::chrono::steady_clock::time_point;
+  bool WaitForAvailable(int32_t count, Deadline deadline, uint64_t mark) const;
+  bool WaitForRoom(int32_t count, Deadline deadline, uint64_t mark) const;
+  // Wakes every waiter, so it looks again at what it waits for besides the ring (any thread).
+  void Wake();
+  uint64_t Wakes() const;
   // False when nothing is allocated; otherwise empties and zero-fills the ring.
   bool Clear();
   int32_t Size() const;
@@ -40,9 +49,13 @@ class TCB {
  private:
   int32_t AvailableLocked() const;
   void WakeWaiters();
+  template <typename Pred>
+  void WaitLocked(std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
+                  Pred ready) const;
   mutable std::recursive_mutex mutex_;
   mutable std::condition_variable_any changed_;
   mutable int32_t waiters_ = 0;
+  uint64_t wakes_ = 0;
   std::unique_ptr<uint8_t[]> data_;
   int32_t size_ = 0;
   int32_t write_ = 0;
