@@ -90,7 +90,10 @@ class MmsSession {
   bool SendHeaderPieces(const Bytes& header);
   bool SendChallenge();
   // Sends what is due; sets waitMs to the time until the next packet is due.
+  // waitMs: at most this long already; made shorter when a packet falls due sooner.
   bool Pump(int& waitMs);
+  // Milliseconds until the next ping is due or, when not playing, the idle limit is reached.
+  int NextLookMs(int pingMs) const;
   bool SendMedia(const FeedItem& item);
   bool SendDatagram(const Bytes& datagram);
   bool Chance(double share) {
@@ -141,10 +144,12 @@ void MmsSession::Run() {
   uint8_t block[8192];
   const int pingMs = std::max(100, server_.Options().pingIntervalMs);
   for (;;) {
-    int waitMs = 100;
+    // Until the next packet is due, the next ping or the idle limit: the connection's thread
+    // sleeps through a paced stream's gaps instead of waking on a period.
+    int waitMs = NextLookMs(pingMs);
     if (playing_ && !Pump(waitMs)) return;
     size_t got = 0;
-    const auto read = c_.ReadSome(block, sizeof block, got, std::clamp(waitMs, 0, 100));
+    const auto read = c_.ReadSome(block, sizeof block, got, std::max(waitMs, 0));
     if (read == Connection::Read::kData) {
       splitter.Feed(block, got);
       ClientCommand command;
@@ -541,6 +546,16 @@ bool MmsSession::SendMedia(const FeedItem& item) {
   return Send(unit);
 }
 
+int MmsSession::NextLookMs(int pingMs) const {
+  const auto now = Clock::now();
+  auto until = lastPing_ + std::chrono::milliseconds(pingMs);
+  if (!playing_)
+    until =
+        std::min(until, lastCommand_ + std::chrono::milliseconds(server_.Options().idleTimeoutMs));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+  return static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX));
+}
+
 bool MmsSession::Pump(int& waitMs) {
   const double rate = server_.RateFor(entry_.kind == Catalog::Kind::kLive);
   for (int batch = 0; playing_ && batch < kBatch; ++batch) {
@@ -576,7 +591,7 @@ bool MmsSession::Pump(int& waitMs) {
       const auto now = Clock::now();
       if (due > now) {
         waitMs = static_cast<int>(std::min<int64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, 100));
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, waitMs));
         return true;
       }
     }
