@@ -194,7 +194,7 @@ void MmsProtocol::OnTcpData(const uint8_t* data, int32_t length) {
   if (length <= 0 || framer_.Stopped()) return;
   const auto status =
       framer_.Feed(data, static_cast<size_t>(length), [this](const uint8_t* unit, size_t size) {
-        return session_.WriteRing(unit, static_cast<int32_t>(size));
+        return session_.WriteRing(unit, static_cast<int32_t>(size), false);
       });
   if (status == mms::MmsUnitFramer::Status::Malformed) {
     framing_failed_.store(true);
@@ -208,7 +208,7 @@ bool MmsProtocol::OnUdpDatagram(const uint8_t* data, int32_t length) {
   if (accepted == 0) return false;
   if (accepted == static_cast<size_t>(length)) return true;
   // Trailing bytes are not part of the packet; only the packet goes into the ring.
-  session_.WriteRing(data, static_cast<int32_t>(accepted));
+  session_.WriteRing(data, static_cast<int32_t>(accepted), false);
   return false;
 }
 

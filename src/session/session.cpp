@@ -235,6 +235,7 @@ void TMMS::StartUdpTransport() {
     UdpDataReceived(s, d, n, a, p);
   };
   udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
+  udp->OnDataDone = [this](TUDP* s) { UdpDataDelivered(s); };
   udp->LocalPort = static_cast<uint32_t>(UdpPort);
   // Two recordings at once must not fight over the configured port.
   udp->FallBackToFreePort = true;
@@ -484,8 +485,10 @@ bool TMMS::WaitForBytes(int32_t count) {
   }
 }
 
-bool TMMS::WriteRing(const void* data, int32_t length) {
-  if (ring_.Write(data, length)) return true;
+bool TMMS::WriteRing(const void* data, int32_t length, bool wakeReader) {
+  if (wakeReader ? ring_.Write(data, length) : ring_.WriteQuietly(data, length)) return true;
+  // The loop has to be awake to make room, whatever this block's quiet writes put off.
+  ring_.WakeReaders();
   if (length < ring_.Size()) {
     // The loop is behind: give it a bounded time to make room.
     const auto deadline =
@@ -612,12 +615,15 @@ void TMMS::TcpDataReceived(TTCP*, const uint8_t* block, int32_t length) {
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
   const int32_t used = CollectResponseHeader(block, length);
-  if (used >= length) return;
-  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
-    mms_->OnTcpData(block + used, length - used);
-  } else {
-    WriteRing(block + used, length - used);
+  if (used < length) {
+    if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+      mms_->OnTcpData(block + used, length - used);
+    } else {
+      WriteRing(block + used, length - used, false);
+    }
   }
+  // One wake for everything the block brought (the units were stored quietly).
+  ring_.WakeReaders();
 }
 
 void TMMS::TransportMessage(TTCP*, const std::string& text, int32_t code) {
@@ -659,7 +665,12 @@ void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
   last_receive_ms_ = NowMs();
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
-  if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length);
+  if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length, false);
+}
+
+void TMMS::UdpDataDelivered(TUDP*) {
+  // The datagrams of one handover were stored quietly: the loop wakes once for all of them.
+  ring_.WakeReaders();
 }
 
 void TMMS::UdpMessage(TUDP*, const std::string& text, uint32_t code) {

@@ -186,6 +186,7 @@ class TMMS : public TThread {
   void UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
                        const std::string& address, uint16_t port);
   void UdpMessage(TUDP* sender, const std::string& text, uint32_t code);
+  void UdpDataDelivered(TUDP* sender);
 
   // ---- Used by the protocol loops ----
   void Post(const std::string& text, uint32_t code) const;
@@ -197,8 +198,9 @@ class TMMS : public TThread {
   // thread to end and returns false.
   bool FlushSaveFile();
   // Stores a whole block in the ring, waiting a bounded time for room; on failure posts the
-  // ring-full message (8) and returns false.
-  bool WriteRing(const void* data, int32_t length);
+  // ring-full message (8) and returns false. Without wakeReader the loop is not woken for this
+  // block: the transport handlers store all the units of one handover and wake it once.
+  bool WriteRing(const void* data, int32_t length, bool wakeReader = true);
   TCB& Ring() { return ring_; }
   // Session thread: the mark for WaitForRing, taken before the loop looks at what it waits for
   // besides the ring (the stop request, a closed connection, a redirection).

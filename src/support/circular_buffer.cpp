@@ -33,6 +33,22 @@ int32_t TCB::AvailableLocked() const {
 
 bool TCB::Write(const void* source, int32_t count) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!WriteLocked(source, count)) return false;
+  WakeWaiters();
+  return true;
+}
+
+bool TCB::WriteQuietly(const void* source, int32_t count) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return WriteLocked(source, count);
+}
+
+void TCB::WakeReaders() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  WakeWaiters();
+}
+
+bool TCB::WriteLocked(const void* source, int32_t count) {
   if (!allocated_ || count < 0) return false;
   if (count == 0) return true;
   if (source == nullptr) return false;
@@ -45,7 +61,6 @@ bool TCB::Write(const void* source, int32_t count) {
   if (first < count) std::memcpy(data_.get(), bytes + first, static_cast<size_t>(count - first));
   write_ += count;
   if (write_ >= size_) write_ -= size_;
-  WakeWaiters();
   return true;
 }
 

@@ -22,6 +22,10 @@ class TCB {
   bool Allocate(int32_t size);
   // Stores all count bytes, or none of them (false) when they do not fit or nothing is allocated.
   bool Write(const void* source, int32_t count);
+  // The same without waking a waiting reader: a writer that stores several blocks in a row wakes
+  // it once with WakeReaders when it is done, instead of once a block.
+  bool WriteQuietly(const void* source, int32_t count);
+  void WakeReaders();
   // Reads up to count bytes (-1: all unread); count returns what was delivered. False when fewer
   // than asked were there.
   bool Read(void* destination, int32_t& count);
@@ -49,6 +53,7 @@ class TCB {
  private:
   int32_t AvailableLocked() const;
   void WakeWaiters();
+  bool WriteLocked(const void* source, int32_t count);
   template <typename Pred>
   void WaitLocked(std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
                   Pred ready) const;
