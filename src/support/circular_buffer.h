@@ -52,14 +52,22 @@ class TCB {
 
  private:
   int32_t AvailableLocked() const;
+  // Waiters of one kind: how many, and what the last of them waits for (bytes, or room).
+  struct Waiters {
+    int32_t count = 0;
+    int32_t wanted = 0;
+  };
   void WakeWaiters();
   bool WriteLocked(const void* source, int32_t count);
   template <typename Pred>
-  void WaitLocked(std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
+  void WaitLocked(std::condition_variable_any& cv, Waiters& waiters, int32_t wanted,
+                  std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
                   Pred ready) const;
   mutable std::recursive_mutex mutex_;
-  mutable std::condition_variable_any changed_;
-  mutable int32_t waiters_ = 0;
+  mutable std::condition_variable_any readable_;
+  mutable std::condition_variable_any writable_;
+  mutable Waiters readers_;
+  mutable Waiters writers_;
   uint64_t wakes_ = 0;
   std::unique_ptr<uint8_t[]> data_;
   int32_t size_ = 0;
