@@ -77,7 +77,13 @@ class MmsSession {
     server_.Log().Add(id_, kind, text);
   }
   bool Reply(uint16_t id, uint32_t hr, uint32_t secondWord, const Bytes& fields = {});
-  bool Send(const Bytes& unit) { return c_.WriteAll(unit.data(), unit.size()); }
+  // Whatever is queued goes first, so every unit keeps its place in the stream.
+  bool Send(const Bytes& unit) { return Flush() && c_.WriteAll(unit.data(), unit.size()); }
+  bool Flush() {
+    const bool written = queued_.empty() || c_.WriteAll(queued_.data(), queued_.size());
+    queued_.clear();
+    return written;
+  }
   bool Handle(const ClientCommand& command);
   bool OnConnect(const ClientCommand& command);
   bool OnTiming(const ClientCommand& command);
@@ -92,6 +98,7 @@ class MmsSession {
   // Sends what is due; sets waitMs to the time until the next packet is due.
   // waitMs: at most this long already; made shorter when a packet falls due sooner.
   bool Pump(int& waitMs);
+  bool PumpBatch(int& waitMs);
   // Milliseconds until the next ping is due or, when not playing, the idle limit is reached.
   int NextLookMs(int pingMs) const;
   bool SendMedia(const FeedItem& item);
@@ -121,6 +128,8 @@ class MmsSession {
   uint8_t headerTag_ = kTagHeader;
   uint8_t mediaTag_ = kTagMedia;
   bool playing_ = false;
+  // Unpaced media over TCP: the data packets of one batch, built here and sent in one write.
+  Bytes queued_;
   std::optional<FeedItem> pending_;
   StreamChoice choice_;
   Clock::time_point playStart_;
@@ -524,7 +533,7 @@ bool MmsSession::SendMedia(const FeedItem& item) {
     Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");
     const double seconds = faults_.stallSeconds;
     faults_.stallSeconds = 0;
-    if (!c_.Pause(static_cast<int64_t>(seconds * 1000))) return false;
+    if (!Flush() || !c_.Pause(static_cast<int64_t>(seconds * 1000))) return false;
   }
   if (n == faults_.unknownTagAfter) {
     Log("fault-unknown-tag");
@@ -535,6 +544,17 @@ bool MmsSession::SendMedia(const FeedItem& item) {
     if (!Send(BuildServerCommand(0x77, 0, 0, {}, sequence_++))) return false;
   }
   const uint8_t flags = udp_ ? static_cast<uint8_t>(udpSequence_) : packetSequence_++;
+  if (!udp_ && server_.RateFor(entry_.kind == Catalog::Kind::kLive) <= 0) {
+    const size_t at = queued_.size();
+    AppendDataPacket(queued_, item.locationId, mediaTag_, flags, item.bytes.data(),
+                     item.bytes.size());
+    if (n == faults_.badLengthAfter) {
+      Log("fault-bad-length");
+      StoreU16(queued_.data() + at + 6, 4);  // shorter than the packet's own header
+    }
+    ++sent_;
+    return true;
+  }
   Bytes unit =
       BuildDataPacket(item.locationId, mediaTag_, flags, item.bytes.data(), item.bytes.size());
   if (n == faults_.badLengthAfter) {
@@ -557,6 +577,12 @@ int MmsSession::NextLookMs(int pingMs) const {
 }
 
 bool MmsSession::Pump(int& waitMs) {
+  // What the batch queued goes out before anything else happens (a disconnection fault too).
+  const bool pumped = PumpBatch(waitMs);
+  return Flush() && pumped;
+}
+
+bool MmsSession::PumpBatch(int& waitMs) {
   const double rate = server_.RateFor(entry_.kind == Catalog::Kind::kLive);
   for (int batch = 0; playing_ && batch < kBatch; ++batch) {
     if (!pending_) pending_ = feed_->Next();
