@@ -90,6 +90,7 @@ bool TMMTimer::Start(uint32_t delayMs, uint32_t& errorCode, uint32_t resolutionM
   errorCode = 0;
   marker_.store(kRunningMarker, std::memory_order_release);
   std::unique_ptr<TickThread> previous;
+  std::vector<std::unique_ptr<TickThread>> retired;
   uint32_t delay = 0;
   {
     std::lock_guard lock(state_mutex_);
@@ -99,9 +100,16 @@ bool TMMTimer::Start(uint32_t delayMs, uint32_t& errorCode, uint32_t resolutionM
     previous = std::move(ticker_);
     timer_id_ = 0;
     if (previous && previous->IsCurrentThread()) retired_.push_back(std::move(previous));
+    // Runs that stopped from their own tick are collected here too, so a timer that stops and
+    // starts again and again (the resend tick) does not pile up finished threads.
+    if (!fromTick) {
+      retired = std::move(retired_);
+      retired_.clear();
+    }
   }
   // A second Start must not leave the first run ticking unseen.
   previous.reset();
+  retired.clear();
 
   std::unique_ptr<TickThread> ticker;
   try {

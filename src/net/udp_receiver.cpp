@@ -6,6 +6,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -166,6 +169,8 @@ void TUDP::ReceiveLoop() {
   std::vector<iovec> pieces(batch);
   std::vector<sockaddr_in> senders(batch);
   std::vector<mmsghdr> headers(batch);
+  using Steady = std::chrono::steady_clock;
+  Steady::time_point previous{};
   while (!Terminated()) {
     for (size_t i = 0; i < batch; ++i) {
       pieces[i] = {buffer.get() + i * size, size};
@@ -189,7 +194,20 @@ void TUDP::ReceiveLoop() {
       Terminate();
       break;
     }
-    Deliver(buffer.get(), headers.data(), static_cast<size_t>(count));
+    size_t got = static_cast<size_t>(count);
+    const Steady::time_point now = Steady::now();
+    if (got > 0 && got < batch && now - previous < kBusyGap && !socket_.ShutdownRequested()) {
+      // A busy stream: let the next datagrams of this moment arrive, then take them too. Stop
+      // shuts the socket down, which the gathering sees within kGather.
+      std::this_thread::sleep_for(kGather);
+      const long more = socket_.Use([&](int fd) -> long {
+        return ::recvmmsg(fd, headers.data() + got, static_cast<unsigned>(batch - got),
+                          MSG_DONTWAIT | MSG_TRUNC, nullptr);
+      });
+      if (more > 0) got += static_cast<size_t>(more);
+    }
+    previous = now;
+    Deliver(buffer.get(), headers.data(), got);
   }
 }
 
@@ -218,6 +236,7 @@ void TUDP::Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count) 
         inet_ntop(AF_INET, &sender->sin_addr, senderText, sizeof senderText);
         OnData(this, buffer + i * size, length, senderText, ntohs(sender->sin_port));
       }
+      if (OnDataDone) OnDataDone(this);
     });
   }
   if (oversized) {

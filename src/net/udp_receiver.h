@@ -4,7 +4,10 @@
 //
 // Both events run on the window thread (through Synchronize) while the receiver waits, so the
 // data pointer and the sender fields stay valid for the length of the OnData call. Datagrams that
-// arrived together are handed over together: one handover runs OnData once for each, in order.
+// arrived together are handed over together: one handover runs OnData once for each, in order,
+// then OnDataDone once. While datagrams come in quick succession the receiver lets a short
+// moment's worth gather before it hands them over (see kGather), so a fast stream costs a handover
+// per batch rather than per datagram; a slow one is handed over as each datagram arrives.
 // Configuration failures and start-up failures give one OnMessage each and end the thread; a
 // datagram larger than MaxPacketSize gives OnMessage and ends it; Stop ends it silently. An empty
 // datagram is skipped. Destroying a TUDP waits for its thread, which may be handing over an event:
@@ -51,6 +54,8 @@ class TUDP : public TThread {
   std::function<void(TUDP* sender, const uint8_t* data, int32_t length,
                      const std::string& senderAddress, uint16_t senderPort)>
       OnData;
+  // After the OnData calls of one handover, in the same handover (optional).
+  std::function<void(TUDP* sender)> OnDataDone;
   std::function<void(TUDP* sender, const std::string& text, uint32_t code)> OnMessage;
 
   // Sends one datagram to the remote address; returns the bytes sent, or -1 before the socket is
@@ -90,6 +95,10 @@ class TUDP : public TThread {
   // What the receiver asks of the kernel for datagrams not yet taken: a burst from a fast server
   // waits here while the window thread is busy.
   static constexpr int kReceiveBufferBytes = 8 << 20;
+  // A datagram that arrives within kBusyGap of the previous one starts a batch that gathers for
+  // kGather before it is handed over; the socket buffer holds far more than that much.
+  static constexpr std::chrono::microseconds kBusyGap{2000};
+  static constexpr std::chrono::microseconds kGather{1000};
 
   SocketSlot socket_;
   std::atomic<bool> remote_valid_{false};

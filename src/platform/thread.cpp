@@ -27,6 +27,7 @@ void TThread::Start() {
 
 void TThread::Terminate() {
   terminated_.store(true, std::memory_order_release);
+  TerminateRequested();
 }
 
 void TThread::ThreadMain() {

@@ -22,7 +22,8 @@ class TThread {
 
   // Starts Execute on a new thread. Only the first call starts anything.
   void Start();
-  // Asks Execute to return at its next look at Terminated().
+  // Asks Execute to return at its next look at Terminated(), and calls TerminateRequested so a
+  // thread blocked in a wait of its own can be woken.
   void Terminate();
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
   // Waits until Execute has returned. On the window thread it keeps serving handovers
@@ -35,6 +36,9 @@ class TThread {
 
  protected:
   virtual void Execute() = 0;
+  // Called by Terminate (on the caller's thread) once Terminated() is true. A thread that waits on
+  // something other than Terminated() wakes that wait here instead of polling the flag.
+  virtual void TerminateRequested() {}
 
  private:
   void ThreadMain();

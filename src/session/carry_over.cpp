@@ -28,13 +28,16 @@ std::vector<CarryOver::Packet> CarryOver::TakeBefore(uint32_t first,
     if (packets_.size() >= kMaxPackets) return true;
     return !packets_.empty() && packets_.back().location + 1 >= first;
   };
-  // The stop request has no signal of its own here: look at it in short slices.
-  while (!reached() && !stopped() && std::chrono::steady_clock::now() < deadline) {
-    kept_.wait_for(lock, std::chrono::milliseconds(20));
-  }
+  // Keep wakes the wait, and so does a stop request (Interrupt).
+  kept_.wait_until(lock, deadline, [&] { return reached() || stopped(); });
   taken_ = true;
   bytes_ = 0;
   return std::move(packets_);
+}
+
+void CarryOver::Interrupt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  kept_.notify_all();
 }
 
 std::vector<CarryOver::Packet> CarryOver::Take() {

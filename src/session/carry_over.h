@@ -37,6 +37,8 @@ class CarryOver {
   // it has (or can keep no more), at most bound, ending early when stopped() says so; then takes.
   std::vector<Packet> TakeBefore(uint32_t first, std::chrono::milliseconds bound,
                                  const std::function<bool()>& stopped);
+  // Wakes a TakeBefore in progress so it looks at its stop condition again (any thread).
+  void Interrupt();
   bool Taken() const;
   // The previous entry's last location id, when known: packets up to it are not the next
   // entry's.

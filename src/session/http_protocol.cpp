@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -40,12 +41,6 @@ uint32_t U32(const uint8_t* p) {
 
 constexpr int kMaxRedirections = 10;
 
-// The answer to a credentials request, filled on the window thread.
-struct CredentialsWait {
-  std::mutex mutex;
-  bool answered = false;
-  std::optional<std::pair<std::string, std::string>> credentials;
-};
 constexpr const char* kOctetStream = "application/octet-stream";
 
 // The media type of a lower-cased content-type line, without its parameters:
@@ -239,6 +234,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
       session_.Post("HTTP: redirected to " + location, mcNormal);
       session_.ExpectNewConnection();
       redirect_pending_.store(true, std::memory_order_release);
+      session_.WakeLoop();
       return;
     }
     if (redirections_ >= kMaxRedirections) session_.Post("HTTP: Too many redirections", mcWarning);
@@ -429,6 +425,9 @@ void HttpProtocol::RunHttpLoop() {
   first_sequence_ = 0;
   seen_first_data_ = false;
   while (!session_.Terminated()) {
+    // Taken before the loop looks at the redirection, the end marks and the stop request: a
+    // change of any of them after this wakes the waits below.
+    const uint64_t mark = session_.WakeMark();
     if (sign_in_pending_.exchange(false, std::memory_order_acq_rel)) {
       if (!SignIn()) return;
       continue;
@@ -444,12 +443,14 @@ void HttpProtocol::RunHttpLoop() {
       if (sniff == Sniff::Fail) return;
       if (sniff == Sniff::Wait) {
         if (!session_.FlushSaveFile()) return;
-        session_.Ring().WaitForAvailable(4, TMMS::kRingWaitStep);
+        // A connection that closes or stalls before the body's first four bytes ends the
+        // session like any other wait for the network.
+        if (!session_.WaitForRing(4, mark) && !session_.Watch(4)) return;
         continue;
       }
     }
     if (session_.Progressive) {
-      if (!RunProgressive()) return;
+      if (!RunProgressive(mark)) return;
     } else {
       while ((has_sniffed_head_ || session_.Ring().Available() >= 4) && !session_.Terminated()) {
         // A redirection's body is no stream.
@@ -468,10 +469,17 @@ void HttpProtocol::RunHttpLoop() {
     // A chunk's first four bytes, or any byte of a plain file, is what the loop can act on.
     const int32_t needed = session_.Progressive ? 1 : 4;
     if (session_.Ring().Available() < needed && !session_.FlushSaveFile()) return;
-    if (!session_.Ring().WaitForAvailable(needed, TMMS::kRingWaitStep) && !session_.Watch(needed))
-      return;
+    if (!session_.WaitForRing(needed, mark) && !session_.Watch(needed)) return;
   }
 }
+
+// The answer to a credentials request, filled on the window thread.
+struct HttpProtocol::CredentialsWait {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool answered = false;
+  std::optional<std::pair<std::string, std::string>> credentials;
+};
 
 bool HttpProtocol::SignIn() {
   // The site as saved credentials name it: "host:port" in lower case.
@@ -482,26 +490,33 @@ bool HttpProtocol::SignIn() {
     std::lock_guard<std::mutex> lock(request->mutex);
     request->credentials = std::move(answer);
     request->answered = true;
+    request->changed.notify_all();
   };
+  {
+    // Published before the first look at the stop request, so a stop cannot slip past the wait.
+    std::lock_guard<std::mutex> lock(asking_mutex_);
+    asking_ = request;
+  }
   WindowThread* window = WindowThread::Current();
   if (window == nullptr || window->IsWindowThread()) {
     ask();
   } else {
     window->Queue(ask);
   }
-  // Polled like every other wait, so a stop is seen while the dialog is still up.
+  // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
   std::optional<std::pair<std::string, std::string>> credentials;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(request->mutex);
-      if (request->answered) {
-        credentials = request->credentials;
-        break;
-      }
-    }
-    if (session_.Terminated()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  bool answered = false;
+  {
+    std::unique_lock<std::mutex> lock(request->mutex);
+    request->changed.wait(lock, [&] { return request->answered || session_.Terminated(); });
+    answered = request->answered;
+    if (answered) credentials = request->credentials;
   }
+  {
+    std::lock_guard<std::mutex> lock(asking_mutex_);
+    asking_.reset();
+  }
+  if (!answered) return false;
   if (!credentials) {
     session_.Post("HTTP/1.0 401 Unauthorized: no credentials were given", mcFatal);
     session_.Terminate();
@@ -518,15 +533,21 @@ bool HttpProtocol::SignIn() {
   return true;
 }
 
-bool HttpProtocol::RunProgressive() {
+void HttpProtocol::WakeWaits() {
+  std::lock_guard<std::mutex> lock(asking_mutex_);
+  if (!asking_) return;
+  std::lock_guard<std::mutex> requestLock(asking_->mutex);
+  asking_->changed.notify_all();
+}
+
+bool HttpProtocol::RunProgressive(uint64_t mark) {
   // Read the end mark first: every block of the connection is in the ring before it is set.
   const bool ended = session_.ProgressiveEnded();
   TCB& ring = session_.Ring();
   const bool first = progressive_position_ == 0;
   if (first && !ended && ring.Available() < kPlayListProbe) {
     // The first bytes decide whether this is a file at all.
-    ring.WaitForAvailable(kPlayListProbe, TMMS::kRingWaitStep);
-    return true;
+    return session_.WaitForRing(kPlayListProbe, mark) || session_.Watch(kPlayListProbe);
   }
   while (ring.Available() > 0 && !session_.Terminated()) {
     int32_t count = -1;
@@ -574,12 +595,14 @@ bool HttpProtocol::WriteProgressive(const uint8_t* data, int32_t count) {
 void HttpProtocol::DrainUntilStopped() {
   TCB& ring = session_.Ring();
   uint8_t scrap[4096];
-  while (!session_.Terminated()) {
+  for (;;) {
+    const uint64_t mark = session_.WakeMark();  // the stop request wakes the wait
+    if (session_.Terminated()) return;
     int32_t count = sizeof scrap;
     if (ring.Available() > 0) {
       ring.Read(scrap, count);
     } else {
-      ring.WaitForAvailable(1, TMMS::kRingWaitStep);
+      ring.WaitForAvailable(1, TCB::Deadline::max(), mark);
     }
   }
 }
@@ -779,11 +802,12 @@ bool HttpProtocol::TakeCarriedPackets(uint32_t locationId, bool& ours) {
 void HttpProtocol::CarryUntilStopped() {
   TCB& ring = session_.Ring();
   const auto wait = [&](int32_t count) {
-    while (ring.Available() < count) {
+    for (;;) {
+      const uint64_t mark = session_.WakeMark();  // the stop request wakes the wait
       if (session_.Terminated()) return false;
-      ring.WaitForAvailable(count, TMMS::kRingWaitStep);
+      if (ring.Available() >= count) return true;
+      ring.WaitForAvailable(count, TCB::Deadline::max(), mark);
     }
-    return !session_.Terminated();
   };
   while (wait(4)) {
     uint8_t head[4];

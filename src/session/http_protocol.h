@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,7 +41,15 @@ class HttpProtocol {
   // Window thread: the server answered the credentials given (true: it took them).
   std::function<void(bool accepted)> CredentialsAnswered;
 
+ // Any thread: wakes the wait for the answer to a sign-in request, so it looks at the stop
+  // request.
+  void WakeWaits();
+
  private:
+  struct CredentialsWait;
+  std::mutex asking_mutex_;
+  std::shared_ptr<CredentialsWait> asking_;  // the sign-in request waiting for its answer, if any
+
   void SendDescribeRequest();
   void SendPrerecordedPlayRequest();
   void SendLivePlayRequest();
@@ -53,7 +63,8 @@ class HttpProtocol {
   Sniff SniffBody();
   bool WriteProgressive(const uint8_t* data, int32_t count);
   // False when the loop must end.
-  bool RunProgressive();
+  // mark: the loop's WakeMark, taken before it looked at the end of the connection.
+  bool RunProgressive(uint64_t mark);
   // A resumed plain file's 206 (continues at the asked byte, or refused) or 416 (complete).
   bool StartRangeAnswer(int status);
   // One chunk; false when the loop must end.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,19 +53,16 @@ uint32_t LoadU32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-void SleepOneMs() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
+}  // namespace
 
 // The window thread's answer to a password challenge. Shared, so an answer that comes after the
 // session gave up (or was destroyed) lands in an object that still exists.
-struct CredentialsRequest {
+struct MmsProtocol::CredentialsRequest {
   std::mutex mutex;
+  std::condition_variable changed;  // answered, or the session was asked to stop
   bool answered = false;
   std::optional<std::string> credentials;
 };
-
-}  // namespace
 
 MmsProtocol::MmsProtocol(TMMS& session)
     : session_(session), framer_(kLargestUnit), buffer_(kPacketBufferSize) {}
@@ -196,9 +194,12 @@ void MmsProtocol::OnTcpData(const uint8_t* data, int32_t length) {
   if (length <= 0 || framer_.Stopped()) return;
   const auto status =
       framer_.Feed(data, static_cast<size_t>(length), [this](const uint8_t* unit, size_t size) {
-        return session_.WriteRing(unit, static_cast<int32_t>(size));
+        return session_.WriteRing(unit, static_cast<int32_t>(size), false);
       });
-  if (status == mms::MmsUnitFramer::Status::Malformed) framing_failed_.store(true);
+  if (status == mms::MmsUnitFramer::Status::Malformed) {
+    framing_failed_.store(true);
+    session_.WakeLoop();
+  }
 }
 
 bool MmsProtocol::OnUdpDatagram(const uint8_t* data, int32_t length) {
@@ -207,27 +208,34 @@ bool MmsProtocol::OnUdpDatagram(const uint8_t* data, int32_t length) {
   if (accepted == 0) return false;
   if (accepted == static_cast<size_t>(length)) return true;
   // Trailing bytes are not part of the packet; only the packet goes into the ring.
-  session_.WriteRing(data, static_cast<int32_t>(accepted));
+  session_.WriteRing(data, static_cast<int32_t>(accepted), false);
   return false;
 }
 
 // ---- UDP loss and resend ----
 
 void MmsProtocol::UdpLossCheck(uint8_t sequence) {
-  for (uint32_t missing : tracker_.LossCheck(sequence)) SendResendRequest(missing);
+  const std::vector<uint32_t> missing = tracker_.LossCheck(sequence);
+  for (uint32_t each : missing) SendResendRequest(each);
+  if (!missing.empty()) session_.ResendsPending();
   session_.RecoveredPackets = tracker_.RecoveredPackets();
 }
 
 void MmsProtocol::ResendScan() {
   const auto step = tracker_.Scan();
-  if (!step.request) return;
-  SendResendRequest(step.sequence);
-  if (step.gaveUp) {
-    session_.LostPackets = tracker_.LostPackets();
-    session_.Post("TMMS: UDP resend failed at seq: " + THelper::IntText(step.index) +
-                      " at time point: " + THelper::FormatTime(session_.SendTime.load()),
-                  mcMedia);
+  if (step.request) {
+    SendResendRequest(step.sequence);
+    if (step.gaveUp) {
+      session_.LostPackets = tracker_.LostPackets();
+      session_.Post("TMMS: UDP resend failed at seq: " + THelper::IntText(step.index) +
+                        " at time point: " + THelper::FormatTime(session_.SendTime.load()),
+                    mcMedia);
+      // The end of a UDP stream may be waiting for the last request to be given up.
+      session_.WakeLoop();
+    }
   }
+  // Last: once stopped, this tick takes no lock of the session any more.
+  session_.ResendsSettled([this] { return tracker_.AnyPending(); });
 }
 
 // ---- Receive loop (session thread) ----
@@ -308,7 +316,9 @@ bool MmsProtocol::RequestMissingTail() {
       tracker_.RequestRange(static_cast<uint32_t>(highestSequence - datagram_base_ + 1),
                             lastSequence - datagram_base_ + 1);
   for (uint32_t sequence : requests) SendResendRequest(sequence);
-  return !requests.empty();
+  if (requests.empty()) return false;
+  session_.ResendsPending();
+  return true;
 }
 
 bool MmsProtocol::HeaderCountIsTheStreams() const {
@@ -343,7 +353,9 @@ void MmsProtocol::ReportUnnoticedLosses() {
 bool MmsProtocol::WaitForUnitBytes(int32_t count) {
   TCB& ring = session_.Ring();
   if (ring.Available() < count && !session_.FlushSaveFile()) return false;
-  while (ring.Available() < count) {
+  for (;;) {
+    const uint64_t mark = session_.WakeMark();
+    if (ring.Available() >= count) return true;
     if (deferred_end_ != 0) EndIfUdpTailDone();
     if (framing_failed_.load() && ring.Available() == 0) {
       // The framer has stopped, so its record of the failed unit no longer changes.
@@ -351,11 +363,18 @@ bool MmsProtocol::WaitForUnitBytes(int32_t count) {
       session_.Terminate();
       return false;
     }
-    ring.WaitForAvailable(count, TMMS::kRingWaitStep);
-    if (session_.Terminated()) return false;
-    if (ring.Available() < count && !session_.Watch(count)) return false;
+    if (session_.Terminated() || !session_.Watch(count)) return false;
+    if (session_.WaitForRing(count, mark, TailDeadline())) return true;
   }
-  return true;
+}
+
+TCB::Deadline MmsProtocol::TailDeadline() const {
+  if (deferred_end_ == 0 || ended_) return TCB::Deadline::max();
+  // The quiet spell first; after it only the last resends (whose arrival or abandonment wakes
+  // the loop) or the limit on them can end the wait.
+  const TCB::Deadline quiet = last_unit_ + kUdpTailQuiet;
+  if (quiet > std::chrono::steady_clock::now()) return quiet;
+  return deferred_since_ + kUdpTailLimit;
 }
 
 void MmsProtocol::RunReceiveLoop() {
@@ -606,23 +625,36 @@ std::optional<std::string> MmsProtocol::WaitForCredentials(const std::string& ch
     std::lock_guard<std::mutex> lock(request->mutex);
     request->credentials = std::move(answer);
     request->answered = true;
+    request->changed.notify_all();
   };
+  {
+    // Published before the first look at the stop request, so a stop cannot slip past the wait.
+    std::lock_guard<std::mutex> lock(asking_mutex_);
+    asking_ = request;
+  }
   WindowThread* window = WindowThread::Current();
   if (window == nullptr || window->IsWindowThread()) {
     ask();
   } else {
     window->Queue(ask);
   }
-  // The session thread keeps polling like every other wait, so a stop is seen while the user
-  // is still looking at the dialog.
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(request->mutex);
-      if (request->answered) return request->credentials;
-    }
-    if (session_.Terminated()) return std::nullopt;
-    SleepOneMs();
+  // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
+  std::optional<std::string> answer;
+  {
+    std::unique_lock<std::mutex> lock(request->mutex);
+    request->changed.wait(lock, [&] { return request->answered || session_.Terminated(); });
+    if (request->answered) answer = request->credentials;
   }
+  std::lock_guard<std::mutex> lock(asking_mutex_);
+  asking_.reset();
+  return answer;
+}
+
+void MmsProtocol::WakeWaits() {
+  std::lock_guard<std::mutex> lock(asking_mutex_);
+  if (!asking_) return;
+  std::lock_guard<std::mutex> requestLock(asking_->mutex);
+  asking_->changed.notify_all();
 }
 
 void MmsProtocol::HandleStreamSelectionAccepted() {

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "session/mms_unit_framer.h"
 #include "session/packet_ledger.h"
 #include "session/udp_resend_tracker.h"
+#include "support/circular_buffer.h"
 
 namespace qor {
 
@@ -49,6 +52,9 @@ class MmsProtocol {
   void SendConnect();
   void RunReceiveLoop();
   void ResendScan();
+  // Any thread: wakes a wait of the session thread that the ring does not end (the answer to a
+  // password challenge), so it looks at the stop request.
+  void WakeWaits();
   void OnTcpData(const uint8_t* data, int32_t length);
   bool OnUdpDatagram(const uint8_t* data, int32_t length);
 
@@ -62,6 +68,9 @@ class MmsProtocol {
   uint32_t ServerIncarnation() const { return server_incarnation_.load(); }
 
  private:
+  struct CredentialsRequest;
+  std::mutex asking_mutex_;
+  std::shared_ptr<CredentialsRequest> asking_;  // the challenge waiting for its answer, if any
   enum class Next { Continue, Leave };
 
   // The command sequence moves on once the message has been handed over, sent or not.
@@ -127,6 +136,8 @@ class MmsProtocol {
   // Polls the ring like TMMS::WaitForBytes, and also ends the wait (false) once the TCP stream
   // could not be framed and every unit framed before the fault has been taken.
   bool WaitForUnitBytes(int32_t count);
+  // When the end over UDP may next be declared, while it waits for the last datagrams.
+  TCB::Deadline TailDeadline() const;
 
   // Window thread only.
   mms::MmsUnitFramer framer_;

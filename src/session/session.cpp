@@ -235,6 +235,7 @@ void TMMS::StartUdpTransport() {
     UdpDataReceived(s, d, n, a, p);
   };
   udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
+  udp->OnDataDone = [this](TUDP* s) { UdpDataDelivered(s); };
   udp->LocalPort = static_cast<uint32_t>(UdpPort);
   // Two recordings at once must not fight over the configured port.
   udp->FallBackToFreePort = true;
@@ -255,6 +256,8 @@ void TMMS::EnterStage(Stage stage) {
   while (current < stage) {
     if (stage_.compare_exchange_weak(current, stage)) {
       stage_since_ms_ = NowMs();
+      // The new stage has its own time-out, which a wait with none so far must learn of.
+      WakeLoop();
       return;
     }
   }
@@ -321,7 +324,81 @@ bool TMMS::Watch(int32_t needed) {
   }
 }
 
+TCB::Deadline TMMS::WatchDeadline() const {
+  if (EndPosted()) return TCB::Deadline::max();
+  const auto at = [](int64_t ms) {
+    return TCB::Deadline(
+        std::chrono::duration_cast<TCB::Deadline::duration>(std::chrono::milliseconds(ms)));
+  };
+  TCB::Deadline deadline = TCB::Deadline::max();
+  const auto bound = [&](int64_t since, int32_t seconds) {
+    if (seconds > 0) deadline = std::min(deadline, at(since + int64_t{seconds} * 1000));
+  };
+  switch (stage_.load()) {
+    case kConnecting:
+      bound(stage_since_ms_, Timeouts.ConnectSeconds);
+      break;
+    case kAnswering:
+      bound(stage_since_ms_, Timeouts.AnswerSeconds);
+      break;
+    case kAwaitingData:
+      bound(stage_since_ms_, Timeouts.FirstDataSeconds);
+      break;
+    default:
+      bound(last_receive_ms_, Timeouts.StallSeconds);
+      break;
+  }
+  if (connection_closed_.load() && (ProtocolFlags & pfMmsUdp))
+    deadline = std::min(deadline, at(last_receive_ms_ + kUdpCloseQuietMs));
+  return deadline;
+}
+
+bool TMMS::WaitForRing(int32_t count, uint64_t mark, TCB::Deadline until) {
+  if (ring_.Available() >= count) return true;
+  // The connection may have closed, or a stage run out, before the mark was taken: nothing
+  // would wake the wait for that.
+  if (Terminated() || !Watch(count)) return false;
+  return ring_.WaitForAvailable(count, std::min(until, WatchDeadline()), mark);
+}
+
+void TMMS::TerminateRequested() {
+  WakeLoop();
+  mms_->WakeWaits();
+  http_->WakeWaits();
+  // Set by the window before Start and not replaced while the thread runs.
+  if (PreviousEntry) PreviousEntry->Interrupt();
+}
+
 void TMMS::StopResendTimer() {
+  {
+    std::lock_guard<std::mutex> lock(resend_mutex_);
+    resend_allowed_ = false;
+    resend_ticking_ = false;
+  }
+  // Joins a tick in progress, which may itself be waiting for the lock above: outside it.
+  resend_timer_.Stop();
+}
+
+void TMMS::ResendsPending() {
+  std::lock_guard<std::mutex> lock(resend_mutex_);
+  if (!resend_allowed_ || resend_ticking_) return;
+  uint32_t error = 0;
+  // No tick runs now (it stopped itself under this lock, or was stopped for good), so the start
+  // has no tick to wait for.
+  if (!resend_timer_.Start(8, error, 2)) {
+    resend_allowed_ = false;
+    Post("TMMS: Error starting UDP reject timer class", mcFatal);
+    return;
+  }
+  resend_ticking_ = true;
+}
+
+void TMMS::ResendsSettled(const std::function<bool()>& pending) {
+  std::lock_guard<std::mutex> lock(resend_mutex_);
+  if (!resend_ticking_ || pending()) return;
+  resend_ticking_ = false;
+  // From inside its own tick Stop returns at once; under the lock, so no start can slip between
+  // the look at what is pending and the stop.
   resend_timer_.Stop();
 }
 
@@ -379,8 +456,14 @@ void TMMS::WaitForUdpReceiver() {
   const std::shared_ptr<TUDP> udp = CurrentUdp();
   if (!udp) return;
   const auto deadline = std::chrono::steady_clock::now() + kUdpBindWait;
-  while (!udp->WaitUntilBound(kRingWaitStep)) {
-    if (Terminated() || udp->Finished() || std::chrono::steady_clock::now() >= deadline) return;
+  // The receiver says when it has bound or given up; a stop of the session alone (without Stop,
+  // which ends the receiver too) is looked at now and then while it binds, which takes moments.
+  constexpr std::chrono::milliseconds kStopLook{100};
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (Terminated() || udp->Finished() || now >= deadline) return;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (udp->WaitUntilBound(std::min(left, kStopLook))) return;
   }
 }
 
@@ -393,22 +476,28 @@ bool TMMS::FlushSaveFile() {
 
 bool TMMS::WaitForBytes(int32_t count) {
   if (ring_.Available() < count && !FlushSaveFile()) return false;
-  // Woken by the handler's write; the bound only keeps a stop, a closed connection or a
-  // time-out from going unseen.
-  while (!ring_.WaitForAvailable(count, kRingWaitStep)) {
+  // Woken by the handler's write, by a stop or a closed connection (WakeLoop), or when a
+  // time-out may have run out.
+  for (;;) {
+    const uint64_t mark = WakeMark();
+    if (ring_.Available() >= count) return true;
     if (Terminated() || !Watch(count)) return false;
+    if (WaitForRing(count, mark)) return true;
   }
-  return true;
 }
 
-bool TMMS::WriteRing(const void* data, int32_t length) {
-  if (ring_.Write(data, length)) return true;
+bool TMMS::WriteRing(const void* data, int32_t length, bool wakeReader) {
+  if (wakeReader ? ring_.Write(data, length) : ring_.WriteQuietly(data, length)) return true;
+  // The loop has to be awake to make room, whatever this block's quiet writes put off.
+  ring_.WakeReaders();
   if (length < ring_.Size()) {
     // The loop is behind: give it a bounded time to make room.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kRingRoomWaitMs);
-    while (!Terminated() && std::chrono::steady_clock::now() < deadline) {
-      ring_.WaitForRoom(length, kRingWaitStep);
+    for (;;) {
+      const uint64_t mark = WakeMark();  // a stop wakes the wait (TerminateRequested)
+      if (Terminated() || std::chrono::steady_clock::now() >= deadline) break;
+      ring_.WaitForRoom(length, deadline, mark);
       if (ring_.Write(data, length)) return true;
     }
   }
@@ -451,11 +540,9 @@ void TMMS::TcpConnected(TTCP* sender) {
   response_header_.clear();
   if (ProtocolFlags & pfMmsUdp) {
     StartUdpTransport();
-    uint32_t error = 0;
-    if (!resend_timer_.Start(8, error, 2)) {
-      Post("TMMS: Error starting UDP reject timer class", mcFatal);
-      return;
-    }
+    // The tick itself starts when a datagram is first missed (ResendsPending).
+    std::lock_guard<std::mutex> lock(resend_mutex_);
+    resend_allowed_ = true;
   }
   Post("CONNECTED at: \t" + LocalTimeText("%X") + "  Date: " + LocalTimeText("%x"), mcNotice);
   Post("Server Address: \t" + THelper::Trim(sender->RemoteAddress), mcNormal);
@@ -529,12 +616,15 @@ void TMMS::TcpDataReceived(TTCP*, const uint8_t* block, int32_t length) {
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
   const int32_t used = CollectResponseHeader(block, length);
-  if (used >= length) return;
-  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
-    mms_->OnTcpData(block + used, length - used);
-  } else {
-    WriteRing(block + used, length - used);
+  if (used < length) {
+    if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+      mms_->OnTcpData(block + used, length - used);
+    } else {
+      WriteRing(block + used, length - used, false);
+    }
   }
+  // One wake for everything the block brought (the units were stored quietly).
+  ring_.WakeReaders();
 }
 
 void TMMS::TransportMessage(TTCP*, const std::string& text, int32_t code) {
@@ -569,6 +659,7 @@ void TMMS::TcpDisconnected(TTCP* sender) {
     // the stream was among it).
     connection_closed_.store(true, std::memory_order_release);
   }
+  WakeLoop();
 }
 
 void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
@@ -580,7 +671,12 @@ void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
   last_receive_ms_ = NowMs();
   BytesSinceTick += static_cast<uint32_t>(length);
   ReceivesSinceTick += 1;
-  if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length);
+  if (mms_->OnUdpDatagram(block, length)) WriteRing(block, length, false);
+}
+
+void TMMS::UdpDataDelivered(TUDP*) {
+  // The datagrams of one handover were stored quietly: the loop wakes once for all of them.
+  ring_.WakeReaders();
 }
 
 void TMMS::UdpMessage(TUDP*, const std::string& text, uint32_t code) {

@@ -87,8 +87,6 @@ class TMMS : public TThread {
   static constexpr int32_t kMaxResponseHeader = 256000;
   // How long a data handler waits for the protocol loop to make room in the ring.
   static constexpr int64_t kRingRoomWaitMs = 5000;
-  // Waits on the ring wake on its changes; they look at Terminated() at least this often.
-  static constexpr std::chrono::milliseconds kRingWaitStep{2};
   // The longest the session waits for its UDP receiver to bind before announcing the port.
   static constexpr std::chrono::milliseconds kUdpBindWait{5000};
   // With media over UDP, a closed command connection ends the session once nothing has arrived
@@ -188,6 +186,7 @@ class TMMS : public TThread {
   void UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
                        const std::string& address, uint16_t port);
   void UdpMessage(TUDP* sender, const std::string& text, uint32_t code);
+  void UdpDataDelivered(TUDP* sender);
 
   // ---- Used by the protocol loops ----
   void Post(const std::string& text, uint32_t code) const;
@@ -199,9 +198,20 @@ class TMMS : public TThread {
   // thread to end and returns false.
   bool FlushSaveFile();
   // Stores a whole block in the ring, waiting a bounded time for room; on failure posts the
-  // ring-full message (8) and returns false.
-  bool WriteRing(const void* data, int32_t length);
+  // ring-full message (8) and returns false. Without wakeReader the loop is not woken for this
+  // block: the transport handlers store all the units of one handover and wake it once.
+  bool WriteRing(const void* data, int32_t length, bool wakeReader = true);
   TCB& Ring() { return ring_; }
+  // Session thread: the mark for WaitForRing, taken before the loop looks at what it waits for
+  // besides the ring (the stop request, a closed connection, a redirection).
+  uint64_t WakeMark() const { return ring_.Wakes(); }
+  // Any thread: something the session thread may be waiting for besides the ring has changed.
+  void WakeLoop() { ring_.Wake(); }
+  // Session thread: waits until the ring holds count bytes (true), WakeLoop is called after mark
+  // was taken, until has come, or a stage's time-out may have run out; false at once when Watch
+  // ends the session first. Nothing wakes the thread on a period: an idle session sleeps until
+  // its next deadline.
+  bool WaitForRing(int32_t count, uint64_t mark, TCB::Deadline until = TCB::Deadline::max());
   // Sends on the current TCP connection (any thread); -1 when there is none.
   int32_t SendTcp(const void* data, int32_t length);
   // Sends a datagram through the UDP receiver (any thread); -1 when there is none.
@@ -215,6 +225,13 @@ class TMMS : public TThread {
   // its port, has failed (its message is on its way) or the session is stopped.
   void WaitForUdpReceiver();
   TMMTimer& ResendTimer() { return resend_timer_; }
+  // Session thread: datagrams are being asked for again; starts the resend tick, unless the
+  // connection has ended or a failure stopped it.
+  void ResendsPending();
+  // Resend tick: nothing is asked for any more (pending() says so under the same lock that
+  // ResendsPending takes); the tick stops itself, so an idle UDP session has no timer thread
+  // waking it.
+  void ResendsSettled(const std::function<bool()>& pending);
   bool Resuming() const { return ResumeSession != 0; }
   PacketWriter& Packets() { return packets_; }
   // Reads where the save file's packets end and prepares the writer to continue them; start is
@@ -249,12 +266,15 @@ class TMMS : public TThread {
 
  protected:
   void Execute() override;
+  void TerminateRequested() override;
 
  private:
   friend class MmsProtocol;
   friend class HttpProtocol;
 
   void StopResendTimer();
+  // The earliest moment at which Watch could end the session by a time-out alone.
+  TCB::Deadline WatchDeadline() const;
   std::shared_ptr<TTCP> CurrentTcp() const;
   std::shared_ptr<TUDP> CurrentUdp() const;
   // The response header of a new connection, collected across receives; returns how many bytes
@@ -265,6 +285,11 @@ class TMMS : public TThread {
   TCB ring_;
   TErrorCodeHandler error_codes_;
   TMMTimer resend_timer_;
+  // Whether the resend tick may run (from the connection until a stop or a failure) and whether
+  // it does; the session thread starts it, the tick stops itself, the window stops it for good.
+  std::mutex resend_mutex_;
+  bool resend_allowed_ = false;
+  bool resend_ticking_ = false;
   PacketWriter packets_;
   HeaderCollector header_;
   std::unique_ptr<MmsProtocol> mms_;

@@ -33,6 +33,22 @@ int32_t TCB::AvailableLocked() const {
 
 bool TCB::Write(const void* source, int32_t count) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!WriteLocked(source, count)) return false;
+  WakeWaiters();
+  return true;
+}
+
+bool TCB::WriteQuietly(const void* source, int32_t count) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return WriteLocked(source, count);
+}
+
+void TCB::WakeReaders() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  WakeWaiters();
+}
+
+bool TCB::WriteLocked(const void* source, int32_t count) {
   if (!allocated_ || count < 0) return false;
   if (count == 0) return true;
   if (source == nullptr) return false;
@@ -45,7 +61,6 @@ bool TCB::Write(const void* source, int32_t count) {
   if (first < count) std::memcpy(data_.get(), bytes + first, static_cast<size_t>(count - first));
   write_ += count;
   if (write_ >= size_) write_ -= size_;
-  WakeWaiters();
   return true;
 }
 
@@ -99,25 +114,71 @@ bool TCB::Clear() {
 }
 
 void TCB::WakeWaiters() {
-  if (waiters_ > 0) changed_.notify_all();
+  // A waiter is woken only when what it waits for is there: a loop that reads a ring full of
+  // small units must not wake a writer waiting for room for a whole block at every unit. With
+  // more than one waiter of a kind, each is woken and looks for itself.
+  if (readers_.count > 0 &&
+      (readers_.count > 1 || (allocated_ && AvailableLocked() >= readers_.wanted)))
+    readable_.notify_all();
+  if (writers_.count > 0 &&
+      (writers_.count > 1 || (allocated_ && size_ - 1 - AvailableLocked() >= writers_.wanted)))
+    writable_.notify_all();
+}
+
+template <typename Pred>
+void TCB::WaitLocked(std::condition_variable_any& cv, Waiters& waiters, int32_t wanted,
+                     std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
+                     Pred ready) const {
+  ++waiters.count;
+  waiters.wanted = wanted;
+  // No deadline: a plain wait, which needs no arithmetic on the largest time point.
+  if (deadline == Deadline::max()) {
+    cv.wait(lock, ready);
+  } else {
+    cv.wait_until(lock, deadline, ready);
+  }
+  // Whoever still waits may want less than the last to come: wake it at every change.
+  if (--waiters.count > 0) waiters.wanted = 0;
 }
 
 bool TCB::WaitForAvailable(int32_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::recursive_mutex> lock(mutex_);
-  ++waiters_;
-  const bool ready =
-      changed_.wait_for(lock, timeout, [&] { return allocated_ && AvailableLocked() >= count; });
-  --waiters_;
-  return ready;
+  const auto ready = [&] { return allocated_ && AvailableLocked() >= count; };
+  WaitLocked(readable_, readers_, count, lock, std::chrono::steady_clock::now() + timeout, ready);
+  return ready();
 }
 
 bool TCB::WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::recursive_mutex> lock(mutex_);
-  ++waiters_;
-  const bool ready = changed_.wait_for(
-      lock, timeout, [&] { return allocated_ && size_ - 1 - AvailableLocked() >= count; });
-  --waiters_;
-  return ready;
+  const auto ready = [&] { return allocated_ && size_ - 1 - AvailableLocked() >= count; };
+  WaitLocked(writable_, writers_, count, lock, std::chrono::steady_clock::now() + timeout, ready);
+  return ready();
+}
+
+bool TCB::WaitForAvailable(int32_t count, Deadline deadline, uint64_t mark) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  const auto ready = [&] { return allocated_ && AvailableLocked() >= count; };
+  WaitLocked(readable_, readers_, count, lock, deadline, [&] { return ready() || wakes_ != mark; });
+  return ready();
+}
+
+bool TCB::WaitForRoom(int32_t count, Deadline deadline, uint64_t mark) const {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  const auto ready = [&] { return allocated_ && size_ - 1 - AvailableLocked() >= count; };
+  WaitLocked(writable_, writers_, count, lock, deadline, [&] { return ready() || wakes_ != mark; });
+  return ready();
+}
+
+void TCB::Wake() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ++wakes_;
+  readable_.notify_all();
+  writable_.notify_all();
+}
+
+uint64_t TCB::Wakes() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return wakes_;
 }
 
 int32_t TCB::Size() const {

@@ -22,6 +22,10 @@ class TCB {
   bool Allocate(int32_t size);
   // Stores all count bytes, or none of them (false) when they do not fit or nothing is allocated.
   bool Write(const void* source, int32_t count);
+  // The same without waking a waiting reader: a writer that stores several blocks in a row wakes
+  // it once with WakeReaders when it is done, instead of once a block.
+  bool WriteQuietly(const void* source, int32_t count);
+  void WakeReaders();
   // Reads up to count bytes (-1: all unread); count returns what was delivered. False when fewer
   // than asked were there.
   bool Read(void* destination, int32_t& count);
@@ -33,16 +37,38 @@ class TCB {
   // not poll each other.
   bool WaitForAvailable(int32_t count, std::chrono::milliseconds timeout) const;
   bool WaitForRoom(int32_t count, std::chrono::milliseconds timeout) const;
+  // The same, until deadline, and also ending (false) when Wake is called after Wakes() returned
+  // mark. A waiter takes the mark before it looks at whatever else it waits for (a stop request,
+  // a closed connection); a Wake that comes after that look cannot then go unseen.
+  using Deadline = std::chrono::steady_clock::time_point;
+  bool WaitForAvailable(int32_t count, Deadline deadline, uint64_t mark) const;
+  bool WaitForRoom(int32_t count, Deadline deadline, uint64_t mark) const;
+  // Wakes every waiter, so it looks again at what it waits for besides the ring (any thread).
+  void Wake();
+  uint64_t Wakes() const;
   // False when nothing is allocated; otherwise empties and zero-fills the ring.
   bool Clear();
   int32_t Size() const;
 
  private:
   int32_t AvailableLocked() const;
+  // Waiters of one kind: how many, and what the last of them waits for (bytes, or room).
+  struct Waiters {
+    int32_t count = 0;
+    int32_t wanted = 0;
+  };
   void WakeWaiters();
+  bool WriteLocked(const void* source, int32_t count);
+  template <typename Pred>
+  void WaitLocked(std::condition_variable_any& cv, Waiters& waiters, int32_t wanted,
+                  std::unique_lock<std::recursive_mutex>& lock, Deadline deadline,
+                  Pred ready) const;
   mutable std::recursive_mutex mutex_;
-  mutable std::condition_variable_any changed_;
-  mutable int32_t waiters_ = 0;
+  mutable std::condition_variable_any readable_;
+  mutable std::condition_variable_any writable_;
+  mutable Waiters readers_;
+  mutable Waiters writers_;
+  uint64_t wakes_ = 0;
   std::unique_ptr<uint8_t[]> data_;
   int32_t size_ = 0;
   int32_t write_ = 0;

@@ -137,7 +137,8 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
     udp.LocalPort = occupant.Port();
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10048 (address already in use)"}));
+    EXPECT_EQ(log_.events,
+              (Events{"Message 8 TUDP: socket bind failed: 10048 (address already in use)"}));
   }
   log_.events.clear();
   {
@@ -160,7 +161,10 @@ TEST_F(UdpReceiverTest, BindFailuresCarryTheWinsockNumber) {
     udp.LocalHost = "not-an-address";
     udp.Start();
     udp.WaitFor();
-    EXPECT_EQ(log_.events, (Events{"Message 8 TUDP: socket bind failed: 10049 (address not available on this machine)"}));
+    EXPECT_EQ(
+        log_.events,
+        (Events{
+            "Message 8 TUDP: socket bind failed: 10049 (address not available on this machine)"}));
   }
 }
 
@@ -238,6 +242,44 @@ TEST_F(UdpReceiverTest, BurstWhileTheWindowIsBusyArrivesWholeAndInOrder) {
   for (uint32_t i = 0; i < kCount; ++i) {
     uint32_t number = 0;
     ASSERT_EQ(received_[i].data.size(), kSize);
+    std::memcpy(&number, received_[i].data.data(), sizeof number);
+    ASSERT_EQ(number, i);
+  }
+  EXPECT_TRUE(log_.events.empty());
+}
+
+// A fast sender's datagrams are handed over in batches: OnDataDone closes each handover after its
+// OnData calls, none is empty, and there are far fewer of them than datagrams.
+TEST_F(UdpReceiverTest, AFastStreamIsHandedOverInBatchesEachClosedByOnDataDone) {
+  constexpr uint32_t kCount = 2000;
+  constexpr size_t kSize = 1000;
+  UdpPeer peer;
+  TUDP udp;
+  Configure(udp);
+  std::vector<size_t> batchEnds;  // received_.size() at each OnDataDone
+  udp.OnDataDone = [&](TUDP*) {
+    if (!window_.IsWindowThread()) log_.offWindowThread = true;
+    batchEnds.push_back(received_.size());
+  };
+  udp.Start();
+  ProveReceiving(udp, peer);
+  batchEnds.clear();
+  if (udp.ReceiveBufferBytes() < static_cast<int>(kCount * 2 * kSize))
+    GTEST_SKIP() << "the receive buffer cannot hold the burst";
+  Bytes datagram(kSize);
+  for (uint32_t i = 0; i < kCount; ++i) {
+    std::memcpy(datagram.data(), &i, sizeof i);
+    ASSERT_TRUE(peer.SendTo(static_cast<uint16_t>(udp.LocalPort), datagram.data(), kSize));
+  }
+  ASSERT_TRUE(WaitForDatagrams(kCount));
+  ASSERT_TRUE(window_.ProcessUntil([&] { return !batchEnds.empty() && batchEnds.back() == kCount; },
+                                   kPatience));
+  for (size_t i = 0; i < batchEnds.size(); ++i) {
+    EXPECT_GT(batchEnds[i], i == 0 ? 0 : batchEnds[i - 1]) << "an empty handover at " << i;
+  }
+  EXPECT_LT(batchEnds.size(), kCount / 4) << "datagrams were handed over one by one";
+  for (uint32_t i = 0; i < kCount; ++i) {
+    uint32_t number = 0;
     std::memcpy(&number, received_[i].data.data(), sizeof number);
     ASSERT_EQ(number, i);
   }

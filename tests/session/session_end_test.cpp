@@ -179,6 +179,24 @@ TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
   }
 }
 
+// With every time-out off nothing but the stop can end a wait for a silent server: the stop
+// must wake the session thread itself, which no longer looks at it on a period.
+TEST_F(SessionEnd, StopEndsASessionWaitingWithoutAnyTimeOut) {
+  TinyServer silent("", true);
+  for (Transport t : {Transport::Http, Transport::Tcp}) {
+    SCOPED_TRACE(NameOf(t));
+    SessionHarness h;
+    TMMS& s = Open(h, t, silent.Port(), silent.Port(), "clip.wmv");
+    s.Timeouts = {0, 0, 0, 0};
+    const std::string asked = "Initialising streaming protocol, waiting for reply...";
+    ASSERT_TRUE(h.Run(60s, [&] { return h.Logged(asked); })) << LogText(h);
+    ASSERT_FALSE(h.Ended()) << "the session ended by itself" << LogText(h);
+    h.Abort();
+    EXPECT_TRUE(h.RunUntil([&] { return s.Finished(); }, 20s))
+        << "the stop did not wake the session thread" << LogText(h);
+  }
+}
+
 TEST_F(SessionEnd, ServerClosingInTheStreamIsACut) {
   for (Transport t : {Transport::Http, Transport::Tcp, Transport::Udp}) {
     SCOPED_TRACE(NameOf(t));

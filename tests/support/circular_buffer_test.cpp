@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 namespace qor {
@@ -229,6 +231,53 @@ TEST(RingWrap, LongInterleavedTrafficKeepsEveryByte) {
     ASSERT_EQ(count, std::min(available, read_len));
     for (int32_t i = 0; i < count; ++i) ASSERT_EQ(out[static_cast<size_t>(i)], next_out++);
   }
+}
+
+// The loops' waits end on the bytes or room they wait for, or on a Wake that came after they took
+// their mark; a Wake before the mark must not end a later wait (it would spin), and one after it
+// must (a stop would otherwise go unseen until the deadline).
+TEST(RingWaits, EndOnTheirBytesOrRoomOrOnAWakeAfterTheirMark) {
+  using namespace std::chrono_literals;
+  using Steady = std::chrono::steady_clock;
+  TCB ring;
+  ASSERT_TRUE(ring.Allocate(16));
+  const auto far = [] { return Steady::now() + 60s; };
+
+  const uint64_t before = ring.Wakes();
+  ring.Wake();
+  EXPECT_FALSE(ring.WaitForAvailable(1, far(), before)) << "a wake after the mark ends the wait";
+  const auto start = Steady::now();
+  EXPECT_FALSE(ring.WaitForAvailable(1, start + 100ms, ring.Wakes()));
+  EXPECT_GE(Steady::now() - start, 100ms) << "a wake before the mark ended a later wait";
+
+  // Bytes written in pieces: the waiter for four is done only when all four are there.
+  std::thread writer([&] {
+    const uint8_t bytes[4] = {1, 2, 3, 4};
+    for (const uint8_t& b : bytes) ring.Write(&b, 1);
+  });
+  EXPECT_TRUE(ring.WaitForAvailable(4, far(), ring.Wakes()));
+  writer.join();
+  EXPECT_EQ(ring.Available(), 4);
+
+  // A full ring read in small pieces: the writer waiting for room for 12 is done only then.
+  ASSERT_TRUE(ring.Write(Sequence(11, 0).data(), 11));
+  ASSERT_EQ(ring.Room(), 0);
+  std::thread reader([&] {
+    uint8_t byte = 0;
+    for (int i = 0; i < 12; ++i) {
+      int32_t one = 1;
+      ring.Read(&byte, one);
+    }
+  });
+  EXPECT_TRUE(ring.WaitForRoom(12, far(), ring.Wakes()));
+  reader.join();
+  EXPECT_GE(ring.Room(), 12);
+
+  // A wake from another thread ends a wait with no deadline at all.
+  const uint64_t mark = ring.Wakes();
+  std::thread waker([&] { ring.Wake(); });
+  EXPECT_FALSE(ring.WaitForAvailable(100, Steady::time_point::max(), mark));
+  waker.join();
 }
 
 }  // namespace

@@ -6,15 +6,20 @@ namespace qor::server {
 
 Bytes BuildDataPacket(uint32_t locationId, uint8_t tag, uint8_t flags, const uint8_t* payload,
                       size_t size) {
-  size = std::min(size, kMaxDataPayload);
   Bytes out;
-  out.reserve(kDataPacketHeaderLength + size);
+  out.reserve(kDataPacketHeaderLength + std::min(size, kMaxDataPayload));
+  AppendDataPacket(out, locationId, tag, flags, payload, size);
+  return out;
+}
+
+void AppendDataPacket(Bytes& out, uint32_t locationId, uint8_t tag, uint8_t flags,
+                      const uint8_t* payload, size_t size) {
+  size = std::min(size, kMaxDataPayload);
   PutU32(out, locationId);
   PutU8(out, tag);
   PutU8(out, flags);
   PutU16(out, static_cast<uint16_t>(kDataPacketHeaderLength + size));
   if (size > 0) out.insert(out.end(), payload, payload + size);
-  return out;
 }
 
 bool ParseDataPacket(const uint8_t* data, size_t size, DataPacketView& out) {
@@ -32,10 +37,16 @@ bool ParseDataPacket(const uint8_t* data, size_t size, DataPacketView& out) {
 
 Bytes BuildPacketChunk(uint8_t type, uint32_t locationId, uint8_t afFlags, const uint8_t* payload,
                        size_t size) {
+  Bytes out;
+  out.reserve(4 + kChunkExtensionLength + size);
+  AppendPacketChunk(out, type, locationId, afFlags, payload, size);
+  return out;
+}
+
+void AppendPacketChunk(Bytes& out, uint8_t type, uint32_t locationId, uint8_t afFlags,
+                       const uint8_t* payload, size_t size) {
   size = std::min(size, static_cast<size_t>(0xFFFF) - kChunkExtensionLength);
   const auto packetSize = static_cast<uint16_t>(kChunkExtensionLength + size);
-  Bytes out;
-  out.reserve(4 + packetSize);
   PutU8(out, '$');
   PutU8(out, type);
   PutU16(out, packetSize);
@@ -44,7 +55,6 @@ Bytes BuildPacketChunk(uint8_t type, uint32_t locationId, uint8_t afFlags, const
   PutU8(out, afFlags);
   PutU16(out, packetSize);
   if (size > 0) out.insert(out.end(), payload, payload + size);
-  return out;
 }
 
 Bytes BuildReasonChunk(uint8_t type, uint32_t reason) {

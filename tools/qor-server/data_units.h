@@ -21,6 +21,9 @@ inline constexpr size_t kMaxDataPayload = 0xFFFF - kDataPacketHeaderLength;
 // Location id, tag, flags, 16-bit length (header included), payload.
 Bytes BuildDataPacket(uint32_t locationId, uint8_t tag, uint8_t flags, const uint8_t* payload,
                       size_t size);
+// The same, added to the end of out (several packets sent in one write).
+void AppendDataPacket(Bytes& out, uint32_t locationId, uint8_t tag, uint8_t flags,
+                      const uint8_t* payload, size_t size);
 
 struct DataPacketView {
   uint32_t locationId = 0;
@@ -45,6 +48,8 @@ inline constexpr size_t kChunkExtensionLength = 8;
 // flags and the 16-bit MMS packet size (extension + payload), then the payload.
 Bytes BuildPacketChunk(uint8_t type, uint32_t locationId, uint8_t afFlags, const uint8_t* payload,
                        size_t size);
+void AppendPacketChunk(Bytes& out, uint8_t type, uint32_t locationId, uint8_t afFlags,
+                       const uint8_t* payload, size_t size);
 // $E or $C: '$', type, length 4, the 32-bit reason.
 Bytes BuildReasonChunk(uint8_t type, uint32_t reason);
 

@@ -325,9 +325,24 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
   const auto start = std::chrono::steady_clock::now();
   uint64_t sent = 0;
   uint8_t sequence = 0;
+  // Unpaced, data chunks are built straight into one buffer and go out a socket write per
+  // kBatchBytes instead of one per packet; anything else sent goes after them.
+  constexpr size_t kBatchBytes = 64 * 1024;
+  Bytes batch;
+  const auto flush = [&] {
+    const bool written = batch.empty() || c_.WriteAll(batch.data(), batch.size());
+    batch.clear();
+    return written;
+  };
   for (;;) {
     FeedItem item = feed.Next();
     if (item.kind == FeedItem::Kind::kEnd) break;
+    if (!batch.empty() &&
+        (item.kind != FeedItem::Kind::kPacket || rate > 0 || faults_.disconnectAfter >= 0 ||
+         faults_.stallSeconds > 0 || static_cast<int64_t>(sent) == faults_.unknownTagAfter ||
+         static_cast<int64_t>(sent) == faults_.unknownCommandAfter)) {
+      if (!flush()) return;
+    }
     if (item.kind == FeedItem::Kind::kEntryChange) {
       Log("http-entry-change");
       if (!SendChunk(BuildReasonChunk(kChunkEnd, 1)) ||
@@ -362,15 +377,18 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
       const Bytes odd = BuildPacketChunk('X', item.locationId, 0, item.bytes.data(), 16);
       if (!SendChunk(odd)) return;
     }
-    Bytes chunk = BuildPacketChunk(kChunkData, item.locationId, sequence++, item.bytes.data(),
-                                   item.bytes.size());
+    const size_t at = batch.size();
+    AppendPacketChunk(batch, kChunkData, item.locationId, sequence++, item.bytes.data(),
+                      item.bytes.size());
     if (static_cast<int64_t>(sent) == faults_.badLengthAfter) {
       Log("fault-bad-length");
-      StoreU16(chunk.data() + 2, 4);  // shorter than its own extension
+      StoreU16(batch.data() + at + 2, 4);  // shorter than its own extension
     }
-    if (!SendChunk(chunk)) return;
     ++sent;
+    if ((rate > 0 || batch.size() >= kBatchBytes || faults_.disconnectAfter >= 0) && !flush())
+      return;
   }
+  if (!flush()) return;
   Log("http-end", std::to_string(sent) + " packets");
   Log("streams-sent", CountsText(feed.Counts()));
   SendChunk(BuildReasonChunk(kChunkEnd, 0));

@@ -77,7 +77,13 @@ class MmsSession {
     server_.Log().Add(id_, kind, text);
   }
   bool Reply(uint16_t id, uint32_t hr, uint32_t secondWord, const Bytes& fields = {});
-  bool Send(const Bytes& unit) { return c_.WriteAll(unit.data(), unit.size()); }
+  // Whatever is queued goes first, so every unit keeps its place in the stream.
+  bool Send(const Bytes& unit) { return Flush() && c_.WriteAll(unit.data(), unit.size()); }
+  bool Flush() {
+    const bool written = queued_.empty() || c_.WriteAll(queued_.data(), queued_.size());
+    queued_.clear();
+    return written;
+  }
   bool Handle(const ClientCommand& command);
   bool OnConnect(const ClientCommand& command);
   bool OnTiming(const ClientCommand& command);
@@ -90,7 +96,11 @@ class MmsSession {
   bool SendHeaderPieces(const Bytes& header);
   bool SendChallenge();
   // Sends what is due; sets waitMs to the time until the next packet is due.
+  // waitMs: at most this long already; made shorter when a packet falls due sooner.
   bool Pump(int& waitMs);
+  bool PumpBatch(int& waitMs);
+  // Milliseconds until the next ping is due or, when not playing, the idle limit is reached.
+  int NextLookMs(int pingMs) const;
   bool SendMedia(const FeedItem& item);
   bool SendDatagram(const Bytes& datagram);
   bool Chance(double share) {
@@ -118,6 +128,8 @@ class MmsSession {
   uint8_t headerTag_ = kTagHeader;
   uint8_t mediaTag_ = kTagMedia;
   bool playing_ = false;
+  // Unpaced media over TCP: the data packets of one batch, built here and sent in one write.
+  Bytes queued_;
   std::optional<FeedItem> pending_;
   StreamChoice choice_;
   Clock::time_point playStart_;
@@ -141,10 +153,12 @@ void MmsSession::Run() {
   uint8_t block[8192];
   const int pingMs = std::max(100, server_.Options().pingIntervalMs);
   for (;;) {
-    int waitMs = 100;
+    // Until the next packet is due, the next ping or the idle limit: the connection's thread
+    // sleeps through a paced stream's gaps instead of waking on a period.
+    int waitMs = NextLookMs(pingMs);
     if (playing_ && !Pump(waitMs)) return;
     size_t got = 0;
-    const auto read = c_.ReadSome(block, sizeof block, got, std::clamp(waitMs, 0, 100));
+    const auto read = c_.ReadSome(block, sizeof block, got, std::max(waitMs, 0));
     if (read == Connection::Read::kData) {
       splitter.Feed(block, got);
       ClientCommand command;
@@ -527,7 +541,7 @@ bool MmsSession::SendMedia(const FeedItem& item) {
     Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");
     const double seconds = faults_.stallSeconds;
     faults_.stallSeconds = 0;
-    if (!c_.Pause(static_cast<int64_t>(seconds * 1000))) return false;
+    if (!Flush() || !c_.Pause(static_cast<int64_t>(seconds * 1000))) return false;
   }
   if (n == faults_.unknownTagAfter) {
     Log("fault-unknown-tag");
@@ -538,6 +552,17 @@ bool MmsSession::SendMedia(const FeedItem& item) {
     if (!Send(BuildServerCommand(0x77, 0, 0, {}, sequence_++))) return false;
   }
   const uint8_t flags = udp_ ? static_cast<uint8_t>(udpSequence_) : packetSequence_++;
+  if (!udp_ && server_.RateFor(entry_.kind == Catalog::Kind::kLive) <= 0) {
+    const size_t at = queued_.size();
+    AppendDataPacket(queued_, item.locationId, mediaTag_, flags, item.bytes.data(),
+                     item.bytes.size());
+    if (n == faults_.badLengthAfter) {
+      Log("fault-bad-length");
+      StoreU16(queued_.data() + at + 6, 4);  // shorter than the packet's own header
+    }
+    ++sent_;
+    return true;
+  }
   Bytes unit =
       BuildDataPacket(item.locationId, mediaTag_, flags, item.bytes.data(), item.bytes.size());
   if (n == faults_.badLengthAfter) {
@@ -549,7 +574,23 @@ bool MmsSession::SendMedia(const FeedItem& item) {
   return Send(unit);
 }
 
+int MmsSession::NextLookMs(int pingMs) const {
+  const auto now = Clock::now();
+  auto until = lastPing_ + std::chrono::milliseconds(pingMs);
+  if (!playing_)
+    until =
+        std::min(until, lastCommand_ + std::chrono::milliseconds(server_.Options().idleTimeoutMs));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+  return static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX));
+}
+
 bool MmsSession::Pump(int& waitMs) {
+  // What the batch queued goes out before anything else happens (a disconnection fault too).
+  const bool pumped = PumpBatch(waitMs);
+  return Flush() && pumped;
+}
+
+bool MmsSession::PumpBatch(int& waitMs) {
   const double rate = server_.RateFor(entry_.kind == Catalog::Kind::kLive);
   for (int batch = 0; playing_ && batch < kBatch; ++batch) {
     if (!pending_) pending_ = feed_->Next();
@@ -584,7 +625,7 @@ bool MmsSession::Pump(int& waitMs) {
       const auto now = Clock::now();
       if (due > now) {
         waitMs = static_cast<int>(std::min<int64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, 100));
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, waitMs));
         return true;
       }
     }

@@ -66,7 +66,7 @@ bool Server::Start(std::string& error) {
 }
 
 void Server::Stop() {
-  stopping_ = true;
+  stopping_.Raise();
   for (auto& t : acceptors_)
     if (t.joinable()) t.join();
   acceptors_.clear();
@@ -94,9 +94,10 @@ void Server::ReapFinished() {
 }
 
 void Server::AcceptLoop(const Socket& listener, Handler handler) {
-  while (!stopping_.load()) {
+  while (!stopping_.Raised()) {
     sockaddr_in peer{};
-    Socket socket = AcceptOne(listener, 100, peer);
+    // Finished connections are collected at the next connection or at the stop.
+    Socket socket = AcceptOne(listener, -1, peer, &stopping_);
     ReapFinished();
     if (!socket.Valid()) continue;
     const uint64_t id = nextConnection_.fetch_add(1);

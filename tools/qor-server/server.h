@@ -70,7 +70,7 @@ class Server {
   const ServerOptions& Options() const { return options_; }
   Catalog& Media() { return catalog_; }
   UdpHub& Udp() { return udp_; }
-  const std::atomic<bool>& Stopping() const { return stopping_; }
+  const StopSignal& Stopping() const { return stopping_; }
   double RateFor(bool live) const;
   // A drop moment of --drop-live lies after joined and at or before now: a live client that
   // joined at joined is to be dropped.
@@ -91,7 +91,7 @@ class Server {
   RequestLog log_;
   Catalog catalog_;
   UdpHub udp_;
-  std::atomic<bool> stopping_{false};
+  StopSignal stopping_;
   std::atomic<uint64_t> nextConnection_{1};
   Socket mmsListener_, httpListener_;
   uint16_t mmsPort_ = 0, httpPort_ = 0;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,32 +17,48 @@ namespace qor::server {
 
 namespace {
 
+// Only when the stop signal has no descriptor: how often a wait looks at the flag.
 constexpr int kSliceMs = 100;
 
 void SetNonBlocking(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// Waits for events in slices until timeoutMs passed or the stop flag is raised.
-// Returns the revents, 0 on timeout, -1 on stop or error.
-int WaitFor(int fd, short events, int timeoutMs, const std::atomic<bool>* stop) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (stop != nullptr && stop->load()) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    const int slice = static_cast<int>(std::clamp<int64_t>(left, 0, kSliceMs));
-    pollfd p{fd, events, 0};
-    const int r = poll(&p, 1, slice);
-    if (r > 0) return p.revents;
-    if (r < 0 && errno != EINTR) return -1;
-    if (left <= 0) return 0;
+}  // namespace
+
+StopSignal::StopSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+StopSignal::~StopSignal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void StopSignal::Raise() {
+  raised_ = true;
+  if (fd_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
   }
 }
 
-}  // namespace
-
+int WaitFor(int fd, short events, int timeoutMs, const StopSignal* stop) {
+  const bool unbounded = timeoutMs < 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int stopFd = stop != nullptr ? stop->Fd() : -1;
+  for (;;) {
+    if (stop != nullptr && stop->Raised()) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    int wait = unbounded ? -1 : static_cast<int>(std::clamp<int64_t>(left, 0, INT32_MAX));
+    if (stop != nullptr && stopFd < 0) wait = wait < 0 ? kSliceMs : std::min(wait, kSliceMs);
+    pollfd p[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+    // A negative descriptor (no socket, or no stop descriptor) is left out by poll itself.
+    const int r = poll(p, 2, wait);
+    if (r > 0 && p[0].revents != 0) return p[0].revents;
+    if (r < 0 && errno != EINTR) return -1;
+    if (!unbounded && left <= 0) return 0;
+  }
+}
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
@@ -95,9 +112,8 @@ bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out
   return true;
 }
 
-Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer) {
-  pollfd p{listener.Fd(), POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) <= 0) return Socket();
+Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer, const StopSignal* stop) {
+  if (WaitFor(listener.Fd(), POLLIN, timeoutMs, stop) <= 0) return Socket();
   socklen_t length = sizeof peer;
   const int fd =
       ::accept4(listener.Fd(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
@@ -108,7 +124,7 @@ Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer) {
   return Socket(fd);
 }
 
-Connection::Connection(Socket socket, const std::atomic<bool>& stop)
+Connection::Connection(Socket socket, const StopSignal& stop)
     : socket_(std::move(socket)), stop_(stop) {}
 
 Connection::Read Connection::ReadSome(uint8_t* buffer, size_t capacity, size_t& got,
@@ -124,7 +140,7 @@ Connection::Read Connection::ReadSome(uint8_t* buffer, size_t capacity, size_t& 
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return Read::kError;
     const int r = WaitFor(socket_.Fd(), POLLIN, timeoutMs, &stop_);
-    if (r < 0) return stop_.load() ? Read::kStopped : Read::kError;
+    if (r < 0) return stop_.Raised() ? Read::kStopped : Read::kError;
     if (r == 0) return Read::kTimeout;
     timeoutMs = 0;  // something is there now (or an error); one more recv tells
   }
@@ -138,7 +154,7 @@ bool Connection::Readable(int timeoutMs) {
 bool Connection::WriteAll(const uint8_t* data, size_t size, int stallLimitMs) {
   size_t sent = 0;
   while (sent < size) {
-    if (stop_.load()) return false;
+    if (stop_.Raised()) return false;
     const ssize_t n = ::send(socket_.Fd(), data + sent, size - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<size_t>(n);
@@ -153,14 +169,9 @@ bool Connection::WriteAll(const uint8_t* data, size_t size, int stallLimitMs) {
 }
 
 bool Connection::Pause(int64_t ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (stop_.load()) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
-  }
-  return !stop_.load();
+  // Nothing but the stop signal to watch: the wait ends at the time or at a stop.
+  WaitFor(-1, 0, static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX)), &stop_);
+  return !stop_.Raised();
 }
 
 void Connection::Shutdown() {

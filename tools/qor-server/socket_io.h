@@ -1,7 +1,7 @@
 #pragma once
-// Sockets for the server: listeners and bounded connection I/O. Every wait is sliced so that a
-// stop request is seen within a tenth of a second, and every wait has a limit, so a client that
-// stops reading or writing cannot hold a connection thread for ever.
+// Sockets for the server: listeners and bounded connection I/O. Every wait also watches the
+// server's stop signal, so a stop is seen at once without waking on a period, and every wait has
+// a limit, so a client that stops reading or writing cannot hold a connection thread for ever.
 
 #include <atomic>
 #include <cstddef>
@@ -11,6 +11,23 @@
 #include <netinet/in.h>
 
 namespace qor::server {
+
+// A stop request that waits can watch alongside their sockets: raised once, never lowered.
+class StopSignal {
+ public:
+  StopSignal();
+  ~StopSignal();
+  StopSignal(const StopSignal&) = delete;
+  StopSignal& operator=(const StopSignal&) = delete;
+  void Raise();
+  bool Raised() const { return raised_.load(); }
+  // Readable once raised; -1 when no descriptor could be made (waits then fall back to slices).
+  int Fd() const { return fd_; }
+
+ private:
+  std::atomic<bool> raised_{false};
+  int fd_ = -1;
+};
 
 class Socket {
  public:
@@ -32,14 +49,19 @@ class Socket {
 // Binds host:port (port 0 picks one) for TCP (listening) or UDP. Returns the bound port in port.
 bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out,
                   std::string& error);
-// Waits up to timeoutMs for a connection; an invalid socket when none came.
-Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer);
+// Waits up to timeoutMs (negative: no limit) for a connection; an invalid socket when none came
+// or stop was raised.
+Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer,
+                 const StopSignal* stop = nullptr);
+// Waits up to timeoutMs for events on fd, or until stop is raised. Returns the revents, 0 on
+// time-out, -1 on stop or error.
+int WaitFor(int fd, short events, int timeoutMs, const StopSignal* stop);
 std::string AddressText(const sockaddr_in& address);
 
 class Connection {
  public:
   enum class Read { kData, kClosed, kTimeout, kStopped, kError };
-  Connection(Socket socket, const std::atomic<bool>& stop);
+  Connection(Socket socket, const StopSignal& stop);
   // Up to capacity bytes, waiting at most timeoutMs for the first.
   Read ReadSome(uint8_t* buffer, size_t capacity, size_t& got, int timeoutMs);
   // True when bytes are waiting (or the peer closed), without waiting more than timeoutMs.
@@ -57,7 +79,7 @@ class Connection {
 
  private:
   Socket socket_;
-  const std::atomic<bool>& stop_;
+  const StopSignal& stop_;
 };
 
 }  // namespace qor::server

@@ -27,13 +27,13 @@ bool UdpStream::Find(uint32_t sequence, Bytes& datagram) const {
 bool UdpHub::Start(const std::string& host, uint16_t port, RequestLog& log, std::string& error) {
   log_ = &log;
   if (!OpenListener(host, port, true, socket_, error)) return false;
-  stop_ = false;
+  stop_ = std::make_unique<StopSignal>();
   thread_ = std::thread([this] { ReceiveLoop(); });
   return true;
 }
 
 void UdpHub::Stop() {
-  stop_ = true;
+  if (stop_) stop_->Raise();
   if (thread_.joinable()) thread_.join();
   socket_.Close();
 }
@@ -56,9 +56,10 @@ bool UdpHub::Send(const sockaddr_in& to, const Bytes& datagram) {
 
 void UdpHub::ReceiveLoop() {
   uint8_t buffer[2048];
-  while (!stop_.load()) {
-    pollfd p{socket_.Fd(), POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
+  for (;;) {
+    const int ready = WaitFor(socket_.Fd(), POLLIN, -1, stop_.get());
+    if (ready < 0) return;  // stopped
+    if (ready == 0) continue;
     sockaddr_in from{};
     socklen_t length = sizeof from;
     const ssize_t n = ::recvfrom(socket_.Fd(), buffer, sizeof buffer, 0,

@@ -59,7 +59,7 @@ class UdpHub {
   void ReceiveLoop();
   Socket socket_;
   RequestLog* log_ = nullptr;
-  std::atomic<bool> stop_{false};
+  std::unique_ptr<StopSignal> stop_;
   std::thread thread_;
   std::mutex mutex_;
   std::map<uint32_t, std::shared_ptr<UdpStream>> streams_;
