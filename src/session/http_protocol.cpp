@@ -253,6 +253,7 @@ void HttpProtocol::ParseResponseHeader(const std::string& header) {
                     mcNormal);
       session_.ExpectNewConnection();
       sign_in_pending_.store(true, std::memory_order_release);
+      session_.WakeLoop();
       return;
     }
   }
