@@ -18,9 +18,11 @@ class TCB {
   TCB& operator=(const TCB&) = delete;
   ~TCB();
 
-  // False when size is 0 or storage is already there.
+  // False when size is 0 or the ring was already given its size. The storage is taken at the
+  // first Write.
   bool Allocate(int32_t size);
-  // Stores all count bytes, or none of them (false) when they do not fit or nothing is allocated.
+  // Stores all count bytes, or none of them (false) when they do not fit, nothing is allocated or
+  // the storage cannot be had.
   bool Write(const void* source, int32_t count);
   // Reads up to count bytes (-1: all unread); count returns what was delivered. False when fewer
   // than asked were there.
@@ -43,7 +45,10 @@ class TCB {
   mutable std::recursive_mutex mutex_;
   mutable std::condition_variable_any changed_;
   mutable int32_t waiters_ = 0;
-  std::unique_ptr<uint8_t[]> data_;
+  struct FreeStorage {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, FreeStorage> data_;
   int32_t size_ = 0;
   int32_t write_ = 0;
   int32_t read_ = 0;
