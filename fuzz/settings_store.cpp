@@ -14,11 +14,16 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/settings_format.h"
 #include "platform/settings_store.h"
 
 namespace {
+
+// Values of the file read back through the store before the write (plus the last one).
+constexpr size_t kSampled = 4;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -79,8 +84,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(file);
   }
   const qor::ParsedSettings parsed = qor::ParseSettings(text);
+  // Every Read parses the whole file again, so reading each value back would make a run cost the
+  // square of the file; a few spread over the file reach the same code. The rewritten file is
+  // then checked whole, below, with one parse.
+  std::vector<std::pair<const std::string*, const std::string*>> all;
   for (const auto& [key, values] : parsed.keys) {
-    for (const auto& [name, value] : values) Check(store.Read(key, name) == value);
+    for (const auto& [name, value] : values) all.emplace_back(&key, &name);
+  }
+  for (size_t i = 0; i < all.size(); i += all.size() / kSampled + 1) {
+    const auto& [key, name] = all[i];
+    Check(store.Read(*key, *name) == parsed.keys.at(*key).at(*name));
+  }
+  if (!all.empty()) {
+    const auto& [key, name] = all.back();
+    Check(store.Read(*key, *name) == parsed.keys.at(*key).at(*name));
   }
 
   qor::SettingsStore writer(directory);
@@ -88,6 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string value(text.substr(0, 64));
   writer.Write(key, "URLList", value);
   Check(writer.Read(key, "URLList") == value);
+  std::string written;
+  {
+    FILE* file = std::fopen(writer.FilePath().c_str(), "rb");
+    if (file == nullptr) std::abort();
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) written.append(buffer, n);
+    std::fclose(file);
+  }
+  const qor::ParsedSettings after = qor::ParseSettings(written);
+  Check(after.badLines == 0);
   for (const auto& [otherKey, values] : parsed.keys) {
     for (const auto& [name, old] : values) {
       // Key paths and names match without regard to case, as in the store.
@@ -95,7 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           Same(name, "URLList")) {
         continue;
       }
-      Check(writer.Read(otherKey, name) == old);
+      // Read's own lookup: the normalised key path, then the name.
+      const auto kept = after.keys.find(qor::NormaliseKeyPath(otherKey));
+      Check(kept != after.keys.end());
+      const auto found = kept->second.find(name);
+      Check(found != kept->second.end() && found->second == old);
     }
   }
   return 0;

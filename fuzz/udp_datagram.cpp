@@ -3,10 +3,10 @@
 // with resend ticks between them. Every resend request built is read back by the reference
 // server's parser and must name the sequence asked for.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <set>
 #include <vector>
 
 #include "data_units.h"
@@ -46,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr size_t kSteps = 1024;
   qor::mms::UdpResendTracker tracker;
   uint8_t next = 0;
-  std::set<uint32_t> missing;  // reported missing and not received since
+  // Reported missing and not received since, by sequence: a step moves the sequence at most 64
+  // on, so kSteps steps stay below kSequences. A flat table, cleared as far as the run went: a
+  // tree here cost more than the tracker it checks.
+  constexpr size_t kSequences = kSteps * 64 + 256;
+  static std::vector<uint8_t> missing(kSequences);
   const size_t steps = size < kSteps ? size : kSteps;
   for (size_t i = 0; i < steps; ++i) {
     const uint8_t b = data[i];
@@ -54,9 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (int ticks = (b & 0x0F) + 1; ticks > 0; --ticks) {
         const auto step = tracker.Scan();
         if (step.request) {
-          Check(missing.count(step.sequence) == 1);
-          if (step.gaveUp) missing.erase(step.sequence);
-          CheckRequest(step.sequence);
+          Check(step.sequence < kSequences && missing[step.sequence] == 1);
+          if (step.gaveUp) {
+            missing[step.sequence] = 0;
+            // Once per sequence: the request's form depends on the sequence only.
+            CheckRequest(step.sequence);
+          }
         }
       }
       continue;
@@ -71,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Late or repeated: the datagram sequence it stands for is no longer asked for.
       int d = static_cast<int>(s) - static_cast<int>(static_cast<uint8_t>(before));
       if (d > 0) d -= 256;
-      if (before >= static_cast<uint32_t>(-d)) missing.erase(before + static_cast<uint32_t>(d));
+      if (before >= static_cast<uint32_t>(-d)) missing[before + static_cast<uint32_t>(d)] = 0;
     }
     for (uint32_t sequence : requests) {
-      Check(sequence >= before && sequence < tracker.Expected());
-      missing.insert(sequence);
+      Check(sequence >= before && sequence < tracker.Expected() && sequence < kSequences);
+      missing[sequence] = 1;
     }
     // The ends of a gap are enough to check the request's form; all of them would slow each run.
     if (!requests.empty()) {
@@ -85,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(tracker.Expected() >= before);
     next = static_cast<uint8_t>(tracker.Expected());
   }
+  std::fill(missing.begin(), missing.begin() + std::min<size_t>(tracker.Expected(), kSequences), 0);
   Check(tracker.RecoveredPackets() <= size);
   Check(tracker.LostPackets() <= tracker.Expected());
   return 0;

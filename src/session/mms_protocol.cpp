@@ -65,7 +65,7 @@ struct MmsProtocol::CredentialsRequest {
 };
 
 MmsProtocol::MmsProtocol(TMMS& session)
-    : session_(session), framer_(kLargestUnit), buffer_(kPacketBufferSize) {}
+    : session_(session), framer_(kLargestUnit) {}
 
 MmsProtocol::~MmsProtocol() = default;
 
@@ -378,6 +378,9 @@ TCB::Deadline MmsProtocol::TailDeadline() const {
 }
 
 void MmsProtocol::RunReceiveLoop() {
+  // Sized here, not at construction: only a running MMS session reads units into it, and a
+  // session made for HTTP, or never started, would otherwise fill a megabyte for nothing.
+  if (buffer_.size() < kPacketBufferSize) buffer_.resize(kPacketBufferSize);
   uint8_t* buffer = buffer_.data();
   TCB& ring = session_.Ring();
   // Every unit in the ring is whole and its length fields were checked when it was written, so

@@ -34,9 +34,9 @@ int64_t NowMs() {
 
 }  // namespace
 
-TMMS::TMMS()
+TMMS::TMMS(int32_t ringSize)
     : mms_(std::make_unique<MmsProtocol>(*this)), http_(std::make_unique<HttpProtocol>(*this)) {
-  ring_.Allocate(kRingSize);
+  ring_.Allocate(ringSize);
   resend_timer_.OnTimer = [this](TMMTimer*) { mms_->ResendScan(); };
   InitFields();
 }

@@ -93,7 +93,10 @@ class TMMS : public TThread {
   // for this long.
   static constexpr int64_t kUdpCloseQuietMs = 1000;
 
-  TMMS();
+  // ringSize: the bytes the network handlers may hold ahead of the protocol loop. Programs keep
+  // kRingSize; a caller that feeds the handlers only a few kilobytes directly (the fuzz targets)
+  // may give less, as the ring then never fills.
+  explicit TMMS(int32_t ringSize = kRingSize);
   ~TMMS() override;
 
   // Every field to its initial value; a fresh ClientGuid.

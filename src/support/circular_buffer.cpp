@@ -1,10 +1,12 @@
 #include "support/circular_buffer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace qor {
+
+void TCB::FreeStorage::operator()(uint8_t* p) const { std::free(p); }
 
 TCB::~TCB() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -14,10 +16,9 @@ TCB::~TCB() {
 bool TCB::Allocate(int32_t size) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (size <= 0 || allocated_) return false;
-  // Value-initialised, so the storage starts zero-filled.
-  std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
-  if (!storage) return false;
-  data_ = std::move(storage);
+  // The storage itself comes with the first write: a session that never gets past the server's
+  // response header (refused, redirected, failed) never needs its megabyte.
+  data_.reset();
   size_ = size;
   write_ = 0;
   read_ = 0;
@@ -55,6 +56,12 @@ bool TCB::WriteLocked(const void* source, int32_t count) {
   // A block that does not fit whole would make the indices meet and the ring read as empty,
   // losing everything unread; refusing it keeps the ring intact for the caller to retry.
   if (count > size_ - 1 - AvailableLocked()) return false;
+  if (!data_) {
+    // calloc: zero-filled, from fresh pages the system gives as zeros, so only the pages the
+    // ring really fills are ever touched.
+    data_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size_), 1)));
+    if (!data_) return false;
+  }
   const auto* bytes = static_cast<const uint8_t*>(source);
   const int32_t first = std::min(count, size_ - write_);
   std::memcpy(data_.get() + write_, bytes, static_cast<size_t>(first));
@@ -106,7 +113,7 @@ int32_t TCB::Room() const {
 bool TCB::Clear() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (size_ == 0 || !allocated_) return false;
-  std::memset(data_.get(), 0, static_cast<size_t>(size_));
+  if (data_) std::memset(data_.get(), 0, static_cast<size_t>(size_));
   write_ = 0;
   read_ = 0;
   WakeWaiters();

@@ -18,9 +18,11 @@ class TCB {
   TCB& operator=(const TCB&) = delete;
   ~TCB();
 
-  // False when size is 0 or storage is already there.
+  // False when size is 0 or the ring was already given its size. The storage is taken at the
+  // first Write.
   bool Allocate(int32_t size);
-  // Stores all count bytes, or none of them (false) when they do not fit or nothing is allocated.
+  // Stores all count bytes, or none of them (false) when they do not fit, nothing is allocated or
+  // the storage cannot be had.
   bool Write(const void* source, int32_t count);
   // The same without waking a waiting reader: a writer that stores several blocks in a row wakes
   // it once with WakeReaders when it is done, instead of once a block.
@@ -69,7 +71,10 @@ class TCB {
   mutable Waiters readers_;
   mutable Waiters writers_;
   uint64_t wakes_ = 0;
-  std::unique_ptr<uint8_t[]> data_;
+  struct FreeStorage {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, FreeStorage> data_;
   int32_t size_ = 0;
   int32_t write_ = 0;
   int32_t read_ = 0;
