@@ -474,50 +474,15 @@ void HttpProtocol::RunHttpLoop() {
   }
 }
 
-// The answer to a credentials request, filled on the window thread.
-struct HttpProtocol::CredentialsWait {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool answered = false;
-  std::optional<std::pair<std::string, std::string>> credentials;
-};
-
 bool HttpProtocol::SignIn() {
   // The site as saved credentials name it: "host:port" in lower case.
   const std::string site = THelper::LowerCase(session_.Host) + ":" + std::to_string(session_.HttpPort);
-  auto request = std::make_shared<CredentialsWait>();
-  auto ask = [request, prompt = AskCredentials, site, realm = realm_] {
-    auto answer = prompt(site, realm);
-    std::lock_guard<std::mutex> lock(request->mutex);
-    request->credentials = std::move(answer);
-    request->answered = true;
-    request->changed.notify_all();
-  };
-  {
-    // Published before the first look at the stop request, so a stop cannot slip past the wait.
-    std::lock_guard<std::mutex> lock(asking_mutex_);
-    asking_ = request;
-  }
-  WindowThread* window = WindowThread::Current();
-  if (window == nullptr || window->IsWindowThread()) {
-    ask();
-  } else {
-    window->Queue(ask);
-  }
   // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
   std::optional<std::pair<std::string, std::string>> credentials;
-  bool answered = false;
-  {
-    std::unique_lock<std::mutex> lock(request->mutex);
-    request->changed.wait(lock, [&] { return request->answered || session_.Terminated(); });
-    answered = request->answered;
-    if (answered) credentials = request->credentials;
-  }
-  {
-    std::lock_guard<std::mutex> lock(asking_mutex_);
-    asking_.reset();
-  }
-  if (!answered) return false;
+  if (!credentials_answer_.Ask([prompt = AskCredentials, site,
+                                realm = realm_] { return prompt(site, realm); },
+                               [this] { return session_.Terminated(); }, credentials))
+    return false;
   if (!credentials) {
     session_.Post("HTTP/1.0 401 Unauthorized: no credentials were given", mcFatal);
     session_.Terminate();
@@ -534,12 +499,7 @@ bool HttpProtocol::SignIn() {
   return true;
 }
 
-void HttpProtocol::WakeWaits() {
-  std::lock_guard<std::mutex> lock(asking_mutex_);
-  if (!asking_) return;
-  std::lock_guard<std::mutex> requestLock(asking_->mutex);
-  asking_->changed.notify_all();
-}
+void HttpProtocol::WakeWaits() { credentials_answer_.Wake(); }
 
 bool HttpProtocol::RunProgressive(uint64_t mark) {
   // Read the end mark first: every block of the connection is in the ring before it is set.

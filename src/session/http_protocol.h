@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "session/window_answer.h"
 #include "support/http_auth.h"
 
 namespace qor {
@@ -46,9 +47,8 @@ class HttpProtocol {
   void WakeWaits();
 
  private:
-  struct CredentialsWait;
-  std::mutex asking_mutex_;
-  std::shared_ptr<CredentialsWait> asking_;  // the sign-in request waiting for its answer, if any
+  // Of a sign-in request: user and password, or nothing when the user declined.
+  WindowAnswer<std::optional<std::pair<std::string, std::string>>> credentials_answer_;
 
   void SendDescribeRequest();
   void SendPrerecordedPlayRequest();

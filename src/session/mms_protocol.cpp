@@ -57,13 +57,6 @@ uint32_t LoadU32(const uint8_t* p) {
 
 // The window thread's answer to a password challenge. Shared, so an answer that comes after the
 // session gave up (or was destroyed) lands in an object that still exists.
-struct MmsProtocol::CredentialsRequest {
-  std::mutex mutex;
-  std::condition_variable changed;  // answered, or the session was asked to stop
-  bool answered = false;
-  std::optional<std::string> credentials;
-};
-
 MmsProtocol::MmsProtocol(TMMS& session)
     : session_(session), framer_(kLargestUnit) {}
 
@@ -622,43 +615,15 @@ void MmsProtocol::HandlePasswordRequired(uint32_t total) {
 
 std::optional<std::string> MmsProtocol::WaitForCredentials(const std::string& challenge) {
   if (!AskCredentials) return std::nullopt;
-  auto request = std::make_shared<CredentialsRequest>();
-  auto ask = [request, prompt = AskCredentials, host = session_.Host, challenge] {
-    std::optional<std::string> answer = prompt(host, challenge);
-    std::lock_guard<std::mutex> lock(request->mutex);
-    request->credentials = std::move(answer);
-    request->answered = true;
-    request->changed.notify_all();
-  };
-  {
-    // Published before the first look at the stop request, so a stop cannot slip past the wait.
-    std::lock_guard<std::mutex> lock(asking_mutex_);
-    asking_ = request;
-  }
-  WindowThread* window = WindowThread::Current();
-  if (window == nullptr || window->IsWindowThread()) {
-    ask();
-  } else {
-    window->Queue(ask);
-  }
   // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
   std::optional<std::string> answer;
-  {
-    std::unique_lock<std::mutex> lock(request->mutex);
-    request->changed.wait(lock, [&] { return request->answered || session_.Terminated(); });
-    if (request->answered) answer = request->credentials;
-  }
-  std::lock_guard<std::mutex> lock(asking_mutex_);
-  asking_.reset();
+  credentials_answer_.Ask([prompt = AskCredentials, host = session_.Host,
+                           challenge] { return prompt(host, challenge); },
+                          [this] { return session_.Terminated(); }, answer);
   return answer;
 }
 
-void MmsProtocol::WakeWaits() {
-  std::lock_guard<std::mutex> lock(asking_mutex_);
-  if (!asking_) return;
-  std::lock_guard<std::mutex> requestLock(asking_->mutex);
-  asking_->changed.notify_all();
-}
+void MmsProtocol::WakeWaits() { credentials_answer_.Wake(); }
 
 void MmsProtocol::HandleStreamSelectionAccepted() {
   if (!session_.Resuming()) {

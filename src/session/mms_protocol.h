@@ -22,6 +22,7 @@
 #include "session/mms_unit_framer.h"
 #include "session/packet_ledger.h"
 #include "session/udp_resend_tracker.h"
+#include "session/window_answer.h"
 #include "support/circular_buffer.h"
 
 namespace qor {
@@ -68,9 +69,7 @@ class MmsProtocol {
   uint32_t ServerIncarnation() const { return server_incarnation_.load(); }
 
  private:
-  struct CredentialsRequest;
-  std::mutex asking_mutex_;
-  std::shared_ptr<CredentialsRequest> asking_;  // the challenge waiting for its answer, if any
+  WindowAnswer<std::optional<std::string>> credentials_answer_;  // of a password challenge
   enum class Next { Continue, Leave };
 
   // The command sequence moves on once the message has been handed over, sent or not.
