@@ -671,18 +671,13 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
   session_.HeaderLength = headerLength;
   if (session_.StreamKind != skUnknown && replacing_header_) {
     replacing_header_ = false;
-    TASF& next = *session_.Asf;
-    if (!next.ParseHeader(header.Bytes(), header.Length()) || next.PacketSize < 1 ||
-        next.PacketSize > kMaxPacketSize) {
-      header.Clear();
-      session_.Post("- Header extraction failed, cannot continue", mcFatal);
-      session_.Terminate();
-      return false;
-    }
-    header.Clear();
-    session_.PacketSize = next.PacketSize;
-    session_.Packets().SetLayout(headerLength, next.PacketSize);
-    return true;
+    return AdoptHeader(headerLength);
+  }
+  if (session_.StreamKind == skLive && !resuming &&
+      !session_.Packets().KeptHeaderIs(header.Bytes(), header.Length())) {
+    // A play list that moved on between the describe and the play request answers the play with
+    // the next entry's header: the file is that entry's.
+    return AdoptHeader(headerLength);
   }
   if (session_.StreamKind != skUnknown) {
     // The header again, on the play connection: it is the one at the start of the file now.
@@ -717,6 +712,23 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
   session_.Packets().SetLayout(headerLength, asf.PacketSize);
   session_.StreamKind = (asf.FileFlags & ffBroadcast) ? skLive : skPrerecorded;
   session_.StartTcpTransport();
+  return true;
+}
+
+bool HttpProtocol::AdoptHeader(uint32_t headerLength) {
+  HeaderCollector& header = session_.Header();
+  TASF& next = *session_.Asf;
+  if (!next.ParseHeader(header.Bytes(), header.Length()) || next.PacketSize < 1 ||
+      next.PacketSize > kMaxPacketSize) {
+    header.Clear();
+    session_.Post("- Header extraction failed, cannot continue", mcFatal);
+    session_.Terminate();
+    return false;
+  }
+  session_.Packets().KeepHeader(header.Bytes(), header.Length());
+  header.Clear();
+  session_.PacketSize = next.PacketSize;
+  session_.Packets().SetLayout(headerLength, next.PacketSize);
   return true;
 }
 

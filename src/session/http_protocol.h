@@ -70,6 +70,9 @@ class HttpProtocol {
   // One chunk; false when the loop must end.
   bool HandleChunk();
   bool HandleHeaderChunk(const uint8_t* body, uint16_t length);
+  // A new header for the file being written: parsed into the session's model, and the layout
+  // follows it. False (posted, the session ends) when it cannot be read.
+  bool AdoptHeader(uint32_t headerLength);
   bool HandleDataChunk(uint8_t* body, uint16_t length);
   // Writes one media packet (the payload after the chunk's extension; body is what a failure
   // dumps); false when the session must end.

@@ -5,6 +5,7 @@
 // bytes added (when present and wide enough), so a reader does not take the zeros for payload.
 // Shared by the HTTP loop and the MMS receive loop.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,10 @@ class PacketWriter {
 
   // The server's header as parsed (the file's header when resuming must describe the same content).
   void KeepHeader(const uint8_t* bytes, size_t length);
+  bool KeptHeaderIs(const uint8_t* bytes, size_t length) const {
+    return server_header_.size() == length &&
+           std::equal(server_header_.begin(), server_header_.end(), bytes);
+  }
   // Times in the file are the server's minus this base (the first packet's time of a download
   // from an offset). A new download stores a base other than 0 in the file's header with its
   // first packet, so that a resumed one shifts its packets the same way.

@@ -70,6 +70,31 @@ TEST(HttpLive, PlayListChangeEndsTheFileWithOnlyItsOwnPackets) {
   EXPECT_GT(FfprobePacketCount(saved), 0);
 }
 
+// The play list moved on between the describe and the play request: the play answers with the
+// other entry's header, and the recording is that entry's, whole.
+TEST(HttpLive, PlayAnsweredWithAnotherEntrysHeaderRecordsThatEntry) {
+  auto server = StartServer({"--live", Live("show", {"audio.wma", "clip.wmv"}), "--rate", "1"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/show.asf";
+  SessionHarness h;
+  h.NewHttpSession(server->HttpPort(), "show?describe-behind=1", saved);
+  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().SendTime.load() >= 1500; }));
+  EXPECT_EQ(h.Session().Asf->StreamCount, 1u);
+  h.Abort();
+  h.EndSession();
+  EXPECT_EQ(h.CountCode(mcFatal), 0);
+  ASSERT_TRUE(h.Finish().fixedUp);
+
+  TASF header;
+  ASSERT_TRUE(header.ReadHeaderFromFile(saved));
+  EXPECT_EQ(header.StreamCount, 1u);
+  const AsfLayout copy = ReadAsfLayout(saved);
+  ASSERT_GT(copy.packets.size(), 2u);
+  EXPECT_EQ(copy.declaredPackets, copy.packets.size());
+  EXPECT_GT(FfprobeDuration(saved), 1.0);
+  EXPECT_GT(FfprobePacketCount(saved), 5);
+}
+
 TEST(HttpLive, ResumingOrSeekingALiveStreamIsRefused) {
   auto server = StartServer({"--live", Live("radio", {"clip.wmv"}), "--rate", "1"});
   ASSERT_TRUE(server->Running());

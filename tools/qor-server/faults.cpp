@@ -55,7 +55,8 @@ bool Faults::Any() const {
          reorderShare > 0 || disconnectAfter >= 0 || cutHeader || !failCommand.empty() ||
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
-         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes || rangeMode != 0;
+         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes || rangeMode != 0 ||
+         describeBehind;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -136,6 +137,8 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
       f.headerPieces = static_cast<int>(n);
     } else if (key == "octet-types") {
       ok = ToFlag(value, f.octetTypes);
+    } else if (key == "describe-behind") {
+      ok = ToFlag(value, f.describeBehind);
     } else if (key == "range") {
       ok = value == "ignore" || value == "wrong";
       f.rangeMode = value == "ignore" ? 1 : 2;
@@ -176,6 +179,8 @@ const char* FaultHelp() {
          "  status=N            answer the HTTP request with status N\n"
          "  header-pieces=N     send the ASF header in N pieces\n"
          "  octet-types=1       HTTP streams typed application/octet-stream, as some servers do\n"
+         "  describe-behind=1   a live play list's describe answers with the entry before\n"
+         "                      the one playing, as when it moves on before the play request\n"
          "  range=ignore|wrong  plain files: answer a Range request with the whole file (200),\n"
          "                      or with a 206 that starts at byte 0\n"
          "  seed=N              seed for the random shares (default 1)\n";

@@ -31,6 +31,8 @@ struct Faults {
   int httpStatus = 0;            // status=N: HTTP answered with status N
   int headerPieces = 0;          // header-pieces=N: header sent in N pieces
   bool octetTypes = false;       // octet-types=1: streams typed application/octet-stream
+  bool describeBehind = false;   // describe-behind=1: a live play list's describe answers with
+                                 // the entry before the one playing
   int rangeMode = 0;             // range=ignore (1): plain files whole; range=wrong (2): from 0
   uint32_t seed = 1;             // seed=N: for the random shares
 

@@ -301,7 +301,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
   const char* const playType =
       faults_.octetTypes ? "application/octet-stream" : "application/x-mms-framed";
   if (!play) {
-    const Bytes& header = feed.Header();
+    const Bytes& header = faults_.describeBehind ? feed.PreviousEntryHeader() : feed.Header();
     const size_t chunks = (header.size() + 0xFFF6) / 0xFFF7;
     const size_t length = header.size() + chunks * (4 + kChunkExtensionLength);
     const bool sizeKnown = faults_.headerPieces == 0 && !faults_.cutHeader;

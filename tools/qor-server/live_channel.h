@@ -33,6 +33,7 @@ class LiveChannel {
 
   const std::string& Name() const { return name_; }
   bool Playlist() const { return entries_.size() > 1; }
+  size_t EntryCount() const { return entries_.size(); }
   const MediaSource& Entry(size_t index) const { return *entries_[index]; }
 
   // Where the broadcast is at the given moment.

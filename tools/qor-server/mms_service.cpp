@@ -226,6 +226,7 @@ bool MmsSession::Handle(const ClientCommand& command) {
         const uint16_t stream = reader.U16(44 + 6 * i + 2);
         const uint16_t action = reader.U16(44 + 6 * i + 4);
         streams += " " + std::to_string(stream) + (action == 0 ? "" : "/off");
+        if (stream > 0 && stream < 0x80) choice_.named.insert(static_cast<uint8_t>(stream));
         // Action 0 sends the stream; anything else (2 is off) leaves it out.
         if (action == 0 && stream > 0 && stream < 0x80)
           choice_.streams.insert(static_cast<uint8_t>(stream));

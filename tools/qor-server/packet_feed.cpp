@@ -17,6 +17,12 @@ const Bytes& PacketFeed::Header() const {
   return live_ ? live_->Entry(cursor_.entry).BroadcastHeader() : media_->Header();
 }
 
+const Bytes& PacketFeed::PreviousEntryHeader() const {
+  if (!live_) return media_->Header();
+  const size_t count = live_->EntryCount();
+  return live_->Entry((cursor_.entry + count - 1) % count).BroadcastHeader();
+}
+
 uint32_t PacketFeed::PacketSize() const {
   return live_ ? live_->Entry(cursor_.entry).PacketSize() : media_->PacketSize();
 }
@@ -33,17 +39,30 @@ FeedItem PacketFeed::Prepare(const uint8_t* packet, uint32_t size, uint32_t delt
 }
 
 void PacketFeed::Choose(const StreamChoice& choice) {
-  choice_ = choice;
-  // A choice of every stream the header has is no choice: the packets go as they are.
+  asked_ = choice;
+  FitChoice();
+}
+
+void PacketFeed::FitChoice() {
+  choice_ = asked_;
+  if (asked_.All()) return;
   const MediaSource& media = live_ ? live_->Entry(cursor_.entry) : *media_;
+  std::set<uint8_t> streams;
   bool every = true;
-  for (uint16_t number : media.StreamNumbers())
-    if (!choice.Wants(static_cast<uint8_t>(number))) every = false;
-  if (every) choice_ = {};
+  for (uint16_t number : media.StreamNumbers()) {
+    streams.insert(static_cast<uint8_t>(number & 0x7F));
+    if (!asked_.Wants(static_cast<uint8_t>(number))) every = false;
+  }
+  // A choice of every stream the header has is no choice: the packets go as they are. Nor is one
+  // made from another header's streams (a choice read from text that named none is kept).
+  const bool sameStreams = asked_.named.empty() || asked_.named == streams;
+  if (every || !sameStreams) choice_ = {};
 }
 
 FeedItem PacketFeed::Next() {
-  FeedItem item = choice_.All() ? NextWhole() : NextChosen();
+  // Payloads queued under a choice, and the item after them, go first whatever holds now.
+  const bool chosen = !choice_.All() || !queue_.empty() || held_.has_value();
+  FeedItem item = chosen ? NextChosen() : NextWhole();
   if (item.kind == FeedItem::Kind::kPacket) {
     Count(item.bytes);
     if (strip_) item.bytes.resize(StripPacketPadding(item.bytes.data(), item.bytes.size()));
@@ -158,6 +177,10 @@ FeedItem PacketFeed::NextWhole() {
     change.bytes = live_->Entry(cursor_.entry).BroadcastHeader();
     change.scheduleMs = live_->ScheduleMs(cursor_);
     started_ = false;  // the entry's first packet comes with the next call
+    const bool filtered = !choice_.All();
+    FitChoice();
+    // A run of repacked packets ends here; one that begins numbers afresh from the entry's own.
+    if (filtered != !choice_.All()) numbered_ = false;
     return change;
   }
   started_ = true;

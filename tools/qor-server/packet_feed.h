@@ -31,10 +31,15 @@ class PacketFeed {
   bool Live() const { return live_ != nullptr; }
   // The header the client is given first (the live one marked as a broadcast).
   const Bytes& Header() const;
+  // A live feed's header of the play list entry before the current one (its own when alone).
+  const Bytes& PreviousEntryHeader() const;
   uint32_t PacketSize() const;
   uint64_t StartScheduleMs() const { return startScheduleMs_; }
   // With a choice, only the chosen streams' payloads are sent, packed again into full packets
   // numbered on without gaps (the client counts them), each due when its first payload was.
+  // A choice holds for the entries whose streams are the ones it named; an entry with other
+  // streams (a live play list moved on between the client's describe and its play request, or
+  // later) goes whole, as the client never chose among its streams.
   void Choose(const StreamChoice& choice);
   FeedItem Next();
   // What the packets handed out so far carried, per stream.
@@ -58,6 +63,8 @@ class PacketFeed {
   size_t QueuedBytes() const;
   FeedItem TakePacket();
   void Count(const Bytes& packet);
+  // The choice asked for, as it applies to the entry the feed is on.
+  void FitChoice();
 
   std::shared_ptr<const MediaSource> media_;
   std::shared_ptr<const LiveChannel> live_;
@@ -66,7 +73,8 @@ class PacketFeed {
   LiveChannel::Cursor cursor_;
   bool started_ = false;
   uint64_t startScheduleMs_ = 0;
-  StreamChoice choice_;
+  StreamChoice asked_;
+  StreamChoice choice_;  // in force: empty when the entry goes whole
   StreamCounts counts_;
   std::deque<Queued> queue_;
   std::optional<FeedItem> held_;  // the item that follows the queued payloads

@@ -38,6 +38,7 @@ StreamChoice ParseStreamSwitchEntries(const std::string& text) {
     char* stop = nullptr;
     const unsigned long stream = std::strtoul(number.c_str(), &stop, 16);
     if (*stop != '\0' || stream == 0 || stream > 0x7F) continue;
+    choice.named.insert(static_cast<uint8_t>(stream));
     if (entry.substr(b + 1) == "0") choice.streams.insert(static_cast<uint8_t>(stream));
   }
   return choice;

@@ -17,6 +17,8 @@ namespace qor::server {
 struct StreamChoice {
   // Empty: every stream.
   std::set<uint8_t> streams;
+  // Every stream the client named, sent or left out: the streams of the header it chose from.
+  std::set<uint8_t> named;
   bool All() const { return streams.empty(); }
   bool Wants(uint8_t stream) const { return streams.empty() || streams.count(stream & 0x7F) != 0; }
 };
