@@ -46,9 +46,11 @@ int WaitFor(int fd, short events, int timeoutMs, const StopSignal* stop) {
   const int stopFd = stop != nullptr ? stop->Fd() : -1;
   for (;;) {
     if (stop != nullptr && stop->Raised()) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
+    // Rounded up: a wait of under a millisecond truncated to 0 would poll without sleeping, and
+    // a caller asking for 1 ms again and again would spin.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     int wait = unbounded ? -1 : static_cast<int>(std::clamp<int64_t>(left, 0, INT32_MAX));
     if (stop != nullptr && stopFd < 0) wait = wait < 0 ? kSliceMs : std::min(wait, kSliceMs);
     pollfd p[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};

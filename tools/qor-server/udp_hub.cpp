@@ -8,20 +8,22 @@
 
 namespace qor::server {
 
-void UdpStream::Remember(uint32_t sequence, const Bytes& datagram) {
+void UdpStream::Remember(uint32_t sequence, const uint8_t* datagram, size_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  window_.emplace_back(sequence, datagram);
-  if (window_.size() > kWindow) window_.pop_front();
+  if (window_.empty()) window_.resize(kWindow);
+  Slot& slot = window_[sequence % kWindow];
+  slot.used = true;
+  slot.sequence = sequence;
+  slot.datagram.assign(datagram, datagram + size);  // the slot's storage is reused
 }
 
 bool UdpStream::Find(uint32_t sequence, Bytes& datagram) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& [seq, bytes] : window_)
-    if (seq == sequence) {
-      datagram = bytes;
-      return true;
-    }
-  return false;
+  if (window_.empty()) return false;
+  const Slot& slot = window_[sequence % kWindow];
+  if (!slot.used || slot.sequence != sequence) return false;
+  datagram = slot.datagram;
+  return true;
 }
 
 bool UdpHub::Start(const std::string& host, uint16_t port, RequestLog& log, std::string& error) {

@@ -4,11 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <netinet/in.h>
 
@@ -22,7 +22,9 @@ class RequestLog;
 // One client's UDP stream.
 class UdpStream {
  public:
-  static constexpr size_t kWindow = 256;
+  // Datagrams kept for resends. The client asks only once it has read what its socket buffer
+  // (several megabytes) held before the gap, and an unpaced stream sends thousands meanwhile.
+  static constexpr size_t kWindow = 16384;
   UdpStream(uint64_t connection, uint32_t clientId, const sockaddr_in& to, bool answerResends)
       : connection_(connection), clientId_(clientId), to_(to), answerResends_(answerResends) {}
   uint64_t Connection() const { return connection_; }
@@ -30,7 +32,10 @@ class UdpStream {
   const sockaddr_in& Destination() const { return to_; }
   bool AnswersResends() const { return answerResends_; }
   // Keeps the datagram for resends (the last kWindow of them, by sequence).
-  void Remember(uint32_t sequence, const Bytes& datagram);
+  void Remember(uint32_t sequence, const Bytes& datagram) {
+    Remember(sequence, datagram.data(), datagram.size());
+  }
+  void Remember(uint32_t sequence, const uint8_t* datagram, size_t size);
   bool Find(uint32_t sequence, Bytes& datagram) const;
   uint64_t ResendsAnswered() const { return answered_.load(); }
   void CountAnswered() { answered_.fetch_add(1); }
@@ -40,8 +45,13 @@ class UdpStream {
   uint32_t clientId_;
   sockaddr_in to_;
   bool answerResends_;
+  struct Slot {
+    bool used = false;
+    uint32_t sequence = 0;
+    Bytes datagram;
+  };
   mutable std::mutex mutex_;
-  std::deque<std::pair<uint32_t, Bytes>> window_;
+  std::vector<Slot> window_;  // by sequence modulo kWindow, made at the first datagram
   std::atomic<uint64_t> answered_{0};
 };
 
