@@ -287,7 +287,8 @@ void TMainForm::ConnectionSingleClick() {
   // A file still open (a new track, a server that dropped, another Go) is finished first.
   FinishOpenSaveFile();
   ResetSessionDisplay();
-  LogWindow.Clear();
+  // A reconnect goes on with the same recording: its cuts stay in the log.
+  if (!reconnect_attempt_) LogWindow.Clear();
   if (URL.Text.empty()) {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
@@ -569,10 +570,12 @@ void TMainForm::OpenClick() {
 }
 void TMainForm::ConnectClick() {
   desktop_.Repaint();
+  CancelReconnect();  // the user's start replaces a reconnect still waiting for its moment
   ConnectionSingleClick();
 }
 void TMainForm::ConnectBatchClick() {
   desktop_.Repaint();
+  CancelReconnect();
   ConnectionBatchClick();
 }
 void TMainForm::AbortClick() {

@@ -47,13 +47,19 @@ TMMS::~TMMS() {
   resend_timer_.Stop();
   std::shared_ptr<TTCP> tcp;
   std::shared_ptr<TUDP> udp;
+  std::vector<std::shared_ptr<TTCP>> retiredTcp;
+  std::vector<std::shared_ptr<TUDP>> retiredUdp;
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     tcp = std::move(tcp_);
     udp = std::move(udp_);
+    retiredTcp.swap(retired_tcp_);
+    retiredUdp.swap(retired_udp_);
   }
   tcp.reset();
   udp.reset();
+  retiredTcp.clear();
+  retiredUdp.clear();
 }
 
 void TMMS::InitFields() {
@@ -159,12 +165,15 @@ void TMMS::Start() {
 
 void TMMS::StartTcpTransport() {
   std::shared_ptr<TTCP> old;
+  std::vector<std::shared_ptr<TTCP>> retired;
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     if (stopped_) return;
     old = std::move(tcp_);
+    retired.swap(retired_tcp_);
   }
   old.reset();  // waits for the previous connection's thread
+  retired.clear();
 
   auto tcp = std::make_shared<TTCP>();
   tcp->OnConnecting = [this](TTCP* s) { TcpConnecting(s); };
@@ -221,14 +230,17 @@ void TMMS::StartTcpTransport() {
 
 void TMMS::StartUdpTransport() {
   std::shared_ptr<TUDP> old;
+  std::vector<std::shared_ptr<TUDP>> retired;
   std::string remote;
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     if (stopped_) return;
     old = std::move(udp_);
+    retired.swap(retired_udp_);
     if (tcp_) remote = tcp_->RemoteAddress;
   }
   old.reset();
+  retired.clear();
 
   auto udp = std::make_shared<TUDP>();
   udp->OnData = [this](TUDP* s, const uint8_t* d, int32_t n, const std::string& a, uint16_t p) {
@@ -415,6 +427,8 @@ void TMMS::Stop() {
   }
   if (tcp) tcp->Close();
   if (udp) udp->Stop();
+  Release(tcp);
+  Release(udp);
 }
 
 bool TMMS::IsConnected() const {
@@ -432,14 +446,30 @@ std::shared_ptr<TUDP> TMMS::CurrentUdp() const {
   return udp_;
 }
 
+void TMMS::Release(std::shared_ptr<TTCP>& tcp) const {
+  std::lock_guard<std::mutex> lock(transport_mutex_);
+  if (tcp && tcp != tcp_) retired_tcp_.push_back(std::move(tcp));
+  tcp.reset();  // still the current one: tcp_ holds it too
+}
+
+void TMMS::Release(std::shared_ptr<TUDP>& udp) const {
+  std::lock_guard<std::mutex> lock(transport_mutex_);
+  if (udp && udp != udp_) retired_udp_.push_back(std::move(udp));
+  udp.reset();
+}
+
 int32_t TMMS::SendTcp(const void* data, int32_t length) {
   std::shared_ptr<TTCP> tcp = CurrentTcp();
-  return tcp ? tcp->Send(data, length) : -1;
+  const int32_t sent = tcp ? tcp->Send(data, length) : -1;
+  Release(tcp);
+  return sent;
 }
 
 int32_t TMMS::SendUdp(const void* data, int32_t length) {
   std::shared_ptr<TUDP> udp = CurrentUdp();
-  return udp ? udp->Send(data, length) : -1;
+  const int32_t sent = udp ? udp->Send(data, length) : -1;
+  Release(udp);
+  return sent;
 }
 
 std::string TMMS::HostText(int32_t port, int32_t standardPort) const {
@@ -449,7 +479,9 @@ std::string TMMS::HostText(int32_t port, int32_t standardPort) const {
 
 int32_t TMMS::UdpLocalPort() const {
   std::shared_ptr<TUDP> udp = CurrentUdp();
-  return udp ? static_cast<int32_t>(udp->BoundPort()) : 0;
+  const int32_t port = udp ? static_cast<int32_t>(udp->BoundPort()) : 0;
+  Release(udp);
+  return port;
 }
 
 void TMMS::WaitForUdpReceiver() {

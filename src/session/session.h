@@ -302,6 +302,14 @@ class TMMS : public TThread {
   mutable std::mutex transport_mutex_;
   std::shared_ptr<TTCP> tcp_;
   std::shared_ptr<TUDP> udp_;
+  // Connections replaced while another thread was sending on them. That thread may be running
+  // one of the connection's own events, whose thread waits for it: the last reference must not
+  // end there, so they are let go where connections are replaced (guarded).
+  mutable std::vector<std::shared_ptr<TTCP>> retired_tcp_;
+  mutable std::vector<std::shared_ptr<TUDP>> retired_udp_;
+  // Gives up a reference taken from CurrentTcp/CurrentUdp without ever being its last holder.
+  void Release(std::shared_ptr<TTCP>& tcp) const;
+  void Release(std::shared_ptr<TUDP>& udp) const;
   bool stopped_ = false;  // after Stop nothing new is started (guarded by transport_mutex_)
 
   mutable std::mutex texts_mutex_;

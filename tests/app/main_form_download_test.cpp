@@ -383,6 +383,32 @@ TEST_F(MainFormDownload, NewTrackFileStartsWithTheEntrysFirstPacket) {
   }
 }
 
+// A live recording cut by the server goes on into the next file by itself, and the log keeps
+// the cut: the reconnect is the same recording, not a new start.
+TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLog) {
+  server_ = StartServer({"--live", "show=" + SampleMedia("clip.wmv"), "--rate", "1",
+                         "--drop-live", "2"});
+  ASSERT_TRUE(server_->Running());
+  Form().AutoSaveDir = folder_.Path() + "/";
+  Form().unattended = true;
+  Location(HttpUrl("show"), kProtoHttp);
+  Form().ConnectClick();
+  const std::string cut = "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
+  ASSERT_TRUE(RunUntil([&] {
+    return Logged(cut) && Form().Session->PacketNumber.load() >= 3 &&
+           Form().SaveWindow.Caption == folder_.Path("_2_show_live.asf");
+  }));
+  Form().AbortClick();
+  Advance(300);
+  EXPECT_EQ(CountLog(cut), 1);
+  const auto lines = LogTexts();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("- Reconnected: ", 0) == 0;
+  }));
+  EXPECT_GT(ProbeDuration(folder_.Path("_1_show_live.asf")), 1.0);
+  EXPECT_GT(ProbeDuration(folder_.Path("_2_show_live.asf")), 0.1);
+}
+
 TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
   Form().AutoSaveDir = folder_.Path() + "/";
   Options().ProtoGroup.ItemIndex = kProtoHttp;
