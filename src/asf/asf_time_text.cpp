@@ -13,23 +13,18 @@ namespace {
 // Seconds between 1601-01-01 (the FILETIME epoch) and 1970-01-01.
 constexpr int64_t kUnixEpochAsFileTimeSeconds = 11644473600;
 
-class TimeLocale {
- public:
-  TimeLocale() {
-    locale_ = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-    if (locale_ == static_cast<locale_t>(nullptr))
-      locale_ = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
-  }
-  ~TimeLocale() {
-    if (locale_ != static_cast<locale_t>(nullptr)) freelocale(locale_);
-  }
-  TimeLocale(const TimeLocale&) = delete;
-  TimeLocale& operator=(const TimeLocale&) = delete;
-  locale_t Get() const { return locale_; }
-
- private:
-  locale_t locale_;
-};
+// Made once and kept: the text is the same for the life of the process, and glibc loads and
+// frees locales under a lock of its own that the thread checker cannot see, so files parsed on two
+// threads at once were reported as racing inside it.
+locale_t TimeLocale() {
+  static const locale_t locale = [] {
+    locale_t made = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+    if (made == static_cast<locale_t>(nullptr))
+      made = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+    return made;
+  }();
+  return locale;
+}
 
 bool Format(const char* picture, const struct tm& civil, locale_t locale, std::string& out) {
   char buffer[256];
@@ -49,11 +44,11 @@ bool FileTimeText(uint64_t fileTime, const char* suffix, std::string& text) {
   struct tm civil {};
   if (gmtime_r(&when, &civil) == nullptr) return false;
 
-  const TimeLocale locale;
-  if (locale.Get() == static_cast<locale_t>(nullptr)) return false;
+  const locale_t locale = TimeLocale();
+  if (locale == static_cast<locale_t>(nullptr)) return false;
   std::string date, clock;
-  if (!Format("%a, %d %B %Y", civil, locale.Get(), date)) return false;
-  if (!Format("%I:%M:%S %p", civil, locale.Get(), clock)) return false;
+  if (!Format("%a, %d %B %Y", civil, locale, date)) return false;
+  if (!Format("%I:%M:%S %p", civil, locale, clock)) return false;
   text = date + "  " + clock + suffix;
   return true;
 }
