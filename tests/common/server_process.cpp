@@ -64,6 +64,9 @@ ServerProcess::ServerProcess(const std::string& program,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+  // Its complaints come with its output; and a server left behind by a test that crashed holds
+  // no descriptor of the test runner's, which would wait for it to close.
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
   const int spawned =
       ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -129,6 +129,18 @@ void MmsRelay::Run() {
       }
     }
   }
+  // What the client had already sent when the loop ended still counts (the server may close
+  // in the same moment as a reply of the client's arrives).
+  for (ssize_t n; (n = recv(client, block, sizeof block, MSG_DONTWAIT)) > 0;) {
+    fromClient.insert(fromClient.end(), block, block + n);
+    for (size_t length = UnitLength(fromClient); length != 0 && fromClient.size() >= length;
+         length = UnitLength(fromClient)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (IsCommand(fromClient) && length > 37)
+        client_commands_.push_back(static_cast<uint16_t>(fromClient[36] | (fromClient[37] << 8)));
+      fromClient.erase(fromClient.begin(), fromClient.begin() + static_cast<long>(length));
+    }
+  }
   shutdown(client, SHUT_RDWR);
   close(client);
   close(server);
