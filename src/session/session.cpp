@@ -446,18 +446,6 @@ std::shared_ptr<TUDP> TMMS::CurrentUdp() const {
   return udp_;
 }
 
-void TMMS::Release(std::shared_ptr<TTCP>& tcp) const {
-  std::lock_guard<std::mutex> lock(transport_mutex_);
-  if (tcp && tcp != tcp_) retired_tcp_.push_back(std::move(tcp));
-  tcp.reset();  // still the current one: tcp_ holds it too
-}
-
-void TMMS::Release(std::shared_ptr<TUDP>& udp) const {
-  std::lock_guard<std::mutex> lock(transport_mutex_);
-  if (udp && udp != udp_) retired_udp_.push_back(std::move(udp));
-  udp.reset();
-}
-
 int32_t TMMS::SendTcp(const void* data, int32_t length) {
   std::shared_ptr<TTCP> tcp = CurrentTcp();
   const int32_t sent = tcp ? tcp->Send(data, length) : -1;

@@ -308,8 +308,15 @@ class TMMS : public TThread {
   mutable std::vector<std::shared_ptr<TTCP>> retired_tcp_;
   mutable std::vector<std::shared_ptr<TUDP>> retired_udp_;
   // Gives up a reference taken from CurrentTcp/CurrentUdp without ever being its last holder.
-  void Release(std::shared_ptr<TTCP>& tcp) const;
-  void Release(std::shared_ptr<TUDP>& udp) const;
+  void Release(std::shared_ptr<TTCP>& tcp) const { Release(tcp, tcp_, retired_tcp_); }
+  void Release(std::shared_ptr<TUDP>& udp) const { Release(udp, udp_, retired_udp_); }
+  template <typename Transport>
+  void Release(std::shared_ptr<Transport>& held, const std::shared_ptr<Transport>& current,
+               std::vector<std::shared_ptr<Transport>>& retired) const {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (held && held != current) retired.push_back(std::move(held));
+    held.reset();  // still the current one: the session holds it too
+  }
   bool stopped_ = false;  // after Stop nothing new is started (guarded by transport_mutex_)
 
   mutable std::mutex texts_mutex_;

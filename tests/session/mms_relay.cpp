@@ -90,6 +90,20 @@ void MmsRelay::Run() {
   std::vector<uint8_t> fromServer, fromClient;
   uint8_t block[65536];
   bool open = true;
+  // Takes the client's whole units off fromClient, noting each command; forward says whether
+  // they still go on to the server.
+  const auto takeClientUnits = [&](bool forward) {
+    for (size_t length = UnitLength(fromClient); length != 0 && fromClient.size() >= length;
+         length = UnitLength(fromClient)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (IsCommand(fromClient) && length > 37)
+          client_commands_.push_back(static_cast<uint16_t>(fromClient[36] | (fromClient[37] << 8)));
+      }
+      if (forward && !SendAll(server, fromClient.data(), length)) open = false;
+      fromClient.erase(fromClient.begin(), fromClient.begin() + static_cast<long>(length));
+    }
+  };
   while (open && !stop_) {
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     if (poll(fds, 2, 50) <= 0) continue;
@@ -97,17 +111,7 @@ void MmsRelay::Run() {
       const ssize_t n = recv(client, block, sizeof block, 0);
       if (n <= 0) break;
       fromClient.insert(fromClient.end(), block, block + n);
-      for (size_t length = UnitLength(fromClient); length != 0 && fromClient.size() >= length;
-           length = UnitLength(fromClient)) {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          if (IsCommand(fromClient) && length > 37)
-            client_commands_.push_back(
-                static_cast<uint16_t>(fromClient[36] | (fromClient[37] << 8)));
-        }
-        if (!SendAll(server, fromClient.data(), length)) open = false;
-        fromClient.erase(fromClient.begin(), fromClient.begin() + static_cast<long>(length));
-      }
+      takeClientUnits(true);
     }
     if (fds[1].revents) {
       const ssize_t n = recv(server, block, sizeof block, 0);
@@ -133,13 +137,7 @@ void MmsRelay::Run() {
   // in the same moment as a reply of the client's arrives).
   for (ssize_t n; (n = recv(client, block, sizeof block, MSG_DONTWAIT)) > 0;) {
     fromClient.insert(fromClient.end(), block, block + n);
-    for (size_t length = UnitLength(fromClient); length != 0 && fromClient.size() >= length;
-         length = UnitLength(fromClient)) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (IsCommand(fromClient) && length > 37)
-        client_commands_.push_back(static_cast<uint16_t>(fromClient[36] | (fromClient[37] << 8)));
-      fromClient.erase(fromClient.begin(), fromClient.begin() + static_cast<long>(length));
-    }
+    takeClientUnits(false);
   }
   shutdown(client, SHUT_RDWR);
   close(client);
