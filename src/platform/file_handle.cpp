@@ -194,6 +194,12 @@ bool FileHandle::Sync() {
   return true;
 }
 
+void FileHandle::StartWriteback(int64_t offset, int64_t length) {
+  if (fd_ < 0 || offset < 0 || length <= 0) return;
+  ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+}
+
 bool FileHandle::Close() {
   if (fd_ < 0) return true;
   // Never retried: on Linux the descriptor is gone even when close reports EINTR, and a retry

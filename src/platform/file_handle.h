@@ -48,6 +48,9 @@ class FileHandle {
   bool WriteAt(int64_t offset, const void* data, size_t count);
   bool Truncate(int64_t length);
   bool Sync();
+  // Asks the system to start writing [offset, offset + length) to the disk without waiting for
+  // it; a hint, so nothing is reported.
+  void StartWriteback(int64_t offset, int64_t length);
   // Closes; false when the close reported an error. A closed handle stays closed.
   bool Close();
 

@@ -279,7 +279,8 @@ void MmsProtocol::PostEnd(uint32_t code) {
 void MmsProtocol::EndIfUdpTailDone() {
   if (ended_ || session_.Ring().Available() != 0) return;
   const auto now = std::chrono::steady_clock::now();
-  if (now - last_unit_ < kUdpTailQuiet) return;
+  // With every packet the header promises in the file there is nothing left on its way.
+  if (now - last_unit_ < kUdpTailQuiet && !AllPromisedPacketsIn()) return;
   if (!tail_requested_) {
     // A lost last datagram has nothing behind it to show the gap: ask for the tail the header
     // promises like any other gap.
@@ -321,17 +322,25 @@ bool MmsProtocol::HeaderCountIsTheStreams() const {
   return session_.LeftOutStreams.empty();
 }
 
-void MmsProtocol::ReportUnnoticedLosses() {
-  if (written_.Empty()) return;
-  int64_t end = written_.Highest() + 1;
+int64_t MmsProtocol::PromisedEnd() const {
   // A whole recorded file tells how many packets it has; a live one does not.
   const TASF& asf = *session_.Asf;
-  if (HeaderCountIsTheStreams() && !(asf.FileFlags & ffBroadcast) && asf.DataPacketsCount > 0 &&
-      asf.DataPacketsCount < static_cast<uint64_t>(INT64_MAX)) {
-    const auto count = static_cast<int64_t>(asf.DataPacketsCount);
-    end = std::max(end, session_.Resuming() ? count + session_.Packets().IndexShift()
-                                            : count - first_sequence_);
-  }
+  if (!HeaderCountIsTheStreams() || (asf.FileFlags & ffBroadcast) || asf.DataPacketsCount == 0 ||
+      asf.DataPacketsCount >= static_cast<uint64_t>(INT64_MAX))
+    return -1;
+  const auto count = static_cast<int64_t>(asf.DataPacketsCount);
+  return session_.Resuming() ? count + session_.Packets().IndexShift() : count - first_sequence_;
+}
+
+bool MmsProtocol::AllPromisedPacketsIn() const {
+  const int64_t end = PromisedEnd();
+  return end > 0 && !written_.Empty() && written_.Highest() + 1 == end &&
+         written_.MissingIn(written_.First(), end) == 0 && !tracker_.AnyPending();
+}
+
+void MmsProtocol::ReportUnnoticedLosses() {
+  if (written_.Empty()) return;
+  const int64_t end = std::max(written_.Highest() + 1, PromisedEnd());
   const uint64_t missing = written_.MissingIn(written_.First(), end);
   const uint64_t reported = tracker_.LostPackets();
   if (missing <= reported) return;

@@ -120,6 +120,10 @@ class MmsProtocol {
   void PostEnd(uint32_t code);
   // Over UDP: tells of packets that never arrived although no resend was ever asked for them.
   void ReportUnnoticedLosses();
+  // The index after the last packet the header promises (a whole recorded file), else -1.
+  int64_t PromisedEnd() const;
+  // Every promised packet is in the file and none is being asked for again.
+  bool AllPromisedPacketsIn() const;
   // Whether the header's packet count is what the server sends (not so with streams left out).
   bool HeaderCountIsTheStreams() const;
   // At the end over UDP: asks again for the datagrams after the last one seen that the header's

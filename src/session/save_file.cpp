@@ -20,6 +20,16 @@ TSaveFile::~TSaveFile() {
 bool TSaveFile::FlushLocked() {
   if (gathered_.empty()) return true;
   const bool written = file_.WriteAt(gathered_offset_, gathered_.data(), gathered_.size());
+  if (written) {
+    // The recording goes to the disk as it grows rather than all at once at the end: closing a
+    // file that replaced an older one's contents writes out everything still cached first (the
+    // file system's guard for rewritten files), a long stall just when the download is done.
+    const int64_t end = gathered_offset_ + static_cast<int64_t>(gathered_.size());
+    if (end - writeback_from_ >= kWritebackBytes) {
+      file_.StartWriteback(writeback_from_, end - writeback_from_);
+      writeback_from_ = end;
+    }
+  }
   gathered_.clear();
   if (!written) write_failed_ = true;
   return written;

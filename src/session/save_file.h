@@ -90,6 +90,10 @@ class TSaveFile {
   FileHandle file_;
   std::vector<uint8_t> gathered_;
   int64_t gathered_offset_ = 0;
+  // Written data is handed to the disk in steps of this size; writeback_from_ is where the next
+  // step begins.
+  static constexpr int64_t kWritebackBytes = 8 << 20;
+  int64_t writeback_from_ = 0;
   bool finished_ = false;
   bool write_failed_ = false;
   int64_t data_end_ = -1;  // the end of the last whole packet once trimmed
