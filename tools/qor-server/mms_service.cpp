@@ -102,7 +102,8 @@ class MmsSession {
   // Milliseconds until the next ping is due or, when not playing, the idle limit is reached.
   int NextLookMs(int pingMs) const;
   bool SendMedia(const FeedItem& item);
-  bool SendDatagram(const Bytes& datagram);
+  // Sends datagram number sequence (kept for resends) with whatever the faults make of it.
+  bool SendDatagram(uint32_t sequence, const Bytes& datagram);
   bool Chance(double share) {
     return share > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < share;
   }
@@ -503,9 +504,7 @@ bool MmsSession::OnStartPlay(const ClientCommand& command) {
   return true;
 }
 
-bool MmsSession::SendDatagram(const Bytes& datagram) {
-  const uint32_t sequence = udpSequence_++;
-  udp_->Remember(sequence, datagram);
+bool MmsSession::SendDatagram(uint32_t sequence, const Bytes& datagram) {
   if (server_.Options().blockUdp) return true;
   if (faults_.dropList.count(sequence) != 0 || Chance(faults_.dropShare)) {
     Log("fault-drop", std::to_string(sequence));
@@ -553,25 +552,25 @@ bool MmsSession::SendMedia(const FeedItem& item) {
     if (!Send(BuildServerCommand(0x77, 0, 0, {}, sequence_++))) return false;
   }
   const uint8_t flags = udp_ ? static_cast<uint8_t>(udpSequence_) : packetSequence_++;
-  if (!udp_ && server_.RateFor(entry_.kind == Catalog::Kind::kLive) <= 0) {
-    const size_t at = queued_.size();
-    AppendDataPacket(queued_, item.locationId, mediaTag_, flags, item.bytes.data(),
-                     item.bytes.size());
-    if (n == faults_.badLengthAfter) {
-      Log("fault-bad-length");
-      StoreU16(queued_.data() + at + 6, 4);  // shorter than the packet's own header
-    }
-    ++sent_;
+  const bool badLength = n == faults_.badLengthAfter;
+  if (badLength) Log("fault-bad-length");
+  // The unit is built where it stays: the batch being gathered, or its UDP resend slot.
+  const auto build = [&](Bytes& out) {
+    const size_t at = out.size();
+    AppendDataPacket(out, item.locationId, mediaTag_, flags, item.bytes.data(), item.bytes.size());
+    if (badLength) StoreU16(out.data() + at + 6, 4);  // shorter than the packet's own header
+  };
+  ++sent_;
+  if (udp_) {
+    const uint32_t sequence = udpSequence_++;
+    return SendDatagram(sequence, udp_->Keep(sequence, build));
+  }
+  if (server_.RateFor(entry_.kind == Catalog::Kind::kLive) <= 0) {
+    build(queued_);
     return true;
   }
-  Bytes unit =
-      BuildDataPacket(item.locationId, mediaTag_, flags, item.bytes.data(), item.bytes.size());
-  if (n == faults_.badLengthAfter) {
-    Log("fault-bad-length");
-    StoreU16(unit.data() + 6, 4);  // shorter than the packet's own header
-  }
-  ++sent_;
-  if (udp_) return SendDatagram(unit);
+  Bytes unit;
+  build(unit);
   return Send(unit);
 }
 

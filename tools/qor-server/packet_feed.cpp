@@ -71,9 +71,8 @@ FeedItem PacketFeed::Next() {
 }
 
 void PacketFeed::Count(const Bytes& packet) {
-  PacketParts parts;
-  if (!SplitPacket(packet.data(), packet.size(), parts)) return;
-  for (const auto& p : parts.payloads) {
+  if (!SplitPacket(packet.data(), packet.size(), counted_, false)) return;
+  for (const auto& p : counted_.payloads) {
     StreamCount& c = counts_[p.stream];
     ++c.payloads;
     c.bytes += p.length;

@@ -76,6 +76,7 @@ class PacketFeed {
   StreamChoice asked_;
   StreamChoice choice_;  // in force: empty when the entry goes whole
   StreamCounts counts_;
+  PacketParts counted_;  // the last packet walked for counting, kept for its storage
   std::deque<Queued> queue_;
   std::optional<FeedItem> held_;  // the item that follows the queued payloads
   bool numbered_ = false;

@@ -44,8 +44,11 @@ StreamChoice ParseStreamSwitchEntries(const std::string& text) {
   return choice;
 }
 
-bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out) {
-  out = PacketParts{};
+bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out, bool withBytes) {
+  // Cleared, not replaced: a caller that walks packet after packet keeps the storage.
+  out.ecc.clear();
+  out.propertyFlags = 0;
+  out.payloads.clear();
   const Reader r(packet, size);
   size_t pos = 0;
   const uint8_t first = r.U8(0);
@@ -105,9 +108,11 @@ bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out) {
     p.stream = stream;
     p.length = static_cast<uint32_t>(length);
     p.headerLength = headerEnd - start;
-    p.bytes.assign(packet + start, packet + headerEnd);
-    PutU16(p.bytes, static_cast<uint16_t>(length));
-    p.bytes.insert(p.bytes.end(), packet + pos, packet + pos + length);
+    if (withBytes) {
+      p.bytes.assign(packet + start, packet + headerEnd);
+      PutU16(p.bytes, static_cast<uint16_t>(length));
+      p.bytes.insert(p.bytes.end(), packet + pos, packet + pos + length);
+    }
     pos += length;
     out.payloads.push_back(std::move(p));
   }

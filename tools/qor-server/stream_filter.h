@@ -42,8 +42,9 @@ struct PacketParts {
   };
   std::vector<Payload> payloads;
 };
-// False when the packet cannot be walked inside size.
-bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out);
+// False when the packet cannot be walked inside size. Without bytes only each payload's stream,
+// length and header length are filled in.
+bool SplitPacket(const uint8_t* packet, size_t size, PacketParts& out, bool withBytes = true);
 
 // The header of a packet built by BuildPacket: error correction, the two flag bytes, a 16-bit
 // padding length, send time and duration, the payload flags.

@@ -8,13 +8,13 @@
 
 namespace qor::server {
 
-void UdpStream::Remember(uint32_t sequence, const uint8_t* datagram, size_t size) {
-  std::lock_guard<std::mutex> lock(mutex_);
+UdpStream::Slot& UdpStream::SlotFor(uint32_t sequence) {
   if (window_.empty()) window_.resize(kWindow);
   Slot& slot = window_[sequence % kWindow];
   slot.used = true;
   slot.sequence = sequence;
-  slot.datagram.assign(datagram, datagram + size);  // the slot's storage is reused
+  slot.datagram.clear();  // its storage is reused
+  return slot;
 }
 
 bool UdpStream::Find(uint32_t sequence, Bytes& datagram) const {

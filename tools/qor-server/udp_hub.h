@@ -31,11 +31,16 @@ class UdpStream {
   uint32_t ClientId() const { return clientId_; }
   const sockaddr_in& Destination() const { return to_; }
   bool AnswersResends() const { return answerResends_; }
-  // Keeps the datagram for resends (the last kWindow of them, by sequence).
-  void Remember(uint32_t sequence, const Bytes& datagram) {
-    Remember(sequence, datagram.data(), datagram.size());
+  // Builds datagram number sequence with build(Bytes&) where it is kept for resends (the last
+  // kWindow of them, by sequence, in reused storage) and gives it back to be sent. Only the
+  // stream's own session writes the slots, so it may read what it built outside the lock.
+  template <class Build>
+  const Bytes& Keep(uint32_t sequence, const Build& build) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot& slot = SlotFor(sequence);
+    build(slot.datagram);
+    return slot.datagram;
   }
-  void Remember(uint32_t sequence, const uint8_t* datagram, size_t size);
   bool Find(uint32_t sequence, Bytes& datagram) const;
   uint64_t ResendsAnswered() const { return answered_.load(); }
   void CountAnswered() { answered_.fetch_add(1); }
@@ -50,6 +55,8 @@ class UdpStream {
     uint32_t sequence = 0;
     Bytes datagram;
   };
+  // Made empty for the datagram numbered sequence (mutex_ held).
+  Slot& SlotFor(uint32_t sequence);
   mutable std::mutex mutex_;
   std::vector<Slot> window_;  // by sequence modulo kWindow, made at the first datagram
   std::atomic<uint64_t> answered_{0};
