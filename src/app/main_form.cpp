@@ -205,6 +205,9 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   Timer2.OnTimer = [this] { Timer2Timer(); };
   Timer3.SetInterval(150);
   Timer3.OnTimer = [this] { Timer3Timer(); };
+  // The drain keeps its rhythm only while pairs wait: at rest nothing wakes the window for it.
+  Timer3.Wanted = [this] { return Messages.Pending() > 0; };
+  Messages.SetOnFirstPending([w = &window] { w->Notify(); });
   Timer4.SetInterval(1000);
   Timer4.SetEnabled(false);
   Timer4.OnTimer = [this] { Timer4Timer(); };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -40,7 +41,11 @@ extern "C" void OnInterrupt(int) {
 // How long the connection may stay down after streaming began before the run counts the stream
 // as ended by the server (the MMS over HTTP exchange reconnects in between, so not at once).
 constexpr int64_t kIdleGraceMs = 2000;
-constexpr int64_t kPassMs = 100;
+// A pass of the run's loop ends early on an interruption, the end of the stream or a failure; at
+// its length it looks for what raises no event (a connection that stays down, the recording
+// window's end) and refreshes the progress, which the window updates every 200 ms.
+constexpr int64_t kShownPassMs = 200;
+constexpr int64_t kQuietPassMs = 1000;
 
 TColor ColourFor(uint32_t code) {
   const Rgb rgb = RgbOf(ColourOf(code));
@@ -138,6 +143,9 @@ void DownloadRun::Setup() {
   run_start_ms_ = app_->Window.GetClock().MonotonicMs();
   form.StreamChoice.numbers = options_.streams;
   form.StreamChoice.audioOnly = options_.audioOnly;
+  // The window's display tick feeds only the progress line and the JSON progress; without them
+  // it would wake the run five times a second for nothing.
+  if (!out_.Terminal() && !options_.progressJson) form.Timer1.SetEnabled(false);
 }
 
 void DownloadRun::ApplyOptions() {
@@ -240,7 +248,11 @@ void DownloadRun::ShowProgress() {
 }
 
 void DownloadRun::ServeFor(int64_t ms) {
-  app_->Window.ProcessUntil([] { return Interrupted(); }, ms);
+  app_->Window.ProcessUntil([this] { return Interrupted() || completed_ || fatal_; }, ms);
+}
+
+int64_t DownloadRun::PassMs() const {
+  return out_.Terminal() || options_.progressJson ? kShownPassMs : kQuietPassMs;
 }
 
 void DownloadRun::Summary() {
@@ -348,7 +360,12 @@ int DownloadRun::Get() {
   app_->Window.Queue([&form] { form.ConnectionSingleClick(); });
   int64_t idle_since = -1;
   for (;;) {
-    ServeFor(kPassMs);
+    int64_t pass = PassMs();
+    if (idle_since >= 0) {
+      const int64_t left = idle_since + kIdleGraceMs - app_->Window.GetClock().MonotonicMs();
+      pass = std::clamp<int64_t>(left, 1, pass);
+    }
+    ServeFor(pass);
     if (Interrupted()) return Interrupt();
     ShowProgress();
     if (completed_) {
@@ -397,7 +414,7 @@ int DownloadRun::Record() {
   out_.Note("waiting for " + options_.start + " to record until " + options_.end);
   bool recorded = false;
   for (;;) {
-    ServeFor(kPassMs);
+    ServeFor(PassMs());
     if (Interrupted()) {
       if (form.VcrArmed()) form.VCROn1Click();
       return Interrupt();

@@ -59,6 +59,7 @@ class DownloadRun {
   void Summary();
   int Interrupt();
   void ServeFor(int64_t ms);
+  int64_t PassMs() const;
 
   const CliOptions& options_;
   TerminalOutput& out_;

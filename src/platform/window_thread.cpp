@@ -212,7 +212,8 @@ void WindowThread::WaitForWork(bool forRun, std::chrono::steady_clock::time_poin
   while (!HasWorkLocked(forRun)) {
     Steady::time_point wakeAt = deadline;
     if (manual_ == nullptr) {
-      int64_t next = NextDueLocked();
+      // Timers due close together are served by one wakeup.
+      int64_t next = NextDueLocked(true);
       if (next >= 0) {
         int64_t in = next - clock_->MonotonicMs();
         if (in <= 0) break;

@@ -111,7 +111,11 @@ class WindowThread {
   std::exception_ptr Dispatch(const std::function<void()>& fn);
   void WaitForWork(bool forRun, std::chrono::steady_clock::time_point deadline);
   bool HasWorkLocked(bool forRun) const;
-  int64_t NextDueLocked() const;
+  // The earliest moment a timer that is wanted is due; coarse: the earliest moment one must
+  // fire, each being allowed to fire up to 1/kCoarseShare of its interval late (as coarse timers
+  // are), so timers due close together share a wakeup.
+  int64_t NextDueLocked(bool coarse = false) const;
+  static constexpr int64_t kCoarseShare = 20;
   void Wake();
 
   Clock* clock_;
@@ -153,6 +157,11 @@ class TTimer {
   void SetEnabled(bool on);
   bool Enabled() const { return enabled_; }
   std::function<void()> OnTimer;
+  // When set and false, the timer is no reason for a real-clock loop to wake: it waits for the
+  // timer's work to appear, and still fires with any other wakeup once due. Asked on the window
+  // thread (under its lock, so it must not call into the window thread) whenever the loop plans
+  // its wait; whoever makes it true from another thread calls WindowThread::Notify.
+  std::function<bool()> Wanted;
 
  private:
   friend class WindowThread;

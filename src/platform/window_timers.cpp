@@ -60,11 +60,13 @@ void WindowThread::TimerChanged(TTimer* timer, uint32_t interval, bool enabled) 
   Wake();
 }
 
-int64_t WindowThread::NextDueLocked() const {
+int64_t WindowThread::NextDueLocked(bool coarse) const {
   int64_t next = -1;
   for (const TTimer* timer : timers_) {
     if (!timer->enabled_ || timer->interval_ == 0) continue;
-    if (next < 0 || timer->due_ < next) next = timer->due_;
+    if (timer->Wanted && !timer->Wanted()) continue;
+    const int64_t at = timer->due_ + (coarse ? timer->interval_ / kCoarseShare : 0);
+    if (next < 0 || at < next) next = at;
   }
   return next;
 }

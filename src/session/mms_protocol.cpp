@@ -383,6 +383,9 @@ void MmsProtocol::RunReceiveLoop() {
   // Sized here, not at construction: only a running MMS session reads units into it, and a
   // session made for HTTP, or never started, would otherwise fill a megabyte for nothing.
   if (buffer_.size() < kPacketBufferSize) buffer_.resize(kPacketBufferSize);
+  // Handing data to the disk can wait for it; over UDP the loop must keep taking datagrams, or
+  // the socket overflows and they are lost.
+  if (session_.SaveFile) session_.SaveFile->HandToDisk(!(session_.ProtocolFlags & pfMmsUdp));
   uint8_t* buffer = buffer_.data();
   TCB& ring = session_.Ring();
   // Every unit in the ring is whole and its length fields were checked when it was written, so

@@ -20,7 +20,7 @@ TSaveFile::~TSaveFile() {
 bool TSaveFile::FlushLocked() {
   if (gathered_.empty()) return true;
   const bool written = file_.WriteAt(gathered_offset_, gathered_.data(), gathered_.size());
-  if (written) {
+  if (written && hand_to_disk_) {
     // The recording goes to the disk as it grows rather than all at once at the end: closing a
     // file that replaced an older one's contents writes out everything still cached first (the
     // file system's guard for rewritten files), a long stall just when the download is done.
@@ -33,6 +33,11 @@ bool TSaveFile::FlushLocked() {
   gathered_.clear();
   if (!written) write_failed_ = true;
   return written;
+}
+
+void TSaveFile::HandToDisk(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hand_to_disk_ = on;
 }
 
 TSaveFile::WriteResult TSaveFile::Flush() {

@@ -44,6 +44,9 @@ class TSaveFile {
                           uint32_t sendTime);
   // Writes the gathered packets now (the session calls it before it waits for the network).
   WriteResult Flush();
+  // Whether written data is handed to the disk as the file grows (the default), which may wait
+  // for the disk, or left to the system until the file is closed.
+  void HandToDisk(bool on);
   // Reads under the lock (0 bytes once finished).
   int64_t ReadAt(int64_t offset, void* buffer, size_t count);
   int64_t Size();
@@ -94,6 +97,7 @@ class TSaveFile {
   // step begins.
   static constexpr int64_t kWritebackBytes = 8 << 20;
   int64_t writeback_from_ = 0;
+  bool hand_to_disk_ = true;
   bool finished_ = false;
   bool write_failed_ = false;
   int64_t data_end_ = -1;  // the end of the last whole packet once trimmed

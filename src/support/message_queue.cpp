@@ -35,18 +35,22 @@ TMessageClass::TMessageClass() {
 }
 
 void TMessageClass::Post(const std::string& text, uint32_t code, MessageSource source) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // A pair that drives the window (fatal, started, completed, new track) is always kept; only
-  // plain log lines give way when a reader has fallen far behind, so memory stays bounded
-  // without a producer ever waiting on the window.
-  if ((code & kActionBits) == 0 && pairs_.size() >= kPlainCap) {
-    if (!dropping_) {
-      pairs_.push_back(MessagePair{kOverflowNote, mcWarning, kWindowSource});
-      dropping_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A pair that drives the window (fatal, started, completed, new track) is always kept; only
+    // plain log lines give way when a reader has fallen far behind, so memory stays bounded
+    // without a producer ever waiting on the window.
+    if ((code & kActionBits) == 0 && pairs_.size() >= kPlainCap) {
+      if (!dropping_) {
+        pairs_.push_back(MessagePair{kOverflowNote, mcWarning, kWindowSource});
+        dropping_ = true;
+      }
+      return;
     }
-    return;
+    pairs_.push_back(MessagePair{text, code, source});
+    if (pairs_.size() != 1) return;
   }
-  pairs_.push_back(MessagePair{text, code, source});
+  if (on_first_pending_) on_first_pending_();
 }
 
 bool TMessageClass::Take(MessagePair& pair) {

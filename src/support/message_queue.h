@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -64,8 +65,12 @@ class TMessageClass {
   bool Take(MessagePair& pair);
   void Clear();
   size_t Pending() const;
+  // Called, by the posting thread and outside the queue's lock, whenever a pair arrives in an
+  // empty queue: the reader's wake-up call. Set it before anything is posted.
+  void SetOnFirstPending(std::function<void()> notify) { on_first_pending_ = std::move(notify); }
 
  private:
+  std::function<void()> on_first_pending_;
   mutable std::mutex mutex_;
   std::deque<MessagePair> pairs_;
   bool dropping_ = false;  // the overflow note has been queued since the last drain

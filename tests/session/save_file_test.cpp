@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -112,6 +113,38 @@ TEST(SaveFile, GatheredPacketsReachTheFileInOrderAndNeverGetLost) {
             TSaveFile::WriteResult::Written);
   TASF asf;
   EXPECT_FALSE(readOnly->Finish(asf, false).packetsWritten);
+}
+
+// Long recordings are handed to the disk as they grow; a packet that arrives again behind what was
+// handed over still replaces the old copy.
+TEST(SaveFile, ALongRecordingHandedToTheDiskAsItGrowsKeepsEveryPacket) {
+  const std::string path = NewTempFolder() + "/long.asf";
+  auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
+  ASSERT_TRUE(file);
+  constexpr size_t kPacket = 3200;
+  constexpr int64_t kPackets = 7000;  // about 22 MB, past two steps of handing over
+  auto stamp = [](int64_t i, uint8_t salt) {
+    std::vector<uint8_t> p(kPacket, static_cast<uint8_t>(i * 7 + salt));
+    p[0] = static_cast<uint8_t>(i);
+    p[1] = static_cast<uint8_t>(i >> 8);
+    return p;
+  };
+  for (int64_t i = 0; i < kPackets; ++i) {
+    const auto packet = stamp(i, 0);
+    ASSERT_EQ(file->WritePacket(i * kPacket, packet.data(), kPacket, i, 0),
+              TSaveFile::WriteResult::Written);
+  }
+  const auto resent = stamp(10, 99);
+  ASSERT_EQ(file->WritePacket(10 * kPacket, resent.data(), kPacket, 10, 0),
+            TSaveFile::WriteResult::Written);
+  file.reset();
+  const std::vector<uint8_t> saved = ReadWholeFile(path);
+  ASSERT_EQ(saved.size(), kPacket * kPackets);
+  for (int64_t i = 0; i < kPackets; ++i) {
+    const auto expected = stamp(i, i == 10 ? 99 : 0);
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), saved.begin() + i * kPacket))
+        << "packet " << i;
+  }
 }
 
 TEST(SaveFile, WritersRacingTheFinishNeverWriteAfterIt) {
