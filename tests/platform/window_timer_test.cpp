@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -216,6 +217,30 @@ TEST(SystemClockTimers, RunSleepsBetweenTimersInsteadOfSpinning) {
   EXPECT_GE(wall, 300);
   // A spinning loop would burn about as much processor time as the wall time it waited.
   EXPECT_LT(cpu, wall / 3.0) << "cpu " << cpu << " ms over " << wall << " ms";
+}
+
+TEST(SystemClockTimers, ATimerWithoutWorkLetsTheLoopSleepUntilNotified) {
+  WindowThread window;
+  TTimer drain(&window);
+  drain.SetInterval(50);
+  std::atomic<int> waiting{0};
+  int drains = 0;
+  drain.Wanted = [&] { return waiting.load() > 0; };
+  drain.OnTimer = [&] {
+    ++drains;
+    waiting = 0;
+  };
+  // Nothing wakes the loop for it over four periods; the loop's own end may still serve it.
+  window.ProcessUntil([] { return false; }, 220);
+  EXPECT_LE(drains, 1);
+  drains = 0;
+  std::thread poster([&] {
+    waiting = 1;
+    window.Notify();
+  });
+  // Bounded by the wait rather than timed: a loop that did not plan again would sleep it out.
+  EXPECT_TRUE(window.ProcessUntil([&] { return drains > 0; }, 5000));
+  poster.join();
 }
 
 TEST(ManualClockTest, WallTimeMovesWithTheMonotonicTime) {
