@@ -299,8 +299,8 @@ TEST_F(UdpDownload, MediaDatagramsFromStrangersOrPastTheEndAreIgnored) {
   EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
   EXPECT_TRUE(h.Logged("Warning, a packet with an invalid index was dropped: 20000")) << LogText(h);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
-  EXPECT_EQ(m.equal, m.source);
-  EXPECT_EQ(m.saved, m.source);
+  EXPECT_EQ(m.equal, m.source) << LogText(h);
+  EXPECT_EQ(m.saved, m.source) << LogText(h);
 }
 
 // A header piece nobody asked for (here from the server's own address) means the media after it
