@@ -334,8 +334,9 @@ int64_t MmsProtocol::PromisedEnd() const {
 
 bool MmsProtocol::AllPromisedPacketsIn() const {
   const int64_t end = PromisedEnd();
+  // The scan of the ledger last: while resends are pending it would run at every wake.
   return end > 0 && !written_.Empty() && written_.Highest() + 1 == end &&
-         written_.MissingIn(written_.First(), end) == 0 && !tracker_.AnyPending();
+         !tracker_.AnyPending() && written_.MissingIn(written_.First(), end) == 0;
 }
 
 void MmsProtocol::ReportUnnoticedLosses() {
