@@ -301,8 +301,8 @@ void TMainForm::ConnectionSingleClick() {
   const int32_t choice = peers_.OptionsDialog ? peers_.OptionsDialog->ProtoGroup.ItemIndex : -1;
   const std::string lowerUrl = THelper::LowerCase(THelper::Trim(URL.Text));
   const bool overHttp = choice == kProtoHttp ||
-                        (choice == kProtoAuto && (lowerUrl.rfind("http://", 0) == 0 ||
-                                                  lowerUrl.rfind("mmsh://", 0) == 0));
+                        (choice == kProtoAuto &&
+                         (lowerUrl.rfind("http://", 0) == 0 || lowerUrl.rfind("mmsh://", 0) == 0));
   hostText = THelper::HostOf(URL.Text);
   if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
   if (hostText.empty()) {
@@ -319,8 +319,8 @@ void TMainForm::ConnectionSingleClick() {
     return;
   }
   const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
-                       : unattended                                     ? CreateAutoSaveFile()
-                                                                        : CreateOrResumeSaveFile();
+                       : unattended                                      ? CreateAutoSaveFile()
+                                                                         : CreateOrResumeSaveFile();
   if (!created) {
     Messages.Post("", mcFatal);
     return;
@@ -354,8 +354,7 @@ void TMainForm::ConnectionSingleClick() {
       attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
       std::string host;
       int32_t port = 0;
-      const std::optional<int32_t> configured =
-          TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
+      const std::optional<int32_t> configured = TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
       // A location that names its port is tried there by every transport.
       if (!SplitHostPort(hostText, host, port) && configured != 80)
         attempts_.push_back({pfHttp, 80});
@@ -387,9 +386,9 @@ void TMainForm::StartSession() {
 bool TMainForm::CanRollOver() const {
   // Once media has arrived the stream is this transport's: a later failure is a cut, not a
   // refusal, and the file already holds its packets.
-  return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !Session->MediaArrived() &&
-         credentials_asked_by_ != Session->Source &&
-         !Session->StreamCut.load() && Session->Progressive.load() == 0 &&
+  const SessionStatus status = Session->Status();
+  return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !status.MediaArrived &&
+         credentials_asked_by_ != Session->Source && !status.StreamCut && status.Progressive == 0 &&
          !saveFile->AnyPacketWritten();
 }
 
@@ -479,19 +478,19 @@ void TMainForm::ConfigureSession(TMMS& session) {
   }
   session.ShowMessageBox = [this](const std::string& text) { desktop_.ShowMessage(text); };
   const MessageSource source = session.Source;
-  session.Mms().AskCredentials = [this, source](const std::string& h, const std::string& c) {
+  session.Prompts.AskMmsCredentials = [this, source](const std::string& h, const std::string& c) {
     return AskMmsCredentials(source, h, c);
   };
-  session.Http().AskCredentials = [this, source](const std::string& site, const std::string&) {
+  session.Prompts.AskHttpCredentials = [this, source](const std::string& site, const std::string&) {
     return AskHttpCredentials(source, site);
   };
-  session.Http().CredentialsAnswered = [this, source](bool accepted) {
+  session.Prompts.HttpCredentialsAnswered = [this, source](bool accepted) {
     // Saved (when asked) only once the server took them; wrong ones are never kept.
     if (peers_.HttpPasswordDlg && Session && Session->Source == source)
       peers_.HttpPasswordDlg->CredentialsAnswered(accepted);
   };
   pending_mms_credentials_.reset();
-  session.Mms().CredentialsAccepted = [this, source] {
+  session.Prompts.MmsCredentialsAccepted = [this, source] {
     if (!pending_mms_credentials_ || pending_mms_credentials_->source != source) return;
     SaveCredentials(Helper, "Authm", pending_mms_credentials_->encoded,
                     pending_mms_credentials_->site);

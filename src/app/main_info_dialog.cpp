@@ -23,7 +23,7 @@ MediaInfoSession SessionInfoOf(const TMMS* session, const std::string& location)
   info.toolVersion = texts.ToolVersion;
   info.updateUrl = texts.UpdateUrl;
   info.encryptionType = texts.EncryptionType;
-  info.live = (session->StreamKind.load() & skLive) != 0;
+  info.live = (session->Status().StreamKind & skLive) != 0;
   return info;
 }
 

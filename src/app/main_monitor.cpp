@@ -44,24 +44,24 @@ TColor ColourFor(uint32_t code) {
 // ---- Timers ----
 
 void TMainForm::Timer1Timer() {
-  TMMS& s = *Session;
-  const uint32_t sendTime = s.SendTime.load();
+  const SessionStatus s = Session->Status();
+  const uint32_t sendTime = s.SendTime;
   SendTime.Text = THelper::FormatTime(sendTime);
-  Recovered.Text = THelper::IntText(s.RecoveredPackets.load());
-  Lost.Text = THelper::IntText(s.LostPackets.load());
+  Recovered.Text = THelper::IntText(s.RecoveredPackets);
+  Lost.Text = THelper::IntText(s.LostPackets);
   const TASF::Totals totals = Asf.ReadTotals();
   const double play = totals.PlayDuration;
   const std::string total = THelper::FormatTime(play != 0 && play != 4294967295.0 ? play : 0);
   TimeTotal.Text = total;
-  const uint32_t packet = static_cast<uint32_t>(s.PacketNumber.load());
+  const uint32_t packet = static_cast<uint32_t>(s.PacketNumber);
   if (peers_.InfoDialog) {
     MediaInfoReport& r = peers_.InfoDialog->Report;
     r.SendTime = SendTime.Text;
     r.TotalTime = total;
     r.Packets = THelper::IntText(packet);
-    r.Acks = THelper::IntText(s.Acknowledgements.load());
-    r.SingleMaxStreamRate = THelper::IntText(s.MaxStreamRate.load() / 1000);
-    r.ClientID = THelper::IntText(s.ClientId.load());
+    r.Acks = THelper::IntText(s.Acknowledgements);
+    r.SingleMaxStreamRate = THelper::IntText(s.MaxStreamRate / 1000);
+    r.ClientID = THelper::IntText(s.ClientId);
   }
   // 64-bit product: a long download cannot wrap the percentage.
   if (gauge_complete_) return;
@@ -71,14 +71,12 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::Timer2Timer() {
-  TMMS& s = *Session;
-  const uint32_t receives = s.ReceivesSinceTick.load();
-  const uint32_t bytes = s.BytesSinceTick.load();
+  const TMMS::TickCounts tick = Session->TakeTickCounts();
+  const uint32_t receives = tick.receives;
+  const uint32_t bytes = tick.bytes;
   PerformanceGraph1.DataPoint(clYellow, receives > 0 ? static_cast<int32_t>(bytes / receives) : 50);
-  PerformanceGraph1.DataPoint(clRed, static_cast<int32_t>(s.PacketSize.load()) + 50);
+  PerformanceGraph1.DataPoint(clRed, static_cast<int32_t>(Session->Status().PacketSize) + 50);
   PerformanceGraph1.Update();
-  s.BytesSinceTick = 0;
-  s.ReceivesSinceTick = 0;
 }
 
 bool TMainForm::ActsOn(const MessagePair& pair) const {
@@ -162,13 +160,13 @@ bool TMainForm::FinishSaveFile() {
   SetStatusLabel(0);
   bool sound = true;
   if (saveFile) {
-    TMMS& s = *Session;
-    const int32_t kind = s.StreamKind.load();
+    const SessionStatus s = Session->Status();
+    const int32_t kind = s.StreamKind;
     // A stream download that never saved a media packet holds at most a header: nothing to play
     // or resume, and in the way of the retry.
     const bool nothingRecorded =
-        !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive.load() == 0;
-    const bool fixUps = s.PacketNumber.load() > 0 && kind != 0 && (kind & skProgressive) == 0;
+        !saveFile->AnyPacketWritten() && (kind & skProgressive) == 0 && s.Progressive == 0;
+    const bool fixUps = s.PacketNumber > 0 && kind != 0 && (kind & skProgressive) == 0;
     // Someone removed the file while it was being written: what it held goes with its descriptor,
     // and calling that a completed recording would lose it without a word.
     const bool unlinked = saveFile->Unlinked();
@@ -199,7 +197,7 @@ bool TMainForm::FinishSaveFile() {
       } else {
         Messages.Post("- Error writing ASF file index object to file", mcFatal);
       }
-      s.StreamKind = 0;
+      Session->ForgetStreamKind();
     }
     RemoveEmptyCreatedSaveFile(nothingRecorded);
   }
@@ -236,7 +234,7 @@ void TMainForm::DownloadCompleted() {
   // A file that could not be written or finished is not a completed download; the failure is
   // posted and ends it.
   if (!FinishSaveFile()) return;
-  const uint32_t missing = Session->LostPackets.load();
+  const uint32_t missing = Session->Status().LostPackets;
   Messages.Post(missing == 0 ? std::string("- ** DOWNLOAD COMPLETED ** -")
                              : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +
                                    " packets missing)",
@@ -260,7 +258,7 @@ void TMainForm::ShowReceivingProtocol() {
                                           : "unknown";
   Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
   ProgBar.Gauge.SetShowText(Asf.ReadTotals().TotalDataPackets != 0);
-  const int32_t kind = Session->StreamKind.load();
+  const int32_t kind = Session->Status().StreamKind;
   SetStatusLabel((kind & skLive) ? 2 : (kind & skPrerecorded) ? 1 : (kind & skProgressive) ? 4 : 0);
 }
 
@@ -328,8 +326,9 @@ bool TMainForm::ShouldReconnect() const {
   // A live stream that was streaming and was closed, reset or went silent. A pre-recorded one
   // resumes into its own file instead (the resume path); a failure of our own (the disk) is no
   // cut.
-  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 &&
-         Session->MediaArrived() && Session->StreamCut.load();
+  const SessionStatus status = Session->Status();
+  return (status.StreamKind & (skLive | skPrerecorded)) != 0 && status.MediaArrived &&
+         status.StreamCut;
 }
 
 void TMainForm::ScheduleReconnect() {
@@ -341,7 +340,7 @@ void TMainForm::ScheduleReconnect() {
     cut_at_ms_ = now;
     ++cuts_.cuts;
     resume_again_path_ =
-        (Session->StreamKind.load() & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
+        (Session->Status().StreamKind & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
   }
   // The file holds what arrived; the next one goes on from where the stream is found again.
   FinishSaveFile();
@@ -350,9 +349,9 @@ void TMainForm::ScheduleReconnect() {
       std::min(kMaxReconnectPauseMs, 1000 << std::min(reconnect_tries_, int32_t{15}));
   ++reconnect_tries_;
   Messages.Post(std::string(resume_again_path_.empty() ? "- The live stream" : "- The stream") +
-                    " was cut (" + THelper::IntText(cuts_.cuts) + " so far): " +
-                    "reconnecting in " + THelper::IntText(pause / 1000) + " s (attempt " +
-                    THelper::IntText(reconnect_tries_) + " of " +
+                    " was cut (" + THelper::IntText(cuts_.cuts) +
+                    " so far): " + "reconnecting in " + THelper::IntText(pause / 1000) +
+                    " s (attempt " + THelper::IntText(reconnect_tries_) + " of " +
                     THelper::IntText(ReconnectLimit()) + ")",
                 mcWarning);
   ReconnectTimer.SetInterval(pause);

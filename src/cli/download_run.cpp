@@ -150,8 +150,9 @@ void DownloadRun::Setup() {
 
 void DownloadRun::ApplyOptions() {
   TOptionsDialog& o = *app_->OptionsDialog;
-  const std::string protocol = RunProtocol(
-      options_, options_.url, app_->MainForm->Helper.ReadSetting(kSettingsKeyPath, "ProtoSelected"));
+  const std::string protocol =
+      RunProtocol(options_, options_.url,
+                  app_->MainForm->Helper.ReadSetting(kSettingsKeyPath, "ProtoSelected"));
   if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
   if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
   if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
@@ -205,8 +206,9 @@ void DownloadRun::OnDrained(const MessagePair& pair, bool acts) {
 void DownloadRun::ShowProgress() {
   TMainForm& form = *app_->MainForm;
   const int64_t now = app_->Window.GetClock().MonotonicMs();
-  const uint32_t packets = static_cast<uint32_t>(form.Session->PacketNumber.load());
-  const uint64_t bytes = static_cast<uint64_t>(packets) * form.Session->PacketSize.load();
+  const SessionStatus status = form.Session->Status();
+  const uint32_t packets = static_cast<uint32_t>(status.PacketNumber);
+  const uint64_t bytes = static_cast<uint64_t>(packets) * status.PacketSize;
   if (rate_mark_ms_ < 0) {
     rate_mark_ms_ = now;
     rate_mark_bytes_ = bytes;
@@ -229,12 +231,12 @@ void DownloadRun::ShowProgress() {
     nlohmann::ordered_json line{
         {"event", "progress"},
         {"state", state},
-        {"stream_time", started_ ? session.SendTime.load() / 1000.0 : 0.0},
+        {"stream_time", started_ ? status.SendTime / 1000.0 : 0.0},
         {"packets", started_ ? packets : 0},
         {"bytes", started_ ? bytes : 0},
         {"rate", bytes_per_second_},
-        {"lost", session.LostPackets.load()},
-        {"recovered", session.RecoveredPackets.load()},
+        {"lost", status.LostPackets},
+        {"recovered", status.RecoveredPackets},
         {"percent", percent >= 0 ? nlohmann::ordered_json(percent) : nlohmann::ordered_json()}};
     out_.RecordLine(line.dump());
   }
@@ -257,10 +259,10 @@ int64_t DownloadRun::PassMs() const {
 
 void DownloadRun::Summary() {
   TMainForm& form = *app_->MainForm;
-  const TMMS& s = *form.Session;
+  const SessionStatus s = form.Session->Status();
   const std::string file = form.SaveWindow.Caption;
-  const uint32_t recovered = s.RecoveredPackets.load();
-  const uint32_t lost = s.LostPackets.load();
+  const uint32_t recovered = s.RecoveredPackets;
+  const uint32_t lost = s.LostPackets;
   struct stat info {};
   const bool kept = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   const auto size = kept ? static_cast<uint64_t>(info.st_size) : 0;
@@ -292,9 +294,9 @@ void DownloadRun::Summary() {
               {"rate", size * 1000 / static_cast<uint64_t>(elapsed)},
               {"elapsed", static_cast<double>(elapsed) / 1000.0}};
   std::string line = "summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
-                     std::to_string(recovered) + " recovered, " + std::to_string(lost) +
-                     " lost, " + THelper::FormatTime(durationMs) + ", " + std::to_string(size) +
-                     " bytes, " + rate + " on average";
+                     std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
+                     THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " +
+                     rate + " on average";
   // A recording that was cut and joined again: the figures above are of its last file.
   const TMainForm::CutCounts cuts = form.Cuts();
   if (cuts.cuts > 0) {
@@ -313,7 +315,7 @@ int DownloadRun::FailedStatus() {
   const std::string& file = form.SaveWindow.Caption;
   const bool onDisk = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   // A cut stream whose last attempt to join again failed still finished its files.
-  if ((form.Session->StreamCut.load() && onDisk) || form.Cuts().cuts > 0) {
+  if ((form.Session->Status().StreamCut && onDisk) || form.Cuts().cuts > 0) {
     out_.Note("the stream was cut before its end; the file was finished with what arrived");
     return kExitClosedEarly;
   }
@@ -322,7 +324,7 @@ int DownloadRun::FailedStatus() {
 
 int DownloadRun::CompletedStatus() {
   if (fatal_after_completion_) return kExitFailed;
-  return app_->MainForm->Session->LostPackets.load() > 0 ? kExitMissing : kExitCompleted;
+  return app_->MainForm->Session->Status().LostPackets > 0 ? kExitMissing : kExitCompleted;
 }
 
 int DownloadRun::Done(int status) {

@@ -133,7 +133,7 @@ TEST_F(MainFormDownload, AbortFinishesTheFileOnceAndNothingIsWrittenAfter) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   Form().batchActive = true;
   Form().unattended = true;
   Form().AbortClick();
@@ -158,7 +158,7 @@ TEST_F(MainFormDownload, AbortWhileTheServerKeepsStreamingLeavesAnExactFile) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 5; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 5; }));
   Form().AbortClick();
   // A file opened right after may get the descriptor the save file had: nothing may land in it.
   const std::string other = folder_.Path("other.bin");
@@ -196,7 +196,7 @@ TEST_F(MainFormDownload, GoAfterAServerDropFinishesTheFirstFile) {
   Location(HttpUrl("clip.wmv?disconnect=20"), kProtoHttp);
   Form().ConnectClick();
   ASSERT_TRUE(RunUntil([this] {
-    return Form().Session->PacketNumber.load() >= 15 && !Form().Session->IsConnected();
+    return Form().Session->Status().PacketNumber >= 15 && !Form().Session->IsConnected();
   }));
   Advance(300);
   // The cut ends the download by itself, and Go may come before or after that end is seen: the
@@ -220,7 +220,7 @@ TEST_F(MainFormDownload, TearingTheWindowDownFinishesTheFile) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   app_.reset();
   TASF asf;
   ASSERT_TRUE(asf.ReadHeaderFromFile(saved));
@@ -233,7 +233,7 @@ TEST_F(MainFormDownload, FatalMessageFinishesTheFileOnce) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   // A window-side code-8 message (Preview without a local file) ends the running download.
   Form().SaveWindow.Caption.clear();
   Form().MediaWindow.Caption = "http://example.invalid/x.wmv";
@@ -254,7 +254,7 @@ TEST_F(MainFormDownload, InfoDuringADownloadLeavesTheSessionsModelAlone) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   Form().InfoClick();
   // The dialog describes the save file, read into a model of its own: the session's model, which
   // its thread reads and parses into, was not rewritten from the window thread.
@@ -303,7 +303,7 @@ TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
   desktop_.FileAnswers.push_back(saved);
   Location(HttpUrl("clip.wmv?stall=4&stall-after=25"), kProtoHttp);
   Form().ConnectClick();
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 10; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 10; }));
   const MessageSource stale = Form().Session->Source + 1000;
   Form().Messages.Post("an old session failed", mcFatal, stale);
   Form().Messages.Post("an old session completed", mcCompleted, stale);
@@ -326,7 +326,7 @@ TEST_F(MainFormDownload, NewTrackFinishesTheFirstFileAndRecordsIntoAnAutomaticNa
   Form().ConnectClick();
   ASSERT_TRUE(RunUntil([this] { return Logged("Media changing.. new track detected"); }));
   const std::string second = folder_.Path("_1_show_live.asf");
-  ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
+  ASSERT_TRUE(RunUntil([&] { return Form().Session->Status().PacketNumber >= 5; }));
   EXPECT_EQ(Form().SaveWindow.Caption, second);
   EXPECT_TRUE(Form().unattended);
   // The first file was finished before the restart and plays.
@@ -372,7 +372,7 @@ TEST_F(MainFormDownload, NewTrackFileStartsWithTheEntrysFirstPacket) {
     const std::string first = dir + "/_1_show_live.asf";
     const std::string next = dir + "/_2_show_live.asf";
     ASSERT_TRUE(RunUntil([&] {
-      return Form().SaveWindow.Caption == next && Form().Session->PacketNumber.load() >= 8;
+      return Form().SaveWindow.Caption == next && Form().Session->Status().PacketNumber >= 8;
     }));
     Form().AbortClick();
     Advance(300);
@@ -395,7 +395,7 @@ TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLo
   Form().ConnectClick();
   const std::string cut = "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
   ASSERT_TRUE(RunUntil([&] {
-    return Logged(cut) && Form().Session->PacketNumber.load() >= 3 &&
+    return Logged(cut) && Form().Session->Status().PacketNumber >= 3 &&
            Form().SaveWindow.Caption == folder_.Path("_2_show_live.asf");
   }));
   Form().AbortClick();

@@ -77,7 +77,7 @@ TEST_F(Vcr, RecordsFromTheStartToTheEndMoment) {
   EXPECT_TRUE(Form().unattended);
   const std::string saved = folder_.Path("_1_clip.wmv");
   EXPECT_EQ(Form().SaveWindow.Caption, saved);
-  ASSERT_TRUE(RunUntil([this] { return Form().Session->PacketNumber.load() >= 20; }));
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   Advance(200);
   EXPECT_TRUE(Logged("VCR ON, now recording...."));
 

@@ -98,7 +98,7 @@ TEST_F(GuiTest, ResumeDialogResumesAnInterruptedDownload) {
   Button("Connect")->click();
   // Abort is pressed once the window shows the stream running, as a user would.
   ASSERT_TRUE(RunUntil([&] {
-    return Form().Session->PacketNumber.load() >= 15 && Button("Abort")->isEnabled();
+    return Form().Session->Status().PacketNumber >= 15 && Button("Abort")->isEnabled();
   })) << Dump();
   Button("Abort")->click();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); })) << Dump();

@@ -122,7 +122,7 @@ TEST_F(GuiTest, AbortOnALiveStreamLeavesAFinishedFileAndTheGraphMoves) {
   // the idle line at the bottom.
   ASSERT_TRUE(
       RunUntil([&] { return CountPixels(Window().Graph(), QColor(255, 255, 0), 0.8) > 0; }, 30000));
-  ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
+  ASSERT_TRUE(RunUntil([&] { return Form().Session->Status().PacketNumber >= 5; }));
   Button("Abort")->click();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); }));
   EXPECT_TRUE(Shown("- ASF index seeking object written"));
@@ -178,7 +178,7 @@ TEST_F(GuiTest, ANewTrackOnALivePlayListStartsASecondFile) {
     return Window().findChild<QWidget*>("SaveWindow")->property("text").toString().toStdString() ==
            second;
   }));
-  ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
+  ASSERT_TRUE(RunUntil([&] { return Form().Session->Status().PacketNumber >= 5; }));
   Button("Abort")->click();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); }));
   EXPECT_GT(ProbeDuration(first), 0.5);
@@ -192,7 +192,7 @@ TEST_F(GuiTest, TheCloseBoxDuringARecordingFinishesTheFileAndStoresTheWindow) {
   AnswerSaveDialogs({saved});
   Location(HttpUrl("show"), kProtoHttp);
   Button("Connect")->click();
-  ASSERT_TRUE(RunUntil([&] { return Form().Session->PacketNumber.load() >= 5; }));
+  ASSERT_TRUE(RunUntil([&] { return Form().Session->Status().PacketNumber >= 5; }));
   bool closed = false;
   QObject::connect(&Window(), &MainWindow::closed, [&] { closed = true; });
   Window().resize(800, 620);

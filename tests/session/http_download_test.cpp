@@ -61,7 +61,7 @@ TEST_F(HttpDownload, PrerecordedClipHoldsEverySourcePacketAndIsFinished) {
     }
     EXPECT_EQ(p.source, h.Session().Source) << p.text;
   }
-  EXPECT_EQ(h.Session().StreamKind.load(), skPrerecorded);
+  EXPECT_EQ(h.Session().Status().StreamKind, skPrerecorded);
 
   ASSERT_TRUE(h.Finished());
   EXPECT_TRUE(h.Finish().header && h.Finish().timecode && h.Finish().index && h.Finish().closed);
@@ -69,7 +69,7 @@ TEST_F(HttpDownload, PrerecordedClipHoldsEverySourcePacketAndIsFinished) {
   const AsfLayout copy = ReadAsfLayout(saved);
   ExpectSamePackets(source, copy);
   EXPECT_EQ(copy.declaredPackets, source.packets.size());
-  EXPECT_EQ(h.Session().PacketNumber.load() + 1, static_cast<int32_t>(source.packets.size()));
+  EXPECT_EQ(h.Session().Status().PacketNumber + 1, static_cast<int32_t>(source.packets.size()));
 
   const double sourceSeconds = FfprobeDuration(SampleMedia("clip.wmv"));
   const double copySeconds = FfprobeDuration(saved);
@@ -131,7 +131,7 @@ TEST_F(HttpDownload, ResumedDownloadEqualsAnUninterruptedOne) {
   ASSERT_TRUE(h.Run());
   EXPECT_EQ(h.CountCode(mcCompleted), 1);
   EXPECT_TRUE(h.Logged("- Header received but not saved, resuming session"));
-  EXPECT_GT(h.Session().PacketNumber.load(), 20);
+  EXPECT_GT(h.Session().Status().PacketNumber, 20);
   ExpectSamePackets(source, ReadAsfLayout(saved));
   EXPECT_NEAR(FfprobeDuration(saved), FfprobeDuration(SampleMedia("clip.wmv")), 0.5);
 }
@@ -166,7 +166,7 @@ TEST_F(HttpDownload, PlainFileDownloadsToTheLastByteAndCompletesSilently) {
   EXPECT_FALSE(h.Logged("Disconnected"));
   EXPECT_EQ(h.Log().back().text, "");
   EXPECT_EQ(h.Log().back().code, mcCompleted);
-  EXPECT_EQ(h.Session().StreamKind.load(), skProgressive);
+  EXPECT_EQ(h.Session().Status().StreamKind, skProgressive);
   EXPECT_FALSE(h.Finish().fixedUp);
   EXPECT_EQ(ReadWholeFile(saved), ReadWholeFile(ServedFolder() + "/plain.wmv"));
 }

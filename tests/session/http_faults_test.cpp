@@ -96,7 +96,7 @@ TEST_F(HttpFaults, ServerClosingInsideAChunkEndsTheSession) {
   ASSERT_TRUE(h.Run(60s));
   EXPECT_TRUE(InOrder(
       h.Texts(), {"Disconnected", "The server closed the connection before the stream began"}));
-  EXPECT_EQ(h.Session().StreamKind.load(), skUnknown);
+  EXPECT_EQ(h.Session().Status().StreamKind, skUnknown);
   h.EndSession();
   EXPECT_FALSE(h.Finish().fixedUp);
   EXPECT_EQ(ReadWholeFile(Saved()).size(), 0u);
@@ -108,7 +108,7 @@ TEST_F(HttpFaults, ServerDroppingTheStreamKeepsAFinishableFile) {
   // The session ends by itself once it has saved what arrived.
   ASSERT_TRUE(h.Run(60s));
   EXPECT_TRUE(h.Logged("The server closed the connection before the end of the stream"));
-  EXPECT_TRUE(h.Session().StreamCut.load());
+  EXPECT_TRUE(h.Session().Status().StreamCut);
   h.EndSession();
   EXPECT_TRUE(h.Finish().header && h.Finish().timecode && h.Finish().index);
   const AsfLayout copy = ReadAsfLayout(Saved());

@@ -24,8 +24,8 @@ TEST(HttpLive, RecordingAbortedAfterAFewSecondsIsFinishedAndPlays) {
   const std::string saved = NewTempFolder() + "/live.asf";
   SessionHarness h;
   h.NewHttpSession(server->HttpPort(), "radio", saved);
-  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().SendTime.load() >= 2500; }));
-  EXPECT_EQ(h.Session().StreamKind.load(), skLive);
+  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().Status().SendTime >= 2500; }));
+  EXPECT_EQ(h.Session().Status().StreamKind, skLive);
   h.Abort();
   h.EndSession();
   EXPECT_EQ(h.CountCode(mcFatal), 0);
@@ -78,7 +78,7 @@ TEST(HttpLive, PlayAnsweredWithAnotherEntrysHeaderRecordsThatEntry) {
   const std::string saved = NewTempFolder() + "/show.asf";
   SessionHarness h;
   h.NewHttpSession(server->HttpPort(), "show?describe-behind=1", saved);
-  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().SendTime.load() >= 1500; }));
+  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().Status().SendTime >= 1500; }));
   EXPECT_EQ(h.Session().Asf->StreamCount, 1u);
   h.Abort();
   h.EndSession();

@@ -104,7 +104,7 @@ TEST(MmsRelay, PingWithAFailureCodeIsStillAnswered) {
   ASSERT_TRUE(h.Run()) << LogText(h);
   EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
   EXPECT_EQ(h.CountCode(mcFatal), 0) << LogText(h);
-  EXPECT_EQ(s.Acknowledgements.load(), 1u);
+  EXPECT_EQ(s.Status().Acknowledgements, 1u);
   h.EndSession();
   EXPECT_TRUE(SentSoon(relay, 0x1B));
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);

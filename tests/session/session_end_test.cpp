@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "session/mms_test_support.h"
+#include "session/session_port.h"
 
 namespace qor::testing {
 namespace {
@@ -109,7 +110,7 @@ TEST_F(SessionEnd, ConnectionClosedInTheHeaderEndsEveryTransport) {
     s.Timeouts = {0, 0, 0, 0};  // the close itself must end it
     RunToEnd(h);
     EXPECT_TRUE(h.Logged("The server closed the connection before the stream began")) << LogText(h);
-    EXPECT_FALSE(s.StreamCut.load());
+    EXPECT_FALSE(s.Status().StreamCut);
   }
 }
 
@@ -174,7 +175,7 @@ TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
     RunToEnd(h);
     EXPECT_TRUE(h.Logged("The stream sent nothing for 1 seconds and is treated as cut"))
         << LogText(h);
-    EXPECT_TRUE(s.StreamCut.load());
+    EXPECT_TRUE(s.Status().StreamCut);
     EXPECT_EQ(ReadAsfLayout(saved_).packets.size(), 6u);
   }
 }
@@ -206,7 +207,7 @@ TEST_F(SessionEnd, ServerClosingInTheStreamIsACut) {
     RunToEnd(h);
     EXPECT_TRUE(h.Logged("The server closed the connection before the end of the stream"))
         << LogText(h);
-    EXPECT_TRUE(s.StreamCut.load());
+    EXPECT_TRUE(s.Status().StreamCut);
     const AsfLayout layout = ReadAsfLayout(saved_);
     EXPECT_EQ(layout.declaredPackets, layout.packets.size());
     EXPECT_GE(layout.packets.size(), 1u);
@@ -257,7 +258,7 @@ TEST_F(SessionEnd, UdpLastDatagramIsAskedForAgain) {
     TMMS& s = Open(h, Transport::Udp, 0, server_->MmsPort(), "clip.wmv?drop-list=" + list);
     ASSERT_TRUE(h.Run(60s)) << LogText(h);
     EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
-    EXPECT_EQ(s.LostPackets.load(), 0u) << LogText(h);
+    EXPECT_EQ(s.Status().LostPackets, 0u) << LogText(h);
     const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
     EXPECT_EQ(m.equal, m.source) << LogText(h);
     EXPECT_EQ(ReadAsfLayout(saved_).declaredPackets, source.packets.size());

@@ -39,7 +39,7 @@ TMMS& SessionHarness::NewHttpSession(int port, const std::string& path, const st
 
 void SessionHarness::FinishSaveFile() {
   if (!save_file_) return;
-  const int32_t kind = session_ ? session_->StreamKind.load() : 0;
+  const int32_t kind = session_ ? session_->Status().StreamKind : 0;
   const bool fixUps = kind != 0 && !(kind & skProgressive);
   finish_ = save_file_->Finish(asf_, fixUps);
   finished_ = true;

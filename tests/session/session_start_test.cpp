@@ -70,7 +70,7 @@ TEST_F(SessionStart, NewSessionHasAFreshGuidAndNothingSet) {
   EXPECT_NE(other.ClientGuid, session_->ClientGuid);
   EXPECT_EQ(other.Messages, nullptr);
   EXPECT_FALSE(other.SaveFile);
-  EXPECT_EQ(other.StreamKind.load(), 0);
+  EXPECT_EQ(other.Status().StreamKind, 0);
   EXPECT_FALSE(other.IsConnected());
   const std::string before = other.ClientGuid;
   other.InitFields();
@@ -167,7 +167,7 @@ TEST_F(SessionStart, WithoutAProxyTheHostIsResolved) {
 TEST_F(SessionStart, AfterStopNoTransportStartsAgain) {
   session_->HttpPort = 1;
   session_->Stop();
-  session_->StartTcpTransport();
+  session_->Start();
   EXPECT_FALSE(session_->IsConnected());
   window_.ProcessMessages();
   EXPECT_EQ(queue_.Pending(), 0u);

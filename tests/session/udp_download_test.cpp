@@ -107,11 +107,10 @@ TEST_F(UdpDownload, PrerecordedClipOverUdpSavesEveryPacket) {
   EXPECT_NE(server->Output().find("\\UDP\\" + std::to_string(s.UdpPort)), std::string::npos)
       << server->Output();
   // Loopback may still drop a datagram under load; whatever was dropped came back.
-  EXPECT_EQ(s.LostPackets.load(), 0u);
+  EXPECT_EQ(s.Status().LostPackets, 0u);
   // With nothing asked for again the resend tick never ran (it starts at the first gap).
-  if (s.RecoveredPackets.load() == 0) {
-    EXPECT_EQ(s.ResendTimer().TimerId(), 0u);
-    EXPECT_EQ(s.ResendTimer().Resolution(), 0u) << "the resend tick ran with nothing to ask for";
+  if (s.Status().RecoveredPackets == 0) {
+    EXPECT_FALSE(s.ResendTickEverRan()) << "the resend tick ran with nothing to ask for";
   }
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved);
   ASSERT_GT(m.source, 0u);
@@ -136,10 +135,10 @@ TEST_F(UdpDownload, DroppedDatagramsAreResentPastTheWrap) {
     EXPECT_GE(CountLines(server->Output(), "udp-resend " + std::to_string(d) + " answered"), 1)
         << d;
   // Late arrivals: at least every dropped one; a datagram asked for twice may come twice.
-  EXPECT_GE(s.RecoveredPackets.load(), dropped.size());
-  EXPECT_LE(s.RecoveredPackets.load(),
+  EXPECT_GE(s.Status().RecoveredPackets, dropped.size());
+  EXPECT_LE(s.Status().RecoveredPackets,
             static_cast<size_t>(CountLines(server->Output(), " answered")));
-  EXPECT_EQ(s.LostPackets.load(), 0u);
+  EXPECT_EQ(s.Status().LostPackets, 0u);
   const PacketMatch m = ComparePackets(Long(), saved);
   ASSERT_GT(m.source, 300u);
   EXPECT_EQ(m.equal, m.source);
@@ -167,7 +166,7 @@ TEST_F(UdpDownload, ADatagramNeverResentIsGivenUpOnce) {
   const auto settle = std::chrono::steady_clock::now() + 2500ms;
   h.RunUntil([&] { return std::chrono::steady_clock::now() > settle; }, 10s);
   h.Abort();
-  EXPECT_EQ(s.LostPackets.load(), 1u);
+  EXPECT_EQ(s.Status().LostPackets, 1u);
   h.EndSession();
   EXPECT_EQ(CountLines(server->Output(), "udp-resend 300 "), 6) << server->Output();
   int messages = 0;
@@ -208,7 +207,7 @@ TEST_F(UdpDownload, LossesTheSequenceCannotSeeAreReportedAtTheEnd) {
   // longer than the sequence can tell and is only found by the count.
   EXPECT_TRUE(h.Logged("Warning, packets that never arrived are missing from the file: 200"))
       << LogText(h);
-  EXPECT_EQ(s.LostPackets.load(), 203u);
+  EXPECT_EQ(s.Status().LostPackets, 203u);
   const PacketMatch m = ComparePackets(Long(), saved);
   EXPECT_EQ(m.source - m.differing.size(), packets - 203);
 }
@@ -227,8 +226,8 @@ TEST_F(UdpDownload, AResentFirstDatagramTakesItsPlace) {
   const int answered = CountLines(server->Output(), "udp-resend 0 answered");
   EXPECT_GE(answered, 1) << server->Output();
   EXPECT_FALSE(h.Logged("Warning, a packet with an invalid index was dropped: -1")) << LogText(h);
-  EXPECT_GE(s.RecoveredPackets.load(), 1u);
-  EXPECT_EQ(s.LostPackets.load(), 0u);
+  EXPECT_GE(s.Status().RecoveredPackets, 1u);
+  EXPECT_EQ(s.Status().LostPackets, 0u);
   const AsfLayout source = ReadAsfLayout(SampleMedia("clip.wmv"));
   const AsfLayout copy = ReadAsfLayout(saved);
   ASSERT_EQ(copy.headerLength, source.headerLength);  // the header is intact
@@ -291,7 +290,7 @@ TEST_F(UdpDownload, MediaDatagramsFromStrangersOrPastTheEndAreIgnored) {
   SessionHarness h;
   TMMS& s =
       NewMmsSession(h, server->MmsPort(), "clip.wmv?stall=2&stall-after=3", saved, {.udp = true});
-  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 2; })) << LogText(h);
+  ASSERT_TRUE(h.Run(60s, [&] { return s.Status().PacketNumber >= 2; })) << LogText(h);
   const size_t packetSize = ReadAsfLayout(SampleMedia("clip.wmv")).packetSize;
   SendDatagram(s.UdpPort, ForgedMediaDatagram(1, packetSize), "127.0.0.2");
   SendDatagram(s.UdpPort, ForgedMediaDatagram(20000, packetSize), "127.0.0.1");
@@ -312,7 +311,7 @@ TEST_F(UdpDownload, AnUnaskedHeaderIsLogged) {
   SessionHarness h;
   TMMS& s =
       NewMmsSession(h, server->MmsPort(), "clip.wmv?stall=2&stall-after=3", saved, {.udp = true});
-  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 2; })) << LogText(h);
+  ASSERT_TRUE(h.Run(60s, [&] { return s.Status().PacketNumber >= 2; })) << LogText(h);
   std::vector<uint8_t> header = {0, 0, 0, 0, 0x02, 0x0C, 40, 0};
   header.resize(40, 0x30);
   SendDatagram(s.UdpPort, header, "127.0.0.1");
@@ -367,7 +366,7 @@ TEST(UdpLive, ANumberFarAheadOfTheStreamIsRefused) {
   const std::string saved = NewTempFolder() + "/radio.asf";
   SessionHarness h;
   TMMS& s = NewMmsSession(h, server->MmsPort(), "radio", saved, {.udp = true});
-  ASSERT_TRUE(h.Run(60s, [&] { return s.PacketNumber.load() >= 3; })) << LogText(h);
+  ASSERT_TRUE(h.Run(60s, [&] { return s.Status().PacketNumber >= 3; })) << LogText(h);
   const AsfLayout source = ReadAsfLayout(SampleMedia("audio.wma"));
   SendDatagram(s.UdpPort, ForgedMediaDatagram(50000, source.packetSize), "127.0.0.1");
   const std::string refused = "Warning, a packet with an invalid index was dropped: 50000";

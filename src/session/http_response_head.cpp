@@ -1,0 +1,257 @@
+// The response header at the start of each HTTP connection (window thread): what its status and
+// content type make of the body, redirections, resumed plain files, and signing in.
+
+#include "asf/asf.h"
+#include "session/http_protocol.h"
+#include "session/http_response.h"
+#include "session/media_packet_path.h"
+#include "session/session_input.h"
+#include "support/helper.h"
+
+namespace qor {
+
+namespace {
+
+constexpr int kMaxRedirections = 10;
+constexpr const char* kOctetStream = "application/octet-stream";
+
+// The media type of a lower-cased content-type line, without its parameters:
+// "content-type: video/x-ms-wmv; charset=binary" gives "video/x-ms-wmv".
+std::string MediaTypeOf(const std::string& line) {
+  static constexpr std::string_view kName = "content-type:";
+  const size_t at = line.find(kName);
+  if (at == std::string::npos) return std::string();
+  const std::string value = line.substr(at + kName.size());
+  return THelper::Trim(value.substr(0, value.find(';')));
+}
+
+// The status code of a status line ("HTTP/1.0 302 Found" gives 302); 0 when there is none.
+int StatusCodeOf(const std::string& line) {
+  const size_t blank = line.find(' ');
+  if (line.rfind("HTTP/", 0) != 0 || blank == std::string::npos) return 0;
+  int code = 0;
+  size_t at = blank + 1;
+  for (int digits = 0; digits < 3; ++digits, ++at) {
+    if (at >= line.size() || line[at] < '0' || line[at] > '9') return 0;
+    code = code * 10 + (line[at] - '0');
+  }
+  return code;
+}
+
+// The value of the first line named name ("location:", lower case), trimmed; empty when none.
+std::string ValueOf(const std::vector<std::string>& lines, const std::string& name) {
+  for (const std::string& line : lines) {
+    if (THelper::LowerCase(line).rfind(name, 0) == 0)
+      return THelper::Trim(line.substr(name.size()));
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void HttpProtocol::ResponseHeader(const std::string& header) {
+  header_lines_ = SplitHeaderLines(header);
+  const std::vector<std::string>& lines = header_lines_;
+  if (lines.empty()) {
+    port_.Post("HTTP: http header contains no data", mcFatal);
+    port_.Terminate();
+    return;
+  }
+  const int status = StatusCodeOf(lines[0]);
+  if (TakeRedirectionOrSignIn(status, lines)) return;
+  if (signed_in_ && !answer_reported_ && port_.Config().Prompts.HttpCredentialsAnswered) {
+    // Wrong credentials get a second 401, which ends the session with the server's words below.
+    answer_reported_ = true;
+    port_.Config().Prompts.HttpCredentialsAnswered(status != 401);
+  }
+  if (port_.Config().Resuming() && (status == 206 || status == 416) &&
+      !StartRangeAnswer(status, lines))
+    return;
+  if (status != 206 && lines[0].find("200") == std::string::npos) {
+    port_.Post(lines[0], mcFatal);
+    port_.Terminate();
+    return;
+  }
+  TakeContentType(status, lines);
+}
+
+bool HttpProtocol::TakeRedirectionOrSignIn(int status, const std::vector<std::string>& lines) {
+  const bool describing = port_.Counters().StreamKind.load() == skUnknown;
+  if (status >= 300 && status <= 302 && describing) {
+    // Moved media is followed as the location client follows a moved play list.
+    const std::string location = ValueOf(lines, "location:");
+    if (!location.empty() && redirections_ < kMaxRedirections && FollowRedirection(location)) {
+      ++redirections_;
+      port_.Post("HTTP: redirected to " + location, mcNormal);
+      port_.Input().ExpectNewConnection();
+      HandTurn(Turn::kRedirect);
+      return true;
+    }
+    if (redirections_ >= kMaxRedirections) port_.Post("HTTP: Too many redirections", mcWarning);
+  }
+  if (status == 401 && describing && !signed_in_ && port_.Config().Prompts.AskHttpCredentials) {
+    std::vector<AuthChallenge> offered;
+    for (const std::string& line : lines) {
+      if (THelper::LowerCase(line).rfind("www-authenticate:", 0) != 0) continue;
+      AuthChallenge challenge;
+      if (ParseAuthChallenge(line.substr(17), challenge)) offered.push_back(challenge);
+    }
+    if (ChooseAuthChallenge(offered, challenge_)) {
+      realm_ = challenge_.Param("realm");
+      port_.Post("HTTP: the server asks for a password" +
+                     (realm_.empty() ? std::string() : " (" + realm_ + ")"),
+                 mcNormal);
+      port_.Input().ExpectNewConnection();
+      HandTurn(Turn::kSignIn);
+      return true;
+    }
+  }
+  return false;
+}
+
+void HttpProtocol::TakeContentType(int status, const std::vector<std::string>& lines) {
+  SessionCounters& counters = port_.Counters();
+  for (const std::string& line : lines) {
+    const std::string lower = THelper::LowerCase(line);
+    if (lower.find("content-type:") != std::string::npos) content_type_ = lower;
+  }
+  // Parameters ("; charset=binary") do not change what the body is.
+  const std::string mediaType = MediaTypeOf(content_type_);
+  const HttpBodyKind kind = ClassifyContentType("content-type: " + mediaType);
+  if (status == 206) {
+    // Only a plain file answers with part of itself.
+    StartProgressive();
+    HandTurn(Turn::kPlainFile);
+    return;
+  }
+  if (counters.StreamKind.load() == skUnknown &&
+      (mediaType == kOctetStream || kind == HttpBodyKind::Unknown)) {
+    // Windows Media servers and plain web servers both send application/octet-stream, and web
+    // servers send .wmv files under many other types: the body's first bytes tell. Until then
+    // the end of the connection counts as the end of a plain file, which it is if it is one.
+    counters.StreamKind = skProgressive;
+    HandTurn(Turn::kSniff);
+    return;
+  }
+  switch (kind) {
+    case HttpBodyKind::Chunked:
+      break;
+    case HttpBodyKind::PlainFile:
+      StartProgressive();
+      HandTurn(Turn::kPlainFile);
+      break;
+    case HttpBodyKind::Unknown:
+      port_.StopAll();
+      port_.Post("HTTP: Unknnown content type: " + content_type_, mcFatal);
+      break;
+  }
+}
+
+bool HttpProtocol::StartRangeAnswer(int status, const std::vector<std::string>& lines) {
+  const std::string contentRange = ValueOf(lines, "content-range:");
+  if (status == 416) {
+    // Nothing from the file's length on: the server's file is no longer than the saved one.
+    port_.Input().MarkEndPosted();
+    port_.Post("- The file is already complete: it is left as it is", mcNormal);
+    port_.Post("", mcCompleted);
+    port_.Terminate();
+    return false;
+  }
+  // "bytes FIRST-LAST/TOTAL": the rest of the file goes on from where the saved one ends.
+  int64_t first = -1;
+  const std::string lower = THelper::LowerCase(contentRange);
+  if (lower.rfind("bytes ", 0) == 0) {
+    const size_t dash = lower.find('-', 6);
+    const std::string digits = lower.substr(6, dash == std::string::npos ? 0 : dash - 6);
+    if (!digits.empty() && digits.size() < 16 &&
+        digits.find_first_not_of("0123456789") == std::string::npos)
+      first = std::stoll(digits);
+  }
+  if (first != range_from_ || range_from_ < 0) {
+    port_.Post("Cannot resume: the server sent the file from byte " +
+                   (first < 0 ? std::string("?") : std::to_string(first)) + ", not from " +
+                   std::to_string(range_from_),
+               mcFatal);
+    port_.Terminate();
+    return false;
+  }
+  progressive_position_ = first;
+  port_.Post("- Resuming at byte " + std::to_string(first), mcNormal);
+  return true;
+}
+
+bool HttpProtocol::FollowRedirection(const std::string& location) {
+  const std::string lower = THelper::LowerCase(location);
+  std::string path;
+  if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) {
+    const size_t start = 7;
+    const size_t slash = location.find('/', start);
+    const std::string authority = location.substr(start, slash - start);
+    path = slash == std::string::npos ? std::string() : location.substr(slash + 1);
+    std::string host = authority;
+    int32_t port = 80;
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string::npos) {
+      const std::string digits = authority.substr(colon + 1);
+      if (digits.empty() || digits.size() > 5 ||
+          digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+      port = std::stoi(digits);
+      host = authority.substr(0, colon);
+    }
+    if (host.empty() || port < 1 || port > 65535) return false;
+    target_ = Endpoint{host, port};
+  } else if (lower.find("://") != std::string::npos) {
+    return false;  // https and the rest are no HTTP streaming this client speaks
+  } else if (location.rfind("/", 0) == 0) {
+    path = location.substr(1);
+  } else {
+    const size_t query = path_.find('?');
+    const std::string current = path_.substr(0, query);
+    const size_t slash = current.rfind('/');
+    path = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + location;
+  }
+  path_ = path;
+  return true;
+}
+
+// ---- Signing in ----
+
+std::string HttpProtocol::Authorization(const std::string& path) {
+  if (!signed_in_) return std::string();
+  // Digest hashes the request's target as the request line gives it.
+  const std::string uri =
+      port_.Config().UseProxy ? "http://" + HostText() + "/" + path : "/" + path;
+  return AuthorizationValue(challenge_, user_, password_, "GET", uri, ++nonce_count_, cnonce_);
+}
+
+bool HttpProtocol::SignIn() {
+  // The site as saved credentials name it: "host:port" in lower case.
+  const std::string site = THelper::LowerCase(target_.host) + ":" + std::to_string(target_.port);
+  // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
+  std::optional<std::pair<std::string, std::string>> credentials;
+  if (!credentials_answer_.Ask([prompt = port_.Config().Prompts.AskHttpCredentials, site,
+                                realm = realm_] { return prompt(site, realm); },
+                               [this] { return port_.Terminated(); }, credentials))
+    return false;
+  if (!credentials) {
+    port_.Post("HTTP/1.0 401 Unauthorized: no credentials were given", mcFatal);
+    port_.Terminate();
+    return false;
+  }
+  user_ = credentials->first;
+  password_ = credentials->second;
+  signed_in_ = true;
+  nonce_count_ = 0;
+  cnonce_ = THelper::NewGuidText().substr(1, 8);
+  // Once, with the credentials: the describe request again.
+  port_.Input().RestartStageClock();
+  ConnectAgain();
+  return true;
+}
+
+void HttpProtocol::WakeWaits() {
+  credentials_answer_.Wake();
+}
+
+}  // namespace qor
