@@ -4,3 +4,5 @@ target_compile_definitions(session_tests PRIVATE QOR_SERVER_PROGRAM="$<TARGET_FI
                                                  QOR_SAMPLE_MEDIA_DIR="${CMAKE_BINARY_DIR}/sample-media")
 target_include_directories(session_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/..)
 target_compile_definitions(session_tests PRIVATE QOR_RESUME_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/session/data")
+# Scripted servers are built with the reference server's own message builders.
+target_link_libraries(session_tests PRIVATE qor_server)
