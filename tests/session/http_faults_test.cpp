@@ -52,44 +52,6 @@ TEST_F(HttpFaults, UnknownContentTypeStopsBeforeAnythingIsWritten) {
   EXPECT_EQ(ReadWholeFile(Saved()).size(), 0u);
 }
 
-TEST_F(HttpFaults, ResponseHeaderInPiecesAndHeaderInSeveralChunksStillDownload) {
-  for (const char* query : {"?split-header=7", "?header-pieces=3"}) {
-    SCOPED_TRACE(query);
-    SessionHarness h;
-    h.NewHttpSession(Port(), std::string("clip.wmv") + query, Saved());
-    ASSERT_TRUE(h.Run());
-    EXPECT_EQ(h.CountCode(mcCompleted), 1);
-    EXPECT_EQ(h.CountCode(mcFatal), 0);
-    const AsfLayout source = ReadAsfLayout(SampleMedia("clip.wmv"));
-    const AsfLayout copy = ReadAsfLayout(Saved());
-    EXPECT_EQ(copy.headerLength, source.headerLength);
-    EXPECT_EQ(copy.packets, source.packets);
-  }
-}
-
-TEST_F(HttpFaults, ChunkWhoseLengthsDisagreeEndsTheLoopAndKeepsEarlierPackets) {
-  SessionHarness h;
-  h.NewHttpSession(Port(), "clip.wmv?bad-length=5", Saved());
-  ASSERT_TRUE(h.Run());
-  EXPECT_TRUE(InOrder(h.Texts(), {"The current HTTP command failed - Closing now",
-                                  "Unknown command reads: 4424  of length: 4"}));
-  EXPECT_EQ(h.CountCode(mcCompleted), 0);
-  const AsfLayout source = ReadAsfLayout(SampleMedia("clip.wmv"));
-  const AsfLayout copy = ReadAsfLayout(Saved());
-  ASSERT_EQ(copy.packets.size(), 5u);
-  for (size_t i = 0; i < copy.packets.size(); ++i) EXPECT_EQ(copy.packets[i], source.packets[i]);
-  EXPECT_TRUE(h.Finish().header && h.Finish().index);
-}
-
-TEST_F(HttpFaults, UnknownChunkTypeIsReportedWithItsTypeAndLength) {
-  SessionHarness h;
-  h.NewHttpSession(Port(), "clip.wmv?unknown-command=2", Saved());
-  ASSERT_TRUE(h.Run());
-  EXPECT_TRUE(InOrder(h.Texts(), {"The current HTTP command failed - Closing now",
-                                  "Unknown command reads: 5824  of length: 24"}));
-  EXPECT_EQ(ReadAsfLayout(Saved()).packets.size(), 2u);
-}
-
 TEST_F(HttpFaults, ServerClosingInsideAChunkEndsTheSession) {
   SessionHarness h;
   h.NewHttpSession(Port(), "clip.wmv?cut-header=1", Saved());

@@ -81,6 +81,25 @@ void ScriptedPort::Close(bool progressive) {
   input_->ConnectionClosed(progressive);
 }
 
+void ScriptedPort::Serve(std::vector<std::string> connections) {
+  served_ = std::move(connections);
+  next_served_ = 0;
+  PlayNextConnection();
+}
+
+void ScriptedPort::PlayNextConnection() {
+  if (next_served_ >= served_.size()) return;
+  const std::string bytes = served_[next_served_++];
+  Connect();
+  Receive(bytes);
+  Close();
+}
+
+void ScriptedPort::Connect(const Endpoint& where) {
+  connects_.push_back(where);
+  PlayNextConnection();
+}
+
 void ScriptedPort::Run() {
   if (protocol_) protocol_->Run();
 }

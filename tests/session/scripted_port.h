@@ -35,6 +35,10 @@ class ScriptedPort final : public SessionPort {
   void Close(bool progressive = false);
   // Runs the protocol's loop until it returns.
   void Run();
+  // A whole conversation: each string is what the server sends on one connection before it
+  // closes it. The first connection opens now; each time the protocol connects again, the next
+  // one is played to it at once.
+  void Serve(std::vector<std::string> connections);
 
   // What happened.
   const std::vector<std::pair<std::string, uint32_t>>& Posts() const { return posts_; }
@@ -59,7 +63,7 @@ class ScriptedPort final : public SessionPort {
   void StopAll() override;
   int32_t SendTcp(const void* data, int32_t length) override;
   int32_t SendUdp(const void* data, int32_t length) override;
-  void Connect(const Endpoint& where) override { connects_.push_back(where); }
+  void Connect(const Endpoint& where) override;
   std::string LocalAddress() const override { return "127.0.0.1"; }
   int32_t LocalPort() const override { return 40000; }
   int32_t UdpLocalPort() const override { return config_.UdpPort; }
@@ -79,6 +83,9 @@ class ScriptedPort final : public SessionPort {
   std::string sent_tcp_;
   std::vector<std::string> sent_udp_;
   std::vector<Endpoint> connects_;
+  std::vector<std::string> served_;
+  size_t next_served_ = 0;
+  void PlayNextConnection();
   int resend_starts_ = 0;
   bool terminated_ = false;
   bool stopped_ = false;
