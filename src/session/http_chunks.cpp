@@ -61,6 +61,7 @@ bool HttpProtocol::HandleChunk() {
     case kHeaderChunk:
     case kDataChunk: {
       if (!port_.Input().WaitForBytes(length)) return false;
+      port_.Input().NoteProgress();
       if (buffer_.size() < kChunkBufferSize) buffer_.resize(kChunkBufferSize);
       count = length;
       ring.Read(buffer_.data(), count);

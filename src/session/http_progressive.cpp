@@ -144,6 +144,7 @@ bool HttpProtocol::WriteProgressive(const uint8_t* data, int32_t count) {
     return false;
   }
   progressive_position_ += count;
+  port_.Input().NoteProgress();
   return true;
 }
 

@@ -68,6 +68,8 @@ void MmsProtocol::TcpData(const uint8_t* data, int32_t length) {
   SessionInput& input = port_.Input();
   const auto status =
       framer_.Feed(data, static_cast<size_t>(length), [&input](const uint8_t* unit, size_t size) {
+        // Commands (pings, say) keep coming from a server whose stream has stopped.
+        if (!mms::IsCommandUnit(unit)) input.NoteProgress();
         return input.Write(unit, static_cast<int32_t>(size), false);
       });
   if (status == mms::MmsUnitFramer::Status::Malformed) {
@@ -80,7 +82,9 @@ void MmsProtocol::UdpDatagram(const uint8_t* data, int32_t length) {
   if (length <= 0) return;
   // Trailing bytes are not part of the packet; only the packet goes into the input.
   const size_t accepted = mms::AcceptedDatagramLength(data, static_cast<size_t>(length));
-  if (accepted > 0) port_.Input().Write(data, static_cast<int32_t>(accepted), false);
+  if (accepted == 0) return;
+  port_.Input().NoteProgress();
+  port_.Input().Write(data, static_cast<int32_t>(accepted), false);
 }
 
 // ---- The loop (session thread) ----

@@ -27,8 +27,7 @@ SessionInput::SessionInput(SessionPort& port, int32_t ringSize) : port_(port) {
 void SessionInput::Reset() {
   progressive_ended_ = false;
   stage_ = kConnecting;
-  stage_since_ms_ = NowMs();
-  last_receive_ms_ = NowMs();
+  RestartStageClock();
   connection_closed_ = false;
   end_posted_ = false;
 }
@@ -63,6 +62,10 @@ void SessionInput::NoteReceive() {
   last_receive_ms_ = NowMs();
 }
 
+void SessionInput::NoteProgress() {
+  last_progress_ms_ = NowMs();
+}
+
 void SessionInput::NewConnection() {
   ring_.Clear();
   connection_closed_ = false;
@@ -72,6 +75,7 @@ void SessionInput::NewConnection() {
 void SessionInput::ConnectionUp() {
   EnterStage(kAnswering);
   NoteReceive();
+  NoteProgress();
 }
 
 void SessionInput::ConnectionClosed(bool progressive) {
@@ -101,8 +105,10 @@ void SessionInput::EnterStage(Stage stage) {
 }
 
 void SessionInput::RestartStageClock() {
-  stage_since_ms_ = NowMs();
-  last_receive_ms_ = NowMs();
+  const int64_t now = NowMs();
+  stage_since_ms_ = now;
+  last_receive_ms_ = now;
+  last_progress_ms_ = now;
 }
 
 void SessionInput::EndWithFailure(const std::string& text) {
@@ -149,7 +155,7 @@ bool SessionInput::Watch(int32_t needed) {
                      THelper::IntText(timeouts.FirstDataSeconds) + after);
       return false;
     default:
-      if (!past(last_receive_ms_, timeouts.StallSeconds)) return true;
+      if (!past(last_progress_ms_, timeouts.StallSeconds)) return true;
       EndWithFailure("The stream sent nothing for " + THelper::IntText(timeouts.StallSeconds) +
                      after + " and is treated as cut");
       return false;
@@ -177,7 +183,7 @@ SessionInput::Deadline SessionInput::WatchDeadline() const {
       bound(stage_since_ms_, timeouts.FirstDataSeconds);
       break;
     default:
-      bound(last_receive_ms_, timeouts.StallSeconds);
+      bound(last_progress_ms_, timeouts.StallSeconds);
       break;
   }
   if (connection_closed_.load() && MediaOverUdp())

@@ -40,8 +40,13 @@ class SessionInput {
   // store all the units of one handover and wake it once (WakeReaders).
   bool Write(const void* data, int32_t length, bool wakeReader = true);
   void WakeReaders() { ring_.WakeReaders(); }
-  // Something arrived (bytes or a datagram): the stall clock starts again.
+  // Something arrived (bytes or a datagram): datagrams still on their way after the command
+  // connection closed are waited for from here.
   void NoteReceive();
+  // A whole unit of the stream arrived (a media packet, a header piece, a chunk; a plain file's
+  // bytes): the stall clock starts again. A server that trickles bytes without ever completing a
+  // unit is not streaming.
+  void NoteProgress();
   // A connection is starting: what the previous one left is dropped.
   void NewConnection();
   void ConnectionUp();
@@ -96,6 +101,7 @@ class SessionInput {
   std::atomic<int32_t> stage_{kConnecting};
   std::atomic<int64_t> stage_since_ms_{0};
   std::atomic<int64_t> last_receive_ms_{0};
+  std::atomic<int64_t> last_progress_ms_{0};
   std::atomic<bool> connection_closed_{false};
   std::atomic<bool> connection_replaced_{false};
   std::atomic<bool> progressive_ended_{false};

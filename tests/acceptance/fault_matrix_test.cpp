@@ -103,6 +103,16 @@ std::vector<Row> Rows() {
        cut,
        10,
        {"--stall-timeout", "2"}},
+      // A trickle of bytes that never completes a packet is no stream: the stall time-out counts
+      // whole units, and the answer time-out a header that never ends.
+      {"HttpTrickle", Via::Http, "trickle=10&trickle-ms=500", Local::None, 3, cut, 10,
+       {"--stall-timeout", "3", "--data-timeout", "3"}},
+      {"TcpTrickle", Via::Tcp, "trickle=10&trickle-ms=500", Local::None, 3, cut, 10,
+       {"--stall-timeout", "3", "--data-timeout", "3"}},
+      {"HttpTrickledHeader", Via::Http, "trickle=header&trickle-ms=300", Local::None, 1,
+       "The server did not answer within 3 seconds", 0, {"--answer-timeout", "3"}},
+      {"TcpTrickledHeader", Via::Tcp, "trickle=header&trickle-ms=300", Local::None, 1,
+       "The server did not answer within 3 seconds", 0, {"--answer-timeout", "3"}},
       {"HttpBadLength", Via::Http, "bad-length=10", Local::None, 1,
        "The current HTTP command failed - Closing now", 10},
       {"TcpBadLength", Via::Tcp, "bad-length=10", Local::None, 1,

@@ -55,8 +55,8 @@ bool Faults::Any() const {
          reorderShare > 0 || disconnectAfter >= 0 || cutHeader || !failCommand.empty() ||
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
-         refuseTransport || httpStatus != 0 || headerPieces > 0 || octetTypes || rangeMode != 0 ||
-         describeBehind;
+         trickleAfter != -1 || refuseTransport || httpStatus != 0 || headerPieces > 0 ||
+         octetTypes || rangeMode != 0 || describeBehind;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -123,6 +123,14 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
     } else if (key == "split-header") {
       ok = ToInteger(value, 1, 4096, n);
       f.splitHeader = static_cast<int>(n);
+    } else if (key == "trickle") {
+      if (value == "header") {
+        f.trickleAfter = kTrickleHeader;
+      } else {
+        ok = ToInteger(value, 0, 1ll << 40, f.trickleAfter);
+      }
+    } else if (key == "trickle-ms") {
+      ok = ToInteger(value, 1, 60000, f.trickleMs);
     } else if (key == "stall") {
       ok = ToSeconds(value, f.stallSeconds);
     } else if (key == "stall-after") {
@@ -175,6 +183,8 @@ const char* FaultHelp() {
          "  bad-length=N        after N media packets send a unit whose length field lies\n"
          "  split-header=N      write the HTTP response header in N pieces\n"
          "  stall=S             stop sending for S seconds (after stall-after=N packets)\n"
+         "  trickle=N           after N media packets (or trickle=header: from the header on)\n"
+         "                      send the rest one byte every trickle-ms=M ms (2000)\n"
          "  refuse-transport=1  refuse the MMS transport selection (reply 0x03)\n"
          "  status=N            answer the HTTP request with status N\n"
          "  header-pieces=N     send the ASF header in N pieces\n"

@@ -10,6 +10,9 @@
 
 namespace qor::server {
 
+// trickleAfter for a trickle from the stream's header on.
+inline constexpr int64_t kTrickleHeader = -2;
+
 struct Faults {
   double dropShare = 0;                      // drop=F: share of UDP media datagrams never sent
   std::set<uint32_t> dropList;               // drop-list=3,7: datagram sequences never sent
@@ -27,6 +30,9 @@ struct Faults {
   int splitHeader = 0;           // split-header=N: HTTP response header in N writes
   double stallSeconds = 0;       // stall=S: stop sending for S seconds ...
   int64_t stallAfter = 0;        // stall-after=N: ... after N media packets
+  int64_t trickleAfter = -1;     // trickle=N: after N media packets the rest one byte at a time
+                                 // (trickle=header: from the stream's header on) ...
+  int64_t trickleMs = 2000;      // trickle-ms=M: ... a byte every M ms
   bool refuseTransport = false;  // refuse-transport=1: transport selection refused (0x03)
   int httpStatus = 0;            // status=N: HTTP answered with status N
   int headerPieces = 0;          // header-pieces=N: header sent in N pieces

@@ -254,6 +254,10 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
 }
 
 bool HttpSession::SendHeaderChunks(const Bytes& header) {
+  if (faults_.trickleAfter == kTrickleHeader) {
+    Log("fault-trickle", "the header on, " + std::to_string(faults_.trickleMs) + " ms a byte");
+    c_.Trickle(faults_.trickleMs);
+  }
   const size_t limit = static_cast<size_t>(0xFFFF) - kChunkExtensionLength;
   size_t pieces = (header.size() + limit - 1) / limit;
   if (faults_.headerPieces > 0)
@@ -339,7 +343,8 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     if (item.kind == FeedItem::Kind::kEnd) break;
     if (!batch.empty() &&
         (item.kind != FeedItem::Kind::kPacket || rate > 0 || faults_.disconnectAfter >= 0 ||
-         faults_.stallSeconds > 0 || static_cast<int64_t>(sent) == faults_.unknownTagAfter ||
+         faults_.stallSeconds > 0 || faults_.trickleAfter >= 0 ||
+         static_cast<int64_t>(sent) == faults_.unknownTagAfter ||
          static_cast<int64_t>(sent) == faults_.unknownCommandAfter)) {
       if (!flush()) return;
     }
@@ -366,6 +371,11 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     if (live && server_.LiveDropDue(start, std::chrono::steady_clock::now())) {
       Log("live-drop", std::to_string(sent) + " packets");
       return;
+    }
+    if (static_cast<int64_t>(sent) == faults_.trickleAfter) {
+      Log("fault-trickle", std::to_string(faults_.trickleMs) + " ms a byte");
+      if (!flush()) return;
+      c_.Trickle(faults_.trickleMs);
     }
     if (faults_.stallSeconds > 0 && static_cast<int64_t>(sent) == faults_.stallAfter) {
       Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");

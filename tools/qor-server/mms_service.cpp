@@ -438,6 +438,11 @@ bool MmsSession::FinishOpen() {
 }
 
 bool MmsSession::SendHeaderPieces(const Bytes& header) {
+  if (faults_.trickleAfter == kTrickleHeader) {
+    Log("fault-trickle", "the header on, " + std::to_string(faults_.trickleMs) + " ms a byte");
+    if (!Flush()) return false;
+    c_.Trickle(faults_.trickleMs);
+  }
   size_t pieces = (header.size() + kMaxDataPayload - 1) / kMaxDataPayload;
   if (faults_.headerPieces > 0)
     pieces = std::max(pieces, static_cast<size_t>(faults_.headerPieces));
@@ -536,6 +541,11 @@ bool MmsSession::SendMedia(const FeedItem& item) {
   if (entry_.kind == Catalog::Kind::kLive && server_.LiveDropDue(playStart_, Clock::now())) {
     Log("live-drop", std::to_string(sent_) + " packets");
     return false;
+  }
+  if (n == faults_.trickleAfter) {
+    Log("fault-trickle", std::to_string(faults_.trickleMs) + " ms a byte");
+    if (!Flush()) return false;
+    c_.Trickle(faults_.trickleMs);
   }
   if (faults_.stallSeconds > 0 && n == faults_.stallAfter) {
     Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");

@@ -157,7 +157,9 @@ bool Connection::WriteAll(const uint8_t* data, size_t size, int stallLimitMs) {
   size_t sent = 0;
   while (sent < size) {
     if (stop_.Raised()) return false;
-    const ssize_t n = ::send(socket_.Fd(), data + sent, size - sent, MSG_NOSIGNAL);
+    if (trickle_ms_ > 0 && !Pause(trickle_ms_)) return false;
+    const size_t want = trickle_ms_ > 0 ? 1 : size - sent;
+    const ssize_t n = ::send(socket_.Fd(), data + sent, want, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<size_t>(n);
       continue;

@@ -74,12 +74,16 @@ class Connection {
   }
   // Sleeps up to ms, returning false early when the server stops.
   bool Pause(int64_t ms);
+  // From now on every write goes out one byte every ms (a trickle a client must not take for a
+  // stream that still flows).
+  void Trickle(int64_t ms) { trickle_ms_ = ms; }
   int Fd() const { return socket_.Fd(); }
   void Shutdown();
 
  private:
   Socket socket_;
   const StopSignal& stop_;
+  int64_t trickle_ms_ = 0;
 };
 
 }  // namespace qor::server
