@@ -59,11 +59,11 @@ bool DescribeWholePackets(uint8_t* header, size_t length, const AsfWholePackets&
   if (!LocateAsfHeader(header, length, layout)) return false;
   uint8_t* const f = header + layout.filePropertiesAt;
   uint8_t* const d = header + layout.headerObjectSize;
-  // The sum is taken in 32 bits, as finishing takes it.
-  const uint32_t playMs = packets.lastSendTime + layout.preroll;
+  // In 64 bits: finishing's 32-bit sum wraps for a damaged preroll, which no header should say.
+  const uint64_t playMs = uint64_t{packets.lastSendTime} + layout.preroll;
   StoreLE(f + 40, packets.fileSize, 8);
   StoreLE(f + 56, packets.count, 8);
-  StoreLE(f + 64, static_cast<uint64_t>(playMs) * 10000, 8);
+  StoreLE(f + 64, playMs * 10000, 8);
   StoreLE(f + 72, static_cast<uint64_t>(packets.lastSendTime) * 10000, 8);
   uint8_t flags = static_cast<uint8_t>(f[88] & ~(ffBroadcast | ffSeekable));
   if (packets.broadcast) flags |= ffBroadcast;

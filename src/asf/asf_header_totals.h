@@ -45,8 +45,9 @@ struct AsfWholePackets {
 // size, data packets count, play duration ((lastSendTime + preroll) x 10000), send duration
 // (lastSendTime x 10000) and the broadcast and seekable flags (its other flags are kept); the
 // Data Object's size (count x packet size + 50) and total data packets. The values are those
-// finishing writes, so a header made here equals a finished file's. False, with the block
-// unchanged, when LocateAsfHeader fails.
+// finishing writes, so a header made here equals a finished file's (the play duration's sum is
+// taken in 64 bits, where finishing's wraps past 49 days). False, with the block unchanged, when
+// LocateAsfHeader fails.
 bool DescribeWholePackets(uint8_t* header, size_t length, const AsfWholePackets& packets);
 
 }  // namespace qor

@@ -43,6 +43,14 @@ constexpr size_t kMaxListed = 100000;
 constexpr size_t kMaxIndexLookups = 4096;
 constexpr uint64_t kSimpleIndexFixed = 56;
 
+// "entry 6 (packet 500) reaches past ..." for one, "3 entries reach past ..., the first entry 6
+// (packet 500)" for more.
+std::string Entries(uint64_t count, const std::string& first, const std::string& one,
+                    const std::string& many) {
+  if (count == 1) return first + one;
+  return std::to_string(count) + " entries" + many + ", the first " + first;
+}
+
 bool ReadExactly(const AsfReadAt& readAt, uint64_t at, uint8_t* buffer, size_t count) {
   return readAt(at, buffer, count) == static_cast<int64_t>(count);
 }
@@ -113,7 +121,7 @@ void CheckSimpleIndex(const std::vector<uint8_t>& object, uint64_t at, const Asf
     check.problems.push_back("its File ID is not the header's");
   if (count == 0) check.problems.push_back("it has no entries");
   uint64_t outside = 0, backwards = 0;
-  std::string firstOutside;
+  std::string firstOutside, firstBackwards;
   uint32_t previous = 0;
   for (uint64_t i = 0; i < count && v.Has(kSimpleIndexFixed + 6 * i, 6); ++i) {
     uint32_t packet = 0;
@@ -122,20 +130,23 @@ void CheckSimpleIndex(const std::vector<uint8_t>& object, uint64_t at, const Asf
     v.U16(kSimpleIndexFixed + 6 * i + 4, packets);
     if (packet >= scan.slots || packet + static_cast<uint64_t>(packets) > scan.slots) {
       if (outside++ == 0)
-        firstOutside = "entry " + std::to_string(i) + " points to packet " +
-                       std::to_string(packet) + " (+" + std::to_string(packets) + ")";
+        firstOutside = "entry " + std::to_string(i) + " (packet " + std::to_string(packet) + ")";
     } else if (lookups.size() < kMaxIndexLookups &&
                (lookups.empty() || lookups.back().second != packet)) {
       lookups.emplace_back(i, packet);
     }
-    if (i > 0 && packet < previous) ++backwards;
+    if (i > 0 && packet < previous && backwards++ == 0)
+      firstBackwards = "entry " + std::to_string(i) + " (packet " + std::to_string(packet) + ")";
     previous = packet;
   }
   if (outside > 0)
-    check.problems.push_back(std::to_string(outside) + " entries point past the " +
-                             std::to_string(scan.slots) + " packets (" + firstOutside + ")");
+    check.problems.push_back(
+        Entries(outside, firstOutside,
+                " reaches past the file's " + std::to_string(scan.slots) + " packets",
+                " reach past the file's " + std::to_string(scan.slots) + " packets"));
   if (backwards > 0)
-    check.problems.push_back(std::to_string(backwards) + " entries point back to earlier packets");
+    check.problems.push_back(Entries(backwards, firstBackwards, " points back to an earlier packet",
+                                     " point back to earlier packets"));
 }
 
 // The index objects' entries should lead to packets that hold media.
@@ -151,11 +162,11 @@ void LookUpIndexedPackets(const AsfReadAt& readAt, const AsfFileScan& scan, AsfI
         asf_scan_detail::ClassifySlot(packet.data(), packet.size(), times) == SlotKind::Media)
       continue;
     if (empty++ == 0)
-      first = "entry " + std::to_string(entry) + ", packet " + std::to_string(number);
+      first = "entry " + std::to_string(entry) + " (packet " + std::to_string(number) + ")";
   }
   if (empty > 0)
-    check.problems.push_back(std::to_string(empty) + " entries point to packets without media (" +
-                             first + ")");
+    check.problems.push_back(Entries(empty, first, " leads to a packet without media",
+                                     " lead to packets without media"));
 }
 
 // A Simple Index Object after the data: at and size.
