@@ -48,6 +48,11 @@ struct AsfRepairReport {
 // keep, or the repaired copy cannot be written. With dryRun nothing is written.
 bool RepairAsfFile(const std::string& path, bool dryRun, AsfRepairReport& report, std::string& why);
 
+// What the media information shows for a file that repair would mend ("unfinished (the
+// recording was cut at 00:00:08): File → Repair", the time of its last packet with media);
+// empty for a file whose header, tail and index are right.
+std::string AsfUnfinishedNote(const AsfFileScan& scan);
+
 // One line of what was done (or would be): "kept 120 packets, 00:00:07.9; dropped 1 torn
 // packet; index added".
 std::string AsfRepairSummary(const AsfRepairReport& report);

@@ -52,6 +52,15 @@ bool PlanAsfRepair(const AsfFileScan& scan, AsfRepairPlan& plan, std::string& wh
   return true;
 }
 
+std::string AsfUnfinishedNote(const AsfFileScan& scan) {
+  AsfRepairPlan plan;
+  std::string why;
+  if (!PlanAsfRepair(scan, plan, why) || !plan.needed) return std::string();
+  const std::string tenths = AsfTimeText(plan.lastSendTime + 500);  // to the nearest second
+  return "unfinished (the recording was cut at " + tenths.substr(0, tenths.size() - 2) +
+         "): File \u2192 Repair";
+}
+
 std::string AsfRepairSummary(const AsfRepairReport& report) {
   const AsfRepairPlan& plan = report.plan;
   const bool dry = report.dryRun;

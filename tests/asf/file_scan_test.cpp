@@ -60,6 +60,7 @@ TEST_F(FileScan, SampleMediaIsWhole) {
     ASSERT_TRUE(Scan(ReadWholeFile(SampleMediaFolder() + "/" + name), scan)) << name;
     EXPECT_EQ(KindsOf(scan), Kinds{}) << name << ": " << scan.findings[0].text;
     EXPECT_EQ(scan.readable, scan.slots) << name;
+    EXPECT_EQ(AsfUnfinishedNote(scan), "") << name;
   }
 }
 
@@ -85,7 +86,15 @@ TEST_F(FileScan, EveryDefectIsFoundAndRepairMendsWhatItCan) {
   };
   const std::vector<Row> rows{
       {"torn last packet",
-       [&] { return Cut(Slot(20) + 1000); },
+       [&] {
+         const Bytes b = Cut(Slot(20) + 1000);
+         AsfFileScan scan;
+         EXPECT_TRUE(Scan(b, scan));
+         // Its last whole packet is sent at 3.111 s.
+         EXPECT_EQ(AsfUnfinishedNote(scan),
+                   "unfinished (the recording was cut at 00:00:03): File \u2192 Repair");
+         return b;
+       },
        {"torn_packet", "file_size", "packet_count", "data_size", "duration"}},
       {"header larger than the data",
        [&] { return Cut(Slot(22)); },
@@ -184,6 +193,7 @@ TEST_F(FileScan, EveryDefectIsFoundAndRepairMendsWhatItCan) {
     const bool mendable = std::any_of(row.kinds.begin(), row.kinds.end(),
                                       [](const auto& k) { return k != "hole" && k != "gap"; });
     EXPECT_EQ(report.written, mendable);
+    EXPECT_EQ(AsfUnfinishedNote(scan).empty(), !mendable);
     if (!mendable) {
       EXPECT_EQ(repaired, broken);
       continue;
