@@ -37,7 +37,8 @@ constexpr uint32_t kMinGapMs = 1000;
 constexpr uint32_t kGapFactor = 4;
 // Steps between packets are counted up to this many milliseconds for the median.
 constexpr uint32_t kStepBuckets = 65536;
-// Lists kept for the report; the counts behind them stay exact.
+// Holes, jumps and index objects are listed up to this many (a file of nothing but holes is
+// not listed whole).
 constexpr size_t kMaxListed = 100000;
 // Index entries whose packet is read again to see that it holds media.
 constexpr size_t kMaxIndexLookups = 4096;
