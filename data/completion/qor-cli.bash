@@ -4,7 +4,7 @@ _qor_cli() {
   local cur prev words cword
   _init_completion || return
 
-  local commands="get record info open batch"
+  local commands="get record info open batch verify repair"
   local transfer="--protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
     --max-rate --streams --audio-only --bypass-dns --user --password --save-password
     --config-dir --log --progress --connect-timeout --answer-timeout --data-timeout
@@ -12,7 +12,7 @@ _qor_cli() {
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case "${words[i]}" in
-      get|record|info|open|batch) command="${words[i]}"; break ;;
+      get|record|info|open|batch|verify|repair) command="${words[i]}"; break ;;
     esac
   done
 
@@ -43,12 +43,14 @@ _qor_cli() {
       open) flags="-o --proxy --user --password --save-password --config-dir --json --help" ;;
       batch) flags="-d --protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
         --bypass-dns --user --password --config-dir --log --reconnect --help" ;;
+      verify) flags="--json --help" ;;
+      repair) flags="--dry-run --help" ;;
     esac
     COMPREPLY=($(compgen -W "$flags" -- "$cur"))
     return
   fi
   case $command in
-    info) _filedir '@(asf|wmv|wma|wm)' ;;
+    info|verify|repair) _filedir '@(asf|wmv|wma|wm)' ;;
     open|batch) _filedir '@(asx|wax|wvx|wmx)' ;;
   esac
 }

@@ -79,6 +79,8 @@ struct AsfPacketTimes {
   uint32_t sendTime = 0;  // milliseconds
   uint16_t duration = 0;  // milliseconds
   bool keyFrame = false;  // some payload's stream number byte has bit 7 set
+  // Bytes of media the payloads carry (0: a packet of padding only, which holds no media).
+  uint64_t payloadBytes = 0;
 };
 // Reads a packet's send time, duration and key-frame mark without posting anything. False when the
 // packet cannot be walked inside length (the times read before the failure are kept in times).

@@ -12,6 +12,11 @@ enum class PacketFault { None, ErrorCorrection, Compressed, NonCompressed };
 
 constexpr uint32_t kWidthOfCode[4] = {0, 1, 2, 4};
 
+// The data of a packet's only payload runs from pos to the padding at the end of the packet.
+uint64_t SingleDataLength(size_t length, uint64_t pos, uint32_t padding) {
+  return pos + padding < length ? length - pos - padding : 0;
+}
+
 // Walks one packet inside [0, length). With shift, every time field is reduced by amount and
 // written back at its own width. A field that would lie beyond the packet is a fault of the kind of
 // payload being walked (compressed or not); before the payloads it counts as non-compressed.
@@ -21,6 +26,7 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
   if (packet == nullptr) length = 0;
   const asf_detail::ByteView view{packet, length};
   times.keyFrame = false;
+  times.payloadBytes = 0;
 
   uint8_t ecFlags = 0;
   if (!view.U8(0, ecFlags) || ecFlags != 0x82) return PacketFault::ErrorCorrection;
@@ -36,6 +42,9 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
   const uint32_t objectWidth = kWidthOfCode[(propertyFlags >> 4) & 3];
   const uint32_t streamWidth = kWidthOfCode[(propertyFlags >> 6) & 3];
 
+  uint32_t padding = 0;
+  if (!view.Sized(5 + packetLengthWidth + sequenceWidth, paddingWidth, padding))
+    return PacketFault::NonCompressed;
   uint64_t pos = 5 + packetLengthWidth + sequenceWidth + paddingWidth;
   uint32_t sendTime = 0;
   uint16_t duration = 0;
@@ -77,7 +86,10 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
       if (shift && offsetWidth > 0) StoreLE(packet + offsetPos, offset - amount, offsetWidth);
       if (!view.Has(pos, 1)) return PacketFault::Compressed;  // presentation time delta
       ++pos;
-      if (!multiple) break;  // runs to the end of the packet
+      if (!multiple) {  // runs to the end of the packet
+        times.payloadBytes = SingleDataLength(length, pos, padding);
+        break;
+      }
       uint32_t payloadLength = 0;
       if (!view.Sized(pos, payloadLengthWidth, payloadLength)) return PacketFault::Compressed;
       pos += payloadLengthWidth;
@@ -89,6 +101,7 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
       }
       if (sum != payloadLength || !view.Has(pos, payloadLength)) return PacketFault::Compressed;
       pos += payloadLength;
+      times.payloadBytes += payloadLength;
     } else {
       if (replicated >= 8) {
         uint32_t presentation = 0;
@@ -97,11 +110,15 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
       }
       pos += replicated;
       if (pos > length) return PacketFault::NonCompressed;
-      if (!multiple) break;  // the payload runs to the end of the packet
+      if (!multiple) {  // the payload runs to the end of the packet
+        times.payloadBytes = SingleDataLength(length, pos, padding);
+        break;
+      }
       uint32_t payloadLength = 0;
       if (!view.Sized(pos, payloadLengthWidth, payloadLength)) return PacketFault::NonCompressed;
       pos += payloadLengthWidth + static_cast<uint64_t>(payloadLength);
       if (pos > length) return PacketFault::NonCompressed;
+      times.payloadBytes += payloadLength;
     }
     ++walked;
     if (walked >= payloads) break;

@@ -327,6 +327,8 @@ std::string GeneralUsage() {
              "  info FILE        show the media information of a saved file\n"
              "  open LOCATION    open a location or play list and print what it holds\n"
              "  batch LOCATION   download every entry of a play list\n"
+             "  verify FILE      tell whether a saved file is whole and its header honest\n"
+             "  repair FILE      make a cut or unfinished recording a finished file\n"
              "\n"
              "  --help           this text; 'qor-cli COMMAND --help' for a command's flags\n"
              "  --version        the version\n"

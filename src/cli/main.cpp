@@ -11,15 +11,19 @@
 #include "cli/exit_status.h"
 #include "cli/info_command.h"
 #include "cli/open_command.h"
+#include "cli/repair_command.h"
 #include "cli/terminal_output.h"
+#include "cli/verify_command.h"
 #include "support/helper.h"
 
 int main(int argc, char** argv) {
   using namespace qor::cli;
   std::vector<std::string> args(argv + 1, argv + argc);
-  // open and batch read their own flags.
+  // open, batch, repair and verify read their own flags.
   if (!args.empty() && args[0] == "open") return RunOpen({args.begin() + 1, args.end()});
   if (!args.empty() && args[0] == "batch") return RunBatch({args.begin() + 1, args.end()});
+  if (!args.empty() && args[0] == "repair") return RunRepair({args.begin() + 1, args.end()});
+  if (!args.empty() && args[0] == "verify") return RunVerify({args.begin() + 1, args.end()});
   const ParseResult parsed = ParseCommandLine(args);
   const CliOptions& o = parsed.options;
   if (!parsed.error.empty()) {

@@ -95,7 +95,7 @@ CliResult RunCli(const CliRun& run) {
       break;
     }
     if (!interrupted && run.interruptWhen && run.interruptWhen()) {
-      ::kill(pid, SIGINT);
+      ::kill(pid, run.interruptSignal);
       interrupted = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,7 +1,8 @@
 #pragma once
 // Runs the qor-cli program as a child process: arguments, an environment of its own, stderr
-// and stdout kept, and an optional SIGINT once a condition holds.
+// and stdout kept, and an optional signal (SIGINT unless told) once a condition holds.
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,8 +20,9 @@ struct CliRun {
   std::string workDir;
   // Extra "NAME=value" entries; NO_COLOR and a private XDG_CONFIG_HOME are always set.
   std::vector<std::string> env;
-  // Polled every 20 ms while the program runs; when it first holds, SIGINT is sent.
+  // Polled every 20 ms while the program runs; when it first holds, interruptSignal is sent.
   std::function<bool()> interruptWhen;
+  int interruptSignal = SIGINT;
   int timeoutSeconds = 120;
 };
 

@@ -33,7 +33,7 @@ expect() {  # expect WHAT OFFERED WORD
   fi
 }
 
-for command in get record info open batch; do
+for command in get record info open batch verify repair; do
   flags=$(offered "$command" -)
   # Flags as the usage text lists them: "-o FILE", "--resume", "--user ID --password PW", ...
   for flag in $("$cli" "$command" --help | grep -oE '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u); do
@@ -41,13 +41,15 @@ for command in get record info open batch; do
   done
 done
 commands=$(offered "")
-for command in get record info open batch --help --version; do
+for command in get record info open batch verify repair --help --version; do
   expect "qor-cli" "$commands" "$command"
 done
 protocols=$(offered get x --protocol "")
 for value in auto http tcp udp; do expect "--protocol" "$protocols" "$value"; done
 expect "--progress" "$(offered get x --progress j)" json
 expect "info FILE" "$(offered info "")" FILES
+expect "verify FILE" "$(offered verify "")" FILES
+expect "repair FILE" "$(offered repair --dry-run "")" FILES
 
 [ "$failed" -eq 0 ] && echo "completion offers every flag of every command"
 exit "$failed"
