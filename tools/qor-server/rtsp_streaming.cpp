@@ -145,6 +145,9 @@ bool RtspSession::EndOfStream(bool entryOnly) {
     if (!info.empty()) info += ", ";
     info += "url=" + s.control + ";seq=" + std::to_string(s.packetizer->NextSequence());
   }
+  // A client counts a BYE from every session it set up, the retransmission one too.
+  if (!entryOnly && rtx_ && rtx_->udp)
+    SendRtcp(*rtx_, BuildRtcpGoodbye(rtx_->packetizer->Ssrc(), 0, 0, 0));
   if (!FlushBatch()) return false;
   if (!eosNotice_) return true;
   const std::string body = "Session: " + std::to_string(sessionId_) + "\r\nEOF: true\r\n" +
@@ -181,7 +184,12 @@ bool RtspSession::Pump(int& waitMs) {
       Log("streams-sent", CountsText(feed_->Counts()));
       playing_ = false;
       ended_ = true;
-      return EndOfStream(false);
+      if (!EndOfStream(false)) return false;
+      // A client without the end-of-stream notice learns the end over TCP from the connection's
+      // close (a BYE does not reach the streams it never set up).
+      const bool tcp = !streams_.front().udp;
+      if (tcp && !eosNotice_) Log("rtsp-close-at-end");
+      return !(tcp && !eosNotice_);
     }
     if (next_->kind == FeedItem::Kind::kEntryChange) {
       const FeedItem change = std::move(*next_);
