@@ -35,9 +35,9 @@ std::string UsageText() {
   return std::string(
              "Usage: qor-server [options]\n"
              "A Windows Media stream server for tests: MMS over TCP and UDP, HTTP streaming,\n"
-             "plain HTTP files. Prints one line per service (\"mms HOST:PORT\", \"http "
-             "HOST:PORT\")\n"
-             "once it listens; stops cleanly on SIGINT or SIGTERM.\n\n"
+             "plain HTTP files, RTSP. Prints one line per service (\"mms HOST:PORT\", \"http "
+             "HOST:PORT\",\n"
+             "\"rtsp HOST:PORT\") once it listens; stops cleanly on SIGINT or SIGTERM.\n\n"
              "Options:\n"
              "  --root DIR              serve the files under DIR (default .); ASF files by name\n"
              "                          as streams (seekable), any file as plain HTTP download\n"
@@ -50,6 +50,14 @@ std::string UsageText() {
              "  --mms-port P            MMS port, TCP and UDP (default 1755; 0 picks one;\n"
              "                          -1 turns MMS off)\n"
              "  --http-port P           HTTP port (default 8080; 0 picks one; -1 turns HTTP off)\n"
+             "  --rtsp-port P           RTSP port (0 picks one; default -1: no RTSP), media as\n"
+             "                          RTP over UDP or interleaved in the connection\n"
+             "  --rtp-length MODE       what the Length field of a whole packet's payload format\n"
+             "                          header counts: with-header (default, the payload format\n"
+             "                          header and the ASF packet, as Windows Media servers\n"
+             "                          send it) or packet-only (the ASF packet alone)\n"
+             "  --session-timeout S     seconds an RTSP session lives without a request\n"
+             "                          (default 60; media flowing over TCP keeps it alive)\n"
              "  --log-requests FILE     record what each client sent, one line each ('-' for\n"
              "                          stdout)\n"
              "  --packet-pair on|off    offer network timing tests (default on)\n"
@@ -64,10 +72,11 @@ std::string UsageText() {
              "                          never as a stream, with Content-Type TYPE (for example\n"
              "                          \"application/octet-stream; charset=binary\")\n"
              "  --max-connections N     connections served at once (default 64)\n"
-             "  --transports LIST       the transports offered, of udp,tcp,http (default all):\n"
-             "                          MMS refuses the data transport left out; without udp\n"
-             "                          and tcp nothing listens for MMS, without http nothing\n"
-             "                          for HTTP (order against the port options: last wins)\n"
+             "  --transports LIST       the transports offered, of udp,tcp,http,rtsp (default\n"
+             "                          all): MMS refuses the data transport left out; without\n"
+             "                          udp and tcp nothing listens for MMS, without http\n"
+             "                          nothing for HTTP, without rtsp nothing for RTSP\n"
+             "                          (order against the port options: last wins)\n"
              "  --block-udp             accept MMS with UDP data but never send a datagram, as\n"
              "                          when a firewall on the way drops them\n"
              "  --auth basic|digest     how HTTP asks for the --password (default basic;\n"
@@ -94,13 +103,29 @@ struct OptionRow {
 
 const std::vector<OptionRow>& Options() {
   static const std::vector<OptionRow> rows{
-      {"--root", true},          {"--live", true},         {"--rate", true},
-      {"--host", true},          {"--mms-port", true},     {"--http-port", true},
-      {"--log-requests", true},  {"--packet-pair", true},  {"--ping-interval", true},
-      {"--password", true},      {"--redirect", true},     {"--moved", true},
-      {"--faults", true},        {"--plain-http", true},   {"--max-connections", true},
-      {"--transports", true},    {"--auth", true},         {"--drop-live", true},
-      {"--strip-padding", false}, {"--block-udp", false},
+      {"--root", true},
+      {"--live", true},
+      {"--rate", true},
+      {"--host", true},
+      {"--mms-port", true},
+      {"--http-port", true},
+      {"--rtsp-port", true},
+      {"--log-requests", true},
+      {"--packet-pair", true},
+      {"--ping-interval", true},
+      {"--password", true},
+      {"--redirect", true},
+      {"--moved", true},
+      {"--faults", true},
+      {"--plain-http", true},
+      {"--max-connections", true},
+      {"--transports", true},
+      {"--auth", true},
+      {"--drop-live", true},
+      {"--rtp-length", true},
+      {"--session-timeout", true},
+      {"--strip-padding", false},
+      {"--block-udp", false},
   };
   return rows;
 }
@@ -135,6 +160,14 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
     ok = v == "-1" ? (o.mmsPort = -1, true) : ToPort(v, o.mmsPort);
   } else if (a == "--http-port") {
     ok = v == "-1" ? (o.httpPort = -1, true) : ToPort(v, o.httpPort);
+  } else if (a == "--rtsp-port") {
+    ok = v == "-1" ? (o.rtspPort = -1, true) : ToPort(v, o.rtspPort);
+  } else if (a == "--rtp-length") {
+    ok = v == "with-header" || v == "packet-only";
+    o.rtpLengthPacketOnly = v == "packet-only";
+  } else if (a == "--session-timeout") {
+    ok = ToNumber(v, 1, 86400, number);
+    o.rtspTimeoutSeconds = static_cast<int>(number);
   } else if (a == "--log-requests") {
     o.logPath = v;
   } else if (a == "--packet-pair") {
@@ -158,7 +191,7 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
     ok = !v.empty() && v.find_first_of("\r\n") == std::string::npos;
     o.plainType = v;
   } else if (a == "--transports") {
-    bool udp = false, tcp = false, http = false;
+    bool udp = false, tcp = false, http = false, rtsp = false;
     std::stringstream list(v);
     std::string name;
     while (std::getline(list, name, ',')) {
@@ -168,16 +201,19 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
         tcp = true;
       } else if (name == "http") {
         http = true;
+      } else if (name == "rtsp") {
+        rtsp = true;
       } else {
         ok = false;
       }
     }
-    ok = ok && (udp || tcp || http);
+    ok = ok && (udp || tcp || http || rtsp);
     o.mmsUdp = udp;
     o.mmsTcp = tcp;
     // Applied after the port options (table order), so a transport left out stays off.
     if (!udp && !tcp) o.mmsPort = -1;
     if (!http) o.httpPort = -1;
+    if (!rtsp) o.rtspPort = -1;
   } else if (a == "--auth") {
     ok = v == "basic" || v == "digest";
     o.digestAuth = v == "digest";

@@ -56,7 +56,7 @@ bool Faults::Any() const {
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
          trickleAfter != -1 || refuseTransport || httpStatus != 0 || headerPieces > 0 ||
-         octetTypes || rangeMode != 0 || describeBehind;
+         octetTypes || rangeMode != 0 || describeBehind || rtpPayloadLimit > 0;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -150,6 +150,9 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
     } else if (key == "range") {
       ok = value == "ignore" || value == "wrong";
       f.rangeMode = value == "ignore" ? 1 : 2;
+    } else if (key == "rtp-size") {
+      ok = ToInteger(value, 64, 0xFFFF - 12, n);
+      f.rtpPayloadLimit = static_cast<int>(n);
     } else if (key == "seed") {
       ok = ToInteger(value, 0, 0xFFFFFFFFll, n);
       f.seed = static_cast<uint32_t>(n);
@@ -193,6 +196,8 @@ const char* FaultHelp() {
          "                      the one playing, as when it moves on before the play request\n"
          "  range=ignore|wrong  plain files: answer a Range request with the whole file (200),\n"
          "                      or with a 206 that starts at byte 0\n"
+         "  rtp-size=N          RTSP: RTP payloads of at most N bytes, larger ASF packets\n"
+         "                      split over several RTP packets\n"
          "  seed=N              seed for the random shares (default 1)\n";
 }
 

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   }
   if (options.mmsPort >= 0) std::printf("mms %s:%u\n", options.host.c_str(), server.MmsPort());
   if (options.httpPort >= 0) std::printf("http %s:%u\n", options.host.c_str(), server.HttpPort());
+  if (options.rtspPort >= 0) std::printf("rtsp %s:%u\n", options.host.c_str(), server.RtspPort());
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);

@@ -30,8 +30,8 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
   }
   auto media = std::make_shared<MediaSource>();
   if (size > 0) {
-    void* mapped = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE,
-                          file.Descriptor(), 0);
+    void* mapped =
+        ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.Descriptor(), 0);
     if (mapped == MAP_FAILED) {
       error = "cannot read " + path;
       return nullptr;
@@ -65,8 +65,10 @@ std::shared_ptr<const MediaSource> MediaSource::Load(const std::string& path, st
   media->broadcast_ = (asf.FileFlags & ffBroadcast) != 0;
   media->bitRate_ = asf.MaxBitrate;
   media->durationSeconds_ = std::max(0.0, (asf.PlayDuration - asf.Preroll) / 1000.0);
-  for (uint32_t i = 0; i < asf.StreamCount && i < kAsfSlots; ++i)
+  for (uint32_t i = 0; i < asf.StreamCount && i < kAsfSlots; ++i) {
     media->streams_.push_back(asf.StreamNumbers[i]);
+    media->kinds_.push_back(asf.StreamKinds[i]);
+  }
 
   // Packets: as many whole ones as both the Data Object and the file hold.
   uint64_t available = (data.Size() - headerLength) / media->packetSize_;

@@ -36,6 +36,8 @@ class MediaSource {
   // From the first packet's send time to the end of the last packet.
   uint32_t SpanMs() const { return spanMs_; }
   const std::vector<uint16_t>& StreamNumbers() const { return streams_; }
+  // Beside each stream number: audio, video or another kind (StreamKindBits of the ASF model).
+  const std::vector<uint8_t>& StreamKinds() const { return kinds_; }
   uint32_t BitRate() const { return bitRate_; }
   double DurationSeconds() const { return durationSeconds_; }
   bool Broadcast() const { return broadcast_; }
@@ -53,6 +55,7 @@ class MediaSource {
   std::vector<uint32_t> sendTimes_;
   std::vector<bool> keyFrames_;
   std::vector<uint16_t> streams_;
+  std::vector<uint8_t> kinds_;
   uint32_t spanMs_ = 0;
   uint32_t bitRate_ = 0;
   double durationSeconds_ = 0;

@@ -57,11 +57,17 @@ bool Server::Start(std::string& error) {
     httpPort_ = static_cast<uint16_t>(options_.httpPort);
     if (!OpenListener(options_.host, httpPort_, false, httpListener_, error)) return false;
   }
+  if (options_.rtspPort >= 0) {
+    rtspPort_ = static_cast<uint16_t>(options_.rtspPort);
+    if (!OpenListener(options_.host, rtspPort_, false, rtspListener_, error)) return false;
+  }
   started_ = true;
   if (mmsListener_.Valid())
     acceptors_.emplace_back([this] { AcceptLoop(mmsListener_, &ServeMms); });
   if (httpListener_.Valid())
     acceptors_.emplace_back([this] { AcceptLoop(httpListener_, &ServeHttp); });
+  if (rtspListener_.Valid())
+    acceptors_.emplace_back([this] { AcceptLoop(rtspListener_, &ServeRtsp); });
   return true;
 }
 
@@ -79,6 +85,7 @@ void Server::Stop() {
   udp_.Stop();
   mmsListener_.Close();
   httpListener_.Close();
+  rtspListener_.Close();
 }
 
 void Server::ReapFinished() {

@@ -3,8 +3,8 @@
 // service and one thread serves each connection; a UDP socket on the MMS port carries media
 // datagrams out and resend requests in.
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -27,6 +27,7 @@ struct ServerOptions {
   std::string host = "127.0.0.1";
   int mmsPort = 1755;   // -1: no MMS service
   int httpPort = 8080;  // -1: no HTTP service
+  int rtspPort = -1;    // -1: no RTSP service
   std::string root = ".";
   std::vector<std::pair<std::string, std::vector<std::string>>> lives;  // name, files
   std::optional<double> rate;  // unset: 1 for live, 0 for pre-recorded
@@ -50,6 +51,11 @@ struct ServerOptions {
   std::vector<double> liveDrops;
   // --auth digest: HTTP asks for the password with a Digest challenge instead of Basic.
   bool digestAuth = false;
+  // --rtp-length packet-only: the payload format header's Length field counts the ASF packet
+  // alone, instead of the payload format header and the packet as Windows Media servers do.
+  bool rtpLengthPacketOnly = false;
+  // --session-timeout: seconds an RTSP session lives without a request (media over TCP aside).
+  int rtspTimeoutSeconds = 60;
 };
 
 class Server {
@@ -66,6 +72,7 @@ class Server {
 
   uint16_t MmsPort() const { return mmsPort_; }
   uint16_t HttpPort() const { return httpPort_; }
+  uint16_t RtspPort() const { return rtspPort_; }
   RequestLog& Log() { return log_; }
   const ServerOptions& Options() const { return options_; }
   Catalog& Media() { return catalog_; }
@@ -93,8 +100,8 @@ class Server {
   UdpHub udp_;
   StopSignal stopping_;
   std::atomic<uint64_t> nextConnection_{1};
-  Socket mmsListener_, httpListener_;
-  uint16_t mmsPort_ = 0, httpPort_ = 0;
+  Socket mmsListener_, httpListener_, rtspListener_;
+  uint16_t mmsPort_ = 0, httpPort_ = 0, rtspPort_ = 0;
   std::vector<std::thread> acceptors_;
   std::mutex workersMutex_;
   std::list<std::unique_ptr<Worker>> workers_;
@@ -104,5 +111,6 @@ class Server {
 
 void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
 void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
+void ServeRtsp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
 
 }  // namespace qor::server
