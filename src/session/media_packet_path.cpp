@@ -66,6 +66,7 @@ void MediaPacketPath::Reset() {
   highest_location_ = 0;
   carry_checked_ = false;
   stopped_ = false;
+  keep_written_ = false;
 }
 
 // ---- The header ----
@@ -187,6 +188,8 @@ MediaPacketPath::Outcome MediaPacketPath::Write(uint8_t* payload, size_t length,
   const uint32_t base = std::min(last_time_, writer_.TimeBase());
   const int64_t index =
       resuming ? int64_t{location} : static_cast<int64_t>(location) - first_location_;
+  if (keep_written_ && written_.Has(index + (resuming ? writer_.IndexShift() : 0)))
+    return Outcome::Dropped;
   const uint32_t sendTime = last_time_ - base;
   uint32_t shifted = 0;
   if (base != 0 && !asf.ParsePacket(payload, length, shifted, duration, static_cast<int32_t>(base),

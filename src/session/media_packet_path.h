@@ -79,6 +79,9 @@ class MediaPacketPath {
   Outcome Write(uint8_t* payload, size_t length, uint32_t location, uint32_t lateBy = 0) {
     return Write(payload, length, location, lateBy, payload, length);
   }
+  // A slot that holds a packet is never written again (datagrams: a copy, late or forged, must
+  // not replace a packet already saved).
+  void KeepWrittenSlots(bool keep) { keep_written_ = keep; }
   // Writes the gathered packets; on failure posts the write failure (8), ends the session and
   // returns false.
   bool Flush();
@@ -121,6 +124,7 @@ class MediaPacketPath {
   uint32_t highest_location_ = 0;
   bool carry_checked_ = false;
   bool stopped_ = false;  // a write failed for good: nothing more is written
+  bool keep_written_ = false;
 };
 
 }  // namespace qor
