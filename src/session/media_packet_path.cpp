@@ -146,9 +146,11 @@ bool MediaPacketPath::BeginResume(uint32_t& start) {
   if (total > 0 && point.timeBase == 0) text += " of " + GroupedCount(total);
   text += ")";
   port_.Post(text, mcNormal);
-  if (total > 0 && point.timeBase == 0 && point.packets >= total)
+  if (total > 0 && point.timeBase == 0 && point.packets >= total) {
     port_.Post("- The file already holds the whole clip: it is checked and left as it is",
                mcNormal);
+    writer_.CheckOnly();
+  }
   return true;
 }
 
@@ -209,6 +211,10 @@ MediaPacketPath::Outcome MediaPacketPath::Write(uint8_t* payload, size_t length,
       highest_location_ = std::max(highest_location_, location);
       port_.Input().MarkMediaArrived();
       return Outcome::Written;
+    case PacketWriter::Outcome::Checked:
+      // The stream goes on as the file does: that is its arrival, though nothing is written.
+      port_.Input().MarkMediaArrived();
+      return Outcome::Dropped;
     case PacketWriter::Outcome::Dropped:
       return Outcome::Dropped;
     case PacketWriter::Outcome::Stop:

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "asf/asf.h"
+#include "asf/asf_header_totals.h"
 #include "session/mms_test_support.h"
 #include "session/save_file.h"
 
@@ -106,6 +107,51 @@ TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
         << LogText(h);
     EXPECT_EQ(h.CountCode(mcCompleted), 0);
     EXPECT_EQ(ReadWholeFile(saved), before);
+  }
+}
+
+// Two clips whose headers differ only in their length and whose first half is the same: a file
+// of the longer one, killed or complete, is never continued from the shorter one.
+TEST(Resume, AFileOfALongerClipIsNeverContinuedFromAShorterOne) {
+  const std::string folder = NewTempFolder();
+  const std::vector<uint8_t> clip = ReadWholeFile(SampleMedia("clip.wmv"));
+  const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
+  const size_t half = layout.packets.size() / 2;
+  ASSERT_GT(half, 10u);
+  const auto prefix = [&](size_t packets) {
+    return std::vector<uint8_t>(
+        clip.begin(),
+        clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + packets * layout.packetSize));
+  };
+  std::vector<uint8_t> shorter = prefix(half);
+  AsfPacketTimes last;
+  ASSERT_TRUE(ReadAsfPacketTimes(layout.packets[half - 1].data(), layout.packetSize, last));
+  ASSERT_TRUE(DescribeWholePackets(shorter.data(), layout.headerLength,
+                                   {half, last.sendTime, shorter.size(), false, true, {}}));
+  WriteBytes(folder + "/short.wmv", shorter);
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", folder, "--rate", "0"});
+  ASSERT_TRUE(server.Running());
+  // As a killed recording of the long clip lies (its header the server's), and as a finished one.
+  const std::string killed = NewTempFolder() + "/killed.asf";
+  WriteBytes(killed, prefix(half / 2));
+  const std::string complete = NewTempFolder() + "/complete.asf";
+  WriteBytes(complete, clip);
+  for (const std::string& saved : {killed, complete}) {
+    const std::vector<uint8_t> before = ReadWholeFile(saved);
+    for (const bool http : {true, false}) {
+      SCOPED_TRACE(saved + (http ? " http" : " mms"));
+      SessionHarness h;
+      if (http) {
+        h.NewHttpSession(server.HttpPort(), "short.wmv", saved, true);
+      } else {
+        NewMmsSession(h, server.MmsPort(), "short.wmv", saved, {.resume = true});
+      }
+      ASSERT_TRUE(h.Run()) << LogText(h);
+      EXPECT_TRUE(h.Logged("Cannot resume: the server's header does not match the file"))
+          << LogText(h);
+      EXPECT_EQ(h.CountCode(mcCompleted), 0);
+      EXPECT_EQ(ReadWholeFile(saved), before);
+    }
   }
 }
 
