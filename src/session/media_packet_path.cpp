@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "asf/asf.h"
+#include "asf/asf_scan.h"
 #include "session/carry_over.h"
 #include "session/save_file.h"
 #include "session/session_input.h"
@@ -131,13 +132,19 @@ bool MediaPacketPath::AdoptHeader() {
 
 // ---- Resuming ----
 
-bool MediaPacketPath::BeginResume(uint32_t& start) {
+bool MediaPacketPath::BeginResume(uint32_t& start, uint32_t& missing) {
+  missing = 0;
   AsfResumePoint point;
   std::string why = "there is no save file";
   if (!file_ || !file_->FindResumePoint(point, why)) {
     port_.Post("Cannot resume: " + why, mcFatal);
     return false;
   }
+  missing = HolesBefore(point.packets);
+  if (missing > 0)
+    port_.Post("Warning, the file lacks " + THelper::IntText(missing) +
+                   " packets before the point it resumes from: they stay missing",
+               mcWarning);
   writer_.BeginResume(point);
   start = point.lastSendTime + point.timeBase;
   const uint64_t total = port_.Asf().DataPacketsCount;
@@ -152,6 +159,23 @@ bool MediaPacketPath::BeginResume(uint32_t& start) {
     writer_.CheckOnly();
   }
   return true;
+}
+
+uint32_t MediaPacketPath::HolesBefore(uint64_t packets) const {
+  TSaveFile* file = file_.get();
+  AsfFileScan scan;
+  std::string why;
+  const AsfReadAt read = [file](uint64_t at, void* into, size_t count) {
+    return file->ReadAt(static_cast<int64_t>(at), into, count);
+  };
+  const int64_t size = file->Size();
+  if (size <= 0 || !ScanAsfFile(read, static_cast<uint64_t>(size), scan, why)) return 0;
+  uint64_t missing = 0;
+  for (const AsfHole& hole : scan.holes) {
+    if (hole.first >= packets) break;
+    missing += std::min(hole.count, packets - hole.first);
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(missing, UINT32_MAX));
 }
 
 // ---- Packets ----

@@ -62,8 +62,10 @@ class MediaPacketPath {
 
   // ---- Resuming ----
   // Reads where the file's packets end and prepares to continue them; start is the server time to
-  // ask for. Posts what it is about to do, or (8) why it cannot.
-  bool BeginResume(uint32_t& start);
+  // ask for. Posts what it is about to do, or (8) why it cannot. missing: the packets the file
+  // lacks before that point (a stream cut short of them, or never recovered), which a resume
+  // from its end cannot bring: they count as lost.
+  bool BeginResume(uint32_t& start, uint32_t& missing);
 
   // ---- Packets ----
   enum class Outcome {
@@ -106,6 +108,8 @@ class MediaPacketPath {
   void KeepForNextEntry(uint32_t location, const uint8_t* data, size_t length);
 
  private:
+  // Slots before packet `packets` that hold no media (never written, or lost and filled).
+  uint32_t HolesBefore(uint64_t packets) const;
   // Works out left_out_ from the whole header and says in the log what is recorded.
   bool ChooseStreams(const uint8_t* header, size_t length);
 

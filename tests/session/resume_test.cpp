@@ -155,6 +155,36 @@ TEST(Resume, AFileOfALongerClipIsNeverContinuedFromAShorterOne) {
   }
 }
 
+// A killed recording with packets that never arrived: a resume from its end cannot bring them,
+// so they count as lost (the program's exit status says the file is not whole).
+TEST(Resume, PacketsMissingInsideTheFileCountAsLost) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  const std::vector<uint8_t> clip = ReadWholeFile(SampleMedia("clip.wmv"));
+  const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
+  ASSERT_GT(layout.packets.size(), 30u);
+  std::vector<uint8_t> killed(clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(
+                                                              layout.headerLength +
+                                                              30 * layout.packetSize));
+  std::fill_n(killed.begin() + static_cast<std::ptrdiff_t>(layout.headerLength +
+                                                           10 * layout.packetSize),
+              4 * layout.packetSize, uint8_t{0});
+  for (const bool http : {true, false}) {
+    SCOPED_TRACE(http ? "http" : "mms");
+    const std::string saved = NewTempFolder() + "/killed.asf";
+    WriteBytes(saved, killed);
+    SessionHarness h;
+    TMMS& s = http ? h.NewHttpSession(server->HttpPort(), "clip.wmv", saved, true)
+                   : NewMmsSession(h, server->MmsPort(), "clip.wmv", saved, {.resume = true});
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+    EXPECT_TRUE(h.Logged(
+        "Warning, the file lacks 4 packets before the point it resumes from: they stay missing"))
+        << LogText(h);
+    EXPECT_EQ(s.Status().LostPackets, 4u);
+  }
+}
+
 TEST(Resume, ACompleteFileIsReportedAndLeftAsItIsOverEveryTransport) {
   auto server = StartServer();
   ASSERT_TRUE(server->Running());
