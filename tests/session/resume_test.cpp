@@ -268,6 +268,13 @@ TEST(Resume, APlainFileAsksForItsRestAndEndsAsTheServersFile) {
       << r.log;
   EXPECT_EQ(ReadWholeFile(saved).size(), 100000u);
 
+  // A server that names the range asked for but sends the whole file: refused, untouched.
+  r = resume("plain.wmv?range=lie");
+  EXPECT_TRUE(r.log.find("] Cannot resume: the server's partial answer contradicts itself") !=
+              std::string::npos)
+      << r.log;
+  EXPECT_EQ(ReadWholeFile(saved).size(), 100000u);
+
   // A server that sends the whole file again: written from 0, and nothing of the longer saved
   // file stays behind it.
   std::vector<uint8_t> longer = served;
