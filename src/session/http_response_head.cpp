@@ -66,8 +66,8 @@ ContentRange ReadContentRange(const std::string& value) {
   const size_t slash = lower.find('/', 6);
   if (dash == std::string::npos) return range;
   range.first = DecimalValue(lower.substr(6, dash - 6));
-  range.last = DecimalValue(lower.substr(dash + 1, slash == std::string::npos ? std::string::npos
-                                                                              : slash - dash - 1));
+  range.last = DecimalValue(
+      lower.substr(dash + 1, slash == std::string::npos ? std::string::npos : slash - dash - 1));
   if (slash != std::string::npos) range.total = DecimalValue(lower.substr(slash + 1));
   return range;
 }

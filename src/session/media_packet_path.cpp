@@ -82,6 +82,13 @@ HeaderCollector::Step MediaPacketPath::CollectHeader(const uint8_t* data, size_t
       header_.Clear();
       port_.Post("- Header extraction failed, cannot continue", mcFatal);
       break;
+    case HeaderCollector::Step::Malformed:
+      port_.Post("Warning, the stream's header gives a size other than its own (" +
+                     THelper::IntText(static_cast<int64_t>(header_.Length())) + " bytes came)",
+                 mcWarning);
+      header_.Clear();
+      port_.Post("- Header extraction failed, cannot continue", mcFatal);
+      break;
     case HeaderCollector::Step::WriteFailed:
       port_.Counters().HeaderLength = static_cast<uint32_t>(header_.Length());
       header_.Clear();

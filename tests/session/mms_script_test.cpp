@@ -252,6 +252,20 @@ TEST(MmsScript, AMisbehavingServerEndsOrIsAnsweredAsItMust) {
          EXPECT_TRUE(p.Posted("The current MMS packet failed - Closing now")) << p.Log();
          EXPECT_EQ(p.saved.packets.size(), 5u);
        }},
+      {"a header whose Header Object claims 4 GiB: refused before anything is written",
+       [](MmsScript& s) { MmsScript::Store32(s.units[s.Find(0x11) + 1], 8 + 16 + 4, 1); }, nullptr,
+       [](const Played& p) {
+         EXPECT_TRUE(p.Posted("- Header extraction failed, cannot continue")) << p.Log();
+         EXPECT_EQ(p.Count(mcFatal), 1);
+         EXPECT_FALSE(p.Sent(0x33));
+         EXPECT_EQ(p.saved.headerLength, 0u);
+       }},
+      {"a header whose Header Object claims 10 bytes",
+       [](MmsScript& s) { MmsScript::Store32(s.units[s.Find(0x11) + 1], 8 + 16, 10); }, nullptr,
+       [](const Played& p) {
+         EXPECT_TRUE(p.Posted("- Header extraction failed, cannot continue")) << p.Log();
+         EXPECT_EQ(p.saved.headerLength, 0u);
+       }},
       {"closes in the middle of the header: nothing is saved", nullptr,
        [](const MmsScript& s) {
          size_t bytes = 0;

@@ -81,7 +81,8 @@ TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
       "-map 0:v -map 1:a -c:v wmv2 -g 30 -b:v 200k -c:a wmav2 -b:a 32k -ac 1 -fflags +bitexact "
       "-flags:v +bitexact -flags:a +bitexact -packetsize 3200 -metadata title=\"Qor sample clip\" "
       "-metadata author=\"Qor tests\" -metadata copyright=\"(c) Qor\" -metadata "
-      "comment=\"Generated test clip\" -metadata album=\"Qor samples\" -metadata genre=Test -f asf " +
+      "comment=\"Generated test clip\" -metadata album=\"Qor samples\" -metadata genre=Test -f "
+      "asf " +
       folder + "/other.wmv";
   ASSERT_EQ(std::system(command.c_str()), 0);
   ServerProcess server(QOR_SERVER_PROGRAM, {"--root", folder, "--rate", "0"});
@@ -102,8 +103,9 @@ TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
       NewMmsSession(h, server.MmsPort(), "other.wmv", saved, {.resume = true});
     }
     ASSERT_TRUE(h.Run()) << LogText(h);
-    EXPECT_TRUE(h.Logged("Cannot resume: the stream does not continue the file (none of its "
-                         "packets is the server's)"))
+    EXPECT_TRUE(
+        h.Logged("Cannot resume: the stream does not continue the file (none of its "
+                 "packets is the server's)"))
         << LogText(h);
     EXPECT_EQ(h.CountCode(mcCompleted), 0);
     EXPECT_EQ(ReadWholeFile(saved), before);
@@ -120,8 +122,8 @@ TEST(Resume, AFileOfALongerClipIsNeverContinuedFromAShorterOne) {
   ASSERT_GT(half, 10u);
   const auto prefix = [&](size_t packets) {
     return std::vector<uint8_t>(
-        clip.begin(),
-        clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + packets * layout.packetSize));
+        clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength +
+                                                                 packets * layout.packetSize));
   };
   std::vector<uint8_t> shorter = prefix(half);
   AsfPacketTimes last;
@@ -163,12 +165,12 @@ TEST(Resume, PacketsMissingInsideTheFileCountAsLost) {
   const std::vector<uint8_t> clip = ReadWholeFile(SampleMedia("clip.wmv"));
   const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
   ASSERT_GT(layout.packets.size(), 30u);
-  std::vector<uint8_t> killed(clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(
-                                                              layout.headerLength +
-                                                              30 * layout.packetSize));
-  std::fill_n(killed.begin() + static_cast<std::ptrdiff_t>(layout.headerLength +
-                                                           10 * layout.packetSize),
-              4 * layout.packetSize, uint8_t{0});
+  std::vector<uint8_t> killed(
+      clip.begin(),
+      clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + 30 * layout.packetSize));
+  std::fill_n(
+      killed.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + 10 * layout.packetSize),
+      4 * layout.packetSize, uint8_t{0});
   for (const bool http : {true, false}) {
     SCOPED_TRACE(http ? "http" : "mms");
     const std::string saved = NewTempFolder() + "/killed.asf";
