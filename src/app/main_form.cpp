@@ -1,10 +1,9 @@
 #include "app/main_form.h"
 
-#include <cctype>
-
 #include "app/app_constants.h"
 #include "app/convert_error.h"
 #include "app/date_time_text.h"
+#include "app/download_location.h"
 #include "app/http_password_dlg.h"
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
@@ -27,60 +26,6 @@ std::string ExceptionText(const std::exception_ptr& error) {
     return e.what();
   } catch (...) {
     return "Unknown exception";
-  }
-  return std::string();
-}
-
-// The host of a location that names the root of its host ("http://host:8080", "http://host/"):
-// encoders publish broadcasts there. Empty when the location has a path or no host.
-std::string RootHostOf(const std::string& url) {
-  const std::string text = THelper::Trim(url);
-  const size_t scheme = text.find("://");
-  if (scheme == std::string::npos) return std::string();
-  const size_t start = scheme + 3;
-  const size_t slash = text.find('/', start);
-  if (slash != std::string::npos && slash + 1 != text.size()) return std::string();
-  return text.substr(start, (slash == std::string::npos ? text.size() : slash) - start);
-}
-
-// The ":port" a location's host may carry, taken off before the name is looked up.
-bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port) {
-  const size_t colon = hostText.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= hostText.size()) return false;
-  const std::string digits = hostText.substr(colon + 1);
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  if (digits.size() > 5) return false;
-  const int32_t value = std::stoi(digits);
-  if (value < 1 || value > 65535) return false;
-  host = hostText.substr(0, colon);
-  port = value;
-  return true;
-}
-
-// Why a location cannot be started, in words a user can act on; empty when nothing is wrong
-// here. The transport comes from the options, so a scheme we do not speak would otherwise be
-// sent to an MMS or HTTP server as if it were one, and a bad port would be looked up as part of
-// the host name ("DNS resolve failed").
-std::string LocationRefusal(const std::string& url, const std::string& hostText) {
-  const size_t schemeEnd = url.find("://");
-  if (schemeEnd != std::string::npos) {
-    std::string scheme = THelper::LowerCase(THelper::Trim(url.substr(0, schemeEnd)));
-    static const char* const kSchemes[] = {"mms", "mmst", "mmsu", "mmsh", "http"};
-    bool known = false;
-    for (const char* s : kSchemes) known = known || scheme == s;
-    if (!known) {
-      return "Unsupported location type '" + scheme +
-             "://': Qor records mms://, mmst://, mmsu://, mmsh:// and http:// locations";
-    }
-  }
-  const size_t colon = hostText.rfind(':');
-  std::string host;
-  int32_t port = 0;
-  if (colon != std::string::npos && !SplitHostPort(hostText, host, port)) {
-    return "Bad port '" + hostText.substr(colon + 1) + "' in the location: a port is a number " +
-           "from 1 to 65535";
   }
   return std::string();
 }
@@ -296,31 +241,24 @@ void TMainForm::ConnectionSingleClick() {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
   }
-  // Over HTTP an empty path asks for "/", where many servers publish their broadcast; an MMS
-  // server needs the name of what to open.
   const int32_t choice = peers_.OptionsDialog ? peers_.OptionsDialog->ProtoGroup.ItemIndex : -1;
-  const std::string lowerUrl = THelper::LowerCase(THelper::Trim(URL.Text));
-  const bool overHttp = choice == kProtoHttp ||
-                        (choice == kProtoAuto && (lowerUrl.rfind("http://", 0) == 0 ||
-                                                  lowerUrl.rfind("mmsh://", 0) == 0));
-  hostText = THelper::HostOf(URL.Text);
-  if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
-  if (hostText.empty()) {
-    Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
-    return;
+  transport_ = TransportFor(URL.Text, choice, ForcedTransport);
+  std::string refusal;
+  switch (ReadDownloadLocation(URL.Text, transport_ == kProtoHttp, target_, refusal)) {
+    case LocationCheck::NoHost:
+      Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
+      return;
+    case LocationCheck::Refused:
+      Messages.Post(refusal, mcFatal);
+      return;
+    case LocationCheck::Ready:
+      break;
   }
-  if (const std::string refusal = LocationRefusal(URL.Text, hostText); !refusal.empty()) {
-    Messages.Post(refusal, mcFatal);
-    return;
-  }
-  pathText = THelper::PathOf(URL.Text);
-  if (pathText.empty() && !overHttp) {
-    Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
-    return;
-  }
+  hostText = target_.hostText;
+  pathText = target_.pathText;
   const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
-                       : unattended                                     ? CreateAutoSaveFile()
-                                                                        : CreateOrResumeSaveFile();
+                       : unattended                                      ? CreateAutoSaveFile()
+                                                                         : CreateOrResumeSaveFile();
   if (!created) {
     Messages.Post("", mcFatal);
     return;
@@ -340,27 +278,13 @@ void TMainForm::ConnectionSingleClick() {
   }
   attempts_.clear();
   attempt_ = 0;
-  if (peers_.OptionsDialog && peers_.OptionsDialog->ProtoGroup.ItemIndex == kProtoAuto) {
-    // A scheme that names its transport keeps to it; mms:// (or none) leaves the choice to us.
-    const std::string lower = THelper::LowerCase(THelper::Trim(URL.Text));
-    const auto scheme = [&lower](const char* s) { return lower.rfind(s, 0) == 0; };
-    if (scheme("mmsu://")) {
-      attempts_ = {{pfMmsUdp, 0}};
-    } else if (scheme("mmst://")) {
-      attempts_ = {{pfMmsTcp, 0}};
-    } else if (scheme("http://") || scheme("mmsh://")) {
-      attempts_ = {{pfHttp, 0}};
-    } else {
-      attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
-      std::string host;
-      int32_t port = 0;
-      const std::optional<int32_t> configured =
-          TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
-      // A location that names its port is tried there by every transport.
-      if (!SplitHostPort(hostText, host, port) && configured != 80)
-        attempts_.push_back({pfHttp, 80});
-      attempts_.push_back({pfHttp, 0});
-    }
+  if (transport_ == kProtoAuto) {
+    // UDP and TCP at the location's port (an MMS one), then HTTP at port 80 and at the
+    // configured HTTP port.
+    attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
+    const int32_t configured = SettingNumber(peers_.OptionsDialog->HTTPPort.Text, "HTTPPort");
+    if (configured != 80) attempts_.push_back({pfHttp, 80});
+    attempts_.push_back({pfHttp, configured});
   }
   StartSession();
 }
@@ -388,9 +312,8 @@ bool TMainForm::CanRollOver() const {
   // Once media has arrived the stream is this transport's: a later failure is a cut, not a
   // refusal, and the file already holds its packets.
   return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !Session->MediaArrived() &&
-         credentials_asked_by_ != Session->Source &&
-         !Session->StreamCut.load() && Session->Progressive.load() == 0 &&
-         !saveFile->AnyPacketWritten();
+         credentials_asked_by_ != Session->Source && !Session->StreamCut.load() &&
+         Session->Progressive.load() == 0 && !saveFile->AnyPacketWritten();
 }
 
 void TMainForm::RollOver() {
@@ -412,8 +335,7 @@ void TMainForm::RollOver() {
 
 void TMainForm::ConfigureSession(TMMS& session) {
   TOptionsDialog& options = *peers_.OptionsDialog;
-  const int32_t choice = options.ProtoGroup.ItemIndex;
-  switch (choice) {
+  switch (transport_) {
     case kProtoHttp:
       session.ProtocolFlags = pfHttp;
       break;
@@ -460,13 +382,13 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.OffsetMs = dayMs <= 0 ? 0 : static_cast<uint32_t>(dayMs) % 86400000u;
   session.Streams = StreamChoice;
   session.Streams.maxRate = static_cast<uint32_t>(std::max(options.SelectedMaxRate(), 0));
-  // A location naming its port ("host:8080") connects there, whatever the options say.
-  std::string host;
-  int32_t port = 0;
-  if (SplitHostPort(hostText, host, port)) {
-    session.Host = host;
-    session.HttpPort = port;
-    session.ConnectPort = port;
+  // A location naming its port ("host:8080") connects there, whatever the options say, except
+  // where Auto tries HTTP streaming on a port of its own after the MMS port the location named.
+  if (target_.parts.port > 0) {
+    session.Host = target_.parts.host;
+    session.ConnectPort = target_.parts.port;
+    if (attempt_ >= attempts_.size() || attempts_[attempt_].httpPort == 0)
+      session.HttpPort = target_.parts.port;
   }
   session.PreviousEntry = std::move(next_entry_);
   session.Timeouts = StoredTimeouts();

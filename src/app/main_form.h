@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/desktop_services.h"
+#include "app/download_location.h"
 #include "app/form_controls.h"
 #include "asf/asf.h"
 #include "controls/performance_graph.h"
@@ -115,6 +116,9 @@ class TMainForm : public TForm {
   // them for its own runs here.
   std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
   SessionTimeouts StoredTimeouts() const;
+  // The transport of this front end's downloads whatever their schemes say (the command line's
+  // --protocol); unset: the scheme's, else the options' choice.
+  std::optional<int32_t> ForcedTransport;
   // Called when the Auto transport choice gave up on one transport and started the next one for
   // the same save file.
   std::function<void()> OnTransportRollover;
@@ -243,6 +247,9 @@ class TMainForm : public TForm {
     int32_t httpPort = 0;
   };
   std::vector<TransportAttempt> attempts_;
+  // The location and transport of the download started last.
+  DownloadLocation target_;
+  int32_t transport_ = -1;
   size_t attempt_ = 0;
   // The current session failed before any media arrived and another transport is left to try.
   bool CanRollOver() const;

@@ -64,7 +64,12 @@ void THttpClient::BuildRequest(const std::string& origin) {
   }
   if (!info.Referer.empty()) lines.AddValue("Referer", OneLine(info.Referer));
   authorization_sent_ = false;
-  if (!info.UserId.empty() && !info.Password.empty()) {
+  if (!request_.user.empty()) {
+    // Credentials written in the location belong to the server it names, for this request.
+    lines.AddValue("Authorization",
+                   "Basic " + Base64Coder::EncodeString(request_.user + ":" + request_.password));
+    authorization_sent_ = true;
+  } else if (!info.UserId.empty() && !info.Password.empty()) {
     std::string pair = info.UserId + ":" + info.Password;
     std::string key = std::to_string(info.UserId.size()) + ":" + pair;
     const std::string& askedFor = asked_origin_.empty() ? get_origin_ : asked_origin_;

@@ -133,6 +133,19 @@ TEST_F(HttpClientTest, ProxyFormNamesTheWholeLocation) {
   EXPECT_EQ(client.Port, 8080);
 }
 
+TEST_F(HttpClientTest, CredentialsInTheLocationGoToItsServerAndNeverIntoARequestLine) {
+  ScriptServer proxy(Always(Reply("HTTP/1.0 200 OK")));
+  client.Proxy = "127.0.0.1";
+  client.ProxyPort = proxy.Port();
+  EXPECT_EQ(GetError("http://ann:s3:cret@media.example.invalid/list.asx"), "");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  const std::string request = proxy.Requests()[0];
+  EXPECT_EQ(request.rfind("GET http://media.example.invalid/list.asx HTTP/1.0\r\n", 0), 0u)
+      << request;
+  EXPECT_NE(request.find("Authorization: Basic YW5uOnMzOmNyZXQ=\r\n"), std::string::npos);
+  EXPECT_EQ(client.CurrentUrl().find("s3:cret"), std::string::npos);
+}
+
 TEST_F(HttpClientTest, ProxyGivenByNameIsLookedUp) {
   ScriptServer proxy(Always(Reply("HTTP/1.0 200 OK")));
   client.Proxy = "localhost";
