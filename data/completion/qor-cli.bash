@@ -41,8 +41,7 @@ _qor_cli() {
       record) flags="--start --end -d $transfer" ;;
       info) flags="--json --http-port --config-dir --help" ;;
       open) flags="-o --proxy --user --password --save-password --config-dir --json --help" ;;
-      batch) flags="-d --protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
-        --bypass-dns --user --password --config-dir --log --reconnect --help" ;;
+      batch) flags="-d $transfer" ;;
     esac
     COMPREPLY=($(compgen -W "$flags" -- "$cur"))
     return

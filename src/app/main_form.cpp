@@ -273,6 +273,7 @@ void TMainForm::ConnectionSingleClick() {
     started_unattended_ = unattended;
     cuts_ = {};
     reconnect_tries_ = 0;
+    index_at_cut_ = -1;
     cut_at_ms_ = -1;
     resume_again_path_.clear();
   }

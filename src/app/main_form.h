@@ -268,6 +268,10 @@ class TMainForm : public TForm {
   bool continuing_ = false;          // a new track of the same recording is being started
   int32_t reconnect_tries_ = 0;      // attempts since media last flowed
   int64_t cut_at_ms_ = -1;           // when the stream was cut; -1 while media flows
+  // The last packet a clip resumed in its own file held at its cuts; the attempts count again
+  // from none once the file goes past it. -1: no such clip.
+  int64_t index_at_cut_ = -1;
+  void NoteProgressPastCut();
   // A pre-recorded download that was cut goes on in its own file, by the resume path.
   std::string resume_again_path_;
   bool ReopenForResume();

@@ -102,6 +102,7 @@ void TMainForm::Drain() {
   while (Messages.Take(pair)) {
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
+    NoteProgressPastCut();
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
       LogWindow.Append("> " + pair.text);
@@ -328,8 +329,8 @@ bool TMainForm::ShouldReconnect() const {
   // A live stream that was streaming and was closed, reset or went silent. A pre-recorded one
   // resumes into its own file instead (the resume path); a failure of our own (the disk) is no
   // cut.
-  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 &&
-         Session->MediaArrived() && Session->StreamCut.load();
+  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 && Session->MediaArrived() &&
+         Session->StreamCut.load();
 }
 
 void TMainForm::ScheduleReconnect() {
@@ -343,6 +344,8 @@ void TMainForm::ScheduleReconnect() {
     resume_again_path_ =
         (Session->StreamKind.load() & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
   }
+  if (!resume_again_path_.empty() && saveFile)
+    index_at_cut_ = std::max(index_at_cut_, saveFile->HighestIndex());
   // The file holds what arrived; the next one goes on from where the stream is found again.
   FinishSaveFile();
   StopSession();
@@ -350,9 +353,9 @@ void TMainForm::ScheduleReconnect() {
       std::min(kMaxReconnectPauseMs, 1000 << std::min(reconnect_tries_, int32_t{15}));
   ++reconnect_tries_;
   Messages.Post(std::string(resume_again_path_.empty() ? "- The live stream" : "- The stream") +
-                    " was cut (" + THelper::IntText(cuts_.cuts) + " so far): " +
-                    "reconnecting in " + THelper::IntText(pause / 1000) + " s (attempt " +
-                    THelper::IntText(reconnect_tries_) + " of " +
+                    " was cut (" + THelper::IntText(cuts_.cuts) +
+                    " so far): " + "reconnecting in " + THelper::IntText(pause / 1000) +
+                    " s (attempt " + THelper::IntText(reconnect_tries_) + " of " +
                     THelper::IntText(ReconnectLimit()) + ")",
                 mcWarning);
   ReconnectTimer.SetInterval(pause);
@@ -375,12 +378,24 @@ void TMainForm::NoteMediaAgain() {
   const int64_t lost = window_.GetClock().MonotonicMs() - cut_at_ms_;
   cuts_.lostMs += lost;
   cut_at_ms_ = -1;
-  reconnect_tries_ = 0;
+  // A clip resumed in its own file is back only once it goes on past the cut: a server that
+  // sends the same packets again and stalls must not be joined for ever.
+  if (resume_again_path_.empty()) {
+    reconnect_tries_ = 0;
+    index_at_cut_ = -1;
+  }
   reconnect_attempt_ = false;
   resume_again_path_.clear();
   Messages.Post("- Reconnected: " + THelper::FormatTime(static_cast<double>(lost)) +
                     " lost at this cut, " + THelper::IntText(cuts_.cuts) + " cuts in all",
                 mcNotice);
+}
+
+void TMainForm::NoteProgressPastCut() {
+  if (index_at_cut_ < 0 || cut_at_ms_ >= 0 || !saveFile) return;
+  if (saveFile->HighestIndex() <= index_at_cut_) return;
+  reconnect_tries_ = 0;
+  index_at_cut_ = -1;
 }
 
 void TMainForm::CancelReconnect() {

@@ -172,23 +172,6 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
 
 }  // namespace
 
-std::string ProtocolOfScheme(const std::string& url) {
-  const std::string lower = Lower(url);
-  if (lower.rfind("mmsu://", 0) == 0) return "UDP";
-  if (lower.rfind("mmst://", 0) == 0) return "TCP";
-  if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) return "HTTP";
-  return std::string();
-}
-
-std::string RunProtocol(const CliOptions& options, const std::string& url,
-                        const std::string& stored) {
-  if (options.protocol) return *options.protocol;
-  std::string protocol = ProtocolOfScheme(url);
-  if (protocol.empty() && stored.empty() && Lower(url).rfind("mms://", 0) == 0) protocol = "AUTO";
-  return protocol;
-}
-
-
 namespace {
 
 // What a word the command did not take says about it.
@@ -244,11 +227,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     sub.app->add_option("arguments", sub.positional);
     for (const FlagRow& row : Flags()) {
       if (!Allowed(row.commands, sub.command)) continue;
-      CLI::Option* option =
-          row.takesValue
-              ? sub.app->add_option(row.name, values[&row])
-                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-              : sub.app->add_flag(row.name);
+      CLI::Option* option = row.takesValue
+                                ? sub.app->add_option(row.name, values[&row])
+                                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                                : sub.app->add_flag(row.name);
       sub.flags.emplace_back(&row, option);
     }
   }
@@ -379,6 +361,10 @@ const char* const kTransferFlags =
     "A location may name its port: mms://host:8755/clip.\n";
 
 }  // namespace
+
+std::string TransferFlagsUsage() {
+  return kTransferFlags;
+}
 
 std::string CommandName(Command command) {
   switch (command) {
