@@ -39,7 +39,8 @@ _qor_cli() {
     case $command in
       get) flags="-o --resume --overwrite -d $transfer" ;;
       record) flags="--start --end -d $transfer" ;;
-      info) flags="--json --http-port --config-dir --help" ;;
+      info) flags="--json --http-port --proxy --connect-timeout --answer-timeout --config-dir
+        --help" ;;
       open) flags="-o --proxy --user --password --save-password --config-dir --json --help" ;;
       batch) flags="-d $transfer" ;;
     esac

@@ -42,15 +42,15 @@ const std::vector<FlagRow>& Flags() {
       {"--http-port", true, {Command::Get, Command::Record, Command::Info}},
       {"--tcp-port", true, {Command::Get, Command::Record}},
       {"--udp-port", true, {Command::Get, Command::Record}},
-      {"--proxy", true, {Command::Get, Command::Record, Command::Open}},
+      {"--proxy", true, {Command::Get, Command::Record, Command::Info, Command::Open}},
       {"--offset", true, {Command::Get, Command::Record}},
       {"--max-udp", true, {Command::Get, Command::Record}},
       {"--max-rate", true, {Command::Get, Command::Record}},
       {"--streams", true, {Command::Get, Command::Record}},
       {"--user", true, {Command::Get, Command::Record, Command::Open}},
       {"--password", true, {Command::Get, Command::Record, Command::Open}},
-      {"--connect-timeout", true, {Command::Get, Command::Record}},
-      {"--answer-timeout", true, {Command::Get, Command::Record}},
+      {"--connect-timeout", true, {Command::Get, Command::Record, Command::Info}},
+      {"--answer-timeout", true, {Command::Get, Command::Record, Command::Info}},
       {"--data-timeout", true, {Command::Get, Command::Record}},
       {"--stall-timeout", true, {Command::Get, Command::Record}},
       {"--reconnect", true, {Command::Get, Command::Record}},
@@ -423,6 +423,12 @@ std::string CommandUsage(Command command) {
                  "                   (-of json): format, streams, tags, bitrate_records, codecs\n"
                  "                   and index\n"
                  "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
+                 "  --proxy HOST:PORT  ask through this HTTP proxy (default: the stored one)\n"
+                 "  --connect-timeout S  give up when no connection is made within S seconds\n"
+                 "                   (stored ConnectTimeout, default 20; 0: no limit)\n"
+                 "  --answer-timeout S   give up when the server's answer stops for S seconds\n"
+                 "                   (stored AnswerTimeout, default 20)\n"
+                 "  --config-dir DIR settings folder (default $XDG_CONFIG_HOME/qor)\n"
                  "\n") +
              kExitStatusTable;
     default:

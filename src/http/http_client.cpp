@@ -78,6 +78,7 @@ void THttpClient::BuildRequest(const std::string& origin) {
       authorization_sent_ = true;
     }
   }
+  for (const std::string& line : ExtraLines) lines.Add(OneLine(line));
   lines.Add("Content-type: application/x-www-form-urlencoded");
 }
 

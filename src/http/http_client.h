@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "http/header_lines.h"
 #include "http/http_response.h"
@@ -43,6 +44,9 @@ class THttpClient : public TSocketClient {
   std::string Body = "Default.htm";
   std::string Header = "Head.txt";
   THeaderInfo HeaderInfo;
+  // Lines of the caller's own ("Name: value", without a line end) sent after the standard ones;
+  // a server of HTTP streaming is asked for what it describes with these.
+  std::vector<std::string> ExtraLines;
   int32_t ReportLevel = 0;
 
   std::function<void(TSocketClient* sender)> OnAboutToSend;

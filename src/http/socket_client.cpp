@@ -93,6 +93,11 @@ int64_t TSocketClient::DeadlineFromNow() const {
   return TimeOut == 0 ? -1 : NowMs() + static_cast<int64_t>(TimeOut);
 }
 
+int64_t TSocketClient::ConnectDeadlineFromNow() const {
+  const uint32_t limit = ConnectTimeOut.value_or(TimeOut);
+  return limit == 0 ? -1 : NowMs() + static_cast<int64_t>(limit);
+}
+
 TSocketClient::WaitResult TSocketClient::Wait(int fd, short events, int64_t deadline,
                                               const std::function<bool()>& done) {
   for (;;) {
@@ -119,7 +124,7 @@ bool TSocketClient::Resolve(const std::string& host, in_addr& address) {
   if (host.empty()) return false;
   HostLookup lookup;
   lookup.Start(host);
-  switch (Wait(-1, 0, DeadlineFromNow(), [&] { return lookup.Done(); })) {
+  switch (Wait(-1, 0, ConnectDeadlineFromNow(), [&] { return lookup.Done(); })) {
     case WaitResult::TimedOut:
       throw ESocketError("Host Lookup Timed Out");
     case WaitResult::Cancelled:
@@ -166,7 +171,7 @@ void TSocketClient::ConnectTo(const in_addr& address, int32_t port) {
   target.sin_addr = address;
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) FailConnection("Connection Failed");
-    switch (Wait(fd, POLLOUT, DeadlineFromNow(), {})) {
+    switch (Wait(fd, POLLOUT, ConnectDeadlineFromNow(), {})) {
       case WaitResult::TimedOut:
         FailConnection("Connection Timed out");
       case WaitResult::Cancelled:

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ class TSocketClient {
   int32_t Port = 80;
   // Milliseconds each step may wait; 0 waits without limit.
   uint32_t TimeOut = 0;
+  // Milliseconds the name lookup and the connection may each take, when they have a limit of
+  // their own (0 waits without limit); unset: TimeOut.
+  std::optional<uint32_t> ConnectTimeOut;
 
   std::function<void(TSocketClient* sender)> OnConnect;
   std::function<void(TSocketClient* sender)> OnConnectionFailed;
@@ -87,6 +91,7 @@ class TSocketClient {
   enum class WaitResult { Ready, TimedOut, Cancelled };
   WaitResult Wait(int fd, short events, int64_t deadline, const std::function<bool()>& done);
   int64_t DeadlineFromNow() const;
+  int64_t ConnectDeadlineFromNow() const;
   bool Cancelled() const { return cancel_.load(std::memory_order_acquire); }
   bool Resolve(const std::string& host, in_addr& address);
   void ConnectTo(const in_addr& address, int32_t port);

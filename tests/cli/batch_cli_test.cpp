@@ -2,11 +2,7 @@
 // missing, gives two files ffprobe reads, one failure in the summary and exit status 1; and every
 // flag of get that a batch takes works on each entry of a two-entry list.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -100,35 +96,6 @@ size_t Count(const std::string& text, const std::string& part) {
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
-
-// A loopback port that takes connections into its queue and never answers; with full set the
-// queue is already full, so a connection is never made at all.
-class SilentPort {
- public:
-  explicit SilentPort(bool full) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, full ? 0 : 8);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    if (full) {
-      filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
-      ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-  }
-  ~SilentPort() {
-    for (int fd : {fd_, filler_})
-      if (fd >= 0) ::close(fd);
-  }
-  std::string Location() const { return "mms://127.0.0.1:" + std::to_string(port_) + "/x.wmv"; }
-
- private:
-  int fd_ = -1, filler_ = -1, port_ = 0;
-};
 
 // The flags of get, several at once, on each entry of a batch: the transport, the streams, the
 // time-outs and the JSON progress with one summary per entry and one for the batch.

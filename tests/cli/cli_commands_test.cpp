@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include <atomic>
 #include <thread>
@@ -135,9 +135,9 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   // The JSON says it with numbers: the size on disk, the header's, and the flag.
   const CliResult cutJson = Cli({"info", cut, "--json"});
   EXPECT_EQ(cutJson.status, 0) << cutJson.err;
-  const std::string cutFormat =
-      "\"size\": " + std::to_string(size / 2) + ",\n    \"header_file_size\": " +
-      std::to_string(size) + ",\n    \"truncated\": true,";
+  const std::string cutFormat = "\"size\": " + std::to_string(size / 2) +
+                                ",\n    \"header_file_size\": " + std::to_string(size) +
+                                ",\n    \"truncated\": true,";
   EXPECT_NE(cutJson.out.find(cutFormat), std::string::npos) << cutJson.out;
 }
 
