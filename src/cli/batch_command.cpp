@@ -133,6 +133,7 @@ void BatchRun::EndStalledEntry() {
 }
 
 int BatchRun::Run() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   TLocationLoader::Outcome outcome;
@@ -306,7 +307,8 @@ std::string BatchUsage() {
              "url) and the batch with one object {event: batch, entries, completed, failed,\n"
              "status}.\n"
              "\n"
-             "  -d DIR                    folder of the downloads (default the current folder)\n") +
+             "  -d DIR                    folder of the downloads (default the current folder;\n"
+             "                            made when missing)\n") +
          TransferFlagsUsage() + "\n" +
          "Exit status: 0 when every entry completed; 1 when any failed or the location gave\n"
          "no entries; 2 on a usage error; 130 when interrupted.\n";

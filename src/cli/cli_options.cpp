@@ -398,7 +398,7 @@ std::string CommandUsage(Command command) {
                  "  --resume         continue the download stored in FILE\n"
                  "  --overwrite      replace FILE\n"
                  "  -d DIR           without -o: the folder for the automatic name _N_NAME\n"
-                 "                   (default the current folder)\n") +
+                 "                   (default the current folder; made when missing)\n") +
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Record:
       return std::string(
@@ -409,7 +409,8 @@ std::string CommandUsage(Command command) {
                  "automatically\n"
                  "named file in -d DIR until the end moment, then finishes the file.\n"
                  "\n"
-                 "  -d DIR           folder of the recording (default the current folder)\n") +
+                 "  -d DIR           folder of the recording (default the current folder; made\n"
+                 "                   when missing)\n") +
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Info:
       return std::string(

@@ -192,6 +192,7 @@ int DownloadRun::Interrupt() {
 }
 
 int DownloadRun::Get() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   if (!options_.output) form.unattended = true;
@@ -243,6 +244,7 @@ int DownloadRun::Get() {
 }
 
 int DownloadRun::Record() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   desktop_.VcrStart = ParseStoredDateTime(options_.start).value_or(0);
@@ -265,6 +267,13 @@ int DownloadRun::Record() {
       if (form.VcrArmed()) form.VCROn1Click();
       form.Timer3Timer();
       return Done(CompletedStatus());
+    }
+    if (fatal_ && !form.Reconnecting()) {
+      // The download has ended and nothing follows it: no reconnect is left, and the VCR
+      // starts only one recording. Waiting for the end moment would only wait.
+      if (form.VcrArmed()) form.VCROn1Click();
+      form.Timer3Timer();
+      return Done(FailedStatus());
     }
     if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
       form.Timer3Timer();

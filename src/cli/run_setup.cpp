@@ -1,5 +1,8 @@
 #include "cli/run_setup.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/date_time_text.h"
 #include "app/options_dialog.h"
 
@@ -65,6 +68,24 @@ void ApplyMainForm(const CliOptions& options, TMainForm& form) {
 }
 
 }  // namespace
+
+bool PrepareFolder(const CliOptions& options, TerminalOutput& out) {
+  const std::string& dir = options.directory;
+  if (dir.empty()) return true;
+  std::error_code error;
+  if (std::filesystem::is_directory(dir, error)) return true;
+  if (std::filesystem::exists(dir, error)) {
+    out.Note("-d " + dir + ": not a folder");
+    return false;
+  }
+  std::filesystem::create_directories(dir, error);
+  if (error || !std::filesystem::is_directory(dir)) {
+    out.Note("-d " + dir + ": the folder cannot be created (" + error.message() + ")");
+    return false;
+  }
+  out.Note("created the folder " + dir);
+  return true;
+}
 
 RunSettings::RunSettings(const CliOptions& options) {
   if (options.configDir) {

@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "cli/cli_desktop.h"
 #include "cli/cli_options.h"
+#include "cli/terminal_output.h"
 #include "platform/settings_store.h"
 
 namespace qor::cli {
@@ -28,6 +29,11 @@ class RunSettings {
 
 // The answers the desktop gives from the flags: credentials and the log file.
 void AnswerFromFlags(const CliOptions& options, CliDesktop& desktop);
+
+// The folder -d names, created when it does not exist yet (with a note); false, with a note that
+// names it, when it cannot be made or is no folder. Checked before anything starts, so a
+// recording does not find out at its start moment.
+bool PrepareFolder(const CliOptions& options, TerminalOutput& out);
 
 // The forms of the run, made and given the flags. options must outlive them.
 std::unique_ptr<TApplication> MakeRunForms(const CliOptions& options, CliDesktop& desktop);

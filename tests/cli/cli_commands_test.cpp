@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "cli_runner.h"
@@ -179,6 +180,34 @@ TEST(CliRecord, AWindowAlreadyPastEndsAtOnce) {
   EXPECT_NE(r.err.find("the recording window ended before anything was recorded"),
             std::string::npos)
       << r.err;
+}
+
+// A recording cut with no reconnect left ends at once instead of waiting for its end moment (at
+// full speed, as it once did); the folder -d names is made first, and one that cannot be is
+// refused before anything waits.
+TEST(CliRecord, ACutWithNothingLeftToFollowEndsAtOnce) {
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "1"});
+  ASSERT_TRUE(server.Running());
+  TempFolder folder;
+  const std::time_t now = std::time(nullptr);
+  const std::string url =
+      "mmst://127.0.0.1:" + std::to_string(server.MmsPort()) + "/clip.wmv?stall=60&stall-after=5";
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult r =
+      Cli({"record", url, "--start", LocalMoment(now - 5), "--end", LocalMoment(now + 90),
+           "--stall-timeout", "1", "--reconnect", "0", "-d", "new/rec"},
+          folder.Path());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_NE(r.err.find("qor-cli: created the folder new/rec\n"), std::string::npos) << r.err;
+  EXPECT_GT(FileSize(folder.Path("new/rec/_1_clip.wmv")), 0);
+  const CliResult refused = Cli({"record", url, "--start", LocalMoment(now + 60), "--end",
+                                 LocalMoment(now + 90), "-d", "/proc/none"},
+                                folder.Path());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("qor-cli: -d /proc/none: the folder cannot be created"),
+            std::string::npos)
+      << refused.err;
 }
 
 // A web server that accepts and never answers: Ctrl-C while batch fetches the play list from it
