@@ -210,8 +210,11 @@ void TMainForm::FormClose() {
   CancelReconnect();
   FinishSaveFile();
   StopSession();
-  Helper.WriteSetting(kSettingsKeyPath, "URLList", URL.Items.Text());
-  Helper.WriteSetting(kSettingsKeyPath, "URLSelected", URL.Text);
+  // A password written in a location is never stored; the user name stays with it.
+  TStringList history;
+  for (const std::string& line : URL.Items.Lines()) history.Add(WithoutPassword(line));
+  Helper.WriteSetting(kSettingsKeyPath, "URLList", history.Text());
+  Helper.WriteSetting(kSettingsKeyPath, "URLSelected", WithoutPassword(URL.Text));
   Helper.WriteSetting(kSettingsKeyPath, "Height", THelper::IntText(Height));
   Helper.WriteSetting(kSettingsKeyPath, "Width", THelper::IntText(Width));
   Helper.WriteSetting(kSettingsKeyPath, "FormLeft", THelper::IntText(Left));
@@ -409,9 +412,7 @@ void TMainForm::ConfigureSession(TMMS& session) {
     return AskHttpCredentials(source, site);
   };
   session.Http().CredentialsAnswered = [this, source](bool accepted) {
-    // Saved (when asked) only once the server took them; wrong ones are never kept.
-    if (peers_.HttpPasswordDlg && Session && Session->Source == source)
-      peers_.HttpPasswordDlg->CredentialsAnswered(accepted);
+    HttpCredentialsAnswered(source, accepted);
   };
   pending_mms_credentials_.reset();
   session.Mms().CredentialsAccepted = [this, source] {
@@ -420,55 +421,6 @@ void TMainForm::ConfigureSession(TMMS& session) {
                     pending_mms_credentials_->site);
     pending_mms_credentials_.reset();
   };
-}
-
-std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
-                                                        const std::string& host,
-                                                        const std::string& challenge) {
-  // A request of a session that has since been stopped or replaced is declined unseen.
-  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
-      password_dlg_ != nullptr)
-    return std::nullopt;
-  credentials_asked_by_ = source;
-  MmsCredentialsExchange exchange{host, challenge, "", CredentialsSite(host, Session->ConnectPort)};
-  TMmsPasswordDlg dialog(exchange);
-  password_dlg_ = &dialog;
-  int32_t result = mrCancel;
-  try {
-    result = desktop_.ShowModal(dialog);
-  } catch (...) {
-    password_dlg_ = nullptr;
-    throw;
-  }
-  password_dlg_ = nullptr;
-  pending_mms_credentials_.reset();
-  if (result != mrOk) return std::nullopt;
-  if (exchange.SaveRequested)
-    pending_mms_credentials_ = PendingCredentials{source, exchange.Credentials, exchange.Site};
-  return exchange.Credentials;
-}
-
-std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials(
-    MessageSource source, const std::string& site) {
-  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
-      !peers_.HttpPasswordDlg || password_dlg_ != nullptr)
-    return std::nullopt;
-  credentials_asked_by_ = source;
-  THttpPasswordDlg& dialog = *peers_.HttpPasswordDlg;
-  // The dialog hands its answer to whoever asked: here the session, not the location client.
-  std::optional<std::pair<std::string, std::string>> given;
-  const THttpPasswordDlg::CredentialsSink client = dialog.GiveCredentials;
-  struct Restore {
-    THttpPasswordDlg& dialog;
-    THttpPasswordDlg::CredentialsSink sink;
-    ~Restore() { dialog.GiveCredentials = sink; }
-  } restore{dialog, client};
-  dialog.GiveCredentials = [&given](const std::string& id, const std::string& password) {
-    given = std::make_pair(id, password);
-  };
-  dialog.Site = site;
-  if (desktop_.ShowModal(dialog) != mrOk) return std::nullopt;
-  return given;
 }
 
 void TMainForm::StopSession() {

@@ -119,6 +119,9 @@ class TMainForm : public TForm {
   // The transport of this front end's downloads whatever their schemes say (the command line's
   // --protocol); unset: the scheme's, else the options' choice.
   std::optional<int32_t> ForcedTransport;
+  // Whether credentials written in a location are saved once the server accepts them (the
+  // command line's --save-password); by default they serve the download alone.
+  bool SaveLocationCredentials = false;
   // Called when the Auto transport choice gave up on one transport and started the next one for
   // the same save file.
   std::function<void()> OnTransportRollover;
@@ -233,6 +236,11 @@ class TMainForm : public TForm {
   bool ActsOn(const MessagePair& pair) const;
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
+  // The user and password written in the location of the current download, the first time
+  // session source asks; none after that or when the location has none.
+  std::optional<std::pair<std::string, std::string>> LocationCredentials(MessageSource source);
+  MessageSource location_credentials_given_to_ = 0;
+  void HttpCredentialsAnswered(MessageSource source, bool accepted);
   // A 401 of HTTP streaming: the HTTP password dialog for the site, as location loading shows it.
   std::optional<std::pair<std::string, std::string>> AskHttpCredentials(MessageSource source,
                                                                         const std::string& site);
@@ -291,6 +299,7 @@ class TMainForm : public TForm {
     std::string site;
   };
   std::optional<PendingCredentials> pending_mms_credentials_;
+  std::optional<PendingCredentials> pending_http_credentials_;
   bool closed_ = false;
   // Set by completion: the counter timer still runs once more and would recompute the gauge from
   // the last packet counted, below the 100 % completion showed.

@@ -11,6 +11,7 @@
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
 #include "session/carry_over.h"
+#include "support/location.h"
 
 namespace qor {
 
@@ -100,6 +101,9 @@ void TMainForm::Timer3Timer() {
 void TMainForm::Drain() {
   MessagePair pair;
   while (Messages.Take(pair)) {
+    // A password written in a location is never shown: not in the log, a saved or printed log,
+    // nor on a terminal.
+    if (pair.text.find("://") != std::string::npos) pair.text = HidePasswords(pair.text);
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
     NoteProgressPastCut();

@@ -148,7 +148,7 @@ int BatchRun::Run() {
     return kExitInterrupted;
   }
   if (outcome != TLocationLoader::Outcome::ListLoaded) {
-    out_.Note(options_.url + " gave no play list entries to download");
+    out_.Note(HidePasswords(options_.url) + " gave no play list entries to download");
     return kExitFailed;
   }
   cut_ = app_->LocationLoader->ListCut();

@@ -42,7 +42,9 @@ bool DescribeAddress(const std::string& url, int32_t httpPort, std::string& addr
   const int32_t port = http && parts.port > 0 ? parts.port : httpPort > 0 ? httpPort : 80;
   const std::string path =
       parts.path.empty() || parts.path.front() != '/' ? "/" + parts.path : parts.path;
-  address = "http://" + HostAndPort(parts.host, port == 80 ? 0 : port) + path;
+  // Credentials written in the location go with it (the client sends them to that server only).
+  const std::string user = parts.user.empty() ? "" : parts.user + ":" + parts.password + "@";
+  address = "http://" + user + HostAndPort(parts.host, port == 80 ? 0 : port) + path;
   return true;
 }
 
@@ -152,11 +154,11 @@ int RunLocationInfo(const CliOptions& options) {
     AsfDescription description;
     DescribeAsfHeader(header.data(), header.size(), description);
     InfoJsonSource source;
-    source.location = options.file;
+    source.location = HidePasswords(options.file);
     std::cout << JsonText(InfoJsonOf(description, source));
     return kExitCompleted;
   }
-  std::cout << "Streams offered by " << options.file
+  std::cout << "Streams offered by " << HidePasswords(options.file)
             << ((asf.FileFlags & ffBroadcast) ? " (live)" : "") << ":\n";
   for (const OfferedStream& s : offer.streams) {
     std::cout << "  " << int(s.number) << "\t" << kind(s.kind) << "\t"

@@ -8,6 +8,7 @@
 #include "cli/exit_status.h"
 #include "cli/info_json.h"
 #include "platform/settings_store.h"
+#include "support/location.h"
 
 namespace qor::cli {
 
@@ -48,8 +49,8 @@ nlohmann::ordered_json OpenJson(const std::string& location, const char* kind,
                                 const std::vector<std::string>& entries) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (size_t i = 0; i < entries.size(); ++i)
-    list.push_back({{"index", i + 1}, {"url", entries[i]}});
-  return {{"location", location}, {"kind", kind}, {"entries", std::move(list)}};
+    list.push_back({{"index", i + 1}, {"url", HidePasswords(entries[i])}});
+  return {{"location", HidePasswords(location)}, {"kind", kind}, {"entries", std::move(list)}};
 }
 
 }  // namespace
@@ -112,9 +113,10 @@ void LogDrained(TerminalOutput& out, const MessagePair& pair) {
 std::string PlayListNote(const std::string& command, const std::string& location) {
   // Its XML saved under a media name would play nowhere; the entries are what was meant.
   if (!(THelper::ClassifyLocation(location) & lcRedirector)) return std::string();
-  return location + " is a play list, which " + command +
-         " would save as it is rather than record: 'qor-cli open " + location +
-         "' lists its entries, 'qor-cli batch " + location + "' downloads them";
+  const std::string shown = HidePasswords(location);
+  return shown + " is a play list, which " + command +
+         " would save as it is rather than record: 'qor-cli open " + shown +
+         "' lists its entries, 'qor-cli batch " + shown + "' downloads them";
 }
 
 int RunOpen(const std::vector<std::string>& args) {
@@ -179,7 +181,7 @@ int RunOpen(const std::vector<std::string>& args) {
       if (o.json) {
         std::cout << JsonText(OpenJson(o.location, kind, entries));
       } else {
-        for (const std::string& entry : entries) std::cout << entry << "\n";
+        for (const std::string& entry : entries) std::cout << HidePasswords(entry) << "\n";
       }
     }
     form.OnDrained = nullptr;

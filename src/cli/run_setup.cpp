@@ -65,6 +65,7 @@ void ApplyMainForm(const CliOptions& options, TMainForm& form) {
   };
   form.StreamChoice.numbers = options.streams;
   form.StreamChoice.audioOnly = options.audioOnly;
+  form.SaveLocationCredentials = options.savePassword;
 }
 
 }  // namespace

@@ -284,10 +284,14 @@ TEST_F(MainFormStart, GeometryAndUrlListPersist) {
   EXPECT_EQ(Form().URL.Text, "mms://a/b");
   EXPECT_EQ(Form().URL.Items.Count(), 2);
   Form().Width = 800;
+  // A password typed into a location is kept for nothing but this session's downloads.
+  Form().URL.Items.Add("http://ann:s3cret@e/f.wmv");
+  Form().URL.Text = "mms://ann:s3cret@e/f";
   Form().Exit1Click();
   EXPECT_TRUE(Form().Closed());
   EXPECT_EQ(Stored("Width"), "800");
-  EXPECT_EQ(Stored("URLList"), "mms://a/b\r\nhttp://c/d.wmv\r\n");
+  EXPECT_EQ(Stored("URLList"), "mms://a/b\r\nhttp://c/d.wmv\r\nhttp://ann@e/f.wmv\r\n");
+  EXPECT_EQ(Stored("URLSelected"), "mms://ann@e/f");
 }
 
 }  // namespace

@@ -214,6 +214,52 @@ TEST_F(Reach, ProtectedHttpStreamsSignInWithStoredCredentials) {
   }
 }
 
+// Credentials written in a location sign in over HTTP and MMS as --user and --password would,
+// for that run only unless asked; the password shows nowhere: not on the terminal, not in the
+// saved log, not in the settings.
+TEST_F(Reach, CredentialsInALocationSignInAndTheirPasswordShowsNowhere) {
+  const auto server = Serve({"--rate", "0", "--password", "ann:s3cret"});
+  ASSERT_TRUE(server->Running());
+  const std::string config = folder_.Path("config-dir");
+  std::filesystem::create_directories(config);
+  const std::vector<std::string> secrets{"s3cret", Base64Coder::EncodeString("ann:s3cret")};
+  auto secretIn = [&secrets](const std::string& text) {
+    for (const std::string& secret : secrets)
+      if (text.find(secret) != std::string::npos) return true;
+    return false;
+  };
+  auto storeHoldsASecret = [&]() {
+    for (const auto& file : std::filesystem::recursive_directory_iterator(config))
+      if (file.is_regular_file() && secretIn(ReadFile(file.path()))) return true;
+    return false;
+  };
+  const std::string at = "ann:s3cret@127.0.0.1:";
+  for (const std::string& url :
+       {"http://" + at + std::to_string(server->HttpPort()) + "/clip.wmv",
+        "mmst://" + at + std::to_string(server->MmsPort()) + "/clip.wmv"}) {
+    SCOPED_TRACE(url.substr(0, 4));
+    const std::string name = url.substr(0, 4);
+    const CliResult r =
+        Get({url, "-o", name + ".asf", "--log", name + ".txt", "--config-dir", config});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r, "> URL  :\t" + url.substr(0, url.find(':')) + "://ann:***@127.0.0.1:"))
+        << r.err;
+    EXPECT_TRUE(Has(r, "35 packets saved, 0 recovered, 0 lost")) << r.err;
+    EXPECT_FALSE(secretIn(r.err + r.out));
+    const std::string log = ReadFile(Path(name + ".txt"));
+    EXPECT_NE(log.find("ann:***@"), std::string::npos) << log;
+    EXPECT_FALSE(secretIn(log)) << log;
+    EXPECT_FALSE(storeHoldsASecret());
+  }
+  // Kept when asked, for that server alone.
+  const std::string http = "http://" + at + std::to_string(server->HttpPort()) + "/clip.wmv";
+  EXPECT_EQ(Get({http, "-o", "kept.asf", "--config-dir", config, "--save-password"}).status, 0);
+  SettingsStore settings(config);
+  THelper::UseStore(&settings);
+  EXPECT_EQ(THelper().ReadSetting(kSettingsKeyPath, "Authh"), secrets[1]);
+  THelper::UseStore(nullptr);
+}
+
 TEST_F(Reach, ALiveRecordingCutThreeTimesGoesOnInFourFiles) {
   // At 0.4 of real pace the 5.6 s clip lasts 14 s, long enough for three cuts and the joins
   // after them (one second's pause each) before the broadcast would loop into a new track.
