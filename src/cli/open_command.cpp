@@ -5,6 +5,7 @@
 #include "app/http_password_dlg.h"
 #include "app/options_dialog.h"
 #include "cli/cli_options.h"
+#include "cli/download_run.h"
 #include "cli/exit_status.h"
 #include "cli/info_json.h"
 #include "platform/settings_store.h"
@@ -157,7 +158,21 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     options.AutoPlayTick.Checked = false;
     form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
-    const TLocationLoader::Outcome outcome = OpenInForms(app, loader, desktop, o.location);
+    TLocationLoader::Outcome outcome;
+    {
+      // Ctrl-C cancels a fetch, whose wait wakes at once.
+      InstallInterruptHandler();
+      THttpClient& client = loader.HTTPSocket;
+      InterruptWatch watch([&client] { client.Disconnect(); });
+      outcome = OpenInForms(app, loader, desktop, o.location);
+    }
+    if (Interrupted()) {
+      out.Note("interrupted while the location was fetched");
+      form.OnDrained = nullptr;
+      THelper::UseStore(nullptr);
+      THelper::AllowWritesOnly(nullptr);
+      return kExitInterrupted;
+    }
     std::vector<std::string> entries;
     const char* kind = nullptr;
     switch (outcome) {

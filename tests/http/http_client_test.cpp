@@ -329,9 +329,13 @@ TEST_F(HttpClientTest, ConnectionThatIsNeverAnsweredTimesOut) {
 TEST_F(HttpClientTest, ServerThatNeverAnswersTimesOut) {
   ScriptServer server(Always(Script().Hang()));
   client.TimeOut = 300;
+  // The wait sleeps until something happens: it does not look again every few milliseconds.
+  int wakes = 0;
+  client.OnWait = [&wakes] { ++wakes; };
   EXPECT_EQ(GetError(Site(server) + "/x"), "Socket readln aborted");
   EXPECT_EQ(events, (Events{"AboutToSend", "Connect"}));
   EXPECT_TRUE(server.WaitForClientClose());
+  EXPECT_LT(wakes, 10);
 }
 
 TEST_F(HttpClientTest, StalledBodyTimesOut) {
