@@ -57,12 +57,25 @@ bool Server::Start(std::string& error) {
     httpPort_ = static_cast<uint16_t>(options_.httpPort);
     if (!OpenListener(options_.host, httpPort_, false, httpListener_, error)) return false;
   }
+  if (!options_.hostGiven) ListenOnIpv6Loopback();
   started_ = true;
-  if (mmsListener_.Valid())
-    acceptors_.emplace_back([this] { AcceptLoop(mmsListener_, &ServeMms); });
-  if (httpListener_.Valid())
-    acceptors_.emplace_back([this] { AcceptLoop(httpListener_, &ServeHttp); });
+  for (const Socket* listener : {&mmsListener_, &mmsListener6_})
+    if (listener->Valid())
+      acceptors_.emplace_back([this, listener] { AcceptLoop(*listener, &ServeMms); });
+  for (const Socket* listener : {&httpListener_, &httpListener6_})
+    if (listener->Valid())
+      acceptors_.emplace_back([this, listener] { AcceptLoop(*listener, &ServeHttp); });
   return true;
+}
+
+void Server::ListenOnIpv6Loopback() {
+  // Best effort: a system without IPv6, or with the port taken there, serves IPv4 alone.
+  std::string ignored;
+  uint16_t port = mmsPort_;
+  if (mmsListener_.Valid() && OpenListener("::1", port, false, mmsListener6_, ignored))
+    udp_.Add("::1", mmsPort_, ignored);
+  port = httpPort_;
+  if (httpListener_.Valid()) OpenListener("::1", port, false, httpListener6_, ignored);
 }
 
 void Server::Stop() {
@@ -77,8 +90,8 @@ void Server::Stop() {
     workers_.clear();
   }
   udp_.Stop();
-  mmsListener_.Close();
-  httpListener_.Close();
+  for (Socket* listener : {&mmsListener_, &httpListener_, &mmsListener6_, &httpListener6_})
+    listener->Close();
 }
 
 void Server::ReapFinished() {
@@ -95,7 +108,7 @@ void Server::ReapFinished() {
 
 void Server::AcceptLoop(const Socket& listener, Handler handler) {
   while (!stopping_.Raised()) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     // Finished connections are collected at the next connection or at the stop.
     Socket socket = AcceptOne(listener, -1, peer, &stopping_);
     ReapFinished();
