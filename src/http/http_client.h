@@ -92,8 +92,9 @@ class THttpClient : public TSocketClient {
   RequestUrl request_;
   int16_t status_code_ = 0;
   THeaderLines request_lines_;
-  std::string get_origin_;    // the site the caller asked for in this Get
-  std::string asked_origin_;  // the last site that answered 401
+  std::string get_origin_;       // the site the caller asked for in this Get
+  std::string url_credentials_;  // "user:password" written in the caller's location
+  std::string asked_origin_;     // the last site that answered 401
   Binding credentials_;
   Binding cookie_;
   bool authorization_sent_ = false;

@@ -144,6 +144,15 @@ TEST_F(HttpClientTest, CredentialsInTheLocationGoToItsServerAndNeverIntoARequest
       << request;
   EXPECT_NE(request.find("Authorization: Basic YW5uOnMzOmNyZXQ=\r\n"), std::string::npos);
   EXPECT_EQ(client.CurrentUrl().find("s3:cret"), std::string::npos);
+  // Credentials a redirection writes are the server's choice: they go nowhere.
+  ScriptServer redirecting([](int n, const std::string&) {
+    return n == 0 ? Reply("HTTP/1.0 302 Found", {"Location: http://eve:pw@other.invalid/x"})
+                  : Reply("HTTP/1.0 200 OK");
+  });
+  client.ProxyPort = redirecting.Port();
+  EXPECT_EQ(GetError("http://media.example.invalid/list.asx"), "");
+  ASSERT_EQ(redirecting.Requests().size(), 2u);
+  EXPECT_EQ(redirecting.Requests()[1].find("Authorization"), std::string::npos);
 }
 
 TEST_F(HttpClientTest, ProxyGivenByNameIsLookedUp) {
