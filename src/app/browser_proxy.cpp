@@ -3,19 +3,17 @@
 #include <cstdlib>
 
 #include "support/helper.h"
+#include "support/location.h"
 
 namespace qor {
 
 std::string StripProxyAddress(const std::string& address) {
   std::string text = THelper::Trim(address);
-  const size_t scheme = text.find("://");
-  if (scheme != std::string::npos) text.erase(0, scheme + 3);
-  // The authority ends where a path, query or fragment begins.
-  const size_t end = text.find_first_of("/?#");
-  if (end != std::string::npos) text.erase(end);
-  const size_t at = text.rfind('@');
-  if (at != std::string::npos) text.erase(0, at + 1);
-  return text;
+  // Read as the authority of a location, whatever scheme it names or leaves out.
+  if (text.find("://") == std::string::npos) text = "http://" + text;
+  Location parts;
+  ParseLocation(text, parts);
+  return parts.host + (parts.hasPort ? ":" + parts.portText : std::string());
 }
 
 std::string BrowserProxyValue() {
@@ -27,7 +25,10 @@ std::string BrowserProxyValue() {
 }
 
 std::optional<ProxySplit> SplitProxyValue(const std::string& value) {
-  const size_t colon = value.find(':');
+  // The colons of an IPv6 literal are inside its brackets.
+  const size_t close = value.find(']');
+  const size_t colon = value.find(
+      ':', THelper::Trim(value).starts_with('[') && close != std::string::npos ? close : 0);
   if (colon == std::string::npos) return std::nullopt;
   return ProxySplit{THelper::Trim(value.substr(0, colon)), THelper::Trim(value.substr(colon + 1))};
 }

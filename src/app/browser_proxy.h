@@ -16,7 +16,8 @@ struct ProxySplit {
   std::string Host;
   std::string Port;
 };
-// The trimmed texts before and after the first ":"; none when there is no ":".
+// The trimmed texts before and after the first ":" (after the brackets of an IPv6 literal);
+// none when there is no ":".
 std::optional<ProxySplit> SplitProxyValue(const std::string& value);
 
 }  // namespace qor

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/desktop_services.h"
+#include "app/download_location.h"
 #include "app/form_controls.h"
 #include "asf/asf.h"
 #include "controls/performance_graph.h"
@@ -115,6 +116,12 @@ class TMainForm : public TForm {
   // them for its own runs here.
   std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
   SessionTimeouts StoredTimeouts() const;
+  // The transport of this front end's downloads whatever their schemes say (the command line's
+  // --protocol); unset: the scheme's, else the options' choice.
+  std::optional<int32_t> ForcedTransport;
+  // Whether credentials written in a location are saved once the server accepts them (the
+  // command line's --save-password); by default they serve the download alone.
+  bool SaveLocationCredentials = false;
   // Called when the Auto transport choice gave up on one transport and started the next one for
   // the same save file.
   std::function<void()> OnTransportRollover;
@@ -229,6 +236,11 @@ class TMainForm : public TForm {
   bool ActsOn(const MessagePair& pair) const;
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
+  // The user and password written in the location of the current download, the first time
+  // session source asks; none after that or when the location has none.
+  std::optional<std::pair<std::string, std::string>> LocationCredentials(MessageSource source);
+  MessageSource location_credentials_given_to_ = 0;
+  void HttpCredentialsAnswered(MessageSource source, bool accepted);
   // A 401 of HTTP streaming: the HTTP password dialog for the site, as location loading shows it.
   std::optional<std::pair<std::string, std::string>> AskHttpCredentials(MessageSource source,
                                                                         const std::string& site);
@@ -243,6 +255,9 @@ class TMainForm : public TForm {
     int32_t httpPort = 0;
   };
   std::vector<TransportAttempt> attempts_;
+  // The location and transport of the download started last.
+  DownloadLocation target_;
+  int32_t transport_ = -1;
   size_t attempt_ = 0;
   // The current session failed before any media arrived and another transport is left to try.
   bool CanRollOver() const;
@@ -261,6 +276,10 @@ class TMainForm : public TForm {
   bool continuing_ = false;          // a new track of the same recording is being started
   int32_t reconnect_tries_ = 0;      // attempts since media last flowed
   int64_t cut_at_ms_ = -1;           // when the stream was cut; -1 while media flows
+  // The last packet a clip resumed in its own file held at its cuts; the attempts count again
+  // from none once the file goes past it. -1: no such clip.
+  int64_t index_at_cut_ = -1;
+  void NoteProgressPastCut();
   // A pre-recorded download that was cut goes on in its own file, by the resume path.
   std::string resume_again_path_;
   bool ReopenForResume();
@@ -280,6 +299,7 @@ class TMainForm : public TForm {
     std::string site;
   };
   std::optional<PendingCredentials> pending_mms_credentials_;
+  std::optional<PendingCredentials> pending_http_credentials_;
   bool closed_ = false;
   // Set by completion: the counter timer still runs once more and would recompute the gauge from
   // the last packet counted, below the 100 % completion showed.

@@ -11,6 +11,7 @@
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
 #include "session/carry_over.h"
+#include "support/location.h"
 
 namespace qor {
 
@@ -98,8 +99,12 @@ void TMainForm::Timer3Timer() {
 void TMainForm::Drain() {
   MessagePair pair;
   while (Messages.Take(pair)) {
+    // A password written in a location is never shown: not in the log, a saved or printed log,
+    // nor on a terminal.
+    if (pair.text.find("://") != std::string::npos) pair.text = HidePasswords(pair.text);
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
+    NoteProgressPastCut();
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
       LogWindow.Append("> " + pair.text);
@@ -342,6 +347,8 @@ void TMainForm::ScheduleReconnect() {
     resume_again_path_ =
         (Session->Status().StreamKind & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
   }
+  if (!resume_again_path_.empty() && saveFile)
+    index_at_cut_ = std::max(index_at_cut_, saveFile->HighestIndex());
   // The file holds what arrived; the next one goes on from where the stream is found again.
   FinishSaveFile();
   StopSession();
@@ -374,12 +381,24 @@ void TMainForm::NoteMediaAgain() {
   const int64_t lost = window_.GetClock().MonotonicMs() - cut_at_ms_;
   cuts_.lostMs += lost;
   cut_at_ms_ = -1;
-  reconnect_tries_ = 0;
+  // A clip resumed in its own file is back only once it goes on past the cut: a server that
+  // sends the same packets again and stalls must not be joined for ever.
+  if (resume_again_path_.empty()) {
+    reconnect_tries_ = 0;
+    index_at_cut_ = -1;
+  }
   reconnect_attempt_ = false;
   resume_again_path_.clear();
   Messages.Post("- Reconnected: " + THelper::FormatTime(static_cast<double>(lost)) +
                     " lost at this cut, " + THelper::IntText(cuts_.cuts) + " cuts in all",
                 mcNotice);
+}
+
+void TMainForm::NoteProgressPastCut() {
+  if (index_at_cut_ < 0 || cut_at_ms_ >= 0 || !saveFile) return;
+  if (saveFile->HighestIndex() <= index_at_cut_) return;
+  reconnect_tries_ = 0;
+  index_at_cut_ = -1;
 }
 
 void TMainForm::CancelReconnect() {

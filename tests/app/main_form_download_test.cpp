@@ -386,14 +386,15 @@ TEST_F(MainFormDownload, NewTrackFileStartsWithTheEntrysFirstPacket) {
 // A live recording cut by the server goes on into the next file by itself, and the log keeps
 // the cut: the reconnect is the same recording, not a new start.
 TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLog) {
-  server_ = StartServer({"--live", "show=" + SampleMedia("clip.wmv"), "--rate", "1",
-                         "--drop-live", "2"});
+  server_ =
+      StartServer({"--live", "show=" + SampleMedia("clip.wmv"), "--rate", "1", "--drop-live", "2"});
   ASSERT_TRUE(server_->Running());
   Form().AutoSaveDir = folder_.Path() + "/";
   Form().unattended = true;
   Location(HttpUrl("show"), kProtoHttp);
   Form().ConnectClick();
-  const std::string cut = "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
+  const std::string cut =
+      "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
   ASSERT_TRUE(RunUntil([&] {
     return Logged(cut) && Form().Session->Status().PacketNumber >= 3 &&
            Form().SaveWindow.Caption == folder_.Path("_2_show_live.asf");
@@ -409,14 +410,20 @@ TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLo
   EXPECT_GT(ProbeDuration(folder_.Path("_2_show_live.asf")), 0.1);
 }
 
+// Under the default TCP choice, as the command line: an http:// entry keeps to HTTP and a plain
+// mms:// one follows the stored choice.
 TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
   Form().AutoSaveDir = folder_.Path() + "/";
-  Options().ProtoGroup.ItemIndex = kProtoHttp;
+  Options().ProtoGroup.ItemIndex = kProtoTcp;
   const std::vector<std::string> entries{HttpUrl("missing.wmv"), HttpUrl("clip.wmv"),
-                                         HttpUrl("audio.wma")};
+                                         MmsUrl("audio.wma")};
   for (size_t i = 0; i < entries.size(); ++i) Form().urlList[i] = entries[i];
   Form().urlCount = 3;
   Form().URL.Text = entries[0];
+  std::vector<std::string> receiving;
+  Form().OnDrained = [&receiving](const MessagePair& pair, bool) {
+    if (pair.text.rfind("- Receiving ", 0) == 0) receiving.push_back(pair.text);
+  };
   Form().ConnectBatchClick();
   ASSERT_TRUE(RunUntil([this] { return !Form().batchActive; }));
   Advance(300);
@@ -425,6 +432,8 @@ TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
   EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 0u);
   // The entry that failed leaves no empty file behind.
   EXPECT_EQ(FileSize(folder_.Path("_1_missing.wmv")), -1);
+  EXPECT_EQ(receiving, (std::vector<std::string>{"- Receiving HTTP protocol streams -",
+                                                 "- Receiving MMS via TCP protocol streams -"}));
   EXPECT_NEAR(ProbeDuration(folder_.Path("_1_clip.wmv")), ProbeDuration(SampleMedia("clip.wmv")),
               0.5);
   EXPECT_NEAR(ProbeDuration(folder_.Path("_1_audio.wma")), ProbeDuration(SampleMedia("audio.wma")),

@@ -242,12 +242,14 @@ TEST_F(BrowserProxy, AddressesAreReducedToHostAndPort) {
       {"proxy:80", "proxy:80"},
       {"  socks5://10.0.0.1:1080#frag ", "10.0.0.1:1080"},
       {"http://proxy.example.com", "proxy.example.com"},
+      {"http://[::1]:3128/", "[::1]:3128"},
   };
   for (const auto& [address, expected] : cases)
     EXPECT_EQ(StripProxyAddress(address), expected) << address;
   EXPECT_EQ(SplitProxyValue("http=a:1;ftp=b:2")->Port, "1;ftp=b:2");
   EXPECT_EQ(SplitProxyValue(" host : 81 ")->Host, "host");
   EXPECT_FALSE(SplitProxyValue("host").has_value());
+  EXPECT_EQ(SplitProxyValue("[::1]:3128")->Host, "[::1]");
 }
 
 TEST_F(BrowserProxy, TheLowerCaseVariableWinsAndFillsOnlyTheHttpProxy) {

@@ -408,7 +408,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
 
 }  // namespace
 
-void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer) {
+void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer) {
   server.Log().Add(id, "http-connect", AddressText(peer));
   HttpSession(server, connection, id).Run();
 }
