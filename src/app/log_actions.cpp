@@ -1,7 +1,10 @@
 // The log: saving it as text, printing it, and the help entries of the menu.
 
+#include <cstdio>
+
 #include "app/about_dialog.h"
 #include "app/app_constants.h"
+#include "app/date_time_text.h"
 #include "app/main_form.h"
 #include "app/open_media_dialog.h"
 #include "app/options_dialog.h"
@@ -9,13 +12,39 @@
 
 namespace qor {
 
+// A log that could not be saved is the log's business: as warnings, these lines never end the
+// download that is being recorded meanwhile.
 void TMainForm::SaveLog1Click() {
   desktop_.Repaint();
   if (SaveLogFile()) {
     Messages.Post("Log file was saved", mcNotice);
   } else {
-    Messages.Post("Log file saving cancelled", mcFatal);
+    Messages.Post("Log file saving cancelled", mcWarning);
   }
+}
+
+void TMainForm::ClearLog1Click() {
+  desktop_.Repaint();
+  LogWindow.Clear();
+}
+
+void TMainForm::SeparateLog() {
+  if (log_separated_) return;
+  log_separated_ = true;
+  // Through the queue, so it comes after the lines the previous download still has waiting.
+  const TCivilDateTime now = DecodeDateTime(LocalNow(window_.GetClock()));
+  char text[64];
+  std::snprintf(text, sizeof text, "---------------- %02d:%02d:%02d ----------------", now.Hour,
+                now.Minute, now.Second);
+  Messages.Post(text, kLogSeparator);
+}
+
+void TMainForm::AppendSeparator(const std::string& text) {
+  // Nothing to separate from, or a separator already ends the log (a Go that was cancelled).
+  static const std::string kMark = "----------------";
+  if (LogWindow.Count() == 0 || LogWindow.Lines().back().Text.rfind(kMark, 0) == 0) return;
+  LogWindow.CurrentColor = clGray;
+  LogWindow.Append(text);
 }
 
 bool TMainForm::SaveLogFile() {
@@ -35,18 +64,18 @@ bool TMainForm::SaveLogFile() {
   Helper.WriteSetting(kSettingsKeyPath, "LogDir", DirectoryOf(*chosen));
   const std::string text = LogWindow.Text();
   if (text.empty()) {
-    Messages.Post("No log data to save !", mcFatal);
+    Messages.Post("No log data to save !", mcWarning);
     return false;
   }
   FileHandle file;
   if (!file.Open(*chosen, FileHandle::Mode::CreateTruncate)) {
-    Messages.Post("Error creating the log file", mcFatal);
+    Messages.Post("Error creating the log file", mcWarning);
     return false;
   }
   const bool written = file.Write(text.data(), text.size());
   const bool closed = file.Close();
   if (!written || !closed) {
-    Messages.Post("There was an error saving the log file", mcFatal);
+    Messages.Post("There was an error saving the log file", mcWarning);
     return false;
   }
   return true;

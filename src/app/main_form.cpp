@@ -20,17 +20,6 @@ namespace {
 constexpr int32_t kDesignHeight = 560;
 constexpr int32_t kDesignWidth = 640;
 
-std::string ExceptionText(const std::exception_ptr& error) {
-  try {
-    if (error) std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-  return std::string();
-}
-
 // The host of a location that names the root of its host ("http://host:8080", "http://host/"):
 // encoders publish broadcasts there. Empty when the location has a path or no host.
 std::string RootHostOf(const std::string& url) {
@@ -147,6 +136,7 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetSettingsWarningSink([this](const std::string& text) { Messages.Post(text, mcWarning); });
 
   URL.Name = "URL";
+  URL.OnKeyDown = [this](uint16_t key) { URLKeyDown(key); };
   SetLabel(MediaWindow, "MediaWindow", "");
   SetLabel(SaveWindow, "SaveWindow", "");
   ProgBar.Name = "ProgBar";
@@ -198,6 +188,9 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetMenu(ConnectionBatch, "ConnectionBatch", "Go &Batch Download",
           [this] { ConnectionBatchClick(); });
   SetMenu(Disconnection, "Disconnection", "&Abort Download", [this] { DisconnectionClick(); });
+  SetMenu(VCROn1, "VCROn1", "V&CR On", [this] { VCROn1Click(); });
+  VcrCountdown.Name = "VcrCountdown";
+  VcrCountdown.Visible = false;
 
   Timer1.SetInterval(200);
   Timer1.OnTimer = [this] { Timer1Timer(); };
@@ -290,8 +283,10 @@ void TMainForm::ConnectionSingleClick() {
   // A file still open (a new track, a server that dropped, another Go) is finished first.
   FinishOpenSaveFile();
   ResetSessionDisplay();
-  // A reconnect goes on with the same recording: its cuts stay in the log.
-  if (!reconnect_attempt_) LogWindow.Clear();
+  // The log keeps every download's lines (a failed one's too); a new download starts under a
+  // separator, a reconnect goes on with the same recording.
+  if (!reconnect_attempt_) SeparateLog();
+  log_separated_ = false;
   if (URL.Text.empty()) {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
@@ -301,8 +296,8 @@ void TMainForm::ConnectionSingleClick() {
   const int32_t choice = peers_.OptionsDialog ? peers_.OptionsDialog->ProtoGroup.ItemIndex : -1;
   const std::string lowerUrl = THelper::LowerCase(THelper::Trim(URL.Text));
   const bool overHttp = choice == kProtoHttp ||
-                        (choice == kProtoAuto && (lowerUrl.rfind("http://", 0) == 0 ||
-                                                  lowerUrl.rfind("mmsh://", 0) == 0));
+                        (choice == kProtoAuto &&
+                         (lowerUrl.rfind("http://", 0) == 0 || lowerUrl.rfind("mmsh://", 0) == 0));
   hostText = THelper::HostOf(URL.Text);
   if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
   if (hostText.empty()) {
@@ -319,8 +314,8 @@ void TMainForm::ConnectionSingleClick() {
     return;
   }
   const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
-                       : unattended                                     ? CreateAutoSaveFile()
-                                                                        : CreateOrResumeSaveFile();
+                       : unattended                                      ? CreateAutoSaveFile()
+                                                                         : CreateOrResumeSaveFile();
   if (!created) {
     Messages.Post("", mcFatal);
     return;
@@ -354,8 +349,7 @@ void TMainForm::ConnectionSingleClick() {
       attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
       std::string host;
       int32_t port = 0;
-      const std::optional<int32_t> configured =
-          TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
+      const std::optional<int32_t> configured = TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
       // A location that names its port is tried there by every transport.
       if (!SplitHostPort(hostText, host, port) && configured != 80)
         attempts_.push_back({pfHttp, 80});
@@ -388,9 +382,8 @@ bool TMainForm::CanRollOver() const {
   // Once media has arrived the stream is this transport's: a later failure is a cut, not a
   // refusal, and the file already holds its packets.
   return attempt_ + 1 < attempts_.size() && saveFile && !closed_ && !Session->MediaArrived() &&
-         credentials_asked_by_ != Session->Source &&
-         !Session->StreamCut.load() && Session->Progressive.load() == 0 &&
-         !saveFile->AnyPacketWritten();
+         credentials_asked_by_ != Session->Source && !Session->StreamCut.load() &&
+         Session->Progressive.load() == 0 && !saveFile->AnyPacketWritten();
 }
 
 void TMainForm::RollOver() {
@@ -563,56 +556,6 @@ void TMainForm::ConnectionBatchClick() {
   } else {
     Messages.Post("Qor Main App: first use 'OPEN' to load a .asx playlist", mcFatal);
   }
-}
-
-// ---- Toolbar ----
-
-void TMainForm::OpenClick() {
-  desktop_.Repaint();
-  Open1Click();
-}
-void TMainForm::ConnectClick() {
-  desktop_.Repaint();
-  CancelReconnect();  // the user's start replaces a reconnect still waiting for its moment
-  ConnectionSingleClick();
-}
-void TMainForm::ConnectBatchClick() {
-  desktop_.Repaint();
-  CancelReconnect();
-  ConnectionBatchClick();
-}
-void TMainForm::AbortClick() {
-  desktop_.Repaint();
-  DisconnectionClick();
-}
-void TMainForm::InfoClick() {
-  desktop_.Repaint();
-  ShowFileProperties1Click();
-}
-void TMainForm::PreviewClick() {
-  desktop_.Repaint();
-  OpenMonitor1Click();
-}
-void TMainForm::VcrSetClick() {
-  desktop_.Repaint();
-  VcrTimeSet1Click();
-}
-void TMainForm::VcrPowerClick() {
-  desktop_.Repaint();
-  VCROn1Click();
-}
-void TMainForm::ExitClick() {
-  desktop_.Repaint();
-  Exit1Click();
-}
-
-// ---- Exceptions ----
-
-void TMainForm::QorHandleException(const std::string& /*sender*/, const std::exception_ptr& error) {
-  Messages.Post("Qor Main App: An exception occured and reads :-", mcWarning);
-  Messages.Post(ExceptionText(error), mcFatal);
-  StopSession();
-  FinishSaveFile();
 }
 
 }  // namespace qor

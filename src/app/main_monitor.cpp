@@ -79,6 +79,7 @@ void TMainForm::Timer2Timer() {
   PerformanceGraph1.Update();
   s.BytesSinceTick = 0;
   s.ReceivesSinceTick = 0;
+  if (InfoShown()) peers_.InfoDialog->FollowGrowingFile();
 }
 
 bool TMainForm::ActsOn(const MessagePair& pair) const {
@@ -100,11 +101,16 @@ void TMainForm::Timer3Timer() {
 void TMainForm::Drain() {
   MessagePair pair;
   while (Messages.Take(pair)) {
+    if (pair.code == kLogSeparator) {
+      AppendSeparator(pair.text);
+      continue;
+    }
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
-      LogWindow.Append("> " + pair.text);
+      // Every line of a message carries the mark, so a saved log reads line by line.
+      LogWindow.Append("> ", pair.text);
     }
     // A transport that failed before any media arrived hands over to the next one Auto tries:
     // its failure ends nothing.
@@ -204,7 +210,10 @@ bool TMainForm::FinishSaveFile() {
     RemoveEmptyCreatedSaveFile(nothingRecorded);
   }
   created_save_path_.clear();
+  const bool followed = saveFile && InfoShown() && peers_.InfoDialog->Growing();
   saveFile.reset();
+  // The file is whole now: the dialog shows its finished header instead of the growing figures.
+  if (followed) LoadInfoDialog();
   return sound;
 }
 
@@ -260,11 +269,14 @@ void TMainForm::ShowReceivingProtocol() {
                                           : "unknown";
   Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
   ProgBar.Gauge.SetShowText(Asf.ReadTotals().TotalDataPackets != 0);
+  // An open information dialog turns to the download that has just begun.
+  if (InfoShown()) LoadInfoDialog();
   const int32_t kind = Session->StreamKind.load();
   SetStatusLabel((kind & skLive) ? 2 : (kind & skPrerecorded) ? 1 : (kind & skProgressive) ? 4 : 0);
 }
 
 void TMainForm::NewTrackDetected() {
+  SeparateLog();
   Messages.Post("Media changing.. new track detected", mcMedia);
   unattended = true;
   // The old file is finished now (its session writes nothing after the change), but the session
@@ -299,6 +311,7 @@ void TMainForm::EndPreviousSession(bool force) {
 void TMainForm::NextPlaylistTrack() {
   if (batchIndex < urlCount) {
     URL.Text = urlList[static_cast<size_t>(batchIndex)];
+    SeparateLog();
     Messages.Post("Media changing.. new playlist track", mcMedia);
     // Counted before the start: a start that throws must not replay the same entry forever.
     const int32_t entry = batchIndex;
@@ -328,8 +341,8 @@ bool TMainForm::ShouldReconnect() const {
   // A live stream that was streaming and was closed, reset or went silent. A pre-recorded one
   // resumes into its own file instead (the resume path); a failure of our own (the disk) is no
   // cut.
-  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 &&
-         Session->MediaArrived() && Session->StreamCut.load();
+  return (Session->StreamKind.load() & (skLive | skPrerecorded)) != 0 && Session->MediaArrived() &&
+         Session->StreamCut.load();
 }
 
 void TMainForm::ScheduleReconnect() {
@@ -350,9 +363,9 @@ void TMainForm::ScheduleReconnect() {
       std::min(kMaxReconnectPauseMs, 1000 << std::min(reconnect_tries_, int32_t{15}));
   ++reconnect_tries_;
   Messages.Post(std::string(resume_again_path_.empty() ? "- The live stream" : "- The stream") +
-                    " was cut (" + THelper::IntText(cuts_.cuts) + " so far): " +
-                    "reconnecting in " + THelper::IntText(pause / 1000) + " s (attempt " +
-                    THelper::IntText(reconnect_tries_) + " of " +
+                    " was cut (" + THelper::IntText(cuts_.cuts) +
+                    " so far): " + "reconnecting in " + THelper::IntText(pause / 1000) +
+                    " s (attempt " + THelper::IntText(reconnect_tries_) + " of " +
                     THelper::IntText(ReconnectLimit()) + ")",
                 mcWarning);
   ReconnectTimer.SetInterval(pause);
@@ -440,6 +453,8 @@ void TMainForm::ResetSessionDisplay() {
   TimeTotal.Text.clear();
   SendTime.Text.clear();
   ProtoDisp.Text.clear();
+  // What an open information dialog shows belongs to what went before.
+  if (InfoShown()) peers_.InfoDialog->Clear();
 }
 
 // ---- Actions ----
@@ -462,31 +477,40 @@ std::string TMainForm::LocalMediaFile() const {
 
 void TMainForm::ShowFileProperties1Click() {
   desktop_.Repaint();
+  if (!peers_.InfoDialog) return;
+  LoadInfoDialog();
+  desktop_.ShowModeless(*peers_.InfoDialog);
+}
+
+bool TMainForm::InfoShown() const {
+  return peers_.InfoDialog && peers_.InfoDialog->Visible;
+}
+
+void TMainForm::LoadInfoDialog() {
+  TInfoDialog& dialog = *peers_.InfoDialog;
   const std::string file = LocalMediaFile();
+  const bool started = Session->Started();
+  // Nothing to describe (no file named and no download): the pages stay empty rather than show a
+  // header left over from something else.
+  if (file.empty() && !started) {
+    dialog.Clear();
+    return;
+  }
   // While a session thread runs, the shared model is its own to parse into and to read from; the
   // file's header is read into a model of the dialog's instead.
-  const bool sessionRuns = Session->Started() && !Session->Finished();
+  const bool sessionRuns = started && !Session->Finished();
+  const bool growing = sessionRuns && saveFile && file == SaveWindow.Caption;
   TASF fileModel;
-  fileModel.Messages = &Messages;
+  // A file still being written may not hold its header yet: no failure to report then, the
+  // download's own model describes it.
+  if (!growing) fileModel.Messages = &Messages;
   TASF& model = sessionRuns && !file.empty() ? fileModel : Asf;
-  if (!file.empty()) model.ReadHeaderFromFile(file);
-  if (!peers_.InfoDialog) return;
-  // Nothing to describe: no header was ever read or received, or the one the model still holds
-  // belongs to neither a file named now nor a download.
-  const bool started = Session->Started();
-  if (model.Snapshot().HeaderLength == 0) {
-    desktop_.ShowMessage(kInfoNoAsfText);
-    return;
-  }
-  if (file.empty() && !started) {
-    desktop_.ShowMessage(kInfoNoSessionText);
-    return;
-  }
+  const bool read = !file.empty() && model.ReadHeaderFromFile(file);
+  TASF& shown = growing && !read ? Asf : model;
   // The site is where the media came from: the location being (or last) downloaded, which in a
   // batch is an entry of the play list named in MediaWindow.
   const std::string site = started ? downloading_location_ : file;
-  peers_.InfoDialog->Load(model, Session.get(), site);
-  desktop_.ShowModeless(*peers_.InfoDialog);
+  dialog.Load(shown, Session.get(), site, growing ? file : std::string());
 }
 
 void TMainForm::OpenMonitor1Click() {
@@ -515,6 +539,11 @@ void TMainForm::Exit1Click() {
 bool TMainForm::RequestClose() {
   if (closed_) return true;
   if (OnCloseQuery && !OnCloseQuery()) return false;
+  // Closing finishes the file, so the recording is safe either way; the question is whether the
+  // user meant to end it.
+  if ((saveFile || Session->IsConnected() || Reconnecting()) &&
+      !desktop_.Confirm(kQuitWhileRecordingQuestion))
+    return false;
   Close();
   return closed_;
 }
