@@ -117,6 +117,8 @@ struct TCheckBox : TControl {
 
 struct TComboBox : TControl {
   std::string Text;
+  // Shown greyed in an empty box, never taken as its text.
+  std::string Placeholder;
   TStringList Items;
   int32_t ItemIndex = -1;
   std::function<void()> OnChange;

@@ -1,5 +1,7 @@
 // The log: saving it as text, printing it, and the help entries of the menu.
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/about_dialog.h"
@@ -96,19 +98,34 @@ void TMainForm::PrintSetup1Click() {
 void TMainForm::ReadMe1Click() {
   desktop_.Repaint();
   const std::string readme = ReadmePath();
-  if (desktop_.OpenWithShell(readme) > 32) return;
-  desktop_.ShowMessage("The following file failed to open:  " + readme +
-                       "\n\nFile is missing or failed to open");
+  if (::access(readme.c_str(), R_OK) == 0 && desktop_.OpenWithShell(readme) > 32) return;
+  desktop_.MessageBox("The following file failed to open:  " + readme +
+                          "\n\nFile is missing or failed to open",
+                      kProductName, TMsgDlgType::Warning, mbOK);
+}
+
+void TMainForm::OpenHelpPage(const std::string& address) {
+  // The pages are files installed with the program: one that is missing is said plainly, not
+  // handed to a browser that would show its own error.
+  const std::string path = address.substr(std::string("file://").size());
+  if (::access(path.c_str(), R_OK) != 0) {
+    desktop_.MessageBox("The help page is missing:  " + path +
+                            "\n\nIt is installed with Qor, in share/doc/qor beside the folder of "
+                            "the program.",
+                        kProductName, TMsgDlgType::Warning, mbOK);
+    return;
+  }
+  OpenWithShell(address);
 }
 
 void TMainForm::VisitQorWebSite1Click() {
   desktop_.Repaint();
-  OpenWithShell(WebSiteAddress());
+  OpenHelpPage(WebSiteAddress());
 }
 
 void TMainForm::QorMediatestSite1Click() {
   desktop_.Repaint();
-  OpenWithShell(MediaTestSiteAddress());
+  OpenHelpPage(MediaTestSiteAddress());
 }
 
 }  // namespace qor

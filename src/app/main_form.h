@@ -39,6 +39,7 @@ class TOptionsDialog;
 class TResumeDlg;
 
 inline constexpr int32_t kUrlListSize = 50;
+inline constexpr const char* kPreviousConnectionClosed = "- The previous connection has closed";
 inline constexpr const char* kQuitWhileRecordingQuestion =
     "A recording is running.\n\nFinish the recording and quit?";
 inline constexpr const char* kSaveFilter =
@@ -222,6 +223,7 @@ class TMainForm : public TForm {
   void ReadMe1Click();
   void VisitQorWebSite1Click();
   void QorMediatestSite1Click();
+  void OpenHelpPage(const std::string& address);
 
   // ---- Beyond the window's own handlers ----
   // Finishes a save file that is still open: stops the session, waits for its thread (serving
@@ -285,6 +287,9 @@ class TMainForm : public TForm {
   bool log_separated_ = false;
   void AppendSeparator(const std::string& text);
   void ShowVcrCountdown();
+  // Tells the desktop that a download started without the user has ended (completed, failed,
+  // cut): nobody may be watching the window.
+  void NotifyUnattended(const std::string& summary, const std::string& body);
   // Fills the information dialog with what Info describes now: the local media file (the save
   // file a download is still writing, followed as it grows) or the download's own model.
   void LoadInfoDialog();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/app_constants.h"
 #include "app/convert_error.h"
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
@@ -107,6 +108,9 @@ void TMainForm::Drain() {
     }
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
+    // A session the window has moved on from (stopped for the next entry, or the one that carried
+    // a new track over) reports its own end; said as it is, it reads as the recording's end.
+    if (!ActsOn(pair) && pair.text == "Disconnected") pair.text = kPreviousConnectionClosed;
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
       // Every line of a message carries the mark, so a saved log reads line by line.
@@ -144,6 +148,10 @@ void TMainForm::Drain() {
         NewTrackDetected();
         break;
       case mcFatal:
+        // A failure of the download (not of an action of the window's, such as Preview).
+        if (!pair.text.empty() &&
+            (batchActive || saveFile || (Session->Started() && !Session->Finished())))
+          NotifyUnattended("Recording failed", pair.text + "\n" + SaveWindow.Caption);
         FinishSaveFile();
         HTTPSocket.Disconnect();
         StopSession();
@@ -250,6 +258,10 @@ void TMainForm::DownloadCompleted() {
                              : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +
                                    " packets missing)",
                 mcNotice);
+  NotifyUnattended("Recording completed",
+                   SaveWindow.Caption + (missing == 0 ? std::string()
+                                                      : "\n" + THelper::IntText(missing) +
+                                                            " packets missing"));
   ProgBar.Gauge.SetProgress(100);
   gauge_complete_ = true;
   if (unattended) return;
@@ -370,6 +382,13 @@ void TMainForm::ScheduleReconnect() {
                 mcWarning);
   ReconnectTimer.SetInterval(pause);
   ReconnectTimer.SetEnabled(true);
+  NotifyUnattended("Stream cut", "Reconnecting in " + THelper::IntText(pause / 1000) +
+                                     " s (attempt " + THelper::IntText(reconnect_tries_) + " of " +
+                                     THelper::IntText(ReconnectLimit()) + ")");
+}
+
+void TMainForm::NotifyUnattended(const std::string& summary, const std::string& body) {
+  if (unattended || started_unattended_) desktop_.Notify(summary, body);
 }
 
 void TMainForm::ReconnectTimerTimer() {
@@ -525,10 +544,11 @@ void TMainForm::OpenMonitor1Click() {
 
 void TMainForm::OpenWithShell(const std::string& location) {
   if (desktop_.OpenWithShell(location) > 32) return;
-  desktop_.ShowMessage("The following file failed to open:  " + location +
-                       "\n\nNo application is associated with this location or file on your "
-                       "computer\nYou can try opening this file manually, or associate your own "
-                       "software");
+  desktop_.MessageBox("The following file failed to open:  " + location +
+                          "\n\nNo application is associated with this location or file on your "
+                          "computer\nYou can try opening this file manually, or associate your "
+                          "own software",
+                      kProductName, TMsgDlgType::Warning, mbOK);
 }
 
 void TMainForm::Exit1Click() {

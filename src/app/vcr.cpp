@@ -108,6 +108,7 @@ void TMainForm::StartVcrRecording() {
 void TMainForm::StopVcrRecording() {
   Messages.Post("VCR OFF, end time reached", mcNotice);
   CancelReconnect();
+  if (saveFile) NotifyUnattended("Recording ended at the VCR's end time", SaveWindow.Caption);
   FinishSaveFile();
   StopSession();
   unattended = false;

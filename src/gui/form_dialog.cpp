@@ -147,6 +147,7 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
                                       control) != layout_.PickLists.end();
           combo->setEditable(!pick);
           if (!pick) {
+            combo->lineEdit()->setPlaceholderText(Q(control->Placeholder));
             combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance('x') * 48);
             combo->setInsertPolicy(QComboBox::NoInsert);
             connect(combo, &QComboBox::editTextChanged, this, [this, control](const QString& text) {

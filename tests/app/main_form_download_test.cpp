@@ -337,8 +337,12 @@ TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
   const MessageSource stale = Form().Session->Source + 1000;
   Form().Messages.Post("an old session failed", mcFatal, stale);
   Form().Messages.Post("an old session completed", mcCompleted, stale);
+  // Not the recording that goes on: its disconnection says whose it is.
+  Form().Messages.Post("Disconnected", mcNotice, stale);
   Advance(300);
   EXPECT_TRUE(Logged("an old session failed"));
+  EXPECT_FALSE(Logged("Disconnected"));
+  EXPECT_TRUE(Logged(kPreviousConnectionClosed));
   EXPECT_TRUE(Form().saveFile);
   ASSERT_TRUE(RunToCompletion());
   EXPECT_EQ(CountLog("- ** DOWNLOAD COMPLETED ** -"), 1);
