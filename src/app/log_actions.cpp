@@ -99,9 +99,9 @@ void TMainForm::ReadMe1Click() {
   desktop_.Repaint();
   const std::string readme = ReadmePath();
   if (::access(readme.c_str(), R_OK) == 0 && desktop_.OpenWithShell(readme) > 32) return;
-  desktop_.MessageBox("The following file failed to open:  " + readme +
-                          "\n\nFile is missing or failed to open",
-                      kProductName, TMsgDlgType::Warning, mbOK);
+  desktop_.MessageBox(
+      "The following file failed to open:  " + readme + "\n\nFile is missing or failed to open",
+      kProductName, TMsgDlgType::Warning, mbOK);
 }
 
 void TMainForm::OpenHelpPage(const std::string& address) {

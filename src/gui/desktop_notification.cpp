@@ -14,9 +14,9 @@ DesktopNotifier::DesktopNotifier() : last_id_(std::make_shared<uint32_t>(0)) {}
 void DesktopNotifier::Send(const QString& summary, const QString& body) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-      "org.freedesktop.Notifications", "Notify");
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                     "/org/freedesktop/Notifications",
+                                                     "org.freedesktop.Notifications", "Notify");
   QVariantMap hints;
   // The desktop finds the program's name and icon through its entry.
   hints.insert("desktop-entry", QString("org.qor.Qor"));

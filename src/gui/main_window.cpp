@@ -120,9 +120,11 @@ MainWindow::~MainWindow() {
 void MainWindow::FitScreen() {
   QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
   const QRect room = shown ? shown->availableGeometry() : QRect(0, 0, 4096, 4096);
+  // The minimum leaves room for a title bar; a stored size (the user's own) is only kept within
+  // the screen, where the window manager fits its frame as it does for a maximised window.
   const int roomHeight = std::max(200, room.height() - kFrameAllowance);
   setMinimumSize(std::min(form_.MinWidth, room.width()), std::min(form_.MinHeight, roomHeight));
-  resize(std::min(form_.Width, room.width()), std::min(form_.Height, roomHeight));
+  resize(std::min(form_.Width, room.width()), std::min(form_.Height, room.height()));
   // Where the platform lets a program place its window (X11 does, Wayland does not), and never
   // where none of it shows.
   if (form_.Left != 0 || form_.Top != 0) {

@@ -61,8 +61,8 @@ TEST(AboutDialog, VersionLinesAndTheInstalledDocumentation) {
     unsetenv(kDocDirVariable);
   // Run from the build tree, the help finds the pages without being told where they are.
   if (!old) {
-    for (const std::string& page : {ReadmePath(), WebSiteAddress().substr(7),
-                                    MediaTestSiteAddress().substr(7)}) {
+    for (const std::string& page :
+         {ReadmePath(), WebSiteAddress().substr(7), MediaTestSiteAddress().substr(7)}) {
       EXPECT_EQ(::access(page.c_str(), R_OK), 0) << page;
     }
   }

@@ -49,8 +49,7 @@ class Notifications : public GuiTest {
     program_->App().OptionsDialog->ProtoGroup.ItemIndex = kProtoHttp;
     for (size_t i = 0; i < entries.size(); ++i) Form().urlList[i] = entries[i];
     Form().urlCount = static_cast<int32_t>(entries.size());
-    Window().findChild<QComboBox*>("URL")->lineEdit()->setText(
-        QString::fromStdString(entries[0]));
+    Window().findChild<QComboBox*>("URL")->lineEdit()->setText(QString::fromStdString(entries[0]));
     Button("ConnectBatch")->click();
   }
 };
@@ -93,13 +92,14 @@ std::vector<QString>& QtMessages() {
 TEST_F(Notifications, WithoutASessionBusTheDownloadEndsQuietly) {
   setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + folder_.Path("no-bus")).c_str(), 1);
   QtMessages().clear();
-  const QtMessageHandler previous = qInstallMessageHandler(
-      [](QtMsgType, const QMessageLogContext&, const QString& text) {
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
         QtMessages().push_back(text);
       });
   StartServer({"--rate", "0"});
   Batch({HttpUrl("clip.wmv")});
-  const bool ended = RunUntil([&] { return !Form().batchActive && Button("Connect")->isEnabled(); });
+  const bool ended =
+      RunUntil([&] { return !Form().batchActive && Button("Connect")->isEnabled(); });
   qInstallMessageHandler(previous);
   ASSERT_TRUE(ended) << Dump();
   EXPECT_TRUE(Shown("- ** DOWNLOAD COMPLETED ** -")) << Dump();
