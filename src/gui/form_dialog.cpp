@@ -462,20 +462,22 @@ void FormDialog::showEvent(QShowEvent* event) {
   QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
   if (!shown) return;
   const QRect room = shown->availableGeometry();
-  // Room for the window manager's title bar and frame.
-  const int frame = 48;
+  // Room for the window manager's frame: what it is, once the window has one, else enough for a
+  // title bar.
+  const QRect outer = frameGeometry();
+  const int frameWidth = outer.width() - width();
+  const int frameHeight = std::max(outer.height() - height(), 48);
   QSize wanted = sizeHint().expandedTo(minimumSizeHint());
   if (preferred_.isValid()) wanted = wanted.expandedTo(preferred_ + QSize(40, 120));
-  const QSize fit(std::min(wanted.width(), room.width() - 8),
-                  std::min(wanted.height(), room.height() - frame));
-  resize(fit);
-  // Moved in when it would stick out of the screen.
-  QRect placed = geometry();
+  resize(std::min(wanted.width(), room.width() - frameWidth),
+         std::min(wanted.height(), room.height() - frameHeight));
+  // Moved in (frame and all) when it would stick out of the screen.
+  QRect placed(frameGeometry().topLeft(), size() + QSize(frameWidth, frameHeight));
   if (placed.right() > room.right()) placed.moveRight(room.right());
-  if (placed.bottom() > room.bottom() - frame / 2) placed.moveBottom(room.bottom() - frame / 2);
+  if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
   if (placed.left() < room.left()) placed.moveLeft(room.left());
-  if (placed.top() < room.top() + frame / 2) placed.moveTop(room.top() + frame / 2);
-  if (placed.topLeft() != geometry().topLeft()) move(placed.topLeft());
+  if (placed.top() < room.top()) placed.moveTop(room.top());
+  if (placed.topLeft() != frameGeometry().topLeft()) move(placed.topLeft());
 }
 
 void FormDialog::Sync() {

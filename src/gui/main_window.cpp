@@ -134,6 +134,29 @@ void MainWindow::FitScreen() {
   }
 }
 
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (fitted_) return;
+  fitted_ = true;
+  // Once the frame is known: frame and all within the screen.
+  QScreen* shown = screen();
+  if (!shown) return;
+  const QRect room = shown->availableGeometry();
+  const QRect outer = frameGeometry();
+  const QSize extra = outer.size() - size();
+  setMinimumSize(std::min(minimumWidth(), room.width() - extra.width()),
+                 std::min(minimumHeight(), room.height() - extra.height()));
+  if (outer.width() > room.width() || outer.height() > room.height())
+    resize(std::min(width(), room.width() - extra.width()),
+           std::min(height(), room.height() - extra.height()));
+  QRect placed(frameGeometry().topLeft(), size() + extra);
+  if (placed.right() > room.right()) placed.moveRight(room.right());
+  if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
+  if (placed.left() < room.left()) placed.moveLeft(room.left());
+  if (placed.top() < room.top()) placed.moveTop(room.top());
+  if (placed.topLeft() != outer.topLeft()) move(placed.topLeft());
+}
+
 void MainWindow::Forward(const std::function<void()>& handler) {
   if (syncing_) return;
   CopyEdits();

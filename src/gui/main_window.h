@@ -66,6 +66,7 @@ class MainWindow : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
@@ -101,6 +102,7 @@ class MainWindow : public QMainWindow {
   bool log_cleared_ = false;
   bool syncing_ = false;
   bool closing_ = false;
+  bool fitted_ = false;
 };
 
 }  // namespace qor::gui

@@ -270,6 +270,22 @@ TEST_F(MainFormDownload, InfoDuringADownloadLeavesTheSessionsModelAlone) {
   EXPECT_FALSE(Form().Asf.Snapshot().FileWrittenText.empty());
 }
 
+// Enter in the location box is Go; a location that started a download is offered again, one that
+// did not start is not.
+TEST_F(MainFormDownload, EnterInTheLocationBoxIsGoAndAStartedLocationIsKept) {
+  desktop_.FileAnswers.push_back(folder_.Path("enter.asf"));
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().URL.OnKeyDown(kKeyReturn);
+  ASSERT_TRUE(RunToCompletion());
+  Advance(300);
+  EXPECT_EQ(Form().URL.Items.IndexOf(HttpUrl("clip.wmv")), 0);
+  Form().URL.Text = HttpUrl("audio.wma");
+  Form().URL.OnKeyDown(kKeyReturn);  // the save dialog is cancelled
+  Advance(300);
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 2u);
+  EXPECT_EQ(Form().URL.Items.IndexOf(HttpUrl("audio.wma")), -1);
+}
+
 // A file still being written is not a truncated one; an open dialog follows the next download.
 TEST_F(MainFormDownload, InfoOfARunningDownloadIsNotTruncatedAndFollowsTheNextOne) {
   desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));

@@ -20,3 +20,6 @@ if(QOR_DBUS_RUN_SESSION)
                    --gtest_filter=Notifications.AnUnattendedDownloadThatEndsIsAnnouncedOnTheSessionBus)
   set_tests_properties(gui.NotificationOnASessionBus PROPERTIES LABELS gui TIMEOUT 300)
 endif()
+# Every window fits a small or high-DPI screen: the dialog pictures' own check, on such screens.
+add_dependencies(gui_tests qor_dialog_shots)
+target_compile_definitions(gui_tests PRIVATE QOR_DIALOG_SHOTS="$<TARGET_FILE:qor_dialog_shots>")
