@@ -416,6 +416,8 @@ void FormDialog::Build() {
         // Only the height scrolls: the page is never narrower than its widest row.
         scroll->setMinimumWidth(content->minimumSizeHint().width() +
                                 scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+        // Where the screen has the room, the tallest page shows whole.
+        preferred_ = preferred_.expandedTo(QSize(0, content->sizeHint().height()));
         tabs->addTab(scroll, Q(page.Title));
       }
       outer->addWidget(tabs);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/app_constants.h"
 #include "gui/program.h"
 #include "support/helper.h"
 
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
       return 0;
     case Arguments::Action::Help:
       std::fputs(kUsage, stdout);
+      std::printf("\nThe help pages: %s\n", qor::DocumentationFile(qor::kWebSitePage).c_str());
       return 0;
     case Arguments::Action::Wrong:
       std::fprintf(stderr, "qor: %s\n\n%s", arguments.problem.c_str(), kUsage);

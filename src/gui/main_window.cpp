@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/application.h"
 #include "gui/control_widgets.h"
@@ -105,6 +106,7 @@ MainWindow::MainWindow(TApplication& app, QtDesktop& desktop, QWidget* parent)
     repaint();
   };
 
+  ReadablePlaceholders();
   ApplyPalette();
   FitScreen();
   Sync();
@@ -364,6 +366,8 @@ void MainWindow::BuildCentre() {
   splitter_->addWidget(right);
   splitter_->setStretchFactor(0, 3);
   splitter_->setStretchFactor(1, 2);
+  // The log starts with the larger part.
+  splitter_->setSizes({600, 400});
   splitter_->setCollapsible(0, false);
   column->addWidget(splitter_, 1);
 
@@ -425,6 +429,27 @@ void MainWindow::Sync() {
   syncing_ = false;
 }
 
+void MainWindow::ReadablePlaceholders() {
+  // Some desktops' dark schemes leave the greyed text (prompts in empty boxes, the dialogs'
+  // remarks) at a light scheme's grey, which vanishes on a dark base: a grey between the
+  // palette's text and base is used instead. Changing the program's palette comes back here once,
+  // and then finds nothing to change.
+  QPalette palette = QApplication::palette();
+  bool changed = false;
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    const QColor base = palette.color(group, QPalette::Base);
+    const QColor text = palette.color(group, QPalette::Text);
+    const QColor placeholder = palette.color(group, QPalette::PlaceholderText);
+    if (std::abs(placeholder.lightness() - base.lightness()) >= 70) continue;
+    palette.setColor(
+        group, QPalette::PlaceholderText,
+        QColor((text.red() * 11 + base.red() * 9) / 20, (text.green() * 11 + base.green() * 9) / 20,
+               (text.blue() * 11 + base.blue() * 9) / 20));
+    changed = true;
+  }
+  if (changed) QApplication::setPalette(palette);
+}
+
 void MainWindow::ApplyPalette() {
   // The gauge keeps its designed tooltip-yellow ground on a light desktop; on a dark one it takes
   // the base colour, where the inverted percentage still reads.
@@ -439,6 +464,7 @@ void MainWindow::ApplyPalette() {
 void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::PaletteChange) {
+    ReadablePlaceholders();
     ApplyPalette();
     Sync();
   }

@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow {
   // designed minimum rather than a window whose bottom is out of reach.
   void FitScreen();
   void ApplyPalette();
+  void ReadablePlaceholders();
   QPushButton* BindButton(TButton& button);
   QAction* BindMenuItem(QMenu* menu, TMenuItem& item);
   QAction* AddMenuAction(QMenu* menu, const char* caption, void (TMainForm::*handler)());

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -164,6 +165,11 @@ TEST_F(GuiTest, OnADarkPaletteEveryColourReads) {
     EXPECT_GE(line.color.lightness(), 150) << line.text.toStdString();
   }
   EXPECT_FALSE(Window().findChild<QLabel*>("Standby")->styleSheet().contains("#000000"));
+  // A prompt in an empty box stays visible on the dark base.
+  const QPalette now = QApplication::palette();
+  EXPECT_GE(std::abs(now.color(QPalette::PlaceholderText).lightness() -
+                     now.color(QPalette::Base).lightness()),
+            70);
   EXPECT_LT(QColor(Form().ProgBar.Gauge.BackColor().Red, Form().ProgBar.Gauge.BackColor().Green,
                    Form().ProgBar.Gauge.BackColor().Blue)
                 .lightness(),
