@@ -84,8 +84,12 @@ std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials
   struct Restore {
     THttpPasswordDlg& dialog;
     THttpPasswordDlg::CredentialsSink sink;
-    ~Restore() { dialog.GiveCredentials = sink; }
+    ~Restore() {
+      dialog.GiveCredentials = sink;
+      dialog.Explanation.Caption = THttpPasswordDlg::kLocationExplanation;
+    }
   } restore{dialog, client};
+  dialog.Explanation.Caption = THttpPasswordDlg::kStreamExplanation;
   dialog.GiveCredentials = [&given](const std::string& id, const std::string& password) {
     given = std::make_pair(id, password);
   };

@@ -19,17 +19,6 @@ namespace {
 constexpr int32_t kDesignHeight = 560;
 constexpr int32_t kDesignWidth = 640;
 
-std::string ExceptionText(const std::exception_ptr& error) {
-  try {
-    if (error) std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-  return std::string();
-}
-
 // How long a transport that is not the last one Auto tries may stay silent at each step before
 // the next one is tried: a blocked port or dropped datagrams must not cost the full time-outs.
 constexpr int32_t kRolloverWaitSeconds = 10;
@@ -92,6 +81,7 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetSettingsWarningSink([this](const std::string& text) { Messages.Post(text, mcWarning); });
 
   URL.Name = "URL";
+  URL.OnKeyDown = [this](uint16_t key) { URLKeyDown(key); };
   SetLabel(MediaWindow, "MediaWindow", "");
   SetLabel(SaveWindow, "SaveWindow", "");
   ProgBar.Name = "ProgBar";
@@ -143,6 +133,9 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetMenu(ConnectionBatch, "ConnectionBatch", "Go &Batch Download",
           [this] { ConnectionBatchClick(); });
   SetMenu(Disconnection, "Disconnection", "&Abort Download", [this] { DisconnectionClick(); });
+  SetMenu(VCROn1, "VCROn1", "V&CR On", [this] { VCROn1Click(); });
+  VcrCountdown.Name = "VcrCountdown";
+  VcrCountdown.Visible = false;
 
   Timer1.SetInterval(200);
   Timer1.OnTimer = [this] { Timer1Timer(); };
@@ -238,8 +231,10 @@ void TMainForm::ConnectionSingleClick() {
   // A file still open (a new track, a server that dropped, another Go) is finished first.
   FinishOpenSaveFile();
   ResetSessionDisplay();
-  // A reconnect goes on with the same recording: its cuts stay in the log.
-  if (!reconnect_attempt_) LogWindow.Clear();
+  // The log keeps every download's lines (a failed one's too); a new download starts under a
+  // separator, a reconnect goes on with the same recording.
+  if (!reconnect_attempt_) SeparateLog();
+  log_separated_ = false;
   if (URL.Text.empty()) {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
@@ -439,56 +434,6 @@ void TMainForm::ConnectionBatchClick() {
   } else {
     Messages.Post("Qor Main App: first use 'OPEN' to load a .asx playlist", mcFatal);
   }
-}
-
-// ---- Toolbar ----
-
-void TMainForm::OpenClick() {
-  desktop_.Repaint();
-  Open1Click();
-}
-void TMainForm::ConnectClick() {
-  desktop_.Repaint();
-  CancelReconnect();  // the user's start replaces a reconnect still waiting for its moment
-  ConnectionSingleClick();
-}
-void TMainForm::ConnectBatchClick() {
-  desktop_.Repaint();
-  CancelReconnect();
-  ConnectionBatchClick();
-}
-void TMainForm::AbortClick() {
-  desktop_.Repaint();
-  DisconnectionClick();
-}
-void TMainForm::InfoClick() {
-  desktop_.Repaint();
-  ShowFileProperties1Click();
-}
-void TMainForm::PreviewClick() {
-  desktop_.Repaint();
-  OpenMonitor1Click();
-}
-void TMainForm::VcrSetClick() {
-  desktop_.Repaint();
-  VcrTimeSet1Click();
-}
-void TMainForm::VcrPowerClick() {
-  desktop_.Repaint();
-  VCROn1Click();
-}
-void TMainForm::ExitClick() {
-  desktop_.Repaint();
-  Exit1Click();
-}
-
-// ---- Exceptions ----
-
-void TMainForm::QorHandleException(const std::string& /*sender*/, const std::exception_ptr& error) {
-  Messages.Post("Qor Main App: An exception occured and reads :-", mcWarning);
-  Messages.Post(ExceptionText(error), mcFatal);
-  StopSession();
-  FinishSaveFile();
 }
 
 }  // namespace qor

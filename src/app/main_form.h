@@ -40,6 +40,9 @@ class TOptionsDialog;
 class TResumeDlg;
 
 inline constexpr int32_t kUrlListSize = 50;
+inline constexpr const char* kPreviousConnectionClosed = "- The previous connection has closed";
+inline constexpr const char* kQuitWhileRecordingQuestion =
+    "A recording is running.\n\nFinish the recording and quit?";
 inline constexpr const char* kSaveFilter =
     "Windows Media Files|*.asf;*.wmv;*.wma;*.wm|WM Redirector Files|*.asx; *.wmx; *.wax; "
     "*.wvx|Qor log files|*.txt|All Files|*.*";
@@ -75,8 +78,13 @@ class TMainForm : public TForm {
   TPerformanceGraph PerformanceGraph1;
   TRadioGroup GridGroup, StyleGroup;
   TLabel StatusBar;
+  // While the VCR is armed: how long until it starts or stops recording (empty and hidden when it
+  // is not armed).
+  TLabel VcrCountdown;
   TButton Open, Connect, ConnectBatch, Abort, Info, Preview, VcrSet, VcrPower, Exit;
   TMenuItem Open1, ConnectionSingle, ConnectionBatch, Disconnection;
+  // Checked while the VCR is armed.
+  TMenuItem VCROn1;
   TTimer Timer1, Timer2, Timer3, Timer4;
   // Waits out the pause before a live stream that was cut is joined again.
   TTimer ReconnectTimer;
@@ -195,6 +203,7 @@ class TMainForm : public TForm {
   void VcrSetClick();
   void VcrPowerClick();
   void ExitClick();
+  void URLKeyDown(uint16_t key);
 
   // ---- Location loading (built on these entry points) ----
   std::function<void()> OnOpen1Click;
@@ -211,6 +220,9 @@ class TMainForm : public TForm {
   bool VcrArmed() const;
 
   // ---- Log, printing and help ----
+  // The log is kept across downloads; each new one starts under a separator line (time of day).
+  static constexpr uint32_t kLogSeparator = 256;
+  void ClearLog1Click();
   void SaveLog1Click();
   bool SaveLogFile();
   void Print1Click();
@@ -218,6 +230,7 @@ class TMainForm : public TForm {
   void ReadMe1Click();
   void VisitQorWebSite1Click();
   void QorMediatestSite1Click();
+  void OpenHelpPage(const std::string& address);
 
   // ---- Beyond the window's own handlers ----
   // Finishes a save file that is still open: stops the session, waits for its thread (serving
@@ -286,6 +299,20 @@ class TMainForm : public TForm {
   CutCounts cuts_;
   void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();
+  // Asks for a separator line before the next download's lines (at most one in a row); a batch
+  // entry or a new track asks before its "Media changing" line, so the start that follows does
+  // not ask again.
+  void SeparateLog();
+  bool log_separated_ = false;
+  void AppendSeparator(const std::string& text);
+  void ShowVcrCountdown();
+  // Tells the desktop that a download started without the user has ended (completed, failed,
+  // cut): nobody may be watching the window.
+  void NotifyUnattended(const std::string& summary, const std::string& body);
+  // Fills the information dialog with what Info describes now: the local media file (the save
+  // file a download is still writing, followed as it grows) or the download's own model.
+  void LoadInfoDialog();
+  bool InfoShown() const;
 
   DesktopServices& desktop_;
   WindowThread& window_;
