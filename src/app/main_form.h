@@ -148,6 +148,9 @@ class TMainForm : public TForm {
     int64_t lostMs = 0;  // from each cut until media flowed again (or until now)
   };
   CutCounts Cuts() const;
+  // The last save file finished with something in it (a reconnect that failed before it wrote a
+  // byte leaves no file of its own).
+  const std::string& LastKeptFile() const { return last_kept_file_; }
   // A cut stream waits for its next attempt, or an attempt runs that has not brought media yet.
   bool Reconnecting() const { return cut_at_ms_ >= 0; }
   void ReconnectTimerTimer();
@@ -337,6 +340,7 @@ class TMainForm : public TForm {
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;
+  std::string last_kept_file_;
   // A live play list's change: the next entry's first packets, kept by the session that reported
   // the change, which goes on receiving (as previous_session_) until the session recording the
   // next entry has taken them. Last member: it goes first, while everything it uses still exists.

@@ -219,6 +219,9 @@ bool TMainForm::FinishSaveFile() {
       Session->ForgetStreamKind();
     }
     RemoveEmptyCreatedSaveFile(nothingRecorded);
+    struct stat info {};
+    if (::stat(SaveWindow.Caption.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      last_kept_file_ = SaveWindow.Caption;
   }
   created_save_path_.clear();
   const bool followed = saveFile && InfoShown() && peers_.InfoDialog->Growing();

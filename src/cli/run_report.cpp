@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "asf/asf.h"
+#include "platform/file_handle.h"
 
 namespace qor::cli {
 
@@ -73,12 +77,37 @@ RunReport::Figures RunReport::Current() const {
   const TMainForm& form = *app_.MainForm;
   Figures figures;
   figures.file = form.SaveWindow.Caption;
+  // A reconnect that never got to write names a file it then removed: the recording is in the
+  // last file kept.
+  struct stat info {};
+  if (::stat(figures.file.c_str(), &info) != 0 && !form.LastKeptFile().empty())
+    figures.file = form.LastKeptFile();
   const SessionStatus status = form.Session->Status();
   figures.recovered = status.RecoveredPackets;
   figures.lost = status.LostPackets;
   figures.cuts = form.Cuts();
   return figures;
 }
+
+namespace {
+
+// The whole packets a file holds and the last one's send time.
+void OnDisk(const std::string& file, uint64_t size, uint64_t& packets, double& durationMs) {
+  FileHandle handle;
+  AsfResumePoint point;
+  std::string why;
+  packets = 0;
+  durationMs = 0;
+  if (!handle.Open(file, FileHandle::Mode::OpenRead)) return;
+  const AsfReadAt read = [&handle](uint64_t at, void* into, size_t count) {
+    return handle.ReadAt(static_cast<int64_t>(at), into, count);
+  };
+  if (!FindAsfResumePoint(read, size, point, why)) return;
+  packets = point.packets;
+  durationMs = point.lastSendTime;
+}
+
+}  // namespace
 
 void RunReport::Summary(const Figures& figures) {
   const std::string& file = figures.file;
@@ -93,6 +122,10 @@ void RunReport::Summary(const Figures& figures) {
       // Packets given up are holes inside the count the header declares.
       packets = model.DataPacketsCount > figures.lost ? model.DataPacketsCount - figures.lost : 0;
       durationMs = model.SendDuration;
+      // A header that was never brought up to date (a refused resume, a killed run) still
+      // describes the server's clip: what the file holds is its whole packets.
+      const uint64_t end = model.FirstPacketOffset() + model.DataPacketsCount * model.PacketSize;
+      if (model.PacketSize > 0 && end > size) OnDisk(file, size, packets, durationMs);
     }
   }
   const int64_t elapsed = std::max<int64_t>(1, Now() - start_ms_);
