@@ -153,6 +153,8 @@ class TMainForm : public TForm {
   const std::string& LastKeptFile() const { return last_kept_file_; }
   // A cut stream waits for its next attempt, or an attempt runs that has not brought media yet.
   bool Reconnecting() const { return cut_at_ms_ >= 0; }
+  // The VCR's end moment came while a cut stream was waiting to be joined again.
+  bool VcrEndedInACut() const { return vcr_ended_in_cut_; }
   void ReconnectTimerTimer();
   // Forgets a pending reconnect (the user aborted, the VCR ended, the window closes).
   void CancelReconnect();
@@ -340,6 +342,7 @@ class TMainForm : public TForm {
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;
+  bool vcr_ended_in_cut_ = false;
   std::string last_kept_file_;
   // A live play list's change: the next entry's first packets, kept by the session that reported
   // the change, which goes on receiving (as previous_session_) until the session recording the

@@ -107,6 +107,8 @@ void TMainForm::StartVcrRecording() {
 
 void TMainForm::StopVcrRecording() {
   Messages.Post("VCR OFF, end time reached", mcNotice);
+  // A stream cut and not yet joined again ends the recording short of its window.
+  vcr_ended_in_cut_ = Reconnecting();
   CancelReconnect();
   if (saveFile) NotifyUnattended("Recording ended at the VCR's end time", SaveWindow.Caption);
   FinishSaveFile();

@@ -277,6 +277,10 @@ int DownloadRun::Record() {
     }
     if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
       form.Timer3Timer();
+      if (form.VcrEndedInACut()) {
+        out_.Note("the end moment came while the cut stream was being joined again");
+        return Done(kExitClosedEarly);
+      }
       return Done(fatal_ ? FailedStatus() : !started_ ? kExitFailed : CompletedStatus());
     }
     if (!recorded && LocalNow(app_->Window.GetClock()) >= form.vcrStop) {

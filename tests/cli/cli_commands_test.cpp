@@ -210,6 +210,30 @@ TEST(CliRecord, ACutWithNothingLeftToFollowEndsAtOnce) {
       << refused.err;
 }
 
+// The end moment comes while a cut stream waits to be joined again: the recording is short of
+// its window, which the status says.
+TEST(CliRecord, AnEndInAReconnectPauseIsACut) {
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "1"});
+  ASSERT_TRUE(server.Running());
+  TempFolder folder;
+  const std::time_t now = std::time(nullptr);
+  const std::string url = "mmst://127.0.0.1:" + std::to_string(server.MmsPort()) + "/clip.wmv";
+  // The server goes away mid-stream: every attempt to join again is refused, and the pauses
+  // between them grow (1 s, 2 s, 4 s) past the end moment.
+  std::thread gone([&server] {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    server.Stop();
+  });
+  const CliResult r = Cli({"record", url, "--start", LocalMoment(now - 5), "--end",
+                           LocalMoment(now + 8), "--reconnect", "5"},
+                          folder.Path());
+  gone.join();
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("the end moment came while the cut stream was being joined again"),
+            std::string::npos)
+      << r.err;
+}
+
 // A web server that accepts and never answers: Ctrl-C while batch or open fetches from it ends
 // the run at once, cleanly (its own note and status, not a death by the signal).
 TEST(CliStops, InterruptedWhileALocationIsFetched) {
