@@ -103,6 +103,9 @@ TEST_F(MainFormStart, AutomaticNamesStayOneValidNameInTheFolder) {
       {"http://127.0.0.1/..", "_1____live.asf"},
       {"http://127.0.0.1/...", "_1_____live.asf"},
       {"mms://127.0.0.1/bell\a\x7f\nname.wmv", "_1_bell___name.wmv"},
+      // The query names no part of the file: a clip with one is still the clip.
+      {"http://127.0.0.1/clip.wmv?name=radio/one", "_1_clip.wmv"},
+      {"http://127.0.0.1/show?x=a:b", "_1_show_live.asf"},
       {"http://127.0.0.1/" + std::string(250, 'a'), ""},
       {"http://127.0.0.1/" + accented + ".wmv", ""},
   };
