@@ -234,6 +234,8 @@ TEST_F(SessionEnd, UdpPortInUseFallsBackToAFreeOne) {
     announced |=
         p.text.rfind("UDP port " + std::to_string(taken) + " is in use; receiving on ", 0) == 0;
   EXPECT_TRUE(announced) << LogText(h);
+  // Said once, and never as the port in use.
+  EXPECT_FALSE(h.Logged("Local UDP Port \t" + std::to_string(taken))) << LogText(h);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
   EXPECT_EQ(m.equal, m.source);
   char scrap[8];
