@@ -115,6 +115,7 @@ class HttpProtocol final : public SessionProtocol {
   Endpoint target_;
   std::string path_;
   int redirections_ = 0;
+  int asks_again_ = 0;  // play requests made again for a header that changed
 
   // Signing in: the challenge the server sent, the credentials the user gave and how many
   // requests went out with the challenge's nonce.
