@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data_units.h"
+#include "delivery_pace.h"
 #include "faults.h"
 #include "http_request.h"
 #include "mms_message.h"
@@ -24,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PacketParts parts;
     if (SplitPacket(packet.data(), packet.size(), parts) && !parts.payloads.empty()) {
       (void)BuildPacket(parts.ecc, parts.propertyFlags, parts.times, {&parts.payloads[0]}, 3200);
-      (void)BuildSinglePayloadPacket(parts.ecc, parts.propertyFlags, parts.times,
-                                     parts.payloads[0], 3200);
+      (void)BuildSinglePayloadPacket(parts.ecc, parts.propertyFlags, parts.times, parts.payloads[0],
+                                     3200);
     }
   }
 
@@ -36,7 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)request.Pragmas();
     (void)request.StreamTimeMs();
     (void)request.PlayRequest();
+    if (!(request.PragmaNumber("Speed") >= 0)) __builtin_trap();
   }
+  // An RTSP X-Accelerate-Streaming value.
+  (void)ReadAccelerateHeader(text);
 
   // The same bytes as an MMS command stream, fed whole and in two pieces.
   for (size_t cut : {size, size / 2}) {

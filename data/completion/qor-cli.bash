@@ -6,8 +6,8 @@ _qor_cli() {
 
   local commands="get record info open batch verify repair"
   local transfer="--protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
-    --max-rate --streams --audio-only --bypass-dns --user --password --save-password
-    --config-dir --log --progress --connect-timeout --answer-timeout --data-timeout
+    --max-rate --streams --audio-only --fast --no-fast --bypass-dns --user --password
+    --save-password --config-dir --log --progress --connect-timeout --answer-timeout --data-timeout
     --stall-timeout --reconnect --help"
   local command="" i
   for ((i = 1; i < cword; i++)); do

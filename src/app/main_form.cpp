@@ -382,6 +382,7 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.OffsetMs = dayMs <= 0 ? 0 : static_cast<uint32_t>(dayMs) % 86400000u;
   session.Streams = StreamChoice;
   session.Streams.maxRate = static_cast<uint32_t>(std::max(options.SelectedMaxRate(), 0));
+  session.FastDelivery = options.FastDeliveryTick.Checked;
   // A location naming its port ("host:8080") connects there, whatever the options say, except
   // where Auto tries HTTP streaming on a port of its own after the MMS port the location named.
   if (target_.parts.port > 0) {

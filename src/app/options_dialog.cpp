@@ -101,6 +101,8 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   NetworkRate.Name = "NetworkRate";
   for (const NetworkRateEntry& entry : kNetworkRates) NetworkRate.Items.Add(entry.Caption);
   NetworkRate.OnChange = [this] { NetworkRateChange(); };
+  FastDeliveryTick.Name = "FastDeliveryTick";
+  FastDeliveryTick.Caption = "Ask the server for fast delivery of on-demand clips";
 
   Defaults.Name = "Defaults";
   Defaults.Caption = "Reset";
@@ -142,6 +144,8 @@ void TOptionsDialog::FormShow() {
     (this->*t.edit).Text = OrDefault(Read(t.setting), DefaultTimeout(t).c_str());
 
   MaxRateFlag.Checked = Read("UseMaxRate") == "on";
+  // Settings stored before the option existed have none: they get the default, on.
+  FastDeliveryTick.Checked = Read("FastDelivery") != "off";
   // An index that is not one of the items would leave no rate to ask for.
   std::optional<int32_t> rate = TryStrToInt(Read("MaxNetworkRate"));
   if (!rate || *rate < 0 || *rate >= static_cast<int32_t>(kNetworkRates.size()))
@@ -192,6 +196,7 @@ void TOptionsDialog::FormClose() {
   if (ProtoGroup.ItemIndex == kProtoAuto) proto = "Auto";
   Write("ProtoSelected", proto);
   Write("UseMaxRate", OnOff(MaxRateFlag.Checked));
+  Write("FastDelivery", OnOff(FastDeliveryTick.Checked));
   Write("Reconnects", Reconnects.Text);
   Write("DNSState", BypassDNS.Checked ? "IP" : "Lookup");
   Write("UseMmsProxy", OnOff(MProxyTick.Checked));
@@ -251,6 +256,7 @@ void TOptionsDialog::DefaultsClick() {
   MaxRateFlag.Checked = false;
   MaxRateFlagClick();
   SelectNetworkRate(kDefaultNetworkRate);
+  FastDeliveryTick.Checked = true;
   desktop_.ShowMessage("Qor setup options have been reset to their defaults");
 }
 

@@ -81,6 +81,9 @@ class TOptionsDialog : public TForm {
   // Page "Stream Rates".
   TCheckBox MaxRateFlag;
   TComboBox NetworkRate;
+  // Asks servers to send on-demand clips as fast as they allow (stored FastDelivery, on unless
+  // stored "off").
+  TCheckBox FastDeliveryTick;
   // Page "Defaults".
   TButton Defaults;  // "Reset"
   TButton CloseButton;

@@ -63,6 +63,8 @@ const std::vector<FlagRow>& Flags() {
       {"--end", true, {Command::Record}},
       {"--bypass-dns", false, {Command::Get, Command::Record}},
       {"--audio-only", false, {Command::Get, Command::Record}},
+      {"--fast", false, {Command::Get, Command::Record}},
+      {"--no-fast", false, {Command::Get, Command::Record}},
       {"--save-password", false, {Command::Get, Command::Record, Command::Open}},
       {"--resume", false, {Command::Get}},
       {"--overwrite", false, {Command::Get}},
@@ -80,6 +82,8 @@ const FlagRow* FindFlag(const std::string& name) {
 void SetSwitch(CliOptions& o, const std::string& flag) {
   if (flag == "--bypass-dns") o.bypassDns = true;
   if (flag == "--audio-only") o.audioOnly = true;
+  if (flag == "--fast") o.fast = true;
+  if (flag == "--no-fast") o.noFast = true;
   if (flag == "--save-password") o.savePassword = true;
   if (flag == "--resume") o.resume = true;
   if (flag == "--overwrite") o.overwrite = true;
@@ -186,6 +190,7 @@ std::string CheckTogether(const CliOptions& o) {
   if (o.resume && o.overwrite) return "--resume and --overwrite exclude each other";
   if ((o.resume || o.overwrite) && !o.output) return "--resume and --overwrite need -o FILE";
   if (o.password && !o.user) return "--password needs --user";
+  if (o.fast && o.noFast) return "--fast and --no-fast exclude each other";
   if (o.command == Command::Record) {
     if (o.start.empty() || o.end.empty()) return "record needs --start and --end";
     if (*ParseStoredDateTime(o.end) <= *ParseStoredDateTime(o.start))
@@ -335,6 +340,9 @@ const char* const kTransferFlags =
     "                            fit this many bits per second together\n"
     "  --streams N,N...          ask for these stream numbers only (see info of a location)\n"
     "  --audio-only              ask for no video stream\n"
+    "  --fast, --no-fast         ask the server to send an on-demand clip as fast as it\n"
+    "                            allows, or only at its own rate (default: the stored\n"
+    "                            FastDelivery, on); a live stream always comes at its pace\n"
     "  --bypass-dns              the host is a dotted address: do not look it up\n"
     "  --user ID --password PW   answer a server's password request (without them: a prompt\n"
     "                            on the terminal, or the request is declined); used for this\n"

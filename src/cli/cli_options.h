@@ -25,6 +25,8 @@ struct CliOptions {
   std::optional<std::string> maxRate;  // bits per second
   std::vector<uint8_t> streams;        // --streams
   bool audioOnly = false;
+  // --fast / --no-fast: ask for fast delivery of on-demand clips, or not (neither: stored).
+  bool fast = false, noFast = false;
   bool savePassword = false;
   std::optional<std::string> user, password;
   // Session time-outs in seconds (unset: the stored value, else the default).

@@ -44,6 +44,8 @@ void ApplyOptionsDialog(const CliOptions& options, TOptionsDialog& o) {
     o.OffsetTime = offset;
   }
   if (options.bypassDns) o.BypassDNS.Checked = true;
+  if (options.fast) o.FastDeliveryTick.Checked = true;
+  if (options.noFast) o.FastDeliveryTick.Checked = false;
   if (options.maxRate) {
     o.MaxRateFlag.Checked = true;
     o.MaxRate = std::stoi(*options.maxRate);

@@ -55,7 +55,12 @@ void RegisterOptionsDialog() {
          {{"Stream rates",
            {{"", {&f.MaxRateFlag}}, {"Network speed", {&f.NetworkRate}}},
            "With several rates of one clip on offer, the fastest that fits this speed is "
-           "chosen."}}},
+           "chosen."},
+          {"Delivery",
+           {{"", {&f.FastDeliveryTick}}},
+           "Servers that offer it send an on-demand clip faster than it plays (Windows Media "
+           "servers: up to five times), so it is recorded sooner; the file is the same. A live "
+           "stream always comes at its own pace."}}},
         {f.Pages[5],
          {{"Defaults",
            {{"", {&f.Defaults}}},

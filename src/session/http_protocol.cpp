@@ -1,6 +1,7 @@
 #include "session/http_protocol.h"
 
 #include "asf/asf.h"
+#include "session/fast_delivery.h"
 #include "session/http_requests.h"
 #include "session/media_packet_path.h"
 #include "session/save_file.h"
@@ -88,9 +89,33 @@ void HttpProtocol::SendPrerecordedPlayRequest() {
     context = 4;
   }
   const HttpRequestTarget target{HostText(), path_, config.ClientGuid, config.UseProxy != 0};
-  Send(WithAuthorization(
-      BuildPrerecordedPlayRequest(target, start, context, port_.Asf(), media.LeftOutStreams()),
-      Authorization(path_)));
+  const std::string fast = config.FastDelivery ? FastDeliveryLines(start) : std::string();
+  Send(WithAuthorization(BuildPrerecordedPlayRequest(target, start, context, port_.Asf(),
+                                                     media.LeftOutStreams(), fast),
+                         Authorization(path_)));
+}
+
+std::string HttpProtocol::FastDeliveryLines(uint32_t start) {
+  // The tokens are defined for servers from version 5 on; an older one, or one that does not
+  // say, is asked nothing it may not know.
+  if (ServerMajorVersion(server_name_) < 5) {
+    port_.Post("- Fast delivery not asked: the server names no version that offers it (" +
+                   (server_name_.empty() ? std::string("no Server header") : server_name_) + ")",
+               mcNormal);
+    return std::string();
+  }
+  const FastDeliveryAsk ask = FastDeliveryFor(port_.Asf(), start);
+  fast_asked_ = true;
+  port_.Post("- Asking for fast delivery: " + FastDeliveryAskText(ask, true), mcNormal);
+  return FastDeliveryPragmas(ask);
+}
+
+void HttpProtocol::ReportFastDelivery(const std::vector<std::string>& lines) {
+  fast_asked_ = false;
+  const FastDeliveryGrant grant = ReadFastDeliveryGrant(lines);
+  port_.Post(grant.Said() ? "- The server grants " + FastDeliveryGrantText(grant)
+                          : "- The server does not say how fast it sends the clip",
+             mcNormal);
 }
 
 void HttpProtocol::SendLivePlayRequest() {

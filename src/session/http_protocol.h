@@ -54,6 +54,11 @@ class HttpProtocol final : public SessionProtocol {
   void SendDescribeRequest();
   void SendPrerecordedPlayRequest();
   void SendLivePlayRequest();
+  // The play request's lines that ask for fast delivery of the clip from start (empty when the
+  // server is too old to be asked); says in the log what is asked.
+  std::string FastDeliveryLines(uint32_t start);
+  // The play answer's header: what it says of the delivery asked for, in the log.
+  void ReportFastDelivery(const std::vector<std::string>& lines);
   bool Send(const std::string& request);
   // The server as requests name it, and the next connection to it.
   std::string HostText() const;
@@ -131,6 +136,10 @@ class HttpProtocol final : public SessionProtocol {
   // The last response header's lines (window thread).
   std::vector<std::string> header_lines_;
   std::string content_type_;
+  // What the server named itself in its last Server header, and whether the play request asked
+  // for fast delivery (window thread).
+  std::string server_name_;
+  bool fast_asked_ = false;
 
   int64_t progressive_position_ = 0;
   int64_t range_from_ = -1;  // the saved file's length a resumed download asked from

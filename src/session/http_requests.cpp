@@ -64,7 +64,8 @@ std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeF
 
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
                                         uint32_t context, const TASF& asf,
-                                        const std::vector<uint8_t>& leftOut) {
+                                        const std::vector<uint8_t>& leftOut,
+                                        const std::string& fastPragmas) {
   return CommonLines(target) + "Pragma: stream-time=" + std::to_string(startMs) + kEnd +
          "Pragma: stream-offset=0:0\r\n"
          "Pragma: request-context=" +
@@ -72,7 +73,7 @@ std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_
          "Pragma: max-duration=0\r\n"
          "Pragma: xPlayStrm=1\r\n"
          "Pragma: xClientGUID=" +
-         target.clientGuid + kEnd + SwitchLines(asf, leftOut) + kEnd;
+         target.clientGuid + kEnd + fastPragmas + SwitchLines(asf, leftOut) + kEnd;
 }
 
 std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf,

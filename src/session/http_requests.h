@@ -24,10 +24,11 @@ std::string StreamSwitchEntries(const TASF& asf, const std::vector<uint8_t>& lef
 // rangeFrom on (when not negative), which a plain web server answers with the rest of its file.
 std::string BuildDescribeRequest(const HttpRequestTarget& target, int64_t rangeFrom = -1);
 // Pre-recorded play from startMs with the given request context (2 from the start, 4 from a
-// chosen time).
+// chosen time). fastPragmas: the lines that ask for faster delivery, if any.
 std::string BuildPrerecordedPlayRequest(const HttpRequestTarget& target, uint32_t startMs,
                                         uint32_t context, const TASF& asf,
-                                        const std::vector<uint8_t>& leftOut = {});
+                                        const std::vector<uint8_t>& leftOut = {},
+                                        const std::string& fastPragmas = {});
 // The request with an "Authorization: value" line added (unchanged for an empty value).
 std::string WithAuthorization(const std::string& request, const std::string& value);
 std::string BuildLivePlayRequest(const HttpRequestTarget& target, const TASF& asf,

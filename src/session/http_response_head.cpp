@@ -97,6 +97,8 @@ void HttpProtocol::ResponseHeader(const std::string& header) {
     port_.Terminate();
     return;
   }
+  if (const std::string server = ValueOf(lines, "server:"); !server.empty()) server_name_ = server;
+  if (fast_asked_ && port_.Counters().StreamKind.load() == skPrerecorded) ReportFastDelivery(lines);
   const bool describe = port_.Counters().StreamKind.load() == skUnknown;
   TakeContentType(status, lines);
   // A stream's describe answer ends with the header; a plain file's connection is its file.

@@ -121,7 +121,8 @@ Bytes BuildOpenFile(uint32_t sequence, uint32_t fileNumber, const std::string& p
   return BuildCommand(kCmdOpenFile, fixed, Placement::First, {}, text, sequence);
 }
 
-Bytes BuildStartPlay(uint32_t sequence, uint32_t fileNumber, uint32_t positionMs) {
+Bytes BuildStartPlay(uint32_t sequence, uint32_t fileNumber, uint32_t positionMs,
+                     const FastDeliveryAsk* accelerated) {
   Bytes fixed;
   PutU32(fixed, fileNumber);
   PutU32(fixed, 0x0001FFFF);
@@ -130,6 +131,11 @@ Bytes BuildStartPlay(uint32_t sequence, uint32_t fileNumber, uint32_t positionMs
   PutU32(fixed, 0xFFFFFFFF);
   PutU32(fixed, 0);
   PutU32(fixed, 4);  // tag the server puts on media packets
+  if (accelerated) {
+    PutU32(fixed, accelerated->accelBandwidth);
+    PutU32(fixed, accelerated->accelDurationMs);
+    PutU32(fixed, accelerated->linkBandwidth);
+  }
   return BuildCommand(kCmdStartPlay, fixed, Placement::First, {}, {}, sequence);
 }
 

@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "session/fast_delivery.h"
+
 namespace qor::mms {
+
+using qor::FastDeliveryAsk;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -57,7 +61,9 @@ Bytes BuildConnect(uint32_t sequence, const std::string& clientGuid, bool proxyI
 Bytes BuildTransportSelect(uint32_t sequence, uint32_t serverIncarnation,
                            const std::string& localAddress, bool udp, uint32_t localPort);
 Bytes BuildOpenFile(uint32_t sequence, uint32_t fileNumber, const std::string& path);
-Bytes BuildStartPlay(uint32_t sequence, uint32_t fileNumber, uint32_t positionMs);
+// accelerated: the optional fields that ask for an accelerated start (bandwidth, duration, link).
+Bytes BuildStartPlay(uint32_t sequence, uint32_t fileNumber, uint32_t positionMs,
+                     const FastDeliveryAsk* accelerated = nullptr);
 Bytes BuildHeaderRequest(uint32_t sequence, uint32_t fileNumber);
 // Picks the timing word from timingState and leaves timingState as the server will be asked.
 Bytes BuildTimingRequest(uint32_t sequence, int32_t& timingState, bool udp);

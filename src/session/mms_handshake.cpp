@@ -70,7 +70,28 @@ void MmsProtocol::SendStartPlay(uint32_t positionMs) {
     port_.Post(mms::kLiveSeekRefusal, mcFatal);
     return;
   }
-  Send(mms::BuildStartPlay(command_sequence_, file_number_, positionMs));
+  std::optional<FastDeliveryAsk> fast;
+  if (port_.Config().FastDelivery && port_.Counters().StreamKind.load() == skPrerecorded)
+    fast = FastStartFor(positionMs);
+  Send(mms::BuildStartPlay(command_sequence_, file_number_, positionMs, fast ? &*fast : nullptr));
+}
+
+std::optional<FastDeliveryAsk> MmsProtocol::FastStartFor(uint32_t positionMs) {
+  // MMS has no way to ask for a whole clip faster than it plays, only for an accelerated start,
+  // and that of servers from version 9 on.
+  const std::string version = port_.Counters().GetServerTexts().ServerVersion;
+  if (ServerMajorVersion(version) < 9) {
+    port_.Post("- Fast start not asked: the server names no version that offers it (" +
+                   (version.empty() ? std::string("none") : version) + ")",
+               mcNormal);
+    return std::nullopt;
+  }
+  const FastDeliveryAsk ask = FastDeliveryFor(port_.Asf(), positionMs);
+  if (ask.accelDurationMs == 0) return std::nullopt;
+  port_.Post("- Asking for a fast start: " + FastDeliveryAskText(ask, false) +
+                 " (MMS offers no more, and its server does not say what it grants)",
+             mcNormal);
+  return ask;
 }
 
 void MmsProtocol::SendHeaderRequest() {

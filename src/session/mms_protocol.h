@@ -88,6 +88,9 @@ class MmsProtocol final : public SessionProtocol {
   void SendTransportSelect();
   void SendOpenFile();
   void SendStartPlay(uint32_t positionMs);
+  // The accelerated start a fast delivery asks of the clip from positionMs, when the server can
+  // be asked for one.
+  std::optional<FastDeliveryAsk> FastStartFor(uint32_t positionMs);
   void SendHeaderRequest();
   void SendTimingRequest();
   void SendPong();

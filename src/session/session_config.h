@@ -72,6 +72,8 @@ struct SessionConfig {
   // Which streams to ask for (the rate setting, the command line's choices); by default every
   // stream of the header.
   StreamRequest Streams;
+  // Ask the server to send an on-demand clip as fast as it allows (never asked of a live stream).
+  bool FastDelivery = false;
   // Which session this is, posted with every pair (0 is the window's own).
   MessageSource Source = 0;
   SessionTimeouts Timeouts;

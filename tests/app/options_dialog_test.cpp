@@ -24,6 +24,7 @@ const std::map<std::string, std::string> kDefaultsWritten{
     {"ProtoSelected", "TCP"}, {"UseMaxRate", "off"},      {"DNSState", "Lookup"},
     {"UseMmsProxy", "off"},   {"UseHttpProxy", "off"},    {"ConnectTimeout", "20"},
     {"AnswerTimeout", "20"},  {"FirstDataTimeout", "30"}, {"StallTimeout", "30"},
+    {"FastDelivery", "on"},
 };
 
 TEST_F(Options, AnEmptyStoreGivesTheDefaultsAndClosingStoresThem) {
@@ -49,6 +50,8 @@ TEST_F(Options, AnEmptyStoreGivesTheDefaultsAndClosingStoresThem) {
   EXPECT_EQ(dialog.HProxyPort.Text, "80");
   EXPECT_EQ(dialog.ProtoGroup.ItemIndex, kProtoTcp);
   EXPECT_FALSE(dialog.BypassDNS.Checked);
+  // A store written before the option existed has none: fast delivery is asked for.
+  EXPECT_TRUE(dialog.FastDeliveryTick.Checked);
   // Making the dialog only reads.
   EXPECT_EQ(Stored("HTTPPort"), "");
 
@@ -67,9 +70,11 @@ TEST_F(Options, StoredValuesComeBackAfterEditsAndAClose) {
   Store("DNSState", "IP");
   Store("UseHttpProxy", "on");
   Store("HttpProxyUrl", "proxy.lan");
+  Store("FastDelivery", "off");
   ScriptedDesktop desktop;
   TOptionsDialog dialog(desktop);
   EXPECT_TRUE(dialog.AutoPlayTick.Checked);
+  EXPECT_FALSE(dialog.FastDeliveryTick.Checked);
   EXPECT_EQ(FormatStoredTime(dialog.OffsetTime), "01:02:03");
   EXPECT_EQ(FormatStoredTime(dialog.OffsetTimePicker.DateTime), "01:02:03");
   EXPECT_EQ(dialog.HTTPPort.Text, "8080");

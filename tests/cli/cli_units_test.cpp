@@ -52,6 +52,8 @@ TEST(CliParse, ErrorsNameTheFlag) {
   EXPECT_EQ(Parse({"get", "u", "--log"}).error, "--log needs a value");
   EXPECT_EQ(Parse({"info", "f", "-o", "x.asf"}).error, "-o is not a flag of this command");
   EXPECT_EQ(Parse({"get", "u", "-x"}).error, "unknown flag '-x'");
+  EXPECT_EQ(Parse({"get", "u", "--fast", "--no-fast"}).error,
+            "--fast and --no-fast exclude each other");
   EXPECT_TRUE(Parse({"get", "--help"}).options.help);
 }
 

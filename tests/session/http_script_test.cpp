@@ -8,7 +8,10 @@
 #include <functional>
 
 #include "data_units.h"
+#include "media_source.h"
+#include "session/fast_delivery.h"
 #include "session/http_protocol.h"
+#include "session/http_requests.h"
 #include "session/mms_script.h"
 #include "session/scripted_port.h"
 
@@ -183,6 +186,58 @@ TEST(HttpScript, AMisbehavingServerEndsTheSessionKeepingWhatCameBefore) {
     std::vector<std::string> connections = script.Connections();
     connections[1] = connections[1].substr(0, row.keepPlayBytes);
     row.expect(Play(connections));
+  }
+}
+
+// Fast delivery is asked of an on-demand clip only, and only with the setting on: a live stream's
+// play request and one with the setting off are the bytes they always were. The server's answer
+// goes to the log.
+TEST(HttpScript, FastDeliveryIsAskedOfOnDemandClipsAlone) {
+  const HttpScript onDemand = HttpScript::ForClip("clip.wmv");
+  HttpScript live = onDemand;
+  ASSERT_TRUE(server::MarkHeaderAsBroadcast(live.header));
+  struct Row {
+    const HttpScript* script;
+    bool setting, asks;
+  };
+  for (const Row& row :
+       {Row{&onDemand, true, true}, Row{&onDemand, false, false}, Row{&live, true, false}}) {
+    SCOPED_TRACE(std::string(row.script == &live ? "live" : "on demand") +
+                 (row.setting ? ", on" : ", off"));
+    SessionConfig config;
+    config.ProtocolFlags = pfHttp;
+    config.Host = "127.0.0.1";
+    config.HttpPort = 8080;
+    config.Path = "clip.wmv";
+    config.FastDelivery = row.setting;
+    ScriptedPort port(config, NewTempFolder() + "/clip.asf");
+    HttpProtocol http(port);
+    port.Attach(http);
+    std::vector<std::string> connections = row.script->Connections();
+    connections[1].insert(connections[1].find("\r\n\r\n") + 2, "Pragma: Speed=5.000\r\n");
+    port.Serve(connections);
+    port.Run();
+    const std::string sent = port.SentTcp();
+    const std::string play = sent.substr(sent.find("GET /", 1));
+    const HttpRequestTarget target{"127.0.0.1:8080", "clip.wmv", config.ClientGuid};
+    if (!row.asks) {
+      EXPECT_EQ(play, row.script == &live ? BuildLivePlayRequest(target, port.Asf())
+                                          : BuildPrerecordedPlayRequest(target, 0, 2, port.Asf()));
+      for (const std::string& text : port.Texts(mcNormal))
+        EXPECT_EQ(text.find("fast delivery"), std::string::npos) << text;
+      continue;
+    }
+    // The rest of the clip after its preroll, in milliseconds.
+    const TASF& asf = port.Asf();
+    const std::string rest = std::to_string(static_cast<uint32_t>(asf.PlayDuration - asf.Preroll));
+    const std::string lines =
+        "Pragma: LinkBW=2147483647, AccelBW=2147483647, AccelDuration=" + rest +
+        "\r\nPragma: Speed=100.000\r\n";
+    std::string unasked = play;
+    ASSERT_NE(unasked.find(lines), std::string::npos) << play;
+    unasked.erase(unasked.find(lines), lines.size());
+    EXPECT_EQ(unasked, BuildPrerecordedPlayRequest(target, 0, 2, port.Asf()));
+    EXPECT_TRUE(port.Posted("- The server grants the clip at 5.000 times its rate"));
   }
 }
 

@@ -147,6 +147,16 @@ TEST(MmsCommands, StartPositionIsInWholeSeconds) {
   EXPECT_EQ(U32At(m, 68), 4u);
   EXPECT_EQ(DoubleAt(BuildStartPlay(0, 1, 999), 48), 0.0);
   EXPECT_EQ(DoubleAt(BuildStartPlay(0, 1, 0), 48), 0.0);
+  // An accelerated start's bandwidth, duration and link follow, padded to whole chunks.
+  FastDeliveryAsk ask;
+  ask.accelDurationMs = 4000;
+  const Bytes fast = BuildStartPlay(6, 1, 1500, &ask);
+  ASSERT_EQ(fast.size(), 88u);
+  ExpectFraming(fast, 0x07, 6);
+  EXPECT_EQ(Slice(fast, 40, 32), Slice(m, 40, 32));
+  EXPECT_EQ(U32At(fast, 72), 2147483647u);
+  EXPECT_EQ(U32At(fast, 76), 4000u);
+  EXPECT_EQ(U32At(fast, 80), 2147483647u);
 }
 
 TEST(MmsCommands, OnlyANonZeroPositionIntoALiveStreamIsRefused) {

@@ -46,6 +46,12 @@ std::string UsageText() {
              "                          the root of the HTTP port (http://host:port/)\n"
              "  --rate R                send times paced at R x real time; 0 = as fast as the\n"
              "                          socket takes it (default: 1 live, 0 pre-recorded)\n"
+             "  --fast-cache N          a client that asks for faster delivery of an on-demand\n"
+             "                          title gets up to N x the --rate pace (default 5; 1:\n"
+             "                          never faster); live channels never go faster\n"
+             "  --fast-start S          a client that asks for an accelerated start gets at\n"
+             "                          most S media seconds of each on-demand stream at the\n"
+             "                          bandwidth it asked for (default 0: none)\n"
              "  --host ADDR             IPv4 or IPv6 address to listen on (default 127.0.0.1,\n"
              "                          and ::1 on the same ports where the system has it)\n"
              "  --mms-port P            MMS port, TCP and UDP (default 1755; 0 picks one;\n"
@@ -107,6 +113,8 @@ const std::vector<OptionRow>& Options() {
       {"--root", true},
       {"--live", true},
       {"--rate", true},
+      {"--fast-cache", true},
+      {"--fast-start", true},
       {"--host", true},
       {"--mms-port", true},
       {"--http-port", true},
@@ -155,6 +163,12 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
   } else if (a == "--rate") {
     ok = ToNumber(v, 0, 1000, number);
     o.rate = number;
+  } else if (a == "--fast-cache") {
+    ok = ToNumber(v, 1, 1000, number);
+    o.delivery.fastCache = number;
+  } else if (a == "--fast-start") {
+    ok = ToNumber(v, 0, 3600, number);
+    o.delivery.fastStartSeconds = number;
   } else if (a == "--host") {
     o.host = v;
     o.hostGiven = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 
 namespace qor::server {
@@ -50,6 +51,15 @@ std::optional<std::string> HttpRequest::Pragma(const std::string& key) const {
   for (const auto& item : Pragmas())
     if (Lower(item.substr(0, wanted.size())) == wanted) return item.substr(wanted.size());
   return std::nullopt;
+}
+
+double HttpRequest::PragmaNumber(const std::string& key) const {
+  const auto value = Pragma(key);
+  if (!value || value->empty()) return 0;
+  char* end = nullptr;
+  const double number = std::strtod(value->c_str(), &end);
+  if (*end != '\0' || !(number >= 0)) return 0;
+  return std::min(number, 4294967295.0);
 }
 
 bool HttpRequest::FromMediaPlayer() const {

@@ -25,6 +25,8 @@ struct HttpRequest {
   std::vector<std::string> Pragmas() const;
   // Value of the first "key=value" directive (case-insensitive key).
   std::optional<std::string> Pragma(const std::string& key) const;
+  // A directive's value as a decimal number ("5.000", "2147483647"); 0 when absent or no number.
+  double PragmaNumber(const std::string& key) const;
   bool FromMediaPlayer() const;  // a Windows Media player's user agent
   bool PlayRequest() const;      // xPlayStrm=1
   // stream-time in ms: the digits at the start of its value (0 when absent).

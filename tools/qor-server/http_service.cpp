@@ -323,14 +323,27 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     SendHeaderChunks(header);
     return;
   }
+  // What the client asked of the delivery, and what it gets: said back in the answer's Pragma.
+  DeliveryAsk ask;
+  ask.speed = request_.PragmaNumber("Speed");
+  ask.accelBandwidth = static_cast<uint32_t>(request_.PragmaNumber("AccelBW"));
+  ask.accelDurationMs = static_cast<uint32_t>(request_.PragmaNumber("AccelDuration"));
+  const DeliveryGrant grant =
+      GrantDelivery(ask, live, server_.Options().delivery, live ? 0 : entry.media->BitRate());
+  std::string granted;
+  if (ask.speed > 0) granted += "Pragma: Speed=" + SpeedText(grant.speed) + "\r\n";
+  if (grant.burstMs > 0)
+    granted += "Pragma: AccelBW=" + std::to_string(grant.burstBandwidth) +
+               ", AccelDuration=" + std::to_string(grant.burstMs) + "\r\n";
+  if (ask.Any()) Log("delivery", (live ? "live " : "") + DeliveryText(ask, grant));
   if (!SendHead("HTTP/1.0 200 OK\r\nContent-Type: " + std::string(playType) +
-                "\r\nServer: " + std::string(kServerName) + "\r\n" + pragma +
+                "\r\nServer: " + std::string(kServerName) + "\r\n" + pragma + granted +
                 "Cache-Control: no-cache\r\nConnection: close\r\n\r\n"))
     return;
   if (!SendHeaderChunks(feed.Header())) return;
 
-  const double rate = server_.RateFor(live);
   const auto start = std::chrono::steady_clock::now();
+  const DeliveryPacer pacer(server_.RateFor(live), grant, start, feed.StartScheduleMs());
   uint64_t sent = 0;
   uint8_t sequence = 0;
   // Unpaced, data chunks are built straight into one buffer and go out a socket write per
@@ -346,7 +359,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
     FeedItem item = feed.Next();
     if (item.kind == FeedItem::Kind::kEnd) break;
     if (!batch.empty() &&
-        (item.kind != FeedItem::Kind::kPacket || rate > 0 || faults_.disconnectAfter >= 0 ||
+        (item.kind != FeedItem::Kind::kPacket || pacer.Paced() || faults_.disconnectAfter >= 0 ||
          faults_.stallSeconds > 0 || faults_.trickleAfter >= 0 ||
          static_cast<int64_t>(sent) == faults_.unknownTagAfter ||
          static_cast<int64_t>(sent) == faults_.unknownCommandAfter)) {
@@ -359,13 +372,10 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
         return;
       continue;
     }
-    if (rate > 0) {
-      const auto due =
-          start + std::chrono::milliseconds(static_cast<int64_t>(
-                      static_cast<double>(item.scheduleMs - feed.StartScheduleMs()) / rate));
+    if (const auto due = pacer.Due(item.scheduleMs)) {
       const auto now = std::chrono::steady_clock::now();
-      if (due > now &&
-          !c_.Pause(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()))
+      if (*due > now &&
+          !c_.Pause(std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count()))
         return;
     }
     if (faults_.disconnectAfter >= 0 && static_cast<int64_t>(sent) >= faults_.disconnectAfter) {
@@ -399,7 +409,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
       StoreU16(batch.data() + at + 2, 4);  // shorter than its own extension
     }
     ++sent;
-    if ((rate > 0 || batch.size() >= kBatchBytes || faults_.disconnectAfter >= 0) && !flush())
+    if ((pacer.Paced() || batch.size() >= kBatchBytes || faults_.disconnectAfter >= 0) && !flush())
       return;
   }
   if (!flush()) return;

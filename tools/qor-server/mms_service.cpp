@@ -13,6 +13,7 @@
 #include "data_units.h"
 #include "faults.h"
 #include "mms_message.h"
+#include "mms_session.h"
 #include "packet_feed.h"
 #include "server.h"
 #include "stream_filter.h"
@@ -22,14 +23,10 @@ namespace qor::server {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr uint32_t kFileNotFound = 0x80070002;
 constexpr uint32_t kAccessDenied = 0x80070005;
-constexpr uint32_t kInvalidArgument = 0x80070057;
 constexpr int kMaxPasswordTries = 3;
 constexpr int kMaxUnansweredPings = 3;
-constexpr int kBatch = 32;  // packets between looks at the client's commands when unpaced
 
 std::string Hex(uint32_t v) {
   char text[16];
@@ -61,85 +58,7 @@ uint16_t ReplyIdFor(uint16_t command) {
   }
 }
 
-class MmsSession {
- public:
-  MmsSession(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer)
-      : server_(server), c_(connection), id_(id), peer_(peer), random_(1) {
-    clientId_ = 0x51000000u + static_cast<uint32_t>(id & 0xFFFFFF);
-  }
-  ~MmsSession() {
-    if (udp_) server_.Udp().Unregister(udp_->ClientId());
-  }
-  void Run();
-
- private:
-  void Log(const std::string& kind, const std::string& text = "") {
-    server_.Log().Add(id_, kind, text);
-  }
-  bool Reply(uint16_t id, uint32_t hr, uint32_t secondWord, const Bytes& fields = {});
-  // Whatever is queued goes first, so every unit keeps its place in the stream.
-  bool Send(const Bytes& unit) { return Flush() && c_.WriteAll(unit.data(), unit.size()); }
-  bool Flush() {
-    const bool written = queued_.empty() || c_.WriteAll(queued_.data(), queued_.size());
-    queued_.clear();
-    return written;
-  }
-  bool Handle(const ClientCommand& command);
-  bool OnConnect(const ClientCommand& command);
-  bool OnTiming(const ClientCommand& command);
-  bool OnTransport(const ClientCommand& command);
-  bool OnOpenFile(const ClientCommand& command);
-  bool FinishOpen();
-  bool OnPassword(const ClientCommand& command);
-  bool OnHeaderRequest(const ClientCommand& command);
-  bool OnStartPlay(const ClientCommand& command);
-  bool SendHeaderPieces(const Bytes& header);
-  bool SendChallenge();
-  // Sends what is due; sets waitMs to the time until the next packet is due.
-  // waitMs: at most this long already; made shorter when a packet falls due sooner.
-  bool Pump(int& waitMs);
-  bool PumpBatch(int& waitMs);
-  // Milliseconds until the next ping is due or, when not playing, the idle limit is reached.
-  int NextLookMs(int pingMs) const;
-  bool SendMedia(const FeedItem& item);
-  // Sends datagram number sequence (kept for resends) with whatever the faults make of it.
-  bool SendDatagram(uint32_t sequence, const Bytes& datagram);
-  bool Chance(double share) {
-    return share > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < share;
-  }
-
-  Server& server_;
-  Connection& c_;
-  uint64_t id_;
-  sockaddr_storage peer_;
-  Faults faults_;
-  std::mt19937 random_;
-  uint16_t sequence_ = 0;
-  uint32_t clientId_;
-  bool udpTimingWanted_ = false;
-  std::shared_ptr<UdpStream> udp_;
-  uint32_t udpSequence_ = 0;
-  std::optional<Bytes> heldDatagram_;
-  Catalog::Entry entry_;
-  std::string openName_;
-  bool passwordPassed_ = false;
-  bool openPending_ = false;
-  int passwordTries_ = 0;
-  std::optional<PacketFeed> feed_;
-  uint8_t headerTag_ = kTagHeader;
-  uint8_t mediaTag_ = kTagMedia;
-  bool playing_ = false;
-  // Unpaced media over TCP: the data packets of one batch, built here and sent in one write.
-  Bytes queued_;
-  std::optional<FeedItem> pending_;
-  StreamChoice choice_;
-  Clock::time_point playStart_;
-  uint64_t sent_ = 0;
-  uint8_t packetSequence_ = 0;
-  int unansweredPings_ = 0;
-  Clock::time_point lastPing_ = Clock::now();
-  Clock::time_point lastCommand_ = Clock::now();
-};
+}  // namespace
 
 bool MmsSession::Reply(uint16_t id, uint32_t hr, uint32_t secondWord, const Bytes& fields) {
   Log("mms-reply", Hex(id) + (hr != 0 ? " hr=" + Hex(hr) : ""));
@@ -476,177 +395,6 @@ bool MmsSession::OnHeaderRequest(const ClientCommand& command) {
   if (!Reply(mms::kReportReadBlock, 0, 0, f)) return false;
   return SendHeaderPieces(feed_ ? feed_->Header() : entry_.media->Header());
 }
-
-bool MmsSession::OnStartPlay(const ClientCommand& command) {
-  if (entry_.kind == Catalog::Kind::kMissing)
-    return Reply(mms::kReportStartedPlaying, kInvalidArgument, 0);
-  const double seconds = command.Double(48);
-  const uint32_t location = command.Word(60);
-  const uint8_t tag = Reader(command.message).U8(68);
-  mediaTag_ = tag != 0 ? tag : kTagMedia;
-  const bool strip = faults_.stripPadding.value_or(server_.Options().stripPadding);
-  if (entry_.kind == Catalog::Kind::kStream) {
-    const MediaSource& m = *entry_.media;
-    uint64_t first = 0;
-    if (location != 0xFFFFFFFF && location < m.PacketCount())
-      first = location;
-    else if (std::isfinite(seconds) && seconds > 0)
-      first = m.PacketForTime(static_cast<uint32_t>(std::min(seconds * 1000.0, 4.0e9)));
-    feed_.emplace(entry_.media, first, strip);
-    Log("mms-play", openName_ + " from packet " + std::to_string(first));
-  } else {
-    if (!feed_) feed_.emplace(entry_.live, strip);
-    Log("mms-play", openName_ + " live");
-  }
-  feed_->Choose(choice_);
-  Bytes f(16, 0);  // file id 1, then 12 zero bytes
-  f[0] = 1;
-  if (!Reply(mms::kReportStartedPlaying, 0, 0, f)) return false;
-  playing_ = true;
-  pending_.reset();
-  playStart_ = Clock::now();
-  sent_ = 0;
-  return true;
-}
-
-bool MmsSession::SendDatagram(uint32_t sequence, const Bytes& datagram) {
-  if (server_.Options().blockUdp) return true;
-  if (faults_.dropList.count(sequence) != 0 || Chance(faults_.dropShare)) {
-    Log("fault-drop", std::to_string(sequence));
-    return true;
-  }
-  if (!heldDatagram_ && Chance(faults_.reorderShare)) {
-    Log("fault-reorder", std::to_string(sequence));
-    heldDatagram_ = datagram;
-    return true;
-  }
-  server_.Udp().Send(udp_->Destination(), datagram);
-  if (Chance(faults_.duplicateShare)) {
-    Log("fault-duplicate", std::to_string(sequence));
-    server_.Udp().Send(udp_->Destination(), datagram);
-  }
-  if (heldDatagram_) {
-    server_.Udp().Send(udp_->Destination(), *heldDatagram_);
-    heldDatagram_.reset();
-  }
-  return true;
-}
-
-bool MmsSession::SendMedia(const FeedItem& item) {
-  const auto n = static_cast<int64_t>(sent_);
-  if (faults_.disconnectAfter >= 0 && n >= faults_.disconnectAfter) {
-    Log("fault-disconnect", std::to_string(sent_) + " packets");
-    return false;
-  }
-  if (entry_.kind == Catalog::Kind::kLive && server_.LiveDropDue(playStart_, Clock::now())) {
-    Log("live-drop", std::to_string(sent_) + " packets");
-    return false;
-  }
-  if (n == faults_.trickleAfter) {
-    Log("fault-trickle", std::to_string(faults_.trickleMs) + " ms a byte");
-    if (!Flush()) return false;
-    c_.Trickle(faults_.trickleMs);
-  }
-  if (faults_.stallSeconds > 0 && n == faults_.stallAfter) {
-    Log("fault-stall", std::to_string(faults_.stallSeconds) + " s");
-    const double seconds = faults_.stallSeconds;
-    faults_.stallSeconds = 0;
-    if (!Flush() || !c_.Pause(static_cast<int64_t>(seconds * 1000))) return false;
-  }
-  if (n == faults_.unknownTagAfter) {
-    Log("fault-unknown-tag");
-    if (!Send(BuildDataPacket(item.locationId, 0x03, 0, item.bytes.data(), 16))) return false;
-  }
-  if (n == faults_.unknownCommandAfter) {
-    Log("fault-unknown-command");
-    if (!Send(BuildServerCommand(0x77, 0, 0, {}, sequence_++))) return false;
-  }
-  const uint8_t flags = udp_ ? static_cast<uint8_t>(udpSequence_) : packetSequence_++;
-  const bool badLength = n == faults_.badLengthAfter;
-  if (badLength) Log("fault-bad-length");
-  // The unit is built where it stays: the batch being gathered, or its UDP resend slot.
-  const auto build = [&](Bytes& out) {
-    const size_t at = out.size();
-    AppendDataPacket(out, item.locationId, mediaTag_, flags, item.bytes.data(), item.bytes.size());
-    if (badLength) StoreU16(out.data() + at + 6, 4);  // shorter than the packet's own header
-  };
-  ++sent_;
-  if (udp_) {
-    const uint32_t sequence = udpSequence_++;
-    return SendDatagram(sequence, udp_->Keep(sequence, build));
-  }
-  if (server_.RateFor(entry_.kind == Catalog::Kind::kLive) <= 0) {
-    build(queued_);
-    return true;
-  }
-  Bytes unit;
-  build(unit);
-  return Send(unit);
-}
-
-int MmsSession::NextLookMs(int pingMs) const {
-  const auto now = Clock::now();
-  auto until = lastPing_ + std::chrono::milliseconds(pingMs);
-  if (!playing_)
-    until =
-        std::min(until, lastCommand_ + std::chrono::milliseconds(server_.Options().idleTimeoutMs));
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
-  return static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX));
-}
-
-bool MmsSession::Pump(int& waitMs) {
-  // What the batch queued goes out before anything else happens (a disconnection fault too).
-  const bool pumped = PumpBatch(waitMs);
-  return Flush() && pumped;
-}
-
-bool MmsSession::PumpBatch(int& waitMs) {
-  const double rate = server_.RateFor(entry_.kind == Catalog::Kind::kLive);
-  for (int batch = 0; playing_ && batch < kBatch; ++batch) {
-    if (!pending_) pending_ = feed_->Next();
-    FeedItem& item = *pending_;
-    if (item.kind == FeedItem::Kind::kEnd) {
-      playing_ = false;
-      pending_.reset();
-      if (heldDatagram_) {
-        server_.Udp().Send(udp_->Destination(), *heldDatagram_);
-        heldDatagram_.reset();
-      }
-      Log("mms-end", std::to_string(sent_) + " packets");
-      Log("streams-sent", CountsText(feed_->Counts()));
-      return Reply(mms::kReportEndOfStream, 0, 0, {});
-    }
-    if (item.kind == FeedItem::Kind::kEntryChange) {
-      Log("mms-entry-change");
-      Bytes f;
-      PutU32(f, 0);
-      // Some clients take the next header's tag from the byte at offset 47.
-      if (!Reply(mms::kReportEndOfStream, 1, 0, {}) ||
-          !Reply(mms::kReportStreamChange, 0, static_cast<uint32_t>(headerTag_) << 24, f) ||
-          !SendHeaderPieces(item.bytes))
-        return false;
-      pending_.reset();
-      continue;
-    }
-    if (rate > 0) {
-      const auto due =
-          playStart_ + std::chrono::milliseconds(static_cast<int64_t>(
-                           static_cast<double>(item.scheduleMs - feed_->StartScheduleMs()) / rate));
-      const auto now = Clock::now();
-      if (due > now) {
-        waitMs = static_cast<int>(std::min<int64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, waitMs));
-        return true;
-      }
-    }
-    if (!SendMedia(item)) return false;
-    pending_.reset();
-  }
-  waitMs = 0;
-  return true;
-}
-
-}  // namespace
 
 void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer) {
   server.Log().Add(id, "mms-connect", AddressText(peer));

@@ -70,6 +70,15 @@ bool ParsePair(const std::string& text, int& first, int& second) {
   return true;
 }
 
+// An RTSP Speed value ("2.5"); 0 when it is none.
+double SpeedValue(const std::string& text) {
+  if (text.empty()) return 0;
+  char* end = nullptr;
+  const double speed = std::strtod(text.c_str(), &end);
+  while (*end == ' ') ++end;
+  return *end == '\0' && speed > 0 ? std::min(speed, 4294967295.0) : 0;
+}
+
 }  // namespace
 
 RtspSession::RtspSession(Server& server, Connection& connection, uint64_t id,
@@ -471,13 +480,25 @@ bool RtspSession::OnPlay(const RtspRequest& request) {
   }
   Log("rtsp-play", entryName_ + " from=" + std::to_string(fromMs) +
                        (request.Has("Speed") ? " speed=" + request.Header("Speed") : ""));
+  // Speed asks for the whole clip faster, X-Accelerate-Streaming for a faster start; the answer
+  // says what the server does.
+  DeliveryAsk ask = ReadAccelerateHeader(request.Header("X-Accelerate-Streaming"));
+  ask.speed = SpeedValue(request.Header("Speed"));
+  const DeliveryGrant grant =
+      GrantDelivery(ask, live, server_.Options().delivery, live ? 0 : entry_.media->BitRate());
+  std::string granted;
+  if (ask.speed > 0) granted += "Speed: " + SpeedText(grant.speed) + "\r\n";
+  if (grant.burstMs > 0)
+    granted += "X-Accelerate-Streaming: AccelDuration=" + std::to_string(grant.burstMs) +
+               ";AccelBandwidth=" + std::to_string(grant.burstBandwidth) + "\r\n";
+  if (ask.Any()) Log("delivery", (live ? "live " : "") + DeliveryText(ask, grant));
   const bool answered =
       Answer(request, 200,
              "Range: " + rangeOut + "\r\nRTP-Info: " + info +
-                 "\r\nX-Playlist-Gen-Id: " + std::to_string(generation_) + "\r\n");
+                 "\r\nX-Playlist-Gen-Id: " + std::to_string(generation_) + "\r\n" + granted);
   playing_ = true;
   playStart_ = Clock::now();
-  playStartScheduleMs_ = next_ ? next_->scheduleMs : 0;
+  pacer_.emplace(server_.RateFor(live), grant, playStart_, next_ ? next_->scheduleMs : 0);
   return answered;
 }
 

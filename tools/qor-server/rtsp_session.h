@@ -107,7 +107,8 @@ class RtspSession {
   bool playing_ = false;
   bool ended_ = false;
   Clock::time_point playStart_;
-  uint64_t playStartScheduleMs_ = 0;
+  // Paces the packets of the current PLAY: the server's rate and what the client was granted.
+  std::optional<DeliveryPacer> pacer_;
   uint64_t sent_ = 0;          // ASF packets sent since the play began
   uint64_t udpDatagrams_ = 0;  // RTP datagrams handed to UDP, dropped ones included
   std::optional<Bytes> heldDatagram_;

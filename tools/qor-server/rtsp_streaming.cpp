@@ -176,7 +176,6 @@ bool RtspSession::OnEntryChange(const FeedItem& item) {
 }
 
 bool RtspSession::Pump(int& waitMs) {
-  const double rate = server_.RateFor(entry_.kind == Catalog::Kind::kLive);
   for (int n = 0; n < kBatch && playing_; ++n) {
     if (!next_ || next_->kind == FeedItem::Kind::kEnd) {
       if (!FlushBatch()) return false;
@@ -197,16 +196,13 @@ bool RtspSession::Pump(int& waitMs) {
       if (!OnEntryChange(change)) return false;
       continue;
     }
-    if (rate > 0) {
-      const auto due =
-          playStart_ + std::chrono::milliseconds(static_cast<int64_t>(
-                           static_cast<double>(next_->scheduleMs - playStartScheduleMs_) / rate));
+    if (const auto due = pacer_->Due(next_->scheduleMs)) {
       const auto now = Clock::now();
-      if (due > now + std::chrono::milliseconds(kAheadMs)) {
-        waitMs = std::min<int>(waitMs,
-                               static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
-                                                    due - now - std::chrono::milliseconds(kAheadMs))
-                                                    .count()));
+      if (*due > now + std::chrono::milliseconds(kAheadMs)) {
+        waitMs = std::min<int>(
+            waitMs, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
+                                         *due - now - std::chrono::milliseconds(kAheadMs))
+                                         .count()));
         return FlushStreams();
       }
     }
@@ -243,7 +239,7 @@ bool RtspSession::Pump(int& waitMs) {
     if (batch_.size() >= 64 * 1024 && !FlushBatch()) return false;
   }
   if (!FlushStreams()) return false;
-  if (playing_ && rate <= 0) waitMs = 0;
+  if (playing_ && !pacer_->Paced()) waitMs = 0;
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalog.h"
+#include "delivery_pace.h"
 #include "request_log.h"
 #include "socket_io.h"
 #include "udp_hub.h"
@@ -32,6 +33,8 @@ struct ServerOptions {
   std::string root = ".";
   std::vector<std::pair<std::string, std::vector<std::string>>> lives;  // name, files
   std::optional<double> rate;  // unset: 1 for live, 0 for pre-recorded
+  // --fast-cache, --fast-start: what a client that asks for faster delivery may get.
+  DeliveryLimits delivery;
   bool packetPair = true;
   bool stripPadding = false;
   std::string logPath;  // "-" for stdout
