@@ -78,4 +78,20 @@ bool DescribeWholePackets(uint8_t* header, size_t length, const AsfWholePackets&
   return true;
 }
 
+bool DescribeRecordingSoFar(uint8_t* header, size_t length, uint64_t count, uint32_t lastSendTime) {
+  TASF model;
+  bool video = false;
+  if (model.ParseHeader(header, length)) {
+    for (uint32_t k = 0; k < model.StreamCount && k < kAsfSlots; ++k)
+      video = video || (model.StreamKinds[k] & skVideo) != 0;
+  }
+  AsfWholePackets packets;
+  packets.count = count;
+  packets.lastSendTime = lastSendTime;
+  packets.fileSize = 0;
+  packets.broadcast = false;
+  packets.seekable = !video;
+  return DescribeWholePackets(header, length, packets);
+}
+
 }  // namespace qor

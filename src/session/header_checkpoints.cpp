@@ -1,0 +1,65 @@
+#include "session/header_checkpoints.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "session/save_file.h"
+
+namespace qor {
+
+HeaderCheckpoints::~HeaderCheckpoints() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    pending_.reset();
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void HeaderCheckpoints::Begin() {
+  next_index_ = 0;
+  next_time_ = 0;
+}
+
+void HeaderCheckpoints::PacketWritten(const std::shared_ptr<TSaveFile>& file, int64_t index,
+                                      uint32_t sendTime, uint32_t packetSize) {
+  if (!file || (index < next_index_ && sendTime < next_time_)) return;
+  next_index_ =
+      index + static_cast<int64_t>(std::max<uint64_t>(1, kBytes / std::max(packetSize, 1u)));
+  next_time_ = sendTime > std::numeric_limits<uint32_t>::max() - kMediaMs
+                   ? std::numeric_limits<uint32_t>::max()
+                   : sendTime + kMediaMs;
+  Request(file);
+}
+
+uint64_t HeaderCheckpoints::Done() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return done_;
+}
+
+void HeaderCheckpoints::Request(const std::shared_ptr<TSaveFile>& file) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return;
+    pending_ = file;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  }
+  wake_.notify_one();
+}
+
+void HeaderCheckpoints::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || pending_; });
+    if (stopping_) return;
+    const std::shared_ptr<TSaveFile> file = std::move(pending_);
+    pending_.reset();
+    lock.unlock();
+    const bool made = file->Checkpoint();
+    lock.lock();
+    if (made) ++done_;
+  }
+}
+
+}  // namespace qor

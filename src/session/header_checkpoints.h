@@ -1,0 +1,59 @@
+#pragma once
+// Keeps a recording's header describing what is on the disk while the download runs: every
+// kMediaMs of media, and at least every kBytes, the save file is asked for a checkpoint
+// (TSaveFile::Checkpoint). The checkpoint hands the file's data to the disk before it rewrites
+// the header, which can wait for the disk for a long time; it runs on a thread of its own, so
+// the receive loop never waits for it (a loop that waits for the disk loses datagrams over UDP).
+// A request while a checkpoint runs is taken up when it ends, once, with the newest packets.
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace qor {
+
+class TSaveFile;
+
+class HeaderCheckpoints {
+ public:
+  // Between two checkpoints a cut file holds at most this much that its header does not count.
+  static constexpr uint32_t kMediaMs = 2000;
+  static constexpr uint64_t kBytes = 8ull << 20;
+
+  HeaderCheckpoints() = default;
+  HeaderCheckpoints(const HeaderCheckpoints&) = delete;
+  HeaderCheckpoints& operator=(const HeaderCheckpoints&) = delete;
+  // Waits for a checkpoint that is running; one only asked for is dropped (the file is being
+  // finished, which describes it anyway).
+  ~HeaderCheckpoints();
+
+  // A new download: its first packet is checkpointed at once, so the header counts packets from
+  // the start.
+  void Begin();
+  // After packet `index` (sent at sendTime, of packetSize bytes) was written to file: asks for
+  // a checkpoint when one is due. Cheap when none is; never waits for the disk.
+  void PacketWritten(const std::shared_ptr<TSaveFile>& file, int64_t index, uint32_t sendTime,
+                     uint32_t packetSize);
+
+  // Checkpoints made so far (for tests).
+  uint64_t Done() const;
+
+ private:
+  void Request(const std::shared_ptr<TSaveFile>& file);
+  void Run();
+
+  // Session thread only.
+  int64_t next_index_ = 0;
+  uint32_t next_time_ = 0;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::shared_ptr<TSaveFile> pending_;
+  bool stopping_ = false;
+  uint64_t done_ = 0;
+  std::thread thread_;  // started at the first request
+};
+
+}  // namespace qor
