@@ -27,9 +27,10 @@ void HeaderCheckpoints::PacketWritten(const std::shared_ptr<TSaveFile>& file, in
   if (!file || (index < next_index_ && sendTime < next_time_)) return;
   next_index_ =
       index + static_cast<int64_t>(std::max<uint64_t>(1, kBytes / std::max(packetSize, 1u)));
-  next_time_ = sendTime > std::numeric_limits<uint32_t>::max() - kMediaMs
+  const uint32_t step = std::clamp(sendTime / 4, kFirstMediaMs, kMediaMs);
+  next_time_ = sendTime > std::numeric_limits<uint32_t>::max() - step
                    ? std::numeric_limits<uint32_t>::max()
-                   : sendTime + kMediaMs;
+                   : sendTime + step;
   Request(file);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Keeps a recording's header describing what is on the disk while the download runs: every
 // kMediaMs of media, and at least every kBytes, the save file is asked for a checkpoint
-// (TSaveFile::Checkpoint). The checkpoint hands the file's data to the disk before it rewrites
+// (TSaveFile::Checkpoint); sooner while the recording is young (after each quarter more of
+// media, at least kFirstMediaMs), so that a file cut in its first seconds does not leave most of
+// what it holds uncounted. The checkpoint hands the file's data to the disk before it rewrites
 // the header, which can wait for the disk for a long time; it runs on a thread of its own, so
 // the receive loop never waits for it (a loop that waits for the disk loses datagrams over UDP).
 // A request while a checkpoint runs is taken up when it ends, once, with the newest packets.
@@ -20,6 +22,7 @@ class HeaderCheckpoints {
  public:
   // Between two checkpoints a cut file holds at most this much that its header does not count.
   static constexpr uint32_t kMediaMs = 2000;
+  static constexpr uint32_t kFirstMediaMs = 250;
   static constexpr uint64_t kBytes = 8ull << 20;
 
   HeaderCheckpoints() = default;

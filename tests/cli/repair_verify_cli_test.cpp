@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "asf/asf_scan.h"
 #include "cli_runner.h"
 #include "common/server_process.h"
 #include "platform/temp_folder.h"
+#include "session/header_checkpoints.h"
 
 namespace qor::testing {
 namespace {
@@ -40,12 +45,45 @@ std::vector<std::string> MediaPackets(const std::string& path) {
   return out;
 }
 
+// The file read whole by our own scan, as verify reads it.
+AsfFileScan Scan(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  const AsfReadAt readAt = [&](uint64_t at, void* buffer, size_t count) -> int64_t {
+    if (at > bytes.size()) return 0;
+    const size_t n = std::min<size_t>(count, bytes.size() - at);
+    std::copy_n(bytes.data() + at, n, static_cast<char*>(buffer));
+    return static_cast<int64_t>(n);
+  };
+  AsfFileScan scan;
+  std::string why;
+  EXPECT_TRUE(ScanAsfFile(readAt, bytes.size(), scan, why)) << path << ": " << why;
+  return scan;
+}
+
+// ffprobe's duration in seconds; -1 when it gives none ("N/A").
+double StrictDuration(const std::string& path) {
+  const std::string text =
+      Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && (*end == '\n' || *end == 0) ? value : -1;
+}
+
+// What `ffmpeg -v error` says reading the file whole, or from `seek` seconds on.
+std::string FfmpegComplaints(const std::string& path, double seek = -1) {
+  int status = -1;
+  const std::string from = seek >= 0 ? " -ss " + std::to_string(seek) : "";
+  std::string said =
+      Shell("ffmpeg -v error -nostdin" + from + " -i '" + path + "' -f null - 2>&1", &status);
+  if (status != 0) said += "(exit status " + std::to_string(status) + ")";
+  return said;
+}
+
 class CliRepairVerify : public ::testing::Test {
  protected:
-  void Serve(const char* rate) {
+  void Serve(const char* rate, const std::string& root = QOR_SAMPLE_MEDIA_DIR) {
     server_ = std::make_unique<ServerProcess>(
-        QOR_SERVER_PROGRAM,
-        std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", rate});
+        QOR_SERVER_PROGRAM, std::vector<std::string>{"--root", root, "--rate", rate});
     ASSERT_TRUE(server_->Running());
   }
   CliResult Cli(std::vector<std::string> args) {
@@ -54,9 +92,9 @@ class CliRepairVerify : public ::testing::Test {
     run.workDir = folder_.Path();
     return RunCli(run);
   }
-  std::string Url(const std::string& scheme) const {
+  std::string Url(const std::string& scheme, const std::string& name = "clip.wmv") const {
     const int port = scheme == "http" ? server_->HttpPort() : server_->MmsPort();
-    return scheme + "://127.0.0.1:" + std::to_string(port) + "/clip.wmv";
+    return scheme + "://127.0.0.1:" + std::to_string(port) + "/" + name;
   }
   std::string Path(const std::string& name) const { return folder_.Path(name); }
 
@@ -105,6 +143,115 @@ TEST_F(CliRepairVerify, KilledRecordingsRepairToTheSourcesFirstPackets) {
     ASSERT_LT(kept.size(), source.size());
     EXPECT_TRUE(std::equal(kept.begin(), kept.end(), source.begin()));
   }
+}
+
+// Killed at any moment, a recording is a file readers take at its header's word: ffprobe gives
+// the duration it describes (at most one checkpoint behind what arrived), ffmpeg reads it and
+// seeks in it without a word, and repair makes it finished with the source's packets.
+TEST_F(CliRepairVerify, AFileKilledAtAnyMomentIsValidAsItLies) {
+  // 20 s with a key frame every second, in small packets, served at eight times real time.
+  ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi "
+                  "-i sine=frequency=440:sample_rate=22050 -t 20 -c:v wmv2 -g 25 -b:v 100k "
+                  "-c:a wmav2 -b:a 32k -ac 1 -packet_size 1600 -f asf '" +
+                  Path("long.wmv") + "' 2>&1"),
+            "");
+  Serve("8", folder_.Path());
+  const std::vector<std::string> source = MediaPackets(Path("long.wmv"));
+  const AsfFileScan clip = Scan(Path("long.wmv"));
+  const long long firstPacketEnd =
+      static_cast<long long>(clip.layout.firstPacketAt + clip.layout.packetSize);
+  const double interval = HeaderCheckpoints::kMediaMs / 1000.0;
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delayMs(150, 2000);
+  const std::string schemes[] = {"http", "mmst", "mmsu"};
+  int seeks = 0;
+  for (int kill = 0; kill < 20; ++kill) {
+    const std::string scheme = schemes[kill % 3];
+    const int delay = delayMs(random);
+    SCOPED_TRACE(scheme + ", killed " + std::to_string(delay) +
+                 " ms after the first packet (seed " + std::to_string(seed) + ")");
+    const std::string name = "k" + std::to_string(kill) + ".asf", path = Path(name);
+    std::chrono::steady_clock::time_point firstPacket{};
+    CliRun run;
+    run.args = {"get", Url(scheme, "long.wmv"), "-o", name};
+    run.workDir = folder_.Path();
+    run.interruptSignal = SIGKILL;
+    run.interruptWhen = [&] {
+      const auto now = std::chrono::steady_clock::now();
+      if (firstPacket == std::chrono::steady_clock::time_point{}) {
+        if (FileSize(path) >= firstPacketEnd) firstPacket = now;
+        return false;
+      }
+      return now - firstPacket >= std::chrono::milliseconds(delay);
+    };
+    ASSERT_EQ(RunCli(run).status, 128 + SIGKILL);
+
+    // The file as it lies.
+    const AsfFileScan lies = Scan(path);
+    ASSERT_TRUE(lies.lastReadable.has_value());
+    EXPECT_LE(lies.declaredPackets, lies.slots);
+    EXPECT_FALSE(lies.broadcast);
+    const double arrived = lies.lastSendTime / 1000.0;
+    const double duration = StrictDuration(path);
+    EXPECT_GE(duration, arrived - interval - 0.1) << "arrived " << arrived;
+    EXPECT_LE(duration, arrived + 0.2) << "arrived " << arrived;
+    EXPECT_EQ(FfmpegComplaints(path), "");
+    if (duration >= 1.0) {
+      // Seeking lands at the key frame at or before the time asked for.
+      ++seeks;
+      const double at = duration * 0.75;
+      EXPECT_EQ(FfmpegComplaints(path, at), "") << "seeking to " << at;
+      const double landed =
+          std::atof(Shell("ffprobe -v error -read_intervals " + std::to_string(at) +
+                          "%+#1 -show_entries packet=pts_time -of csv=p=0 '" + path + "'")
+                        .c_str());
+      EXPECT_LE(landed, at + 0.1) << "seeking to " << at;
+      EXPECT_GE(landed, at - 1.5) << "seeking to " << at;
+    }
+
+    // Repaired: finished, with the source's first packets.
+    ASSERT_EQ(Cli({"repair", name}).status, 0);
+    EXPECT_EQ(Cli({"verify", name}).status, 0);
+    const std::vector<std::string> kept = MediaPackets(path);
+    ASSERT_FALSE(kept.empty());
+    ASSERT_LE(kept.size(), source.size());
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), source.begin()));
+  }
+  EXPECT_GE(seeks, 10);
+}
+
+// Datagrams lost for good (a tenth of them, resends refused) become packets of padding: the
+// header counts only packets that parse, every packet with media is the server's, readers skip
+// the padding without a word, and the run ends with exit 4 and the count of what was lost.
+TEST_F(CliRepairVerify, LostDatagramsBecomePaddingThatReadersSkip) {
+  Serve("0");
+  const CliResult r = Cli({"get", Url("mmsu", "clip.wmv?drop=0.1&resend=0&seed=4"), "-o", "l.asf"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  const AsfFileScan source = Scan(SampleMedia("clip.wmv"));
+  const AsfFileScan saved = Scan(Path("l.asf"));
+  EXPECT_EQ(saved.declaredPackets, source.declaredPackets);
+  EXPECT_EQ(saved.declaredPackets, saved.slots);
+  uint64_t padding = 0;
+  for (const AsfHole& hole : saved.holes) {
+    EXPECT_EQ(hole.kind, AsfHole::Kind::PaddingOnly) << "packet " << hole.first;
+    padding += hole.count;
+  }
+  EXPECT_GT(padding, 0u);
+  EXPECT_NE(r.err.find(", " + std::to_string(padding) + " lost"), std::string::npos) << r.err;
+  const std::string a = ReadFile(SampleMedia("clip.wmv")), b = ReadFile(Path("l.asf"));
+  const uint64_t size = saved.layout.packetSize;
+  for (uint64_t i = 0; i < saved.slots; ++i) {
+    const std::string kept = b.substr(saved.layout.firstPacketAt + i * size, size);
+    const bool isPadding =
+        std::any_of(saved.holes.begin(), saved.holes.end(),
+                    [&](const AsfHole& h) { return i >= h.first && i < h.first + h.count; });
+    if (!isPadding) {
+      EXPECT_EQ(kept, a.substr(source.layout.firstPacketAt + i * size, size)) << "packet " << i;
+    }
+  }
+  EXPECT_EQ(FfmpegComplaints(Path("l.asf")), "");
+  EXPECT_EQ(Cli({"verify", "l.asf"}).status, 4);
 }
 
 TEST_F(CliRepairVerify, WholeFilesPassAndOthersAreLeftAlone) {
