@@ -68,9 +68,6 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
     ++pos;
     payloads = payloadFlags & 0x3F;
     payloadLengthWidth = kWidthOfCode[payloadFlags >> 6];
-    // A packet that holds only padding (one written for a packet that never arrived).
-    if (payloads == 0)
-      return pos + padding <= length ? PacketFault::None : PacketFault::NonCompressed;
   }
 
   for (uint32_t walked = 0;;) {
@@ -136,9 +133,12 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
 bool MakeAsfPaddingPacket(uint8_t* packet, size_t packetSize, uint32_t sendTime) {
   using asf_detail::StoreLE;
   // Error correction (as servers write it), then a packet of several payloads that holds none:
-  // readers walk its fixed fields, find no payload and skip the padding that fills the rest.
+  // readers walk its fixed fields, find no payload and skip the padding that fills the rest. (A
+  // reader that walks one payload whatever the count finds an empty one in the zeros.)
   constexpr size_t kFixedWithWordPadding = 14;
-  if (packetSize < kFixedWithWordPadding + 2 || packetSize > UINT32_MAX) return false;
+  // Room for the empty payload header (stream, object, offset, replicated length, length).
+  constexpr size_t kEmptyPayload = 9;
+  if (packetSize < kFixedWithWordPadding + kEmptyPayload || packetSize > UINT32_MAX) return false;
   const bool wordPadding = packetSize - kFixedWithWordPadding <= UINT16_MAX;
   const size_t fixed = wordPadding ? kFixedWithWordPadding : kFixedWithWordPadding + 2;
   std::fill(packet, packet + packetSize, uint8_t{0});

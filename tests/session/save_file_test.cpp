@@ -93,7 +93,7 @@ TEST(SaveFile, GatheredPacketsReachTheFileInOrderAndNeverGetLost) {
               TSaveFile::WriteResult::Written);
   }
   EXPECT_TRUE(ReadWholeFile(path).empty());  // still gathered
-  const auto resent = Bytes(8, 0xEE);         // packet 1 again, as a resend brings it
+  const auto resent = Bytes(8, 0xEE);        // packet 1 again, as a resend brings it
   ASSERT_EQ(file->WritePacket(8, resent.data(), resent.size(), 1, 0),
             TSaveFile::WriteResult::Written);
   uint8_t back[32] = {};
@@ -172,6 +172,106 @@ TEST(SaveFile, WritersRacingTheFinishNeverWriteAfterIt) {
   EXPECT_EQ(writtenAfter.load(), 0);
   EXPECT_EQ(static_cast<int64_t>(ReadWholeFile(path).size()), size);
   EXPECT_EQ(size, (file->HighestIndex() + 1) * 64);
+}
+
+// A recording of a real clip through the save file, its packets written at their places.
+class Recording {
+ public:
+  explicit Recording(const std::string& path)
+      : source(ReadAsfLayout(SampleMedia("clip.wmv"))),
+        whole(ReadWholeFile(SampleMedia("clip.wmv"))),
+        file(TSaveFile::Open(path, FileHandle::Mode::CreateTruncate)) {
+    asf.ParseHeader(whole.data(), source.headerLength);
+  }
+  uint32_t Time(size_t i) const {
+    AsfPacketTimes times;
+    ReadAsfPacketTimes(source.packets[i].data(), source.packetSize, times);
+    return times.sendTime;
+  }
+  TSaveFile::WriteResult Write(size_t i, int64_t at) {
+    const size_t n = i % source.packets.size();
+    return file->WritePacket(source.headerLength + at * source.packetSize, source.packets[n].data(),
+                             source.packetSize, at, Time(n));
+  }
+  TSaveFile::WriteResult Write(size_t i) { return Write(i, static_cast<int64_t>(i)); }
+
+  const AsfLayout source;
+  const std::vector<uint8_t> whole;
+  std::shared_ptr<TSaveFile> file;
+  TASF asf;
+};
+
+// From its header on, the file describes only packets on the disk; a slot no packet reached is
+// counted only once it holds a padding packet at the time before it, which a late packet still
+// replaces; once finished, no checkpoint touches the file.
+TEST(SaveFile, ACheckpointDescribesThePacketsOnDiskAndPadsTheSlotsNoneReached) {
+  const std::string path = NewTempFolder() + "/rec.asf";
+  Recording r(path);
+  ASSERT_TRUE(r.file);
+  ASSERT_EQ(r.file->WriteHeader(r.whole.data(), r.source.headerLength),
+            TSaveFile::WriteResult::Written);
+  EXPECT_EQ(ReadAsfLayout(path).declaredPackets, 0u);
+  for (const size_t i : {0, 1, 4, 5}) ASSERT_EQ(r.Write(i), TSaveFile::WriteResult::Written);
+  ASSERT_TRUE(r.file->Checkpoint());
+  const auto padding = [&](const std::vector<uint8_t>& packet) {
+    AsfPacketTimes times;
+    return ReadAsfPacketTimes(packet.data(), packet.size(), times) && times.payloadBytes == 0 &&
+           times.sendTime == r.Time(1);
+  };
+  AsfLayout lies = ReadAsfLayout(path);
+  EXPECT_EQ(lies.declaredPackets, 6u);
+  EXPECT_FALSE(lies.broadcast);
+  EXPECT_EQ(lies.playDurationMs, r.Time(5) + r.asf.Preroll);
+  ASSERT_EQ(lies.packets.size(), 6u);
+  EXPECT_TRUE(padding(lies.packets[2]) && padding(lies.packets[3]));
+
+  ASSERT_EQ(r.Write(3), TSaveFile::WriteResult::Written);
+  ASSERT_EQ(r.Write(6), TSaveFile::WriteResult::Written);
+  const TSaveFile::FinishResult done = r.file->Finish(r.asf, true);
+  EXPECT_TRUE(done.fixedUp && done.header && done.index);
+  const std::vector<uint8_t> finished = ReadWholeFile(path);
+  const AsfLayout copy = ReadAsfLayout(path);
+  EXPECT_EQ(copy.declaredPackets, 7u);
+  ASSERT_EQ(copy.packets.size(), 7u);
+  EXPECT_TRUE(padding(copy.packets[2]));
+  EXPECT_EQ(copy.packets[3], r.source.packets[3]);
+  EXPECT_FALSE(r.file->Checkpoint());
+  EXPECT_EQ(ReadWholeFile(path), finished);
+}
+
+// Checkpoints race the writer (which leaves slots out) and the finish: the finished file is
+// never written again, and every slot it counts holds a packet that parses.
+TEST(SaveFile, CheckpointsRacingTheWriterAndTheFinishLeaveAValidFile) {
+  const std::string path = NewTempFolder() + "/race.asf";
+  Recording r(path);
+  ASSERT_TRUE(r.file);
+  ASSERT_EQ(r.file->WriteHeader(r.whole.data(), r.source.headerLength),
+            TSaveFile::WriteResult::Written);
+  std::atomic<bool> finished{false};
+  std::atomic<int> checkpoints{0};
+  std::thread writer([&] {
+    for (size_t i = 0; !finished && i < 1500; ++i) {
+      if (i % 5 != 3 && r.Write(i) == TSaveFile::WriteResult::Dropped) return;
+    }
+  });
+  std::thread checkpointer([&] {
+    for (; !finished; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+      if (r.file->Checkpoint()) ++checkpoints;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  r.file->Finish(r.asf, true);
+  const std::vector<uint8_t> after = ReadWholeFile(path);
+  finished = true;
+  writer.join();
+  checkpointer.join();
+  EXPECT_GT(checkpoints.load(), 0);
+  EXPECT_EQ(ReadWholeFile(path), after);
+  const AsfLayout copy = ReadAsfLayout(path);
+  ASSERT_EQ(copy.packets.size(), copy.declaredPackets);
+  for (size_t i = 0; i < copy.packets.size(); ++i) {
+    AsfPacketTimes times;
+    EXPECT_TRUE(ReadAsfPacketTimes(copy.packets[i].data(), copy.packets[i].size(), times)) << i;
+  }
 }
 
 }  // namespace
