@@ -1,5 +1,7 @@
 #include "session/header_checkpoints.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -18,19 +20,29 @@ HeaderCheckpoints::~HeaderCheckpoints() {
 }
 
 void HeaderCheckpoints::Begin() {
-  next_index_ = 0;
-  next_time_ = 0;
+  started_ = false;
 }
 
 void HeaderCheckpoints::PacketWritten(const std::shared_ptr<TSaveFile>& file, int64_t index,
                                       uint32_t sendTime, uint32_t packetSize) {
-  if (!file || (index < next_index_ && sendTime < next_time_)) return;
-  next_index_ =
-      index + static_cast<int64_t>(std::max<uint64_t>(1, kBytes / std::max(packetSize, 1u)));
-  const uint32_t step = std::clamp(sendTime / 4, kFirstMediaMs, kMediaMs);
-  next_time_ = sendTime > std::numeric_limits<uint32_t>::max() - step
-                   ? std::numeric_limits<uint32_t>::max()
-                   : sendTime + step;
+  if (!file) return;
+  const auto after = [](uint32_t time, uint32_t step) {
+    return time > std::numeric_limits<uint32_t>::max() - step ? std::numeric_limits<uint32_t>::max()
+                                                              : time + step;
+  };
+  const auto packetsPerStep =
+      static_cast<int64_t>(std::max<uint64_t>(1, kBytes / std::max(packetSize, 1u)));
+  if (!started_) {
+    started_ = true;
+    first_time_ = sendTime;
+    next_index_ = index + packetsPerStep;
+    next_time_ = after(sendTime, kFirstMediaMs);
+    return;
+  }
+  if (index < next_index_ && sendTime < next_time_) return;
+  const uint32_t age = sendTime > first_time_ ? sendTime - first_time_ : 0;
+  next_index_ = index + packetsPerStep;
+  next_time_ = after(sendTime, std::clamp(age, kFirstMediaMs, kMediaMs));
   Request(file);
 }
 
@@ -50,6 +62,8 @@ void HeaderCheckpoints::Request(const std::shared_ptr<TSaveFile>& file) {
 }
 
 void HeaderCheckpoints::Run() {
+  // Named, so that where the time goes can be told per thread (top -H, /proc).
+  ::pthread_setname_np(::pthread_self(), "qor-checkpoint");
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || pending_; });
