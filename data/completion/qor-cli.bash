@@ -39,10 +39,10 @@ _qor_cli() {
     case $command in
       get) flags="-o --resume --overwrite -d $transfer" ;;
       record) flags="--start --end -d $transfer" ;;
-      info) flags="--json --http-port --config-dir --help" ;;
+      info) flags="--json --http-port --proxy --connect-timeout --answer-timeout --config-dir
+        --help" ;;
       open) flags="-o --proxy --user --password --save-password --config-dir --json --help" ;;
-      batch) flags="-d --protocol --http-port --tcp-port --udp-port --max-udp --proxy --offset
-        --bypass-dns --user --password --config-dir --log --reconnect --help" ;;
+      batch) flags="-d $transfer" ;;
       verify) flags="--json --help" ;;
       repair) flags="--dry-run --help" ;;
     esac

@@ -17,6 +17,8 @@ TAboutDialog::TAboutDialog() {
   Memo1.Lines.Add(std::string("Release Date\t\t") + kReleaseDate);
   Memo1.Lines.Add(std::string("Author\t\t\t") + kAuthorText);
   Memo1.Lines.Add("Web Site\t\t" + WebSiteAddress());
+  Memo1.Lines.Add(std::string("Copyright\t\t") + kCopyrightText);
+  Memo1.Lines.Add(std::string("Licence\t\t\t") + kLicenceName);
   OKButton.Name = "OKButton";
   OKButton.Caption = "&OK";
   OKButton.ModalResult = mrOk;

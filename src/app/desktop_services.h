@@ -91,6 +91,10 @@ class DesktopServices {
 
   // Hands a file or web address to the desktop; above 32 on success, as ShellOpen gives it.
   virtual int32_t OpenWithShell(const std::string& target) { return ShellOpen(target); }
+
+  // A notification on the desktop (a download that ended while nobody watched); a front end
+  // without one, or a desktop without the service, shows nothing.
+  virtual void Notify(const std::string& /*summary*/, const std::string& /*body*/) {}
 };
 
 inline void DesktopServices::ShowMessage(const std::string& text) {

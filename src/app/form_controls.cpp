@@ -88,6 +88,13 @@ void TRichEdit::Append(const std::string& text) {
   if (OnChange) OnChange();
 }
 
+void TRichEdit::Append(const std::string& prefix, const std::string& text) {
+  std::vector<std::string> parts = SplitLines(text);
+  if (parts.empty()) parts.emplace_back();
+  for (std::string& part : parts) lines_.push_back(TLogLine{prefix + part, CurrentColor});
+  if (OnChange) OnChange();
+}
+
 void TRichEdit::Clear() {
   lines_.clear();
   if (OnChange) OnChange();

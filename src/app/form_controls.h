@@ -28,6 +28,7 @@ enum TModalResult : int32_t {
 
 constexpr TColor clBlue{0, 0, 255};
 constexpr TColor clPurple{128, 0, 128};
+constexpr TColor clGray{128, 128, 128};
 
 // Key codes the handlers look at.
 inline constexpr uint16_t kKeyReturn = 13;
@@ -116,6 +117,8 @@ struct TCheckBox : TControl {
 
 struct TComboBox : TControl {
   std::string Text;
+  // Shown greyed in an empty box, never taken as its text.
+  std::string Placeholder;
   TStringList Items;
   int32_t ItemIndex = -1;
   std::function<void()> OnChange;
@@ -177,6 +180,8 @@ class TRichEdit : public TControl {
   // Adds text as lines in the current colour; text holding line breaks becomes several lines,
   // as a rich-text control shows it.
   void Append(const std::string& text);
+  // The same, with prefix put before each of the lines.
+  void Append(const std::string& prefix, const std::string& text);
   void Clear();
   const std::vector<TLogLine>& Lines() const { return lines_; }
   int32_t Count() const { return static_cast<int32_t>(lines_.size()); }

@@ -38,9 +38,7 @@ THttpPasswordDlg::THttpPasswordDlg(CredentialsSink sink) : GiveCredentials(std::
   Name = "HttpPasswordDlg";
   Caption = "HTTP Network Authentication";
   Explanation.Name = "Explanation";
-  Explanation.Caption =
-      "This web location needs a user id and password. Enter them, then open the location "
-      "again.";
+  Explanation.Caption = kLocationExplanation;
   UserIDWindow.Name = "UserIDWindow";
   UserIDWindow.Label = "User ID";
   PasswordWindow.Name = "PasswordWindow";

@@ -24,6 +24,15 @@ void SaveCredentials(THelper& helper, const std::string& key, const std::string&
 
 class THttpPasswordDlg : public TForm {
  public:
+  // What the dialog says: opening a web location stops at the question, a stream's download asks
+  // again by itself once the dialog is answered.
+  static constexpr const char* kLocationExplanation =
+      "This web location needs a user id and password. Enter them, then open the location "
+      "again.";
+  static constexpr const char* kStreamExplanation =
+      "This stream needs a user id and password. The download goes on with them as soon as you "
+      "press Ok.";
+
   // Receives the trimmed id and password on OK; the window connects it to its HTTP client's
   // SetCredentials.
   using CredentialsSink = std::function<void(const std::string& id, const std::string& password)>;

@@ -6,6 +6,7 @@
 #include "app/location_file.h"
 #include "app/open_media_dialog.h"
 #include "app/options_dialog.h"
+#include "support/location.h"
 
 namespace qor {
 
@@ -21,11 +22,12 @@ bool IsLocal(const std::string& location, uint32_t flags) {
 // "http://host:8080/" or "http://radio.example.com": the root of a host, where encoders publish
 // their broadcast. Its "file name" is the host, which may hold dots like a file name.
 bool NamesHostRoot(const std::string& location) {
-  const std::string text = THelper::Trim(location);
-  const size_t scheme = text.find("://");
-  if (scheme == std::string::npos || scheme + 3 >= text.size()) return false;
-  const size_t slash = text.find('/', scheme + 3);
-  return slash == std::string::npos || slash + 1 == text.size();
+  Location parts;
+  if (ParseLocation(location, parts) == LocationProblem::NoScheme || parts.host.empty())
+    return false;
+  const std::string& path = parts.path;
+  // A query names no file of its own.
+  return path.empty() || path == "/" || path.starts_with('?') || path.starts_with("/?");
 }
 
 std::string FirstLine(const std::string& text) {
@@ -396,9 +398,9 @@ bool TLocationLoader::SaveRedirectorFile(const std::string& content) {
   request.Filter = kSaveFilter;
   request.FilterIndex = 2;
   request.OverwritePrompt = true;
-  request.FileName = ShortenFileName(
-      CleanFileName(THelper::StripQuery(THelper::FileNameOf(form_.MediaWindow.Caption))),
-      kMaxFileNameBytes);
+  request.FileName = ShortenFileName(CleanFileName(THelper::StripQuery(THelper::FileNameOf(
+                                         WithoutUserInfo(form_.MediaWindow.Caption)))),
+                                     kMaxFileNameBytes);
   const std::optional<std::string> chosen = form_.Desktop().SaveFileDialog(request);
   if (!chosen) return false;
   form_.Helper.WriteSetting(kSettingsKeyPath, "AsxDir", DirectoryOf(*chosen));

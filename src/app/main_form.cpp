@@ -1,10 +1,9 @@
 #include "app/main_form.h"
 
-#include <cctype>
-
 #include "app/app_constants.h"
 #include "app/convert_error.h"
 #include "app/date_time_text.h"
+#include "app/download_location.h"
 #include "app/http_password_dlg.h"
 #include "app/main_info_dialog.h"
 #include "app/mms_password_dlg.h"
@@ -19,71 +18,6 @@ namespace {
 
 constexpr int32_t kDesignHeight = 560;
 constexpr int32_t kDesignWidth = 640;
-
-std::string ExceptionText(const std::exception_ptr& error) {
-  try {
-    if (error) std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-  return std::string();
-}
-
-// The host of a location that names the root of its host ("http://host:8080", "http://host/"):
-// encoders publish broadcasts there. Empty when the location has a path or no host.
-std::string RootHostOf(const std::string& url) {
-  const std::string text = THelper::Trim(url);
-  const size_t scheme = text.find("://");
-  if (scheme == std::string::npos) return std::string();
-  const size_t start = scheme + 3;
-  const size_t slash = text.find('/', start);
-  if (slash != std::string::npos && slash + 1 != text.size()) return std::string();
-  return text.substr(start, (slash == std::string::npos ? text.size() : slash) - start);
-}
-
-// The ":port" a location's host may carry, taken off before the name is looked up.
-bool SplitHostPort(const std::string& hostText, std::string& host, int32_t& port) {
-  const size_t colon = hostText.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= hostText.size()) return false;
-  const std::string digits = hostText.substr(colon + 1);
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  if (digits.size() > 5) return false;
-  const int32_t value = std::stoi(digits);
-  if (value < 1 || value > 65535) return false;
-  host = hostText.substr(0, colon);
-  port = value;
-  return true;
-}
-
-// Why a location cannot be started, in words a user can act on; empty when nothing is wrong
-// here. The transport comes from the options, so a scheme we do not speak would otherwise be
-// sent to an MMS or HTTP server as if it were one, and a bad port would be looked up as part of
-// the host name ("DNS resolve failed").
-std::string LocationRefusal(const std::string& url, const std::string& hostText) {
-  const size_t schemeEnd = url.find("://");
-  if (schemeEnd != std::string::npos) {
-    std::string scheme = THelper::LowerCase(THelper::Trim(url.substr(0, schemeEnd)));
-    static const char* const kSchemes[] = {"mms", "mmst", "mmsu", "mmsh", "http"};
-    bool known = false;
-    for (const char* s : kSchemes) known = known || scheme == s;
-    if (!known) {
-      return "Unsupported location type '" + scheme +
-             "://': Qor records mms://, mmst://, mmsu://, mmsh:// and http:// locations";
-    }
-  }
-  const size_t colon = hostText.rfind(':');
-  std::string host;
-  int32_t port = 0;
-  if (colon != std::string::npos && !SplitHostPort(hostText, host, port)) {
-    return "Bad port '" + hostText.substr(colon + 1) + "' in the location: a port is a number " +
-           "from 1 to 65535";
-  }
-  return std::string();
-}
 
 // How long a transport that is not the last one Auto tries may stay silent at each step before
 // the next one is tried: a blocked port or dropped datagrams must not cost the full time-outs.
@@ -147,6 +81,7 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetSettingsWarningSink([this](const std::string& text) { Messages.Post(text, mcWarning); });
 
   URL.Name = "URL";
+  URL.OnKeyDown = [this](uint16_t key) { URLKeyDown(key); };
   SetLabel(MediaWindow, "MediaWindow", "");
   SetLabel(SaveWindow, "SaveWindow", "");
   ProgBar.Name = "ProgBar";
@@ -198,6 +133,9 @@ TMainForm::TMainForm(DesktopServices& desktop, WindowThread& window)
   SetMenu(ConnectionBatch, "ConnectionBatch", "Go &Batch Download",
           [this] { ConnectionBatchClick(); });
   SetMenu(Disconnection, "Disconnection", "&Abort Download", [this] { DisconnectionClick(); });
+  SetMenu(VCROn1, "VCROn1", "V&CR On", [this] { VCROn1Click(); });
+  VcrCountdown.Name = "VcrCountdown";
+  VcrCountdown.Visible = false;
 
   Timer1.SetInterval(200);
   Timer1.OnTimer = [this] { Timer1Timer(); };
@@ -265,8 +203,11 @@ void TMainForm::FormClose() {
   CancelReconnect();
   FinishSaveFile();
   StopSession();
-  Helper.WriteSetting(kSettingsKeyPath, "URLList", URL.Items.Text());
-  Helper.WriteSetting(kSettingsKeyPath, "URLSelected", URL.Text);
+  // A password written in a location is never stored; the user name stays with it.
+  TStringList history;
+  for (const std::string& line : URL.Items.Lines()) history.Add(WithoutPassword(line));
+  Helper.WriteSetting(kSettingsKeyPath, "URLList", history.Text());
+  Helper.WriteSetting(kSettingsKeyPath, "URLSelected", WithoutPassword(URL.Text));
   Helper.WriteSetting(kSettingsKeyPath, "Height", THelper::IntText(Height));
   Helper.WriteSetting(kSettingsKeyPath, "Width", THelper::IntText(Width));
   Helper.WriteSetting(kSettingsKeyPath, "FormLeft", THelper::IntText(Left));
@@ -290,34 +231,29 @@ void TMainForm::ConnectionSingleClick() {
   // A file still open (a new track, a server that dropped, another Go) is finished first.
   FinishOpenSaveFile();
   ResetSessionDisplay();
-  // A reconnect goes on with the same recording: its cuts stay in the log.
-  if (!reconnect_attempt_) LogWindow.Clear();
+  // The log keeps every download's lines (a failed one's too); a new download starts under a
+  // separator, a reconnect goes on with the same recording.
+  if (!reconnect_attempt_) SeparateLog();
+  log_separated_ = false;
   if (URL.Text.empty()) {
     Messages.Post("No URL given\nUse File -> Open then enter a media location", mcFatal);
     return;
   }
-  // Over HTTP an empty path asks for "/", where many servers publish their broadcast; an MMS
-  // server needs the name of what to open.
   const int32_t choice = peers_.OptionsDialog ? peers_.OptionsDialog->ProtoGroup.ItemIndex : -1;
-  const std::string lowerUrl = THelper::LowerCase(THelper::Trim(URL.Text));
-  const bool overHttp = choice == kProtoHttp ||
-                        (choice == kProtoAuto &&
-                         (lowerUrl.rfind("http://", 0) == 0 || lowerUrl.rfind("mmsh://", 0) == 0));
-  hostText = THelper::HostOf(URL.Text);
-  if (hostText.empty() && overHttp) hostText = RootHostOf(URL.Text);
-  if (hostText.empty()) {
-    Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
-    return;
+  transport_ = TransportFor(URL.Text, choice, ForcedTransport);
+  std::string refusal;
+  switch (ReadDownloadLocation(URL.Text, transport_ == kProtoHttp, target_, refusal)) {
+    case LocationCheck::NoHost:
+      Messages.Post("Please check URL entry, invalid IP/Host", mcFatal);
+      return;
+    case LocationCheck::Refused:
+      Messages.Post(refusal, mcFatal);
+      return;
+    case LocationCheck::Ready:
+      break;
   }
-  if (const std::string refusal = LocationRefusal(URL.Text, hostText); !refusal.empty()) {
-    Messages.Post(refusal, mcFatal);
-    return;
-  }
-  pathText = THelper::PathOf(URL.Text);
-  if (pathText.empty() && !overHttp) {
-    Messages.Post("Please check URL entry, invalid file name or path", mcFatal);
-    return;
-  }
+  hostText = target_.hostText;
+  pathText = target_.pathText;
   const bool created = reconnect_attempt_ && !resume_again_path_.empty() ? ReopenForResume()
                        : unattended                                      ? CreateAutoSaveFile()
                                                                          : CreateOrResumeSaveFile();
@@ -335,31 +271,19 @@ void TMainForm::ConnectionSingleClick() {
     started_unattended_ = unattended;
     cuts_ = {};
     reconnect_tries_ = 0;
+    index_at_cut_ = -1;
     cut_at_ms_ = -1;
     resume_again_path_.clear();
   }
   attempts_.clear();
   attempt_ = 0;
-  if (peers_.OptionsDialog && peers_.OptionsDialog->ProtoGroup.ItemIndex == kProtoAuto) {
-    // A scheme that names its transport keeps to it; mms:// (or none) leaves the choice to us.
-    const std::string lower = THelper::LowerCase(THelper::Trim(URL.Text));
-    const auto scheme = [&lower](const char* s) { return lower.rfind(s, 0) == 0; };
-    if (scheme("mmsu://")) {
-      attempts_ = {{pfMmsUdp, 0}};
-    } else if (scheme("mmst://")) {
-      attempts_ = {{pfMmsTcp, 0}};
-    } else if (scheme("http://") || scheme("mmsh://")) {
-      attempts_ = {{pfHttp, 0}};
-    } else {
-      attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
-      std::string host;
-      int32_t port = 0;
-      const std::optional<int32_t> configured = TryStrToInt(peers_.OptionsDialog->HTTPPort.Text);
-      // A location that names its port is tried there by every transport.
-      if (!SplitHostPort(hostText, host, port) && configured != 80)
-        attempts_.push_back({pfHttp, 80});
-      attempts_.push_back({pfHttp, 0});
-    }
+  if (transport_ == kProtoAuto) {
+    // UDP and TCP at the location's port (an MMS one), then HTTP at port 80 and at the
+    // configured HTTP port.
+    attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
+    const int32_t configured = SettingNumber(peers_.OptionsDialog->HTTPPort.Text, "HTTPPort");
+    if (configured != 80) attempts_.push_back({pfHttp, 80});
+    attempts_.push_back({pfHttp, configured});
   }
   StartSession();
 }
@@ -411,8 +335,7 @@ void TMainForm::RollOver() {
 
 void TMainForm::ConfigureSession(TMMS& session) {
   TOptionsDialog& options = *peers_.OptionsDialog;
-  const int32_t choice = options.ProtoGroup.ItemIndex;
-  switch (choice) {
+  switch (transport_) {
     case kProtoHttp:
       session.ProtocolFlags = pfHttp;
       break;
@@ -459,13 +382,13 @@ void TMainForm::ConfigureSession(TMMS& session) {
   session.OffsetMs = dayMs <= 0 ? 0 : static_cast<uint32_t>(dayMs) % 86400000u;
   session.Streams = StreamChoice;
   session.Streams.maxRate = static_cast<uint32_t>(std::max(options.SelectedMaxRate(), 0));
-  // A location naming its port ("host:8080") connects there, whatever the options say.
-  std::string host;
-  int32_t port = 0;
-  if (SplitHostPort(hostText, host, port)) {
-    session.Host = host;
-    session.HttpPort = port;
-    session.ConnectPort = port;
+  // A location naming its port ("host:8080") connects there, whatever the options say, except
+  // where Auto tries HTTP streaming on a port of its own after the MMS port the location named.
+  if (target_.parts.port > 0) {
+    session.Host = target_.parts.host;
+    session.ConnectPort = target_.parts.port;
+    if (attempt_ >= attempts_.size() || attempts_[attempt_].httpPort == 0)
+      session.HttpPort = target_.parts.port;
   }
   session.PreviousEntry = std::move(next_entry_);
   session.Timeouts = StoredTimeouts();
@@ -485,9 +408,7 @@ void TMainForm::ConfigureSession(TMMS& session) {
     return AskHttpCredentials(source, site);
   };
   session.Prompts.HttpCredentialsAnswered = [this, source](bool accepted) {
-    // Saved (when asked) only once the server took them; wrong ones are never kept.
-    if (peers_.HttpPasswordDlg && Session && Session->Source == source)
-      peers_.HttpPasswordDlg->CredentialsAnswered(accepted);
+    HttpCredentialsAnswered(source, accepted);
   };
   pending_mms_credentials_.reset();
   session.Prompts.MmsCredentialsAccepted = [this, source] {
@@ -496,55 +417,6 @@ void TMainForm::ConfigureSession(TMMS& session) {
                     pending_mms_credentials_->site);
     pending_mms_credentials_.reset();
   };
-}
-
-std::optional<std::string> TMainForm::AskMmsCredentials(MessageSource source,
-                                                        const std::string& host,
-                                                        const std::string& challenge) {
-  // A request of a session that has since been stopped or replaced is declined unseen.
-  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
-      password_dlg_ != nullptr)
-    return std::nullopt;
-  credentials_asked_by_ = source;
-  MmsCredentialsExchange exchange{host, challenge, "", CredentialsSite(host, Session->ConnectPort)};
-  TMmsPasswordDlg dialog(exchange);
-  password_dlg_ = &dialog;
-  int32_t result = mrCancel;
-  try {
-    result = desktop_.ShowModal(dialog);
-  } catch (...) {
-    password_dlg_ = nullptr;
-    throw;
-  }
-  password_dlg_ = nullptr;
-  pending_mms_credentials_.reset();
-  if (result != mrOk) return std::nullopt;
-  if (exchange.SaveRequested)
-    pending_mms_credentials_ = PendingCredentials{source, exchange.Credentials, exchange.Site};
-  return exchange.Credentials;
-}
-
-std::optional<std::pair<std::string, std::string>> TMainForm::AskHttpCredentials(
-    MessageSource source, const std::string& site) {
-  if (closed_ || !Session || Session->Source != source || Session->Terminated() ||
-      !peers_.HttpPasswordDlg || password_dlg_ != nullptr)
-    return std::nullopt;
-  credentials_asked_by_ = source;
-  THttpPasswordDlg& dialog = *peers_.HttpPasswordDlg;
-  // The dialog hands its answer to whoever asked: here the session, not the location client.
-  std::optional<std::pair<std::string, std::string>> given;
-  const THttpPasswordDlg::CredentialsSink client = dialog.GiveCredentials;
-  struct Restore {
-    THttpPasswordDlg& dialog;
-    THttpPasswordDlg::CredentialsSink sink;
-    ~Restore() { dialog.GiveCredentials = sink; }
-  } restore{dialog, client};
-  dialog.GiveCredentials = [&given](const std::string& id, const std::string& password) {
-    given = std::make_pair(id, password);
-  };
-  dialog.Site = site;
-  if (desktop_.ShowModal(dialog) != mrOk) return std::nullopt;
-  return given;
 }
 
 void TMainForm::StopSession() {
@@ -562,56 +434,6 @@ void TMainForm::ConnectionBatchClick() {
   } else {
     Messages.Post("Qor Main App: first use 'OPEN' to load a .asx playlist", mcFatal);
   }
-}
-
-// ---- Toolbar ----
-
-void TMainForm::OpenClick() {
-  desktop_.Repaint();
-  Open1Click();
-}
-void TMainForm::ConnectClick() {
-  desktop_.Repaint();
-  CancelReconnect();  // the user's start replaces a reconnect still waiting for its moment
-  ConnectionSingleClick();
-}
-void TMainForm::ConnectBatchClick() {
-  desktop_.Repaint();
-  CancelReconnect();
-  ConnectionBatchClick();
-}
-void TMainForm::AbortClick() {
-  desktop_.Repaint();
-  DisconnectionClick();
-}
-void TMainForm::InfoClick() {
-  desktop_.Repaint();
-  ShowFileProperties1Click();
-}
-void TMainForm::PreviewClick() {
-  desktop_.Repaint();
-  OpenMonitor1Click();
-}
-void TMainForm::VcrSetClick() {
-  desktop_.Repaint();
-  VcrTimeSet1Click();
-}
-void TMainForm::VcrPowerClick() {
-  desktop_.Repaint();
-  VCROn1Click();
-}
-void TMainForm::ExitClick() {
-  desktop_.Repaint();
-  Exit1Click();
-}
-
-// ---- Exceptions ----
-
-void TMainForm::QorHandleException(const std::string& /*sender*/, const std::exception_ptr& error) {
-  Messages.Post("Qor Main App: An exception occured and reads :-", mcWarning);
-  Messages.Post(ExceptionText(error), mcFatal);
-  StopSession();
-  FinishSaveFile();
 }
 
 }  // namespace qor

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/desktop_services.h"
+#include "app/download_location.h"
 #include "app/form_controls.h"
 #include "asf/asf.h"
 #include "controls/performance_graph.h"
@@ -39,6 +40,9 @@ class TOptionsDialog;
 class TResumeDlg;
 
 inline constexpr int32_t kUrlListSize = 50;
+inline constexpr const char* kPreviousConnectionClosed = "- The previous connection has closed";
+inline constexpr const char* kQuitWhileRecordingQuestion =
+    "A recording is running.\n\nFinish the recording and quit?";
 inline constexpr const char* kSaveFilter =
     "Windows Media Files|*.asf;*.wmv;*.wma;*.wm|WM Redirector Files|*.asx; *.wmx; *.wax; "
     "*.wvx|Qor log files|*.txt|All Files|*.*";
@@ -74,8 +78,13 @@ class TMainForm : public TForm {
   TPerformanceGraph PerformanceGraph1;
   TRadioGroup GridGroup, StyleGroup;
   TLabel StatusBar;
+  // While the VCR is armed: how long until it starts or stops recording (empty and hidden when it
+  // is not armed).
+  TLabel VcrCountdown;
   TButton Open, Connect, ConnectBatch, Abort, Info, Preview, VcrSet, VcrPower, Exit;
   TMenuItem Open1, ConnectionSingle, ConnectionBatch, Disconnection;
+  // Checked while the VCR is armed.
+  TMenuItem VCROn1;
   TTimer Timer1, Timer2, Timer3, Timer4;
   // Waits out the pause before a live stream that was cut is joined again.
   TTimer ReconnectTimer;
@@ -115,6 +124,12 @@ class TMainForm : public TForm {
   // them for its own runs here.
   std::function<void(SessionTimeouts& timeouts)> AdjustTimeouts;
   SessionTimeouts StoredTimeouts() const;
+  // The transport of this front end's downloads whatever their schemes say (the command line's
+  // --protocol); unset: the scheme's, else the options' choice.
+  std::optional<int32_t> ForcedTransport;
+  // Whether credentials written in a location are saved once the server accepts them (the
+  // command line's --save-password); by default they serve the download alone.
+  bool SaveLocationCredentials = false;
   // Called when the Auto transport choice gave up on one transport and started the next one for
   // the same save file.
   std::function<void()> OnTransportRollover;
@@ -133,8 +148,13 @@ class TMainForm : public TForm {
     int64_t lostMs = 0;  // from each cut until media flowed again (or until now)
   };
   CutCounts Cuts() const;
+  // The last save file finished with something in it (a reconnect that failed before it wrote a
+  // byte leaves no file of its own).
+  const std::string& LastKeptFile() const { return last_kept_file_; }
   // A cut stream waits for its next attempt, or an attempt runs that has not brought media yet.
   bool Reconnecting() const { return cut_at_ms_ >= 0; }
+  // The VCR's end moment came while a cut stream was waiting to be joined again.
+  bool VcrEndedInACut() const { return vcr_ended_in_cut_; }
   void ReconnectTimerTimer();
   // Forgets a pending reconnect (the user aborted, the VCR ended, the window closes).
   void CancelReconnect();
@@ -188,6 +208,7 @@ class TMainForm : public TForm {
   void VcrSetClick();
   void VcrPowerClick();
   void ExitClick();
+  void URLKeyDown(uint16_t key);
 
   // ---- Location loading (built on these entry points) ----
   std::function<void()> OnOpen1Click;
@@ -204,6 +225,9 @@ class TMainForm : public TForm {
   bool VcrArmed() const;
 
   // ---- Log, printing and help ----
+  // The log is kept across downloads; each new one starts under a separator line (time of day).
+  static constexpr uint32_t kLogSeparator = 256;
+  void ClearLog1Click();
   void SaveLog1Click();
   bool SaveLogFile();
   void Print1Click();
@@ -211,6 +235,7 @@ class TMainForm : public TForm {
   void ReadMe1Click();
   void VisitQorWebSite1Click();
   void QorMediatestSite1Click();
+  void OpenHelpPage(const std::string& address);
 
   // ---- Beyond the window's own handlers ----
   // Finishes a save file that is still open: stops the session, waits for its thread (serving
@@ -229,6 +254,11 @@ class TMainForm : public TForm {
   bool ActsOn(const MessagePair& pair) const;
   std::optional<std::string> AskMmsCredentials(MessageSource source, const std::string& host,
                                                const std::string& challenge);
+  // The user and password written in the location of the current download, the first time
+  // session source asks; none after that or when the location has none.
+  std::optional<std::pair<std::string, std::string>> LocationCredentials(MessageSource source);
+  MessageSource location_credentials_given_to_ = 0;
+  void HttpCredentialsAnswered(MessageSource source, bool accepted);
   // A 401 of HTTP streaming: the HTTP password dialog for the site, as location loading shows it.
   std::optional<std::pair<std::string, std::string>> AskHttpCredentials(MessageSource source,
                                                                         const std::string& site);
@@ -243,6 +273,9 @@ class TMainForm : public TForm {
     int32_t httpPort = 0;
   };
   std::vector<TransportAttempt> attempts_;
+  // The location and transport of the download started last.
+  DownloadLocation target_;
+  int32_t transport_ = -1;
   size_t attempt_ = 0;
   // The current session failed before any media arrived and another transport is left to try.
   bool CanRollOver() const;
@@ -261,12 +294,30 @@ class TMainForm : public TForm {
   bool continuing_ = false;          // a new track of the same recording is being started
   int32_t reconnect_tries_ = 0;      // attempts since media last flowed
   int64_t cut_at_ms_ = -1;           // when the stream was cut; -1 while media flows
+  // The last packet a clip resumed in its own file held at its cuts; the attempts count again
+  // from none once the file goes past it. -1: no such clip.
+  int64_t index_at_cut_ = -1;
+  void NoteProgressPastCut();
   // A pre-recorded download that was cut goes on in its own file, by the resume path.
   std::string resume_again_path_;
   bool ReopenForResume();
   CutCounts cuts_;
   void RemoveEmptyCreatedSaveFile(bool nothingRecorded);
   void Drain();
+  // Asks for a separator line before the next download's lines (at most one in a row); a batch
+  // entry or a new track asks before its "Media changing" line, so the start that follows does
+  // not ask again.
+  void SeparateLog();
+  bool log_separated_ = false;
+  void AppendSeparator(const std::string& text);
+  void ShowVcrCountdown();
+  // Tells the desktop that a download started without the user has ended (completed, failed,
+  // cut): nobody may be watching the window.
+  void NotifyUnattended(const std::string& summary, const std::string& body);
+  // Fills the information dialog with what Info describes now: the local media file (the save
+  // file a download is still writing, followed as it grows) or the download's own model.
+  void LoadInfoDialog();
+  bool InfoShown() const;
 
   DesktopServices& desktop_;
   WindowThread& window_;
@@ -280,6 +331,7 @@ class TMainForm : public TForm {
     std::string site;
   };
   std::optional<PendingCredentials> pending_mms_credentials_;
+  std::optional<PendingCredentials> pending_http_credentials_;
   bool closed_ = false;
   // Set by completion: the counter timer still runs once more and would recompute the gauge from
   // the last packet counted, below the 100 % completion showed.
@@ -290,6 +342,8 @@ class TMainForm : public TForm {
   // The save file's path when this download created it (empty for a file that was there before):
   // only such a file is removed when the download ends without a byte in it.
   std::string created_save_path_;
+  bool vcr_ended_in_cut_ = false;
+  std::string last_kept_file_;
   // A live play list's change: the next entry's first packets, kept by the session that reported
   // the change, which goes on receiving (as previous_session_) until the session recording the
   // next entry has taken them. Last member: it goes first, while everything it uses still exists.

@@ -3,6 +3,8 @@
 // window. Its live fields (SendTime, TotalTime, Packets, Acks, ClientID, SingleMaxStreamRate) are
 // written by the main window's counter timer whether or not it is visible.
 
+#include <string>
+
 #include "app/form_controls.h"
 #include "asf/asf.h"
 #include "asf/media_info.h"
@@ -18,8 +20,23 @@ class TInfoDialog : public TForm {
   MediaInfoReport Report;
   TButton OkButton;
 
-  // Builds the report from the ASF model and the session (which may be null).
-  void Load(const TASF& asf, const TMMS* session, const std::string& location);
+  // Builds the report from the ASF model and the session (which may be null). growingFile names
+  // the file a running download is still writing, when that is the file described: its size is
+  // followed (FollowGrowingFile) instead of being called truncated.
+  void Load(const TASF& asf, const TMMS* session, const std::string& location,
+            const std::string& growingFile = std::string());
+  // Empty pages: nothing is loaded, or a new download has not brought its header yet.
+  void Clear();
+  // Reads the growing file's size (and its header, if it had none yet) again.
+  void FollowGrowingFile();
+  bool Growing() const { return !growing_.empty(); }
+
+ private:
+  void Rebuild();
+
+  TASF shown_;
+  MediaInfoSession session_;
+  std::string growing_;
 };
 
 // The report's values of a session object.

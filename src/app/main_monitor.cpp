@@ -6,11 +6,13 @@
 
 #include <algorithm>
 
+#include "app/app_constants.h"
 #include "app/convert_error.h"
 #include "app/main_form.h"
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
 #include "session/carry_over.h"
+#include "support/location.h"
 
 namespace qor {
 
@@ -77,6 +79,7 @@ void TMainForm::Timer2Timer() {
   PerformanceGraph1.DataPoint(clYellow, receives > 0 ? static_cast<int32_t>(bytes / receives) : 50);
   PerformanceGraph1.DataPoint(clRed, static_cast<int32_t>(Session->Status().PacketSize) + 50);
   PerformanceGraph1.Update();
+  if (InfoShown()) peers_.InfoDialog->FollowGrowingFile();
 }
 
 bool TMainForm::ActsOn(const MessagePair& pair) const {
@@ -98,11 +101,23 @@ void TMainForm::Timer3Timer() {
 void TMainForm::Drain() {
   MessagePair pair;
   while (Messages.Take(pair)) {
+    if (pair.code == kLogSeparator) {
+      AppendSeparator(pair.text);
+      continue;
+    }
+    // A password written in a location is never shown: not in the log, a saved or printed log,
+    // nor on a terminal.
+    if (pair.text.find("://") != std::string::npos) pair.text = HidePasswords(pair.text);
     // Said before what the rejoined stream goes on to report (its end, perhaps).
     if (pair.source == Session->Source) NoteMediaAgain();
+    NoteProgressPastCut();
+    // A session the window has moved on from (stopped for the next entry, or the one that carried
+    // a new track over) reports its own end; said as it is, it reads as the recording's end.
+    if (!ActsOn(pair) && pair.text == "Disconnected") pair.text = kPreviousConnectionClosed;
     if (!pair.text.empty()) {
       LogWindow.CurrentColor = ColourFor(pair.code);
-      LogWindow.Append("> " + pair.text);
+      // Every line of a message carries the mark, so a saved log reads line by line.
+      LogWindow.Append("> ", pair.text);
     }
     // A transport that failed before any media arrived hands over to the next one Auto tries:
     // its failure ends nothing.
@@ -136,6 +151,10 @@ void TMainForm::Drain() {
         NewTrackDetected();
         break;
       case mcFatal:
+        // A failure of the download (not of an action of the window's, such as Preview).
+        if (!pair.text.empty() &&
+            (batchActive || saveFile || (Session->Started() && !Session->Finished())))
+          NotifyUnattended("Recording failed", pair.text + "\n" + SaveWindow.Caption);
         FinishSaveFile();
         HTTPSocket.Disconnect();
         StopSession();
@@ -200,9 +219,15 @@ bool TMainForm::FinishSaveFile() {
       Session->ForgetStreamKind();
     }
     RemoveEmptyCreatedSaveFile(nothingRecorded);
+    struct stat info {};
+    if (::stat(SaveWindow.Caption.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      last_kept_file_ = SaveWindow.Caption;
   }
   created_save_path_.clear();
+  const bool followed = saveFile && InfoShown() && peers_.InfoDialog->Growing();
   saveFile.reset();
+  // The file is whole now: the dialog shows its finished header instead of the growing figures.
+  if (followed) LoadInfoDialog();
   return sound;
 }
 
@@ -239,6 +264,10 @@ void TMainForm::DownloadCompleted() {
                              : "- ** DOWNLOAD COMPLETED ** - (" + THelper::IntText(missing) +
                                    " packets missing)",
                 mcNotice);
+  NotifyUnattended(
+      "Recording completed",
+      SaveWindow.Caption +
+          (missing == 0 ? std::string() : "\n" + THelper::IntText(missing) + " packets missing"));
   ProgBar.Gauge.SetProgress(100);
   gauge_complete_ = true;
   if (unattended) return;
@@ -258,11 +287,14 @@ void TMainForm::ShowReceivingProtocol() {
                                           : "unknown";
   Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
   ProgBar.Gauge.SetShowText(Asf.ReadTotals().TotalDataPackets != 0);
+  // An open information dialog turns to the download that has just begun.
+  if (InfoShown()) LoadInfoDialog();
   const int32_t kind = Session->Status().StreamKind;
   SetStatusLabel((kind & skLive) ? 2 : (kind & skPrerecorded) ? 1 : (kind & skProgressive) ? 4 : 0);
 }
 
 void TMainForm::NewTrackDetected() {
+  SeparateLog();
   Messages.Post("Media changing.. new track detected", mcMedia);
   unattended = true;
   // The old file is finished now (its session writes nothing after the change), but the session
@@ -297,6 +329,7 @@ void TMainForm::EndPreviousSession(bool force) {
 void TMainForm::NextPlaylistTrack() {
   if (batchIndex < urlCount) {
     URL.Text = urlList[static_cast<size_t>(batchIndex)];
+    SeparateLog();
     Messages.Post("Media changing.. new playlist track", mcMedia);
     // Counted before the start: a start that throws must not replay the same entry forever.
     const int32_t entry = batchIndex;
@@ -306,94 +339,6 @@ void TMainForm::NextPlaylistTrack() {
     unattended = false;
     batchActive = false;
   }
-}
-
-// ---- Reconnecting ----
-
-int32_t TMainForm::ReconnectLimit() const {
-  if (ReconnectOverride) return *ReconnectOverride;
-  // The options dialog's edit is the live setting; empty means the default.
-  const std::optional<int32_t> stored =
-      peers_.OptionsDialog ? TryStrToInt(peers_.OptionsDialog->Reconnects.Text) : std::nullopt;
-  if (stored && *stored >= 0) return *stored;
-  return started_unattended_ ? kDefaultReconnects : 0;
-}
-
-bool TMainForm::ShouldReconnect() const {
-  if (closed_ || reconnect_tries_ >= ReconnectLimit()) return false;
-  // An attempt that has not brought media back failed on its way in: try again.
-  if (reconnect_attempt_ && !Session->MediaArrived()) return true;
-  // A live stream that was streaming and was closed, reset or went silent. A pre-recorded one
-  // resumes into its own file instead (the resume path); a failure of our own (the disk) is no
-  // cut.
-  const SessionStatus status = Session->Status();
-  return (status.StreamKind & (skLive | skPrerecorded)) != 0 && status.MediaArrived &&
-         status.StreamCut;
-}
-
-void TMainForm::ScheduleReconnect() {
-  // An attempt that brought media back and was cut before the drain noticed: that earlier cut
-  // is over, and this is a new one.
-  NoteMediaAgain();
-  const int64_t now = window_.GetClock().MonotonicMs();
-  if (cut_at_ms_ < 0) {
-    cut_at_ms_ = now;
-    ++cuts_.cuts;
-    resume_again_path_ =
-        (Session->Status().StreamKind & skPrerecorded) != 0 ? SaveWindow.Caption : std::string();
-  }
-  // The file holds what arrived; the next one goes on from where the stream is found again.
-  FinishSaveFile();
-  StopSession();
-  const int32_t pause =
-      std::min(kMaxReconnectPauseMs, 1000 << std::min(reconnect_tries_, int32_t{15}));
-  ++reconnect_tries_;
-  Messages.Post(std::string(resume_again_path_.empty() ? "- The live stream" : "- The stream") +
-                    " was cut (" + THelper::IntText(cuts_.cuts) +
-                    " so far): " + "reconnecting in " + THelper::IntText(pause / 1000) +
-                    " s (attempt " + THelper::IntText(reconnect_tries_) + " of " +
-                    THelper::IntText(ReconnectLimit()) + ")",
-                mcWarning);
-  ReconnectTimer.SetInterval(pause);
-  ReconnectTimer.SetEnabled(true);
-}
-
-void TMainForm::ReconnectTimerTimer() {
-  ReconnectTimer.SetEnabled(false);
-  if (closed_ || cut_at_ms_ < 0) return;
-  // A live recording goes on into the next automatically named file, as after a new track; a
-  // pre-recorded clip resumes in its own file.
-  if (resume_again_path_.empty()) unattended = true;
-  reconnect_attempt_ = true;
-  ConnectionSingleClick();
-  if (OnReconnect) OnReconnect();
-}
-
-void TMainForm::NoteMediaAgain() {
-  if (cut_at_ms_ < 0 || !reconnect_attempt_ || !Session->MediaArrived()) return;
-  const int64_t lost = window_.GetClock().MonotonicMs() - cut_at_ms_;
-  cuts_.lostMs += lost;
-  cut_at_ms_ = -1;
-  reconnect_tries_ = 0;
-  reconnect_attempt_ = false;
-  resume_again_path_.clear();
-  Messages.Post("- Reconnected: " + THelper::FormatTime(static_cast<double>(lost)) +
-                    " lost at this cut, " + THelper::IntText(cuts_.cuts) + " cuts in all",
-                mcNotice);
-}
-
-void TMainForm::CancelReconnect() {
-  ReconnectTimer.SetEnabled(false);
-  if (cut_at_ms_ >= 0) cuts_.lostMs += window_.GetClock().MonotonicMs() - cut_at_ms_;
-  cut_at_ms_ = -1;
-  reconnect_attempt_ = false;
-  resume_again_path_.clear();
-}
-
-TMainForm::CutCounts TMainForm::Cuts() const {
-  CutCounts counts = cuts_;
-  if (cut_at_ms_ >= 0) counts.lostMs += window_.GetClock().MonotonicMs() - cut_at_ms_;
-  return counts;
 }
 
 // ---- Labels and controls ----
@@ -439,6 +384,8 @@ void TMainForm::ResetSessionDisplay() {
   TimeTotal.Text.clear();
   SendTime.Text.clear();
   ProtoDisp.Text.clear();
+  // What an open information dialog shows belongs to what went before.
+  if (InfoShown()) peers_.InfoDialog->Clear();
 }
 
 // ---- Actions ----
@@ -461,31 +408,40 @@ std::string TMainForm::LocalMediaFile() const {
 
 void TMainForm::ShowFileProperties1Click() {
   desktop_.Repaint();
+  if (!peers_.InfoDialog) return;
+  LoadInfoDialog();
+  desktop_.ShowModeless(*peers_.InfoDialog);
+}
+
+bool TMainForm::InfoShown() const {
+  return peers_.InfoDialog && peers_.InfoDialog->Visible;
+}
+
+void TMainForm::LoadInfoDialog() {
+  TInfoDialog& dialog = *peers_.InfoDialog;
   const std::string file = LocalMediaFile();
+  const bool started = Session->Started();
+  // Nothing to describe (no file named and no download): the pages stay empty rather than show a
+  // header left over from something else.
+  if (file.empty() && !started) {
+    dialog.Clear();
+    return;
+  }
   // While a session thread runs, the shared model is its own to parse into and to read from; the
   // file's header is read into a model of the dialog's instead.
-  const bool sessionRuns = Session->Started() && !Session->Finished();
+  const bool sessionRuns = started && !Session->Finished();
+  const bool growing = sessionRuns && saveFile && file == SaveWindow.Caption;
   TASF fileModel;
-  fileModel.Messages = &Messages;
+  // A file still being written may not hold its header yet: no failure to report then, the
+  // download's own model describes it.
+  if (!growing) fileModel.Messages = &Messages;
   TASF& model = sessionRuns && !file.empty() ? fileModel : Asf;
-  if (!file.empty()) model.ReadHeaderFromFile(file);
-  if (!peers_.InfoDialog) return;
-  // Nothing to describe: no header was ever read or received, or the one the model still holds
-  // belongs to neither a file named now nor a download.
-  const bool started = Session->Started();
-  if (model.Snapshot().HeaderLength == 0) {
-    desktop_.ShowMessage(kInfoNoAsfText);
-    return;
-  }
-  if (file.empty() && !started) {
-    desktop_.ShowMessage(kInfoNoSessionText);
-    return;
-  }
+  const bool read = !file.empty() && model.ReadHeaderFromFile(file);
+  TASF& shown = growing && !read ? Asf : model;
   // The site is where the media came from: the location being (or last) downloaded, which in a
   // batch is an entry of the play list named in MediaWindow.
   const std::string site = started ? downloading_location_ : file;
-  peers_.InfoDialog->Load(model, Session.get(), site);
-  desktop_.ShowModeless(*peers_.InfoDialog);
+  dialog.Load(shown, Session.get(), site, growing ? file : std::string());
 }
 
 void TMainForm::OpenMonitor1Click() {
@@ -500,10 +456,11 @@ void TMainForm::OpenMonitor1Click() {
 
 void TMainForm::OpenWithShell(const std::string& location) {
   if (desktop_.OpenWithShell(location) > 32) return;
-  desktop_.ShowMessage("The following file failed to open:  " + location +
-                       "\n\nNo application is associated with this location or file on your "
-                       "computer\nYou can try opening this file manually, or associate your own "
-                       "software");
+  desktop_.MessageBox("The following file failed to open:  " + location +
+                          "\n\nNo application is associated with this location or file on your "
+                          "computer\nYou can try opening this file manually, or associate your "
+                          "own software",
+                      kProductName, TMsgDlgType::Warning, mbOK);
 }
 
 void TMainForm::Exit1Click() {
@@ -514,6 +471,11 @@ void TMainForm::Exit1Click() {
 bool TMainForm::RequestClose() {
   if (closed_) return true;
   if (OnCloseQuery && !OnCloseQuery()) return false;
+  // Closing finishes the file, so the recording is safe either way; the question is whether the
+  // user meant to end it.
+  if ((saveFile || Session->IsConnected() || Reconnecting()) &&
+      !desktop_.Confirm(kQuitWhileRecordingQuestion))
+    return false;
   Close();
   return closed_;
 }

@@ -7,6 +7,7 @@
 #include "app/main_form.h"
 #include "app/open_media_dialog.h"
 #include "app/resume_dlg.h"
+#include "support/location.h"
 
 namespace qor {
 
@@ -20,7 +21,15 @@ constexpr size_t kAutoPrefixBytes = 9;
 // The save file's name from the location: one element inside the folder, "_live.asf" added when
 // it has no extension; empty when the location names nothing.
 std::string NameFromLocation(const std::string& url, size_t maxBytes) {
-  std::string name = CleanFileName(THelper::StripQuery(THelper::FileNameOf(url)));
+  // A password written in the location must not end up in a file name, nor does the query
+  // ("clip.wmv?name=a/b" is clip.wmv, not a stream called "b").
+  std::string named = WithoutUserInfo(url);
+  Location parts;
+  if (ParseLocation(named, parts) == LocationProblem::None) {
+    const size_t query = named.find('?', named.find("://") + 3);
+    if (query != std::string::npos) named.resize(query);
+  }
+  std::string name = CleanFileName(THelper::StripQuery(THelper::FileNameOf(named)));
   if (name.empty()) return name;
   if (THelper::ClassifyLocation(name) & lcNoExtension) name += "_live.asf";
   return ShortenFileName(name, maxBytes);

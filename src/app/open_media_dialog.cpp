@@ -1,6 +1,24 @@
 #include "app/open_media_dialog.h"
 
+#include <unistd.h>
+
 namespace qor {
+
+bool IsLocationText(const std::string& text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  }
+  const size_t scheme = text.find("://");
+  if (scheme == std::string::npos) return true;  // a path, which opening it will check
+  const std::string name = THelper::LowerCase(text.substr(0, scheme));
+  bool known = false;
+  for (const char* s : {"mms", "mmst", "mmsu", "mmsh", "http", "file"}) known = known || name == s;
+  const size_t hostEnd = text.find('/', scheme + 3);
+  const std::string host = text.substr(scheme + 3, hostEnd - (scheme + 3));
+  return known && (name == "file" || !host.empty()) &&
+         text.find_first_of(" \t") == std::string::npos;
+}
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -14,7 +32,7 @@ TOpenMediaDialog::TOpenMediaDialog(DesktopServices& desktop, TLabel& mediaWindow
   Caption = "Open";
   StayOnTop = true;
   Combo1.Name = "Combo1";
-  Combo1.Text = "Enter your media location here";
+  Combo1.Placeholder = "Enter your media location here";
   Combo1.OnKeyDown = [this](uint16_t key) { Combo1KeyDown(key); };
   Button1.Name = "Button1";
   Button1.Caption = "&Browse...";
@@ -34,6 +52,10 @@ TOpenMediaDialog::TOpenMediaDialog(DesktopServices& desktop, TLabel& mediaWindow
 
 void TOpenMediaDialog::FormShow() {
   Combo1.Items.SetText(Helper.ReadSetting(kSettingsKeyPath, "MediaList"));
+  // What an older version let in (its prompt typed into) is no location to offer again.
+  for (int32_t i = Combo1.Items.Count() - 1; i >= 0; --i) {
+    if (!IsLocationText(Combo1.Items[i])) Combo1.Items.Delete(i);
+  }
   if (Combo1.Items.Count() > 0) Combo1.Text = Combo1.Items[0];
 }
 
@@ -46,11 +68,24 @@ void TOpenMediaDialog::Combo1KeyDown(uint16_t key) {
 void TOpenMediaDialog::Button3Click() {
   if (Combo1.Text.empty()) return;
   const std::string location = THelper::Trim(Combo1.Text);
+  if (!IsLocationText(location)) {
+    // Said at once, with the dialog still open to mend the typing.
+    ModalResult = mrNone;
+    desktop_.MessageBox("\"" + location +
+                            "\" is not a location Qor can open.\n\nType a stream's address "
+                            "(mms://, mmsh://, mmst://, mmsu:// or http://), or the path of a play "
+                            "list or a saved file.",
+                        "Open", TMsgDlgType::Warning, mbOK);
+    return;
+  }
   mediaWindow_.Caption = location;
-  Combo1.Items.Insert(0, location);
-  // A list grown past its size elsewhere is cut back too, not only by the one just added.
-  while (Combo1.Items.Count() > kMediaHistorySize) Combo1.Items.Delete(kMediaHistorySize);
-  Helper.WriteSetting(kSettingsKeyPath, "MediaList", Combo1.Items.Text());
+  // The history keeps what can be opened again: addresses, and files that exist.
+  if (location.find("://") != std::string::npos || ::access(location.c_str(), F_OK) == 0) {
+    Combo1.Items.Insert(0, location);
+    // A list grown past its size elsewhere is cut back too, not only by the one just added.
+    while (Combo1.Items.Count() > kMediaHistorySize) Combo1.Items.Delete(kMediaHistorySize);
+    Helper.WriteSetting(kSettingsKeyPath, "MediaList", Combo1.Items.Text());
+  }
   saveWindow_.Caption.clear();
   url_.Items.Clear();
   url_.Text.clear();

@@ -19,6 +19,9 @@ inline constexpr const char* kOpenMediaFilter =
 
 // The directory part of a path, with its trailing separator; empty when there is none.
 std::string DirectoryOf(const std::string& path);
+// Whether a typed text can be a location: a path, or an address with a scheme Qor opens, a host
+// and no blanks or control characters.
+bool IsLocationText(const std::string& text);
 
 class TOpenMediaDialog : public TForm {
  public:

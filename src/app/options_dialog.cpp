@@ -92,7 +92,7 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   HProxyURL.Name = "HProxyURL";
   SetNumberEdit(HProxyPort, "HProxyPort", "Port");
   LoadProxyIE.Name = "LoadProxyIE";
-  LoadProxyIE.Caption = "Load your IE browser proxy values";
+  LoadProxyIE.Caption = "Load the desktop's proxy settings";
   LoadProxyIE.OnClick = [this] { LoadProxyIEClick(); };
 
   MaxRateFlag.Name = "MaxRateFlag";
@@ -257,12 +257,12 @@ void TOptionsDialog::DefaultsClick() {
 void TOptionsDialog::LoadProxyIEClick() {
   const std::string value = BrowserProxyValue();
   if (value.empty()) {
-    desktop_.ShowMessage("Qor Main App: No proxy settings were found in your IE browser");
+    desktop_.ShowMessage(kNoDesktopProxyText);
     return;
   }
   std::optional<ProxySplit> split = SplitProxyValue(value);
   if (!split) {
-    desktop_.ShowMessage("Qor Main App: IE browser proxy entry is invalid format");
+    desktop_.ShowMessage(kBadDesktopProxyText);
     return;
   }
   HProxyURL.Text = split->Host;

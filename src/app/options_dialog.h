@@ -31,6 +31,13 @@ inline constexpr std::array<NetworkRateEntry, 10> kNetworkRates{{
     {"LAN 10 Mbps or more", 10000000},
 }};
 
+// What the proxy button says when the desktop has no proxy, or one it cannot split.
+inline constexpr const char* kNoDesktopProxyText =
+    "Qor Main App: No proxy is set for this desktop session (neither http_proxy nor HTTP_PROXY "
+    "in the environment, nor a manual proxy in the desktop's network settings)";
+inline constexpr const char* kBadDesktopProxyText =
+    "Qor Main App: the desktop's proxy setting is not in host:port form";
+
 inline constexpr int32_t kDefaultNetworkRate = 2;
 inline constexpr int32_t kProtoHttp = 0;
 inline constexpr int32_t kProtoTcp = 1;

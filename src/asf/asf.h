@@ -113,6 +113,12 @@ bool AsfTimeBaseMark(const uint8_t* header, size_t length, uint64_t& at, uint8_t
 // True when two header blocks describe the same content: equal apart from the fields that
 // finishing and the stored resume data rewrite.
 bool SameAsfContent(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength);
+// True when a saved file's header (own) can describe part of the server's clip: the same content
+// (SameAsfContent), and a packet count and durations that, where finishing or a checkpoint
+// rewrote them, are no more than the clip's (a clip the server knows no count or length of
+// leaves those unchecked). A longer clip whose start equals a shorter one is not the shorter one.
+bool AsfFileIsPartOfClip(const uint8_t* own, size_t ownLength, const uint8_t* server,
+                         size_t serverLength);
 
 class TASF {
  public:

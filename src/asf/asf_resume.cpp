@@ -70,6 +70,24 @@ bool SameAsfContent(const uint8_t* a, size_t aLength, const uint8_t* b, size_t b
   return true;
 }
 
+bool AsfFileIsPartOfClip(const uint8_t* own, size_t ownLength, const uint8_t* server,
+                         size_t serverLength) {
+  if (!SameAsfContent(own, ownLength, server, serverLength)) return false;
+  const int64_t f = FindAsfPrefix(own, ownLength, asf_guid::kFileProperties);
+  if (f < 0) return true;
+  const ByteView mine{own, ownLength};
+  const ByteView theirs{server, serverLength};
+  // Packet count, play duration, send duration.
+  for (const uint64_t at : {uint64_t{56}, uint64_t{64}, uint64_t{72}}) {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    if (!mine.U64(static_cast<uint64_t>(f) + at, a) || !theirs.U64(static_cast<uint64_t>(f) + at, b))
+      return false;
+    if (b != 0 && a > b) return false;
+  }
+  return true;
+}
+
 bool FindAsfResumePoint(const AsfReadAt& readAt, uint64_t fileSize, AsfResumePoint& point,
                         std::string& why) {
   point = AsfResumePoint{};

@@ -85,9 +85,15 @@ MediaInfoReport BuildMediaInfo(const TASF& asf, const MediaInfoSession& session)
                     "\tBitrate: " + Signed(asf.AverageBitrates[k]) + " bps");
 
   r.FileSize = session.live ? "Live" : Decimal(asf.FileSize) + " bytes";
-  // A file cut short (a download that was killed, a copy that stopped) is not what its header
-  // says: show what is there.
-  if (!session.live && asf.FileLength > 0) {
+  // A file still being written holds what has arrived so far; one cut short (a download that was
+  // killed, a copy that stopped) is not what its header says: show what is there.
+  if (!session.live && asf.FileLength > 0 && session.growing) {
+    r.FileSize = Decimal(asf.FileLength) + " of " + Decimal(asf.FileSize) + " bytes so far";
+    const uint64_t first = asf.FirstPacketOffset();
+    if (asf.DataObjectOffset > 0 && asf.PacketSize > 0 && asf.FileLength > first)
+      r.ASFTotalPackets = Decimal((asf.FileLength - first) / asf.PacketSize) + " of " +
+                          Decimal(asf.TotalDataPackets) + " so far";
+  } else if (!session.live && asf.FileLength > 0) {
     if (asf.FileLength < asf.FileSize) {
       r.FileSize = Decimal(asf.FileLength) + " bytes (truncated: the header gives " +
                    Decimal(asf.FileSize) + " bytes)";

@@ -9,10 +9,6 @@
 
 namespace qor {
 
-// Message-box texts for a dialog that lacks one of its two sources.
-inline constexpr const char* kInfoNoAsfText = "Info Dialog: no ASF media data object";
-inline constexpr const char* kInfoNoSessionText = "Info Dialog: no MMS media data object";
-
 // What the report needs of the session object.
 struct MediaInfoSession {
   std::string location;
@@ -21,6 +17,9 @@ struct MediaInfoSession {
   std::string updateUrl;
   std::string encryptionType;
   bool live = false;  // the session's stream kind is live
+  // The file described is the one a running download is still writing: shorter than its header
+  // says because the rest has not arrived yet, not because it was cut.
+  bool growing = false;
 };
 
 // One field per control of the dialog, named after it. Memos are lists of lines.

@@ -2,13 +2,13 @@
 
 #include <iostream>
 
-#include "app/date_time_text.h"
-#include "app/options_dialog.h"
 #include "cli/cli_options.h"
 #include "cli/download_run.h"
 #include "cli/exit_status.h"
 #include "cli/open_command.h"
-#include "platform/settings_store.h"
+#include "cli/run_report.h"
+#include "cli/run_setup.h"
+#include "support/location.h"
 
 namespace qor::cli {
 
@@ -27,103 +27,89 @@ struct Entry {
   std::string file;
 };
 
-std::string WithSlash(const std::string& dir) {
-  if (dir.empty() || dir.back() == '/') return dir;
-  return dir + "/";
-}
-
 class BatchRun {
  public:
-  BatchRun(const CliOptions& options, TerminalOutput& out) : options_(options), out_(out) {}
+  BatchRun(const CliOptions& options, TerminalOutput& out)
+      : options_(options), out_(out), settings_(options) {}
   ~BatchRun() {
+    report_.reset();
     app_.reset();
-    THelper::UseStore(nullptr);
-    THelper::AllowWritesOnly(nullptr);
   }
 
   int Run();
 
  private:
   void Setup();
-  void ApplyOptions();
-  // The transport of an entry follows its scheme unless --protocol chose one.
-  void SelectProtocolFor(int32_t index);
   int32_t CurrentEntry() const { return app_->MainForm->batchIndex - 1; }
   void OnDrained(const MessagePair& pair, bool acts);
+  // Notes that entry index has ended with result, with the figures its download has now.
+  void EndEntry(int32_t index, EntryResult result);
+  // Writes the summaries of the entries that have ended since the last pass.
+  void ReportEndedEntries();
   void EndStalledEntry();
   int Finish(bool interrupted);
 
   const CliOptions& options_;
   TerminalOutput& out_;
-  std::unique_ptr<SettingsStore> store_;
+  RunSettings settings_;
   LocationDesktop desktop_;
   std::unique_ptr<TApplication> app_;
+  std::unique_ptr<RunReport> report_;
   std::vector<Entry> entries_;
+  struct Ended {
+    int32_t index = 0;
+    RunReport::Figures figures;
+  };
+  std::vector<Ended> ended_;
   bool batch_started_ = false;
+  bool started_ = false;  // the current entry's stream has begun
   bool refused_ = false;
   bool cut_ = false;
 };
 
 void BatchRun::Setup() {
-  if (options_.configDir) {
-    store_ = std::make_unique<SettingsStore>(*options_.configDir);
-    THelper::UseStore(store_.get());
-  }
-  THelper::AllowWritesOnly(WritableSettings(options_.savePassword));
-  desktop_.User = options_.user;
-  desktop_.Password = options_.password;
-  desktop_.SavePassword = options_.savePassword;
-  desktop_.LogFile = options_.logFile;
-  app_ = std::make_unique<TApplication>(desktop_);
-  app_->CreateForms();
-  ApplyOptions();
+  app_ = MakeRunForms(options_, desktop_);
+  report_ = std::make_unique<RunReport>(options_, out_, *app_);
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
-  if (options_.reconnect) form.ReconnectOverride = *options_.reconnect;
-  form.SaveWindow.Caption.clear();
-  form.AutoSaveDir = WithSlash(options_.directory);
+  form.OnTransportRollover = [this] { started_ = false; };
+  form.OnReconnect = [this] { started_ = false; };
+  if (!report_->ShowsProgress()) form.Timer1.SetEnabled(false);
 }
 
-void BatchRun::ApplyOptions() {
-  TOptionsDialog& o = *app_->OptionsDialog;
-  if (options_.httpPort) o.HTTPPort.Text = *options_.httpPort;
-  if (options_.tcpPort) o.TCPPort.Text = *options_.tcpPort;
-  if (options_.udpPort) o.UDPPort.Text = *options_.udpPort;
-  if (options_.maxUdp) o.MaxUDP.Text = *options_.maxUdp;
-  if (options_.proxyHost) {
-    o.HProxyTick.Checked = o.MProxyTick.Checked = true;
-    o.HProxyURL.Text = o.MProxyURL.Text = *options_.proxyHost;
-    o.HProxyPort.Text = o.MProxyPort.Text = *options_.proxyPort;
-  }
-  if (options_.offset) {
-    const TDateTime offset = ParseStoredTime(*options_.offset).value_or(0);
-    o.OffsetTimePicker.DateTime = offset;
-    o.OffsetTime = offset;
-  }
-  if (options_.bypassDns) o.BypassDNS.Checked = true;
-  o.AutoLogTick.Checked = false;
-  o.AutoPlayTick.Checked = false;
+// A completed entry with holes, like get, says so; any failure is a failure.
+int EntryStatus(EntryResult result, uint32_t lost) {
+  if (result != EntryResult::Completed) return kExitFailed;
+  return lost > 0 ? kExitMissing : kExitCompleted;
 }
 
-void BatchRun::SelectProtocolFor(int32_t index) {
-  TMainForm& form = *app_->MainForm;
-  if (index < 0 || index >= form.urlCount) return;
-  const std::string& url = form.urlList[static_cast<size_t>(index)];
-  std::string protocol = options_.protocol.value_or(ProtocolOfScheme(url));
-  // A plain mms:// entry speaks MMS over whichever transport answers; HTTP streaming alone would
-  // wait on the MMS port for ever.
-  if (protocol.empty() && THelper::LowerCase(url).rfind("mms://", 0) == 0) protocol = "AUTO";
-  TOptionsDialog& o = *app_->OptionsDialog;
-  if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
-  if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
-  if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
-  if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
+void BatchRun::EndEntry(int32_t index, EntryResult result) {
+  Entry& entry = entries_[static_cast<size_t>(index)];
+  if (entry.result != EntryResult::NotRun) return;
+  entry.result = result;
+  if (result == EntryResult::Completed) entry.file = app_->MainForm->SaveWindow.Caption;
+  // The file is finished by the drain that follows; its figures are read once it is.
+  ended_.push_back({index, report_->Current()});
+  started_ = false;
+}
+
+void BatchRun::ReportEndedEntries() {
+  for (const Ended& ended : ended_) {
+    const Entry& entry = entries_[static_cast<size_t>(ended.index)];
+    out_.EndProgress();
+    report_->Summary(ended.figures);
+    report_->WriteSummary(EntryStatus(entry.result, ended.figures.lost),
+                          {{"entry", ended.index + 1}, {"url", entry.url}});
+    report_->StartDownload();
+  }
+  ended_.clear();
 }
 
 void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
   LogDrained(out_, pair);
   if (!acts || !batch_started_) return;
   const uint32_t action = ActionOf(pair.code);
+  if (action == mcStarted) started_ = true;
   if (action != mcCompleted && action != mcFatal) return;
   const int32_t index = CurrentEntry();
   if (index < 0 || index >= static_cast<int32_t>(entries_.size())) {
@@ -131,31 +117,23 @@ void BatchRun::OnDrained(const MessagePair& pair, bool acts) {
     if (action == mcFatal) refused_ = true;
     return;
   }
-  Entry& entry = entries_[static_cast<size_t>(index)];
-  if (entry.result == EntryResult::NotRun) {
-    entry.result = action == mcCompleted ? EntryResult::Completed : EntryResult::Failed;
-    if (action == mcCompleted) entry.file = app_->MainForm->SaveWindow.Caption;
-  }
-  // The drain starts the next entry right after this pair.
-  SelectProtocolFor(index + 1);
+  EndEntry(index, action == mcCompleted ? EntryResult::Completed : EntryResult::Failed);
 }
 
 void BatchRun::EndStalledEntry() {
   TMainForm& form = *app_->MainForm;
   const int32_t index = CurrentEntry();
-  if (index >= 0 && index < static_cast<int32_t>(entries_.size())) {
-    Entry& entry = entries_[static_cast<size_t>(index)];
-    if (entry.result == EntryResult::NotRun) entry.result = EntryResult::Failed;
-  }
-  out_.Note("the connection of " + app_->MainForm->URL.Text +
+  if (index >= 0 && index < static_cast<int32_t>(entries_.size()))
+    EndEntry(index, EntryResult::Failed);
+  out_.Note("the connection of " + HidePasswords(form.URL.Text) +
             " ended before the download did; going on with the next entry");
   form.FinishOpenSaveFile();
   form.Timer3Timer();
-  SelectProtocolFor(index + 1);
   if (form.batchActive) form.NextPlaylistTrack();
 }
 
 int BatchRun::Run() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   TLocationLoader::Outcome outcome;
@@ -170,7 +148,7 @@ int BatchRun::Run() {
     return kExitInterrupted;
   }
   if (outcome != TLocationLoader::Outcome::ListLoaded) {
-    out_.Note(options_.url + " gave no play list entries to download");
+    out_.Note(HidePasswords(options_.url) + " gave no play list entries to download");
     return kExitFailed;
   }
   cut_ = app_->LocationLoader->ListCut();
@@ -179,7 +157,6 @@ int BatchRun::Run() {
     entry.url = form.urlList[static_cast<size_t>(i)];
     entries_.push_back(entry);
   }
-  SelectProtocolFor(0);
   app_->Window.Queue([this, &form] {
     batch_started_ = true;
     form.ConnectionBatchClick();
@@ -188,7 +165,9 @@ int BatchRun::Run() {
   int32_t idle_entry = -1;
   for (;;) {
     app_->Window.ProcessUntil([] { return Interrupted(); }, kPassMs);
+    ReportEndedEntries();
     if (Interrupted()) return Finish(true);
+    report_->Progress(started_);
     if (refused_) return Finish(false);
     if (batch_started_ && !form.batchActive && !form.Session->IsConnected()) return Finish(false);
     // An entry whose connection is down for a while without a result has ended without one:
@@ -222,28 +201,40 @@ int BatchRun::Finish(bool interrupted) {
     form.DisconnectionClick();
     out_.Note("interrupted; the download was stopped and its file finished");
   }
+  const int32_t running = CurrentEntry();
+  const bool wasRunning = batch_started_ && running >= 0 &&
+                          running < static_cast<int32_t>(entries_.size()) &&
+                          entries_[static_cast<size_t>(running)].result == EntryResult::NotRun;
+  const RunReport::Figures figures = report_->Current();
   form.StopSession();
   form.Session->WaitFor();
   form.FinishSaveFile();
   form.Timer3Timer();
+  ReportEndedEntries();
   out_.EndProgress();
+  if (interrupted && wasRunning) {
+    report_->Summary(figures);
+    report_->WriteSummary(kExitInterrupted, {{"entry", running + 1},
+                                             {"url", entries_[static_cast<size_t>(running)].url}});
+  }
   if (options_.logFile && !form.SaveLogFile()) {
     out_.Note("the log could not be saved to " + *options_.logFile);
   }
   int completed = 0;
   int failed = 0;
   for (const Entry& entry : entries_) {
+    const std::string url = HidePasswords(entry.url);
     switch (entry.result) {
       case EntryResult::Completed:
         ++completed;
-        std::cout << "completed\t" << entry.url << "\t" << entry.file << "\n";
+        std::cout << "completed\t" << url << "\t" << entry.file << "\n";
         break;
       case EntryResult::Failed:
         ++failed;
-        std::cout << "failed\t" << entry.url << "\n";
+        std::cout << "failed\t" << url << "\n";
         break;
       case EntryResult::NotRun:
-        std::cout << "not run\t" << entry.url << "\n";
+        std::cout << "not run\t" << url << "\n";
         break;
     }
   }
@@ -254,9 +245,19 @@ int BatchRun::Finish(bool interrupted) {
   std::cout << "batch: " << entries_.size() << " entries" << (cut_ ? " (play list cut)" : "")
             << ", " << completed << " completed, " << failed << " failed\n";
   std::cout.flush();
-  if (interrupted) return kExitInterrupted;
-  return !entries_.empty() && completed == static_cast<int>(entries_.size()) ? kExitCompleted
-                                                                             : kExitFailed;
+  const int status = interrupted ? kExitInterrupted
+                     : !entries_.empty() && completed == static_cast<int>(entries_.size())
+                         ? kExitCompleted
+                         : kExitFailed;
+  if (options_.progressJson) {
+    const nlohmann::ordered_json end{{"event", "batch"},
+                                     {"entries", entries_.size()},
+                                     {"completed", completed},
+                                     {"failed", failed},
+                                     {"status", status}};
+    out_.RecordLine(end.dump());
+  }
+  return status;
 }
 
 }  // namespace
@@ -301,16 +302,14 @@ std::string BatchUsage() {
              "files _N_NAME in DIR. A failing entry does not stop the batch. At the end one line\n"
              "per entry (completed, failed or not run) and a summary go to stdout. A batch takes\n"
              "the first 50 entries of a longer list; a 'cut' line and the summary say so.\n"
+             "Each entry is read as 'qor-cli get' reads its URL, with the flags below; with\n"
+             "--progress json each entry ends with its summary object (with its entry number and\n"
+             "url) and the batch with one object {event: batch, entries, completed, failed,\n"
+             "status}.\n"
              "\n"
-             "  -d DIR                    folder of the downloads (default the current folder)\n"
-             "  --protocol http|tcp|udp|auto  transport of every entry (default: from each\n"
-             "                            entry's scheme: mmsu:// UDP, mmst:// TCP, http:// and\n"
-             "                            mmsh:// HTTP, mms:// auto: UDP, then TCP, then HTTP;\n"
-             "                            otherwise the stored choice)\n"
-             "  --http-port N, --tcp-port N, --udp-port N, --max-udp N, --proxy HOST:PORT,\n"
-             "  --offset HH:MM:SS, --bypass-dns, --user ID --password PW, --config-dir DIR,\n"
-             "  --log FILE, --reconnect N (default 3)  as for 'qor-cli get'\n"
-             "\n") +
+             "  -d DIR                    folder of the downloads (default the current folder;\n"
+             "                            made when missing)\n") +
+         TransferFlagsUsage() + "\n" +
          "Exit status: 0 when every entry completed; 1 when any failed or the location gave\n"
          "no entries; 2 on a usage error; 130 when interrupted.\n";
 }

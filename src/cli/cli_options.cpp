@@ -42,15 +42,15 @@ const std::vector<FlagRow>& Flags() {
       {"--http-port", true, {Command::Get, Command::Record, Command::Info}},
       {"--tcp-port", true, {Command::Get, Command::Record}},
       {"--udp-port", true, {Command::Get, Command::Record}},
-      {"--proxy", true, {Command::Get, Command::Record, Command::Open}},
+      {"--proxy", true, {Command::Get, Command::Record, Command::Info, Command::Open}},
       {"--offset", true, {Command::Get, Command::Record}},
       {"--max-udp", true, {Command::Get, Command::Record}},
       {"--max-rate", true, {Command::Get, Command::Record}},
       {"--streams", true, {Command::Get, Command::Record}},
       {"--user", true, {Command::Get, Command::Record, Command::Open}},
       {"--password", true, {Command::Get, Command::Record, Command::Open}},
-      {"--connect-timeout", true, {Command::Get, Command::Record}},
-      {"--answer-timeout", true, {Command::Get, Command::Record}},
+      {"--connect-timeout", true, {Command::Get, Command::Record, Command::Info}},
+      {"--answer-timeout", true, {Command::Get, Command::Record, Command::Info}},
       {"--data-timeout", true, {Command::Get, Command::Record}},
       {"--stall-timeout", true, {Command::Get, Command::Record}},
       {"--reconnect", true, {Command::Get, Command::Record}},
@@ -172,23 +172,6 @@ std::string CheckValue(CliOptions& o, const std::string& flag, const std::string
 
 }  // namespace
 
-std::string ProtocolOfScheme(const std::string& url) {
-  const std::string lower = Lower(url);
-  if (lower.rfind("mmsu://", 0) == 0) return "UDP";
-  if (lower.rfind("mmst://", 0) == 0) return "TCP";
-  if (lower.rfind("http://", 0) == 0 || lower.rfind("mmsh://", 0) == 0) return "HTTP";
-  return std::string();
-}
-
-std::string RunProtocol(const CliOptions& options, const std::string& url,
-                        const std::string& stored) {
-  if (options.protocol) return *options.protocol;
-  std::string protocol = ProtocolOfScheme(url);
-  if (protocol.empty() && stored.empty() && Lower(url).rfind("mms://", 0) == 0) protocol = "AUTO";
-  return protocol;
-}
-
-
 namespace {
 
 // What a word the command did not take says about it.
@@ -244,11 +227,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     sub.app->add_option("arguments", sub.positional);
     for (const FlagRow& row : Flags()) {
       if (!Allowed(row.commands, sub.command)) continue;
-      CLI::Option* option =
-          row.takesValue
-              ? sub.app->add_option(row.name, values[&row])
-                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-              : sub.app->add_flag(row.name);
+      CLI::Option* option = row.takesValue
+                                ? sub.app->add_option(row.name, values[&row])
+                                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                                : sub.app->add_flag(row.name);
       sub.flags.emplace_back(&row, option);
     }
   }
@@ -382,6 +364,10 @@ const char* const kTransferFlags =
 
 }  // namespace
 
+std::string TransferFlagsUsage() {
+  return kTransferFlags;
+}
+
 std::string CommandName(Command command) {
   switch (command) {
     case Command::Get:
@@ -414,7 +400,7 @@ std::string CommandUsage(Command command) {
                  "  --resume         continue the download stored in FILE\n"
                  "  --overwrite      replace FILE\n"
                  "  -d DIR           without -o: the folder for the automatic name _N_NAME\n"
-                 "                   (default the current folder)\n") +
+                 "                   (default the current folder; made when missing)\n") +
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Record:
       return std::string(
@@ -425,7 +411,8 @@ std::string CommandUsage(Command command) {
                  "automatically\n"
                  "named file in -d DIR until the end moment, then finishes the file.\n"
                  "\n"
-                 "  -d DIR           folder of the recording (default the current folder)\n") +
+                 "  -d DIR           folder of the recording (default the current folder; made\n"
+                 "                   when missing)\n") +
              kTransferFlags + "\n" + kExitStatusTable;
     case Command::Info:
       return std::string(
@@ -439,6 +426,12 @@ std::string CommandUsage(Command command) {
                  "                   (-of json): format, streams, tags, bitrate_records, codecs\n"
                  "                   and index\n"
                  "  --http-port N    the HTTP port to ask for an mms:// location (default 80)\n"
+                 "  --proxy HOST:PORT  ask through this HTTP proxy (default: the stored one)\n"
+                 "  --connect-timeout S  give up when no connection is made within S seconds\n"
+                 "                   (stored ConnectTimeout, default 20; 0: no limit)\n"
+                 "  --answer-timeout S   give up when the server's answer stops for S seconds\n"
+                 "                   (stored AnswerTimeout, default 20)\n"
+                 "  --config-dir DIR settings folder (default $XDG_CONFIG_HOME/qor)\n"
                  "\n") +
              kExitStatusTable;
     default:

@@ -55,15 +55,9 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
-// The protocol a location's scheme asks for: "UDP" for mmsu://, "TCP" for mmst://, "HTTP" for
-// http://; empty for anything else (the stored choice then holds).
-std::string ProtocolOfScheme(const std::string& url);
-// The protocol of a run: --protocol, else the scheme's, else "AUTO" for a plain mms:// location
-// when no choice is stored (stored: the stored choice, empty when none).
-std::string RunProtocol(const CliOptions& options, const std::string& url,
-                        const std::string& stored);
-
 std::string GeneralUsage();
+// The flags of every command that downloads (get, record, batch), as their usage lists them.
+std::string TransferFlagsUsage();
 std::string CommandName(Command command);
 std::string CommandUsage(Command command);
 

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <nlohmann/json.hpp>
-
 #include "app/date_time_text.h"
 #include "cli/exit_status.h"
 
@@ -50,11 +48,6 @@ constexpr int64_t kQuietPassMs = 1000;
 TColor ColourFor(uint32_t code) {
   const Rgb rgb = RgbOf(ColourOf(code));
   return TColor{rgb.r, rgb.g, rgb.b};
-}
-
-std::string WithSlash(const std::string& dir) {
-  if (dir.empty() || dir.back() == '/') return dir;
-  return dir + "/";
 }
 
 }  // namespace
@@ -99,86 +92,30 @@ InterruptWatch::~InterruptWatch() {
 }
 
 DownloadRun::DownloadRun(const CliOptions& options, TerminalOutput& out)
-    : options_(options), out_(out) {}
+    : options_(options), out_(out), settings_(options) {}
 
 DownloadRun::~DownloadRun() {
+  report_.reset();
   app_.reset();
-  THelper::UseStore(nullptr);
-  THelper::AllowWritesOnly(nullptr);
 }
 
 void DownloadRun::Setup() {
-  if (options_.configDir) {
-    store_ = std::make_unique<SettingsStore>(*options_.configDir);
-    THelper::UseStore(store_.get());
-  }
-  THelper::AllowWritesOnly(WritableSettings(options_.savePassword));
-  desktop_.User = options_.user;
-  desktop_.Password = options_.password;
-  desktop_.SavePassword = options_.savePassword;
-  desktop_.LogFile = options_.logFile;
   desktop_.SaveFile = options_.output;
   desktop_.Resume = options_.resume      ? CliDesktop::ResumeAnswer::Resume
                     : options_.overwrite ? CliDesktop::ResumeAnswer::Overwrite
                                          : CliDesktop::ResumeAnswer::Refuse;
-  app_ = std::make_unique<TApplication>(desktop_);
-  app_->CreateForms();
-  ApplyOptions();
+  app_ = MakeRunForms(options_, desktop_);
+  report_ = std::make_unique<RunReport>(options_, out_, *app_);
   TMainForm& form = *app_->MainForm;
   form.OnDrained = [this](const MessagePair& pair, bool acts) { OnDrained(pair, acts); };
   // The next transport starts from the beginning: its connection is not up yet.
   form.OnTransportRollover = [this] { started_ = false; };
   form.OnReconnect = [this] { started_ = false; };
-  if (options_.reconnect) form.ReconnectOverride = *options_.reconnect;
   form.URL.Text = options_.url;
   form.MediaWindow.Caption = options_.url;
-  form.SaveWindow.Caption.clear();
-  form.AutoSaveDir = WithSlash(options_.directory);
-  form.AdjustTimeouts = [this](SessionTimeouts& t) {
-    if (options_.connectTimeout) t.ConnectSeconds = *options_.connectTimeout;
-    if (options_.answerTimeout) t.AnswerSeconds = *options_.answerTimeout;
-    if (options_.dataTimeout) t.FirstDataSeconds = *options_.dataTimeout;
-    if (options_.stallTimeout) t.StallSeconds = *options_.stallTimeout;
-  };
-  run_start_ms_ = app_->Window.GetClock().MonotonicMs();
-  form.StreamChoice.numbers = options_.streams;
-  form.StreamChoice.audioOnly = options_.audioOnly;
   // The window's display tick feeds only the progress line and the JSON progress; without them
   // it would wake the run five times a second for nothing.
-  if (!out_.Terminal() && !options_.progressJson) form.Timer1.SetEnabled(false);
-}
-
-void DownloadRun::ApplyOptions() {
-  TOptionsDialog& o = *app_->OptionsDialog;
-  const std::string protocol =
-      RunProtocol(options_, options_.url,
-                  app_->MainForm->Helper.ReadSetting(kSettingsKeyPath, "ProtoSelected"));
-  if (protocol == "HTTP") o.ProtoGroup.ItemIndex = kProtoHttp;
-  if (protocol == "TCP") o.ProtoGroup.ItemIndex = kProtoTcp;
-  if (protocol == "UDP") o.ProtoGroup.ItemIndex = kProtoUdp;
-  if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
-  if (options_.httpPort) o.HTTPPort.Text = *options_.httpPort;
-  if (options_.tcpPort) o.TCPPort.Text = *options_.tcpPort;
-  if (options_.udpPort) o.UDPPort.Text = *options_.udpPort;
-  if (options_.maxUdp) o.MaxUDP.Text = *options_.maxUdp;
-  if (options_.proxyHost) {
-    o.HProxyTick.Checked = o.MProxyTick.Checked = true;
-    o.HProxyURL.Text = o.MProxyURL.Text = *options_.proxyHost;
-    o.HProxyPort.Text = o.MProxyPort.Text = *options_.proxyPort;
-  }
-  if (options_.offset) {
-    const TDateTime offset = ParseStoredTime(*options_.offset).value_or(0);
-    o.OffsetTimePicker.DateTime = offset;
-    o.OffsetTime = offset;
-  }
-  if (options_.bypassDns) o.BypassDNS.Checked = true;
-  if (options_.maxRate) {
-    o.MaxRateFlag.Checked = true;
-    o.MaxRate = std::stoi(*options_.maxRate);
-  }
-  // The command line saves its log through --log and never starts a player.
-  o.AutoLogTick.Checked = false;
-  o.AutoPlayTick.Checked = false;
+  if (!report_->ShowsProgress()) form.Timer1.SetEnabled(false);
 }
 
 void DownloadRun::OnDrained(const MessagePair& pair, bool acts) {
@@ -203,109 +140,12 @@ void DownloadRun::OnDrained(const MessagePair& pair, bool acts) {
   }
 }
 
-void DownloadRun::ShowProgress() {
-  TMainForm& form = *app_->MainForm;
-  const int64_t now = app_->Window.GetClock().MonotonicMs();
-  const SessionStatus status = form.Session->Status();
-  const uint32_t packets = static_cast<uint32_t>(status.PacketNumber);
-  const uint64_t bytes = static_cast<uint64_t>(packets) * status.PacketSize;
-  if (rate_mark_ms_ < 0) {
-    rate_mark_ms_ = now;
-    rate_mark_bytes_ = bytes;
-  } else if (now - rate_mark_ms_ >= 1000) {
-    const uint64_t gained = bytes >= rate_mark_bytes_ ? bytes - rate_mark_bytes_ : 0;
-    bytes_per_second_ = gained * 1000 / static_cast<uint64_t>(now - rate_mark_ms_);
-    rate_mark_ms_ = now;
-    rate_mark_bytes_ = bytes;
-  }
-  if (options_.progressJson && (json_mark_ms_ < 0 || now - json_mark_ms_ >= 1000)) {
-    json_mark_ms_ = now;
-    const TMMS& session = *form.Session;
-    const char* state = "connecting";
-    if (started_) {
-      state = session.IsConnected() ? "receiving" : "ending";
-    } else if (form.VcrArmed() && !form.vcrRecording) {
-      state = "waiting";
-    }
-    const int32_t percent = form.ProgBar.Gauge.ShowText() ? form.ProgBar.Gauge.Progress() : -1;
-    nlohmann::ordered_json line{
-        {"event", "progress"},
-        {"state", state},
-        {"stream_time", started_ ? status.SendTime / 1000.0 : 0.0},
-        {"packets", started_ ? packets : 0},
-        {"bytes", started_ ? bytes : 0},
-        {"rate", bytes_per_second_},
-        {"lost", status.LostPackets},
-        {"recovered", status.RecoveredPackets},
-        {"percent", percent >= 0 ? nlohmann::ordered_json(percent) : nlohmann::ordered_json()}};
-    out_.RecordLine(line.dump());
-  }
-  if (!started_ || options_.progressJson) return;
-  ProgressValues values;
-  values.percent = form.ProgBar.Gauge.ShowText() ? form.ProgBar.Gauge.Progress() : -1;
-  values.time = form.SendTime.Text;
-  values.packets = packets;
-  values.bytesPerSecond = bytes_per_second_;
-  out_.Progress(values);
-}
-
 void DownloadRun::ServeFor(int64_t ms) {
   app_->Window.ProcessUntil([this] { return Interrupted() || completed_ || fatal_; }, ms);
 }
 
 int64_t DownloadRun::PassMs() const {
-  return out_.Terminal() || options_.progressJson ? kShownPassMs : kQuietPassMs;
-}
-
-void DownloadRun::Summary() {
-  TMainForm& form = *app_->MainForm;
-  const SessionStatus s = form.Session->Status();
-  const std::string file = form.SaveWindow.Caption;
-  const uint32_t recovered = s.RecoveredPackets;
-  const uint32_t lost = s.LostPackets;
-  struct stat info {};
-  const bool kept = !file.empty() && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  const auto size = kept ? static_cast<uint64_t>(info.st_size) : 0;
-  uint64_t packets = 0;
-  double durationMs = 0;
-  if (kept && size > 0) {
-    TASF model;
-    if (model.ReadHeaderFromFile(file)) {
-      // Packets given up are holes inside the count the header declares.
-      packets = model.DataPacketsCount > lost ? model.DataPacketsCount - lost : 0;
-      durationMs = model.SendDuration;
-    }
-  }
-  const int64_t elapsed =
-      std::max<int64_t>(1, app_->Window.GetClock().MonotonicMs() - run_start_ms_);
-  char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f kB/s", static_cast<double>(size) / elapsed);
-  std::string name = file.empty() ? std::string("no file") : file;
-  if (!file.empty() && !kept) name += " (not on disk)";
-  summary_ = {{"event", "summary"},
-              {"status", 0},
-              {"file", file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file)},
-              {"on_disk", kept},
-              {"packets", packets},
-              {"recovered", recovered},
-              {"lost", lost},
-              {"duration", durationMs / 1000.0},
-              {"size", size},
-              {"rate", size * 1000 / static_cast<uint64_t>(elapsed)},
-              {"elapsed", static_cast<double>(elapsed) / 1000.0}};
-  std::string line = "summary: " + name + ", " + std::to_string(packets) + " packets saved, " +
-                     std::to_string(recovered) + " recovered, " + std::to_string(lost) + " lost, " +
-                     THelper::FormatTime(durationMs) + ", " + std::to_string(size) + " bytes, " +
-                     rate + " on average";
-  // A recording that was cut and joined again: the figures above are of its last file.
-  const TMainForm::CutCounts cuts = form.Cuts();
-  if (cuts.cuts > 0) {
-    line += "; " + std::to_string(cuts.cuts) + (cuts.cuts == 1 ? " cut, " : " cuts, ") +
-            THelper::FormatTime(static_cast<double>(cuts.lostMs)) + " lost to them";
-    summary_["cuts"] = cuts.cuts;
-    summary_["lost_to_cuts"] = static_cast<double>(cuts.lostMs) / 1000.0;
-  }
-  out_.Note(line);
+  return report_->ShowsProgress() ? kShownPassMs : kQuietPassMs;
 }
 
 int DownloadRun::FailedStatus() {
@@ -331,16 +171,13 @@ int DownloadRun::Done(int status) {
   TMainForm& form = *app_->MainForm;
   form.Timer3Timer();
   out_.EndProgress();
-  Summary();
+  report_->Summary(report_->Current());
   if (options_.logFile && !form.SaveLogFile()) {
     form.Timer3Timer();
     out_.Note("the log could not be saved to " + *options_.logFile);
     if (status == kExitCompleted) status = kExitFailed;
   }
-  if (options_.progressJson) {
-    summary_["status"] = status;
-    out_.RecordLine(summary_.dump());
-  }
+  report_->WriteSummary(status);
   return status;
 }
 
@@ -355,6 +192,7 @@ int DownloadRun::Interrupt() {
 }
 
 int DownloadRun::Get() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   if (!options_.output) form.unattended = true;
@@ -369,7 +207,7 @@ int DownloadRun::Get() {
     }
     ServeFor(pass);
     if (Interrupted()) return Interrupt();
-    ShowProgress();
+    report_->Progress(started_);
     if (completed_) {
       form.Timer3Timer();
       return Done(CompletedStatus());
@@ -406,6 +244,7 @@ int DownloadRun::Get() {
 }
 
 int DownloadRun::Record() {
+  if (!PrepareFolder(options_, out_)) return kExitFailed;
   Setup();
   TMainForm& form = *app_->MainForm;
   desktop_.VcrStart = ParseStoredDateTime(options_.start).value_or(0);
@@ -421,7 +260,7 @@ int DownloadRun::Record() {
       if (form.VcrArmed()) form.VCROn1Click();
       return Interrupt();
     }
-    ShowProgress();
+    report_->Progress(started_);
     if (form.vcrRecording) recorded = true;
     if (completed_) {
       // Pre-recorded media may end before the end moment: nothing is left to wait for.
@@ -429,8 +268,19 @@ int DownloadRun::Record() {
       form.Timer3Timer();
       return Done(CompletedStatus());
     }
+    if (fatal_ && !form.Reconnecting()) {
+      // The download has ended and nothing follows it: no reconnect is left, and the VCR
+      // starts only one recording. Waiting for the end moment would only wait.
+      if (form.VcrArmed()) form.VCROn1Click();
+      form.Timer3Timer();
+      return Done(FailedStatus());
+    }
     if (recorded && !form.vcrRecording && !form.Timer4.Enabled()) {
       form.Timer3Timer();
+      if (form.VcrEndedInACut()) {
+        out_.Note("the end moment came while the cut stream was being joined again");
+        return Done(kExitClosedEarly);
+      }
       return Done(fatal_ ? FailedStatus() : !started_ ? kExitFailed : CompletedStatus());
     }
     if (!recorded && LocalNow(app_->Window.GetClock()) >= form.vcrStop) {

@@ -8,13 +8,12 @@
 #include <memory>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "app/application.h"
 #include "cli/cli_desktop.h"
 #include "cli/cli_options.h"
+#include "cli/run_report.h"
+#include "cli/run_setup.h"
 #include "cli/terminal_output.h"
-#include "platform/settings_store.h"
 
 namespace qor::cli {
 
@@ -47,38 +46,27 @@ class DownloadRun {
 
  private:
   void Setup();
-  void ApplyOptions();
   void OnDrained(const MessagePair& pair, bool acts);
-  void ShowProgress();
   // Ends a run: the log saved when asked, the last lines shown.
   int Done(int status);
   // The status of a download that ended by a failure, and of one that completed.
   int FailedStatus();
   int CompletedStatus();
-  // One line on stderr: file, packets saved, recovered, lost, duration, size, average rate.
-  void Summary();
   int Interrupt();
   void ServeFor(int64_t ms);
   int64_t PassMs() const;
 
   const CliOptions& options_;
   TerminalOutput& out_;
-  std::unique_ptr<SettingsStore> store_;
+  RunSettings settings_;
   CliDesktop desktop_;
   std::unique_ptr<TApplication> app_;
+  std::unique_ptr<RunReport> report_;
 
   bool started_ = false;
   bool completed_ = false;
   bool fatal_ = false;
   bool fatal_after_completion_ = false;
-
-  int64_t run_start_ms_ = -1;
-  int64_t rate_mark_ms_ = -1;
-  uint64_t rate_mark_bytes_ = 0;
-  uint64_t bytes_per_second_ = 0;
-  int64_t json_mark_ms_ = -1;  // when the last progress object was written
-  // The summary's values, written as the last object once the exit status is known.
-  nlohmann::ordered_json summary_;
 };
 
 }  // namespace qor::cli

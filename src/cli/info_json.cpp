@@ -208,8 +208,7 @@ json InfoJsonOf(const AsfDescription& d, const InfoJsonSource& source) {
 }
 
 bool ReadFileForJson(const std::string& path, std::vector<uint8_t>& header,
-                     std::vector<AsfSimpleIndex>& indexes, uint64_t& fileLength,
-                     std::string& why) {
+                     std::vector<AsfSimpleIndex>& indexes, uint64_t& fileLength, std::string& why) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) {
     why = "cannot be opened";
@@ -220,8 +219,8 @@ bool ReadFileForJson(const std::string& path, std::vector<uint8_t>& header,
     bytes.assign(static_cast<size_t>(count), 0);
     in.clear();
     in.seekg(static_cast<std::streamoff>(at));
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()),
-                                     static_cast<std::streamsize>(count)));
+    return static_cast<bool>(
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)));
   };
   auto u64 = [](const std::vector<uint8_t>& b, size_t at) {
     uint64_t v = 0;

@@ -15,8 +15,8 @@
 namespace qor::cli {
 
 struct InfoJsonSource {
-  std::string filename;               // a saved file, or
-  std::string location;               // a served location
+  std::string filename;                // a saved file, or
+  std::string location;                // a served location
   std::optional<uint64_t> fileLength;  // of a saved file: its length on disk
   std::vector<AsfSimpleIndex> indexes;
 };
@@ -26,8 +26,7 @@ nlohmann::ordered_json InfoJsonOf(const AsfDescription& header, const InfoJsonSo
 // The header block of a saved file (Header Object and the Data Object's header) and the index
 // objects after its data; false with a reason when the file does not start with a header.
 bool ReadFileForJson(const std::string& path, std::vector<uint8_t>& header,
-                     std::vector<AsfSimpleIndex>& indexes, uint64_t& fileLength,
-                     std::string& why);
+                     std::vector<AsfSimpleIndex>& indexes, uint64_t& fileLength, std::string& why);
 
 // Two-space indented, as a person can read it; UTF-8 that is not valid is replaced, not fatal.
 std::string JsonText(const nlohmann::ordered_json& value);

@@ -1,115 +1,67 @@
 #include "cli/location_info.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
+#include <sstream>
 
+#include "app/convert_error.h"
+#include "app/options_dialog.h"
 #include "asf/asf.h"
 #include "asf/stream_selection.h"
+#include "cli/download_run.h"
 #include "cli/exit_status.h"
 #include "cli/info_json.h"
+#include "cli/run_setup.h"
+#include "http/streaming_header.h"
 #include "session/http_requests.h"
 #include "support/helper.h"
+#include "support/location.h"
 
 namespace qor::cli {
 
 namespace {
 
-constexpr int kWaitMs = 15000;
-// A header larger than this is refused, as the session refuses one.
-constexpr size_t kMaxResponse = 16u * 1024 * 1024 + 65536;
+constexpr const char* kClientGuid = "{3300AD50-2C39-46C0-AE0A-00000000D0C1}";
+constexpr const char* kPlayer = "NSPlayer/7.1.0.1956";
 
-std::string LowerText(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-struct Target {
-  std::string host, port, path;
-};
-
-bool SplitLocation(const std::string& url, int32_t httpPort, Target& t, std::string& error) {
-  const size_t scheme = url.find("://");
-  const std::string name = LowerText(url.substr(0, scheme));
-  const bool http = name == "http" || name == "mmsh";
-  if (!http && name != "mms" && name != "mmst" && name != "mmsu") {
+// The address the describe request goes to: over HTTP a port in the location is the HTTP port;
+// an MMS location's port is the MMS one, so its title is asked on the HTTP port.
+bool DescribeAddress(const std::string& url, int32_t httpPort, std::string& address,
+                     Location& parts, std::string& error) {
+  ParseLocation(url, parts);
+  const std::string& scheme = parts.scheme;
+  const bool http = scheme == "http" || scheme == "mmsh";
+  if (!http && scheme != "mms" && scheme != "mmst" && scheme != "mmsu") {
     error = "not a streaming location (http://, mmsh://, mms://)";
     return false;
   }
-  const std::string rest = url.substr(scheme + 3);
-  const size_t slash = rest.find('/');
-  std::string authority = rest.substr(0, slash);
-  t.path = slash == std::string::npos ? "" : rest.substr(slash + 1);
-  const size_t colon = authority.rfind(':');
-  t.host = authority.substr(0, colon);
-  // Over HTTP a port in the location is the HTTP port; over MMS it is the MMS one, not asked here.
-  t.port = std::to_string(httpPort > 0 ? httpPort : 80);
-  if (colon != std::string::npos && http) t.port = authority.substr(colon + 1);
-  if (t.host.empty()) {
+  if (parts.host.empty()) {
     error = "no host in the location";
     return false;
   }
+  const int32_t port = http && parts.port > 0 ? parts.port : httpPort > 0 ? httpPort : 80;
+  const std::string path =
+      parts.path.empty() || parts.path.front() != '/' ? "/" + parts.path : parts.path;
+  // Credentials written in the location go with it (the client sends them to that server only).
+  const std::string user = parts.user.empty() ? "" : parts.user + ":" + parts.password + "@";
+  address = "http://" + user + HostAndPort(parts.host, port == 80 ? 0 : port) + path;
   return true;
 }
 
-// The whole response until the server closes (it does after a describe), within the bounds.
-bool Exchange(const Target& t, const std::string& request, std::string& response,
-              std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(t.host.c_str(), t.port.c_str(), &hints, &found) != 0 || found == nullptr) {
-    error = "cannot resolve " + t.host;
-    return false;
-  }
-  int fd = -1;
-  for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-    fd = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-      ::close(fd);
-      fd = -1;
-    }
-  }
-  ::freeaddrinfo(found);
-  if (fd < 0) {
-    error = "cannot connect to " + t.host + ":" + t.port;
-    return false;
-  }
-  bool ok = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-  char buffer[65536];
-  while (ok) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
-      error = "the server did not finish its answer in time";
-      ok = false;
-      break;
-    }
-    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    response.append(buffer, static_cast<size_t>(got));
-    if (response.size() > kMaxResponse) {
-      error = "the server's answer is too large";
-      ok = false;
-    }
-  }
-  ::close(fd);
-  if (!ok && error.empty()) error = "sending the request failed";
-  return ok;
+// What a failure of the location client says, in the words this command has always used.
+std::string FetchError(const std::string& text, const Location& parts, const THttpClient& client,
+                       const SessionTimeouts& limits) {
+  const std::string server = HostAndPort(parts.host, client.Port);
+  if (text == "Null Remote Address" || text == "Host Lookup Timed Out")
+    return "cannot resolve " + parts.host;
+  if (text == "Connection Timed out")
+    return "cannot connect to " + server + " within " + std::to_string(limits.ConnectSeconds) +
+           " seconds";
+  if (text == "Connection Failed") return "cannot connect to " + server;
+  if (text == "Socket readln aborted" || text == "Socket capture aborted")
+    return "the server did not finish its answer in time";
+  if (text == "HTTP response body too large") return "the server's answer is too large";
+  return text;
 }
 
 }  // namespace
@@ -118,52 +70,70 @@ bool IsLocation(const std::string& text) {
   return text.find("://") != std::string::npos;
 }
 
-bool FetchHeader(const std::string& url, int32_t httpPort, std::vector<uint8_t>& header,
+bool FetchHeader(TApplication& app, const CliOptions& options, std::vector<uint8_t>& header,
                  std::string& error) {
-  Target t;
-  if (!SplitLocation(url, httpPort, t, error)) return false;
+  int32_t httpPort = 0;
+  if (options.httpPort) httpPort = std::stoi(*options.httpPort);
+  std::string address;
+  Location parts;
+  if (!DescribeAddress(options.file, httpPort, address, parts, error)) return false;
+  TMainForm& form = *app.MainForm;
+  TOptionsDialog& settings = *app.OptionsDialog;
+  THttpClient client;
+  // The describe request of HTTP streaming, through the proxy and under the time-outs a
+  // download would have.
+  if (settings.HProxyTick.Checked) {
+    client.Proxy = settings.HProxyURL.Text;
+    client.ProxyPort = TryStrToInt(settings.HProxyPort.Text).value_or(0);
+  }
+  SessionTimeouts limits = form.StoredTimeouts();
+  if (form.AdjustTimeouts) form.AdjustTimeouts(limits);
+  client.ConnectTimeOut = static_cast<uint32_t>(limits.ConnectSeconds) * 1000;
+  client.TimeOut = static_cast<uint32_t>(limits.AnswerSeconds) * 1000;
+  client.HeaderInfo.LocalMailAddress = kPlayer;
   HttpRequestTarget target;
-  target.host = t.host + (t.port == "80" ? "" : ":" + t.port);
-  target.path = t.path;
-  target.clientGuid = "{3300AD50-2C39-46C0-AE0A-00000000D0C1}";
-  std::string response;
-  if (!Exchange(t, BuildDescribeRequest(target), response, error)) return false;
-  const size_t end = response.find("\r\n\r\n");
-  const std::string status = response.substr(0, response.find("\r\n"));
-  if (end == std::string::npos || status.find(" 200") == std::string::npos) {
+  target.clientGuid = kClientGuid;
+  std::istringstream lines(BuildDescribeRequest(target));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("Pragma:", 0) == 0) client.ExtraLines.push_back(line);
+  }
+  try {
+    // Ctrl-C cancels the fetch from outside the window thread it blocks.
+    InterruptWatch watch([&client] { client.Disconnect(); });
+    client.Get(address);
+  } catch (const ESocketError& e) {
+    error = Interrupted() ? "interrupted" : FetchError(e.what(), parts, client, limits);
+    return false;
+  }
+  const std::string status = client.Header.substr(0, client.Header.find("\r\n"));
+  if (client.StatusCode() != 200) {
     error =
         "the server answered " + (status.empty() ? std::string("nothing") : "\"" + status + "\"");
     return false;
   }
-  const auto* body = reinterpret_cast<const uint8_t*>(response.data()) + end + 4;
-  const size_t size = response.size() - end - 4;
-  header.clear();
-  // $H chunks: mark, type, 16-bit length, then 8 bytes of packet header and the header's piece.
-  size_t pos = 0;
-  while (pos + 4 <= size && (body[pos] == 0x24 || body[pos] == 0xA4) && body[pos + 1] == 'H') {
-    const size_t length = body[pos + 2] | static_cast<size_t>(body[pos + 3]) << 8;
-    if (length < 8 || length > size - pos - 4) break;
-    header.insert(header.end(), body + pos + 12, body + pos + 4 + length);
-    pos += 4 + length;
-  }
-  // A web server hands the file itself: its header comes first.
-  if (header.empty()) header.assign(body, body + size);
+  header = StreamingHeaderOf(client.Body);
   return true;
 }
 
 int RunLocationInfo(const CliOptions& options) {
   std::vector<uint8_t> header;
   std::string error;
-  int32_t port = 0;
-  if (options.httpPort) port = std::stoi(*options.httpPort);
-  if (!FetchHeader(options.file, port, header, error)) {
-    std::cerr << "qor-cli: " << options.file << ": " << error << "\n";
-    return kExitFailed;
+  {
+    InstallInterruptHandler();
+    const RunSettings settings(options);
+    CliDesktop desktop;
+    const std::unique_ptr<TApplication> app = MakeRunForms(options, desktop);
+    if (!FetchHeader(*app, options, header, error)) {
+      std::cerr << "qor-cli: " << HidePasswords(options.file) << ": " << error << "\n";
+      return Interrupted() ? kExitInterrupted : kExitFailed;
+    }
   }
   TASF asf;
   const StreamOffer offer = ReadStreamOffer(header.data(), header.size());
   if (offer.streams.empty() || !asf.ParseHeader(header.data(), header.size())) {
-    std::cerr << "qor-cli: " << options.file << ": no media header came from the server\n";
+    std::cerr << "qor-cli: " << HidePasswords(options.file)
+              << ": no media header came from the server\n";
     return kExitFailed;
   }
   auto details = [&](uint8_t number) {
@@ -184,11 +154,11 @@ int RunLocationInfo(const CliOptions& options) {
     AsfDescription description;
     DescribeAsfHeader(header.data(), header.size(), description);
     InfoJsonSource source;
-    source.location = options.file;
+    source.location = HidePasswords(options.file);
     std::cout << JsonText(InfoJsonOf(description, source));
     return kExitCompleted;
   }
-  std::cout << "Streams offered by " << options.file
+  std::cout << "Streams offered by " << HidePasswords(options.file)
             << ((asf.FileFlags & ffBroadcast) ? " (live)" : "") << ":\n";
   for (const OfferedStream& s : offer.streams) {
     std::cout << "  " << int(s.number) << "\t" << kind(s.kind) << "\t"

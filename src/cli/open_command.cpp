@@ -5,9 +5,11 @@
 #include "app/http_password_dlg.h"
 #include "app/options_dialog.h"
 #include "cli/cli_options.h"
+#include "cli/download_run.h"
 #include "cli/exit_status.h"
 #include "cli/info_json.h"
 #include "platform/settings_store.h"
+#include "support/location.h"
 
 namespace qor::cli {
 
@@ -48,8 +50,8 @@ nlohmann::ordered_json OpenJson(const std::string& location, const char* kind,
                                 const std::vector<std::string>& entries) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (size_t i = 0; i < entries.size(); ++i)
-    list.push_back({{"index", i + 1}, {"url", entries[i]}});
-  return {{"location", location}, {"kind", kind}, {"entries", std::move(list)}};
+    list.push_back({{"index", i + 1}, {"url", HidePasswords(entries[i])}});
+  return {{"location", HidePasswords(location)}, {"kind", kind}, {"entries", std::move(list)}};
 }
 
 }  // namespace
@@ -112,9 +114,10 @@ void LogDrained(TerminalOutput& out, const MessagePair& pair) {
 std::string PlayListNote(const std::string& command, const std::string& location) {
   // Its XML saved under a media name would play nowhere; the entries are what was meant.
   if (!(THelper::ClassifyLocation(location) & lcRedirector)) return std::string();
-  return location + " is a play list, which " + command +
-         " would save as it is rather than record: 'qor-cli open " + location +
-         "' lists its entries, 'qor-cli batch " + location + "' downloads them";
+  const std::string shown = HidePasswords(location);
+  return shown + " is a play list, which " + command +
+         " would save as it is rather than record: 'qor-cli open " + shown +
+         "' lists its entries, 'qor-cli batch " + shown + "' downloads them";
 }
 
 int RunOpen(const std::vector<std::string>& args) {
@@ -155,7 +158,21 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     options.AutoPlayTick.Checked = false;
     form.OnDrained = [&out](const MessagePair& pair, bool) { LogDrained(out, pair); };
-    const TLocationLoader::Outcome outcome = OpenInForms(app, loader, desktop, o.location);
+    TLocationLoader::Outcome outcome;
+    {
+      // Ctrl-C cancels a fetch, whose wait wakes at once.
+      InstallInterruptHandler();
+      THttpClient& client = loader.HTTPSocket;
+      InterruptWatch watch([&client] { client.Disconnect(); });
+      outcome = OpenInForms(app, loader, desktop, o.location);
+    }
+    if (Interrupted()) {
+      out.Note("interrupted while the location was fetched");
+      form.OnDrained = nullptr;
+      THelper::UseStore(nullptr);
+      THelper::AllowWritesOnly(nullptr);
+      return kExitInterrupted;
+    }
     std::vector<std::string> entries;
     const char* kind = nullptr;
     switch (outcome) {
@@ -179,7 +196,7 @@ int RunOpen(const std::vector<std::string>& args) {
       if (o.json) {
         std::cout << JsonText(OpenJson(o.location, kind, entries));
       } else {
-        for (const std::string& entry : entries) std::cout << entry << "\n";
+        for (const std::string& entry : entries) std::cout << HidePasswords(entry) << "\n";
       }
     }
     form.OnDrained = nullptr;

@@ -18,7 +18,8 @@ class GraphWidget : public QWidget {
   GraphWidget(TPerformanceGraph& graph, QWidget* parent = nullptr);
   ~GraphWidget() override;
   QSize sizeHint() const override { return QSize(216, 112); }
-  QSize minimumSizeHint() const override { return QSize(216, 112); }
+  // Smaller on a small or high-DPI screen: the log matters more.
+  QSize minimumSizeHint() const override { return QSize(160, 64); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

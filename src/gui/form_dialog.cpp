@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -147,6 +151,7 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
                                       control) != layout_.PickLists.end();
           combo->setEditable(!pick);
           if (!pick) {
+            combo->lineEdit()->setPlaceholderText(Q(control->Placeholder));
             combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance('x') * 48);
             combo->setInsertPolicy(QComboBox::NoInsert);
             connect(combo, &QComboBox::editTextChanged, this, [this, control](const QString& text) {
@@ -349,7 +354,8 @@ void FormDialog::Build() {
   if (!layout_.ReportPages.empty()) {
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName("Pages");
-    tabs->setUsesScrollButtons(false);
+    // Every title in sight when the screen has the width; scroll buttons on a narrow one.
+    tabs->setUsesScrollButtons(true);
     for (const ReportPage& page : layout_.ReportPages) {
       auto* table = new QTreeWidget(tabs);
       table->setObjectName(Q(page.Title));
@@ -358,8 +364,11 @@ void FormDialog::Build() {
       table->setRootIsDecorated(false);
       table->setAlternatingRowColors(true);
       table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-      table->setMinimumSize(table->fontMetrics().horizontalAdvance('x') * 72,
-                            table->fontMetrics().lineSpacing() * 16);
+      // The preferred size shows a page whole; a small screen may have less (it scrolls).
+      table->setMinimumSize(table->fontMetrics().horizontalAdvance('x') * 36,
+                            table->fontMetrics().lineSpacing() * 6);
+      preferred_ = preferred_.expandedTo(QSize(table->fontMetrics().horizontalAdvance('x') * 72,
+                                               table->fontMetrics().lineSpacing() * 16));
       tabs->addTab(table, Q(page.Title));
       auto fields = page.Fields;
       report_syncs_.push_back([table, fields] {
@@ -380,6 +389,7 @@ void FormDialog::Build() {
       });
     }
     outer->addWidget(tabs);
+    PreferAllTabs(tabs);
   }
   buttons_ = new QHBoxLayout;
   buttons_->addStretch(1);
@@ -391,10 +401,27 @@ void FormDialog::Build() {
     } else {
       auto* tabs = new QTabWidget(this);
       tabs->setObjectName("Pages");
-      // Every page's title stays in sight: the dialog is as wide as the row of tabs.
-      tabs->setUsesScrollButtons(false);
-      for (const FormPage& page : layout_.Pages) tabs->addTab(BuildPage(page), Q(page.Title));
+      // Every page's title in sight when the screen has the width (the dialog asks to be as
+      // wide as the row of tabs); scroll buttons on a narrow one.
+      tabs->setUsesScrollButtons(true);
+      for (const FormPage& page : layout_.Pages) {
+        // Each page scrolls when the screen is too small for it (a laptop at 200 %), so the
+        // buttons below stay in reach.
+        auto* scroll = new QScrollArea(tabs);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        QWidget* content = BuildPage(page);
+        scroll->setWidget(content);
+        // Only the height scrolls: the page is never narrower than its widest row.
+        scroll->setMinimumWidth(content->minimumSizeHint().width() +
+                                scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+        // Where the screen has the room, the tallest page shows whole.
+        preferred_ = preferred_.expandedTo(QSize(0, content->sizeHint().height()));
+        tabs->addTab(scroll, Q(page.Title));
+      }
       outer->addWidget(tabs);
+      PreferAllTabs(tabs);
     }
   }
   auto* fields = new QFormLayout;
@@ -417,6 +444,42 @@ void FormDialog::Build() {
   outer->addLayout(buttons_);
   // A short question still reads as a dialog, not a strip around its words.
   if (!layout_.Pages.empty()) setMinimumWidth(fontMetrics().horizontalAdvance('x') * 44);
+  if (layout_.Decorate) layout_.Decorate(*this, *outer, *buttons_);
+}
+
+void FormDialog::PreferAllTabs(QTabWidget* tabs) {
+  // Wide enough for every tab's title, where the screen allows it.
+  int width = 0;
+  for (int i = 0; i < tabs->count(); ++i)
+    width += tabs->fontMetrics().horizontalAdvance(tabs->tabText(i)) + 28;
+  preferred_ = preferred_.expandedTo(QSize(width, 0));
+}
+
+void FormDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (fitted_) return;
+  fitted_ = true;
+  // As large as its content asks for, and never larger than the screen it shows on: the pages
+  // scroll instead, and the buttons stay on the screen.
+  QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!shown) return;
+  const QRect room = shown->availableGeometry();
+  // Room for the window manager's frame: what it is, once the window has one, else enough for a
+  // title bar.
+  const QRect outer = frameGeometry();
+  const int frameWidth = outer.width() - width();
+  const int frameHeight = std::max(outer.height() - height(), 48);
+  QSize wanted = sizeHint().expandedTo(minimumSizeHint());
+  if (preferred_.isValid()) wanted = wanted.expandedTo(preferred_ + QSize(40, 120));
+  resize(std::min(wanted.width(), room.width() - frameWidth),
+         std::min(wanted.height(), room.height() - frameHeight));
+  // Moved in (frame and all) when it would stick out of the screen.
+  QRect placed(frameGeometry().topLeft(), size() + QSize(frameWidth, frameHeight));
+  if (placed.right() > room.right()) placed.moveRight(room.right());
+  if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
+  if (placed.left() < room.left()) placed.moveLeft(room.left());
+  if (placed.top() < room.top()) placed.moveTop(room.top());
+  if (placed.topLeft() != frameGeometry().topLeft()) move(placed.topLeft());
 }
 
 void FormDialog::Sync() {

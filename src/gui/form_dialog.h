@@ -20,7 +20,9 @@
 
 class QFormLayout;
 class QHBoxLayout;
+class QVBoxLayout;
 class QPlainTextEdit;
+class QTabWidget;
 class QWidget;
 
 namespace qor::gui {
@@ -66,6 +68,9 @@ struct FormLayout {
   std::vector<const TComboBox*> PickLists;
   // A heading line drawn bold (e.g. a warning's title).
   const TLabel* Heading = nullptr;
+  // What only this front end adds to the built dialog (a picture, a button of the toolkit's
+  // own): run once, after the controls are in place.
+  std::function<void(QDialog& dialog, QVBoxLayout& outer, QHBoxLayout& buttons)> Decorate;
 };
 
 using FormBinder = std::function<FormLayout(TForm& form)>;
@@ -109,6 +114,7 @@ class FormDialog : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void reject() override;
 
  private:
@@ -118,6 +124,7 @@ class FormDialog : public QDialog {
   QWidget* BuildPage(const FormPage& page);
   void AddRow(QFormLayout* form, const FormRow& row, bool inPage);
   void Forward(const std::function<void()>& handler);
+  void PreferAllTabs(QTabWidget* tabs);
 
   TForm& form_;
   FormLayout layout_;
@@ -127,6 +134,9 @@ class FormDialog : public QDialog {
   std::vector<std::function<void()>> report_syncs_;
   QHBoxLayout* buttons_ = nullptr;
   bool syncing_ = false;
+  bool fitted_ = false;
+  // At least this much for the report pages, when the screen has the room.
+  QSize preferred_;
 };
 
 }  // namespace qor::gui

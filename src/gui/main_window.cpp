@@ -1,6 +1,5 @@
 #include "gui/main_window.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -11,17 +10,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QToolBar>
 #include <QToolTip>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include "app/application.h"
 #include "gui/control_widgets.h"
@@ -35,10 +36,6 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-QColor ToQColor(TColor c) {
-  return QColor(c.Red, c.Green, c.Blue);
-}
-
 TColor FromQColor(const QColor& c) {
   return TColor{static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
                 static_cast<uint8_t>(c.blue())};
@@ -48,18 +45,35 @@ void SetTextIfChanged(QLabel* label, const QString& text) {
   if (label->text() != text) label->setText(text);
 }
 
+bool IsDark(const QPalette& palette) {
+  return palette.color(QPalette::Base).lightness() < 128;
+}
+
+// Room left for the window manager's frame and title bar when the window is fitted to a screen.
+constexpr int kFrameAllowance = 48;
+
 }  // namespace
+
+QColor MainWindow::Readable(TColor colour, const QPalette& palette) {
+  if (colour == clBlack) return palette.color(QPalette::Text);
+  QColor shown(colour.Red, colour.Green, colour.Blue);
+  if (!IsDark(palette)) return shown;
+  // The same hue, light enough to read on a dark base (pure blue or dark green would not be).
+  float hue = 0, saturation = 0, lightness = 0;
+  shown.getHslF(&hue, &saturation, &lightness);
+  if (lightness < 0.68f) shown.setHslF(hue, saturation, 0.68f);
+  return shown;
+}
 
 MainWindow::MainWindow(TApplication& app, QtDesktop& desktop, QWidget* parent)
     : QMainWindow(parent), app_(app), form_(*app.MainForm), desktop_(desktop) {
   setObjectName("MainForm");
   setWindowTitle(Q(form_.Caption));
 
-  // The gauge's design values: a red bar on the desktop's tooltip colour, bold 15 px text.
+  // The gauge's design values: a red bar, bold 15 px text; its ground follows the palette.
   TCGauge& gauge = form_.ProgBar.Gauge;
   gauge.SetSize(393, 17);
   gauge.SetForeColor(clRed);
-  gauge.SetBackColor(FromQColor(QToolTip::palette().color(QPalette::ToolTipBase)));
   gauge.SetFont(TFont{QApplication::font().family().toStdString(), 15, true});
 
   BuildMenu();
@@ -68,7 +82,12 @@ MainWindow::MainWindow(TApplication& app, QtDesktop& desktop, QWidget* parent)
 
   help_ = new QLabel(this);
   help_->setObjectName("StatusBar");
+  // A long documentation path must not make the window wider than the screen.
+  help_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addWidget(help_, 1);
+  QLabel* countdown = BindLabel(form_.VcrCountdown);
+  countdown->setStyleSheet(QString());
+  statusBar()->addPermanentWidget(countdown);
 
   auto previous = form_.LogWindow.OnChange;
   form_.LogWindow.OnChange = [this, previous] {
@@ -87,10 +106,9 @@ MainWindow::MainWindow(TApplication& app, QtDesktop& desktop, QWidget* parent)
     repaint();
   };
 
-  setMinimumSize(form_.MinWidth, form_.MinHeight);
-  resize(form_.Width, form_.Height);
-  // Where the platform lets a program place its window (X11 does, Wayland does not).
-  if (form_.Left != 0 || form_.Top != 0) move(form_.Left, form_.Top);
+  ReadablePlaceholders();
+  ApplyPalette();
+  FitScreen();
   Sync();
 }
 
@@ -99,6 +117,46 @@ MainWindow::~MainWindow() {
   form_.OnHide = nullptr;
   desktop_.OnRepaint = nullptr;
   desktop_.SetParentWindow(nullptr);
+}
+
+void MainWindow::FitScreen() {
+  QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QRect room = shown ? shown->availableGeometry() : QRect(0, 0, 4096, 4096);
+  // The minimum leaves room for a title bar; a stored size (the user's own) is only kept within
+  // the screen, where the window manager fits its frame as it does for a maximised window.
+  const int roomHeight = std::max(200, room.height() - kFrameAllowance);
+  setMinimumSize(std::min(form_.MinWidth, room.width()), std::min(form_.MinHeight, roomHeight));
+  resize(std::min(form_.Width, room.width()), std::min(form_.Height, room.height()));
+  // Where the platform lets a program place its window (X11 does, Wayland does not), and never
+  // where none of it shows.
+  if (form_.Left != 0 || form_.Top != 0) {
+    const int left = std::clamp(form_.Left, room.left(), std::max(room.left(), room.right() - 100));
+    const int top = std::clamp(form_.Top, room.top(), std::max(room.top(), room.bottom() - 100));
+    move(left, top);
+  }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (fitted_) return;
+  fitted_ = true;
+  // Once the frame is known: frame and all within the screen.
+  QScreen* shown = screen();
+  if (!shown) return;
+  const QRect room = shown->availableGeometry();
+  const QRect outer = frameGeometry();
+  const QSize extra = outer.size() - size();
+  setMinimumSize(std::min(minimumWidth(), room.width() - extra.width()),
+                 std::min(minimumHeight(), room.height() - extra.height()));
+  if (outer.width() > room.width() || outer.height() > room.height())
+    resize(std::min(width(), room.width() - extra.width()),
+           std::min(height(), room.height() - extra.height()));
+  QRect placed(frameGeometry().topLeft(), size() + extra);
+  if (placed.right() > room.right()) placed.moveRight(room.right());
+  if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
+  if (placed.left() < room.left()) placed.moveLeft(room.left());
+  if (placed.top() < room.top()) placed.moveTop(room.top());
+  if (placed.topLeft() != outer.topLeft()) move(placed.topLeft());
 }
 
 void MainWindow::Forward(const std::function<void()>& handler) {
@@ -120,100 +178,6 @@ void MainWindow::CopyEdits() {
   form_.URL.Text = url_->currentText().toStdString();
 }
 
-// ---- Menu and toolbar ----
-
-QAction* MainWindow::BindMenuItem(QMenu* menu, TMenuItem& item) {
-  QAction* action = menu->addAction(Q(item.Caption));
-  action->setObjectName(Q(item.Name));
-  connect(action, &QAction::triggered, this, [this, &item] { Forward([&item] { item.Click(); }); });
-  syncs_.push_back([action, &item] {
-    action->setEnabled(item.Enabled);
-    action->setVisible(item.Visible);
-  });
-  return action;
-}
-
-QAction* MainWindow::AddMenuAction(QMenu* menu, const char* caption, void (TMainForm::*handler)()) {
-  QAction* action = menu->addAction(caption);
-  TMainForm* form = &form_;
-  connect(action, &QAction::triggered, this,
-          [this, form, handler] { Forward([form, handler] { (form->*handler)(); }); });
-  return action;
-}
-
-void MainWindow::BuildMenu() {
-  QMenu* file = menuBar()->addMenu("&File");
-  BindMenuItem(file, form_.Open1);
-  file->addSeparator();
-  AddMenuAction(file, "&Save Log", &TMainForm::SaveLog1Click)->setObjectName("SaveLog1");
-  AddMenuAction(file, "&Print Log", &TMainForm::Print1Click)->setObjectName("Print1");
-  AddMenuAction(file, "P&rint Setup...", &TMainForm::PrintSetup1Click)
-      ->setObjectName("PrintSetup1");
-  file->addSeparator();
-  AddMenuAction(file, "E&xit", &TMainForm::Exit1Click)->setObjectName("Exit1");
-
-  QMenu* download = menuBar()->addMenu("&Download");
-  BindMenuItem(download, form_.ConnectionSingle);
-  BindMenuItem(download, form_.ConnectionBatch);
-  BindMenuItem(download, form_.Disconnection);
-  download->addSeparator();
-  AddMenuAction(download, "VC&R Time Set", &TMainForm::VcrTimeSet1Click)
-      ->setObjectName("VcrTimeSet1");
-  AddMenuAction(download, "V&CR On", &TMainForm::VCROn1Click)->setObjectName("VCROn1");
-
-  QMenu* view = menuBar()->addMenu("Vie&w");
-  AddMenuAction(view, "&Show Properties", &TMainForm::ShowFileProperties1Click)
-      ->setObjectName("ShowFileProperties1");
-  AddMenuAction(view, "&Open Monitor", &TMainForm::OpenMonitor1Click)
-      ->setObjectName("OpenMonitor1");
-  view->addSeparator();
-  AddMenuAction(view, "&Setup Options", &TMainForm::ViewSetupClick)->setObjectName("ViewSetup");
-
-  QMenu* help = menuBar()->addMenu("&Help");
-  AddMenuAction(help, "&View Readme file", &TMainForm::ReadMe1Click)->setObjectName("ReadMe1");
-  AddMenuAction(help, "&Qor Web Site", &TMainForm::VisitQorWebSite1Click)
-      ->setObjectName("VisitQorWebSite1");
-  AddMenuAction(help, "Qor &Media Test Site", &TMainForm::QorMediatestSite1Click)
-      ->setObjectName("QorMediatestSite1");
-  help->addSeparator();
-  AddMenuAction(help, "&About Qor", &TMainForm::About1Click)->setObjectName("About1");
-}
-
-QPushButton* MainWindow::BindButton(TButton& button) {
-  auto* widget = new QPushButton(Q(button.Caption), this);
-  widget->setObjectName(Q(button.Name));
-  // As wide as its caption needs: the nine buttons fit the narrowest window in one row.
-  QString shown = Q(button.Caption);
-  shown.remove('&');
-  widget->setMaximumWidth(widget->fontMetrics().horizontalAdvance(shown) + 28);
-  widget->setFocusPolicy(Qt::TabFocus);
-  connect(widget, &QPushButton::clicked, this,
-          [this, &button] { Forward([&button] { button.Click(); }); });
-  syncs_.push_back([widget, &button] {
-    widget->setEnabled(button.Enabled);
-    widget->setVisible(button.Visible);
-  });
-  return widget;
-}
-
-void MainWindow::BuildToolBar() {
-  QToolBar* bar = addToolBar("Toolbar");
-  bar->setObjectName("Toolbar");
-  bar->setMovable(false);
-  bar->setFloatable(false);
-  for (TButton* button : {&form_.Open, &form_.Connect, &form_.ConnectBatch, &form_.Abort}) {
-    bar->addWidget(BindButton(*button));
-  }
-  bar->addSeparator();
-  for (TButton* button : {&form_.Info, &form_.Preview}) bar->addWidget(BindButton(*button));
-  bar->addSeparator();
-  for (TButton* button : {&form_.VcrSet, &form_.VcrPower}) bar->addWidget(BindButton(*button));
-  auto* spacer = new QWidget(bar);
-  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  bar->addWidget(spacer);
-  bar->addWidget(BindButton(form_.Exit));
-}
-
 // ---- The controls ----
 
 QLabel* MainWindow::BindLabel(TLabel& label) {
@@ -221,7 +185,11 @@ QLabel* MainWindow::BindLabel(TLabel& label) {
   widget->setObjectName(Q(label.Name));
   syncs_.push_back([widget, &label] {
     SetTextIfChanged(widget, Q(label.Caption));
-    const QString style = QString("color: %1;").arg(ToQColor(label.FontColor).name());
+    // The logic's black is the palette's own text colour.
+    const QString style =
+        label.FontColor == clBlack
+            ? QString()
+            : QString("color: %1;").arg(Readable(label.FontColor, widget->palette()).name());
     if (widget->styleSheet() != style) widget->setStyleSheet(style);
     widget->setVisible(label.Visible);
     widget->setEnabled(label.Enabled);
@@ -281,6 +249,7 @@ void MainWindow::BuildCentre() {
   url_->setInsertPolicy(QComboBox::NoInsert);
   url_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   url_->setMinimumContentsLength(30);
+  url_->lineEdit()->setPlaceholderText("A stream, a play list or a saved file; Enter starts Go");
   // What the user types is the control's text at once: the state shown after every turn of the
   // window thread must not put the old text back under the cursor.
   connect(url_, &QComboBox::editTextChanged, this, [this](const QString& text) {
@@ -323,8 +292,9 @@ void MainWindow::BuildCentre() {
     label->setFrameShape(QFrame::StyledPanel);
     label->setMinimumHeight(url_->sizeHint().height() - 4);
   }
-  places->addWidget(new QLabel("&Location:", centre), 0, 0);
-  qobject_cast<QLabel*>(places->itemAtPosition(0, 0)->widget())->setBuddy(url_);
+  auto* locationLabel = new QLabel("&Location:", centre);
+  locationLabel->setBuddy(url_);
+  places->addWidget(locationLabel, 0, 0);
   places->addWidget(url_, 0, 1);
   places->addWidget(new QLabel("Media:", centre), 1, 0);
   places->addWidget(media, 1, 1);
@@ -365,29 +335,26 @@ void MainWindow::BuildCentre() {
   counters->addStretch(1);
   column->addLayout(counters);
 
-  // The log beside the rate graph; both take what the window grows by.
-  auto* body = new QHBoxLayout;
-  log_ = new QTextEdit(centre);
-  log_->setObjectName("LogWindow");
-  log_->setReadOnly(true);
-  log_->setLineWrapMode(QTextEdit::NoWrap);
-  log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  log_->setMinimumWidth(280);
-  body->addWidget(log_, 3);
+  // The log beside the rate graph, with a splitter between: the log is what the user reads, so
+  // it takes most of what the window grows by, and the graph can be pushed aside.
+  splitter_ = new QSplitter(Qt::Horizontal, centre);
+  splitter_->setObjectName("LogSplitter");
+  BuildLog(splitter_);
+  splitter_->addWidget(log_);
 
-  auto* right = new QVBoxLayout;
-  graph_ = new GraphWidget(form_.PerformanceGraph1, centre);
+  auto* right = new QWidget(splitter_);
+  auto* rightColumn = new QVBoxLayout(right);
+  rightColumn->setContentsMargins(0, 0, 0, 0);
+  graph_ = new GraphWidget(form_.PerformanceGraph1, right);
   graph_->setObjectName("PerformanceGraph1");
   graph_->setToolTip("Network status monitor");
   graph_->setStatusTip("Network status monitor");
-  right->addWidget(graph_, 1);
+  rightColumn->addWidget(graph_, 1);
   auto* choices = new QHBoxLayout;
   choices->addWidget(BindRadioGroup(form_.GridGroup, "Grid"));
   choices->addWidget(BindRadioGroup(form_.StyleGroup, "Style"));
-  right->addLayout(choices);
-  auto* udp = new QGroupBox("UDP recovery", centre);
+  rightColumn->addLayout(choices);
+  auto* udp = new QGroupBox("UDP recovery", right);
   udp->setObjectName("UdpRecovery");
   auto* udpRow = new QHBoxLayout(udp);
   udpRow->setContentsMargins(6, 2, 6, 2);
@@ -395,11 +362,28 @@ void MainWindow::BuildCentre() {
   addField(udpRow, "Lost", form_.Lost, countWidth);
   addField(udpRow, "Recovered", form_.Recovered, countWidth);
   udpRow->addStretch(1);
-  right->addWidget(udp);
-  body->addLayout(right, 2);
-  column->addLayout(body, 1);
+  rightColumn->addWidget(udp);
+  splitter_->addWidget(right);
+  splitter_->setStretchFactor(0, 3);
+  splitter_->setStretchFactor(1, 2);
+  // The log starts with the larger part.
+  splitter_->setSizes({600, 400});
+  splitter_->setCollapsible(0, false);
+  column->addWidget(splitter_, 1);
 
   setCentralWidget(centre);
+}
+
+void MainWindow::BuildLog(QWidget* parent) {
+  log_ = new QTextEdit(parent);
+  log_->setObjectName("LogWindow");
+  log_->setReadOnly(true);
+  // Long lines wrap, indented under their text, so an error is read whole at any width.
+  log_->setLineWrapMode(QTextEdit::WidgetWidth);
+  log_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  log_->setMinimumWidth(200);
 }
 
 // ---- State ----
@@ -414,10 +398,20 @@ void MainWindow::SyncLog() {
   if (static_cast<int>(lines.size()) == shown_lines_) return;
   QTextCursor cursor(log_->document());
   cursor.movePosition(QTextCursor::End);
+  // Lines that wrap continue under the text, after the "> " mark.
+  QTextBlockFormat block;
+  const qreal mark = log_->fontMetrics().horizontalAdvance("> ");
+  block.setLeftMargin(mark);
+  block.setTextIndent(-mark);
+  const QPalette palette = log_->palette();
   for (size_t i = static_cast<size_t>(shown_lines_); i < lines.size(); ++i) {
     QTextCharFormat format;
-    format.setForeground(ToQColor(lines[i].Color));
-    if (i > 0) cursor.insertBlock();
+    format.setForeground(Readable(lines[i].Color, palette));
+    if (i > 0) {
+      cursor.insertBlock(block);
+    } else {
+      cursor.setBlockFormat(block);
+    }
     cursor.insertText(Q(lines[i].Text), format);
   }
   shown_lines_ = static_cast<int>(lines.size());
@@ -433,6 +427,47 @@ void MainWindow::Sync() {
   for (const auto& sync : syncs_) sync();
   SyncLog();
   syncing_ = false;
+}
+
+void MainWindow::ReadablePlaceholders() {
+  // Some desktops' dark schemes leave the greyed text (prompts in empty boxes, the dialogs'
+  // remarks) at a light scheme's grey, which vanishes on a dark base: a grey between the
+  // palette's text and base is used instead. Changing the program's palette comes back here once,
+  // and then finds nothing to change.
+  QPalette palette = QApplication::palette();
+  bool changed = false;
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    const QColor base = palette.color(group, QPalette::Base);
+    const QColor text = palette.color(group, QPalette::Text);
+    const QColor placeholder = palette.color(group, QPalette::PlaceholderText);
+    if (std::abs(placeholder.lightness() - base.lightness()) >= 70) continue;
+    palette.setColor(
+        group, QPalette::PlaceholderText,
+        QColor((text.red() * 11 + base.red() * 9) / 20, (text.green() * 11 + base.green() * 9) / 20,
+               (text.blue() * 11 + base.blue() * 9) / 20));
+    changed = true;
+  }
+  if (changed) QApplication::setPalette(palette);
+}
+
+void MainWindow::ApplyPalette() {
+  // The gauge keeps its designed tooltip-yellow ground on a light desktop; on a dark one it takes
+  // the base colour, where the inverted percentage still reads.
+  const QPalette shown = palette();
+  const QColor ground = IsDark(shown) ? shown.color(QPalette::Base)
+                                      : QToolTip::palette().color(QPalette::ToolTipBase);
+  form_.ProgBar.Gauge.SetBackColor(FromQColor(ground));
+  // The log's lines take their colours again.
+  log_cleared_ = true;
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) {
+    ReadablePlaceholders();
+    ApplyPalette();
+    Sync();
+  }
 }
 
 // ---- Closing ----
@@ -461,7 +496,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  // The close box takes the same way as Exit: it may be put off while a location is fetched.
+  // The close box takes the same way as Exit: it may be put off while a location is fetched, or
+  // by the user while a recording runs.
   event->ignore();
   Forward([this] { form_.RequestClose(); });
 }

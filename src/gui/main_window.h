@@ -15,12 +15,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QTextEdit;
 
 namespace qor {
 class TApplication;
 class TMainForm;
 struct TButton;
+struct TColor;
 struct TEdit;
 struct TLabel;
 struct TMenuItem;
@@ -49,6 +51,11 @@ class MainWindow : public QMainWindow {
   QTextEdit* LogView() const { return log_; }
   GraphWidget* Graph() const { return graph_; }
   GaugeWidget* Gauge() const { return gauge_; }
+  QSplitter* LogSplitter() const { return splitter_; }
+
+  // A colour of the window's logic as it reads on this palette: the logic's black is the
+  // palette's text, and on a dark base the other colours are made light enough to read.
+  static QColor Readable(TColor colour, const QPalette& palette);
 
  signals:
   // The form has closed (its download finished, geometry and URL list stored).
@@ -58,13 +65,21 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
   void BuildToolBar();
   void BuildCentre();
+  void BuildLog(QWidget* parent);
   void CopyEdits();
   void StoreGeometry();
+  // Keeps the window within the screen it is on: a small or high-DPI screen gets less than the
+  // designed minimum rather than a window whose bottom is out of reach.
+  void FitScreen();
+  void ApplyPalette();
+  void ReadablePlaceholders();
   QPushButton* BindButton(TButton& button);
   QAction* BindMenuItem(QMenu* menu, TMenuItem& item);
   QAction* AddMenuAction(QMenu* menu, const char* caption, void (TMainForm::*handler)());
@@ -78,6 +93,7 @@ class MainWindow : public QMainWindow {
   QtDesktop& desktop_;
   QComboBox* url_ = nullptr;
   QTextEdit* log_ = nullptr;
+  QSplitter* splitter_ = nullptr;
   GraphWidget* graph_ = nullptr;
   GaugeWidget* gauge_ = nullptr;
   QLabel* help_ = nullptr;
@@ -87,6 +103,7 @@ class MainWindow : public QMainWindow {
   bool log_cleared_ = false;
   bool syncing_ = false;
   bool closing_ = false;
+  bool fitted_ = false;
 };
 
 }  // namespace qor::gui

@@ -1,10 +1,17 @@
 #include "gui/program.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QUrl>
 
 #include "app/open_media_dialog.h"
 #include "gui/qt_canvas.h"
+
+// The built-in icons live in this static library: nothing else refers to them, so they are
+// brought in by name.
+static void LoadBuiltInIcons() {
+  Q_INIT_RESOURCE(icons);
+}
 
 namespace qor::gui {
 
@@ -12,8 +19,18 @@ void InstallQtPictures() {
   SetPictureFactory([] { return std::make_unique<QtCanvas>(); });
 }
 
+QIcon ProgramIcon() {
+  LoadBuiltInIcons();
+  QIcon builtIn;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    builtIn.addFile(QString(":/qor/qor-%1.png").arg(size), QSize(size, size));
+  return QIcon::fromTheme("org.qor.Qor", builtIn);
+}
+
 Program::Program() {
   InstallQtPictures();
+  // Every window of the program (dialogs and message boxes too) shows it.
+  QApplication::setWindowIcon(ProgramIcon());
   app_ = std::make_unique<TApplication>(desktop_);
   app_->CreateForms();
   desktop_.OnError = [this](std::exception_ptr error) {

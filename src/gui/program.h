@@ -3,6 +3,8 @@
 // order, Qt's event loop driving the window thread, and the main window. main() makes one; the
 // GUI tests make one per test on the offscreen platform.
 
+#include <QIcon>
+
 #include <memory>
 
 #include "app/application.h"
@@ -43,5 +45,8 @@ class Program {
 
 // Installs the Qt picture for controls made from now on (real fonts for the gauge's text).
 void InstallQtPictures();
+
+// The program's icon: the installed theme's, else the one built in.
+QIcon ProgramIcon();
 
 }  // namespace qor::gui

@@ -205,6 +205,10 @@ int32_t QtDesktop::OpenWithShell(const std::string& target) {
   return QDesktopServices::openUrl(url) ? 42 : 2;
 }
 
+void QtDesktop::Notify(const std::string& summary, const std::string& body) {
+  notifier_.Send(Q(summary), Q(body));
+}
+
 void QtDesktop::Served() {
   for (auto& [form, dialog] : open_) {
     if (dialog && dialog->isVisible()) dialog->Sync();

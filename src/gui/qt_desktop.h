@@ -14,6 +14,7 @@
 
 class QWidget;
 
+#include "gui/desktop_notification.h"
 #include "gui/printer.h"
 
 namespace qor::gui {
@@ -44,6 +45,7 @@ class QtDesktop : public DesktopServices {
   QtPrinter& QPrinterOf() { return printer_; }
   void Repaint() override;
   int32_t OpenWithShell(const std::string& target) override;
+  void Notify(const std::string& summary, const std::string& body) override;
 
   // Closes the modeless dialogs and lets go of their forms; before the forms are destroyed.
   void CloseDialogs();
@@ -59,6 +61,7 @@ class QtDesktop : public DesktopServices {
 
   QWidget* parent_ = nullptr;
   QtPrinter printer_;
+  DesktopNotifier notifier_;
   std::map<TForm*, QPointer<FormDialog>> open_;
   std::function<void()> modal_check_;
 };

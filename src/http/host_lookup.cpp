@@ -1,8 +1,10 @@
 #include "http/host_lookup.h"
 
 #include <netdb.h>
-#include <sys/socket.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -10,23 +12,50 @@
 namespace qor {
 
 struct HostLookup::State {
+  State() : ready(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~State() {
+    if (ready >= 0) ::close(ready);
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  void Finish(std::vector<sockaddr_storage> found) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      addresses = std::move(found);
+      done = true;
+    }
+    if (ready >= 0) {
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t n = ::write(ready, &one, sizeof one);
+    }
+  }
+
   mutable std::mutex mutex;
   bool done = false;
-  bool found = false;
-  in_addr address{};
+  std::vector<sockaddr_storage> addresses;
+  const int ready;
 };
 
 namespace {
 
-void Resolve(const std::string& name, bool& found, in_addr& address) {
+std::vector<sockaddr_storage> Resolve(const std::string& name) {
+  std::vector<sockaddr_storage> found;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* answer = nullptr;
-  if (::getaddrinfo(name.c_str(), nullptr, &hints, &answer) != 0 || answer == nullptr) return;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &answer) != 0 || answer == nullptr) return found;
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(answer, &::freeaddrinfo);
-  address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr;
-  found = true;
+  for (const addrinfo* a = answer; a != nullptr; a = a->ai_next) {
+    if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
+        a->ai_addrlen > sizeof(sockaddr_storage))
+      continue;
+    sockaddr_storage address{};
+    std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+    found.push_back(address);
+  }
+  return found;
 }
 
 }  // namespace
@@ -35,18 +64,9 @@ void HostLookup::Start(const std::string& name) {
   auto state = std::make_shared<State>();
   state_ = state;
   try {
-    std::thread([state, name] {
-      bool found = false;
-      in_addr address{};
-      Resolve(name, found, address);
-      std::lock_guard<std::mutex> lock(state->mutex);
-      state->found = found;
-      state->address = address;
-      state->done = true;
-    }).detach();
+    std::thread([state, name] { state->Finish(Resolve(name)); }).detach();
   } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> lock(state->mutex);
-    state->done = true;
+    state->Finish({});
   }
 }
 
@@ -56,12 +76,14 @@ bool HostLookup::Done() const {
   return state_->done;
 }
 
-bool HostLookup::Found(in_addr& address) const {
-  if (!state_) return false;
+int HostLookup::ReadyFd() const {
+  return state_ ? state_->ready : -1;
+}
+
+std::vector<sockaddr_storage> HostLookup::Addresses() const {
+  if (!state_) return {};
   std::lock_guard<std::mutex> lock(state_->mutex);
-  if (!state_->found) return false;
-  address = state_->address;
-  return true;
+  return state_->addresses;
 }
 
 }  // namespace qor

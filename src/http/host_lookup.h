@@ -4,10 +4,11 @@
 // gives up (time-out or cancel) simply stops looking, and the thread ends when the resolver
 // returns.
 
-#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qor {
 
@@ -17,11 +18,15 @@ class HostLookup {
   HostLookup(const HostLookup&) = delete;
   HostLookup& operator=(const HostLookup&) = delete;
 
-  // Starts looking up name (IPv4 only). A thread that cannot be started counts as a failed lookup.
+  // Starts looking up name. A thread that cannot be started counts as a failed lookup.
   void Start(const std::string& name);
   bool Done() const;
-  // After Done(): true with the first address found, false when the name has none.
-  bool Found(in_addr& address) const;
+  // Readable once the lookup is done, so a caller can sleep on it beside other descriptors;
+  // -1 before Start.
+  int ReadyFd() const;
+  // After Done(): the addresses found (both families, in the resolver's order), none when the
+  // name has none.
+  std::vector<sockaddr_storage> Addresses() const;
 
  private:
   struct State;

@@ -64,7 +64,11 @@ void THttpClient::BuildRequest(const std::string& origin) {
   }
   if (!info.Referer.empty()) lines.AddValue("Referer", OneLine(info.Referer));
   authorization_sent_ = false;
-  if (!info.UserId.empty() && !info.Password.empty()) {
+  if (!url_credentials_.empty() && origin == get_origin_) {
+    // Credentials written in the caller's location belong to the server it names.
+    lines.AddValue("Authorization", "Basic " + Base64Coder::EncodeString(url_credentials_));
+    authorization_sent_ = true;
+  } else if (!info.UserId.empty() && !info.Password.empty()) {
     std::string pair = info.UserId + ":" + info.Password;
     std::string key = std::to_string(info.UserId.size()) + ":" + pair;
     const std::string& askedFor = asked_origin_.empty() ? get_origin_ : asked_origin_;
@@ -73,6 +77,7 @@ void THttpClient::BuildRequest(const std::string& origin) {
       authorization_sent_ = true;
     }
   }
+  for (const std::string& line : ExtraLines) lines.Add(OneLine(line));
   lines.Add("Content-type: application/x-www-form-urlencoded");
 }
 
@@ -127,7 +132,12 @@ void THttpClient::Get(const std::string& url) {
     Port = next.port;
     current_url_ = next.url;
     const std::string origin = OriginOf(request_.host, Port);
-    if (first) get_origin_ = origin;
+    if (first) {
+      get_origin_ = origin;
+      // Only the caller's location may carry credentials: a redirection's are the server's
+      // choice and go nowhere.
+      url_credentials_ = next.user.empty() ? std::string() : next.user + ":" + next.password;
+    }
 
     BuildRequest(origin);
     std::string request = request_lines_.Text();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "http/header_lines.h"
 #include "http/http_response.h"
@@ -43,6 +44,9 @@ class THttpClient : public TSocketClient {
   std::string Body = "Default.htm";
   std::string Header = "Head.txt";
   THeaderInfo HeaderInfo;
+  // Lines of the caller's own ("Name: value", without a line end) sent after the standard ones;
+  // a server of HTTP streaming is asked for what it describes with these.
+  std::vector<std::string> ExtraLines;
   int32_t ReportLevel = 0;
 
   std::function<void(TSocketClient* sender)> OnAboutToSend;
@@ -88,8 +92,9 @@ class THttpClient : public TSocketClient {
   RequestUrl request_;
   int16_t status_code_ = 0;
   THeaderLines request_lines_;
-  std::string get_origin_;    // the site the caller asked for in this Get
-  std::string asked_origin_;  // the last site that answered 401
+  std::string get_origin_;       // the site the caller asked for in this Get
+  std::string url_credentials_;  // "user:password" written in the caller's location
+  std::string asked_origin_;     // the last site that answered 401
   Binding credentials_;
   Binding cookie_;
   bool authorization_sent_ = false;

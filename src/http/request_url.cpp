@@ -2,35 +2,9 @@
 
 #include "http/http_response.h"
 #include "support/helper.h"
+#include "support/location.h"
 
 namespace qor {
-
-namespace {
-
-// The position of the n-th '/' (1-based), or npos.
-size_t NthSlash(const std::string& text, int n) {
-  size_t pos = std::string::npos;
-  for (int i = 0; i < n; ++i) {
-    pos = text.find('/', pos == std::string::npos ? 0 : pos + 1);
-    if (pos == std::string::npos) break;
-  }
-  return pos;
-}
-
-// A port written in a location: decimal, 1 to 65535; anything else is ignored.
-bool ParsePort(const std::string& text, int32_t& port) {
-  if (text.empty() || text.size() > 5) return false;
-  int32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > 65535) return false;
-  port = value;
-  return true;
-}
-
-}  // namespace
 
 std::string SiteOf(const std::string& host, int32_t port) {
   std::string site = "http://" + host;
@@ -65,47 +39,55 @@ std::string ParseRequestUrl(const std::string& location, const std::string& prev
   size_t firstSlash = location.find('/');
   bool withAuthority =
       firstSlash != std::string::npos && location.compare(firstSlash, 2, "//") == 0;
-  std::string hostField;
   std::string path;
   bool hasHost = false;
+  std::string host;
   if (withAuthority) {
-    size_t third = NthSlash(location, 3);
-    size_t hostStart = firstSlash + 2;
-    size_t hostEnd = third == std::string::npos ? location.size() : third;
-    hostField = location.substr(hostStart, hostEnd - hostStart);
-    if (third != std::string::npos) path = location.substr(third);
+    // The authority is read as any location's is (user information, a bracketed IPv6 literal,
+    // the port); the scheme was read above.
+    Location parts;
+    ParseLocation("x:" + location.substr(firstSlash), parts);
+    host = parts.host;
+    if (parts.port > 0) out.port = parts.port;
+    out.user = parts.user;
+    out.password = parts.password;
+    out.hasUser = parts.hasUser;
+    path = parts.path;
+    // "http://host?query": the query belongs to the path, not to the host name.
+    if (!path.empty() && path.front() != '/') path = "/" + path;
     hasHost = true;
   } else if (firstSlash == 0) {
     path = location;
   } else {
-    hostField = location.substr(0, firstSlash);
+    std::string hostField = location.substr(0, firstSlash);
     if (firstSlash != std::string::npos) path = location.substr(firstSlash);
+    size_t query = hostField.find_first_of("?#");
+    if (query != std::string::npos) {
+      path = "/" + hostField.substr(query) + path;
+      hostField.resize(query);
+    }
+    std::string bare;
+    int32_t port = 0;
+    SplitHostAndPort(hostField, bare, port);
+    if (port > 0) out.port = port;
+    host = hostField.empty() ? std::string() : bare;
     hasHost = true;
   }
-  // "http://host?query": the query belongs to the path, not to the host name.
-  size_t query = hostField.find_first_of("?#");
-  if (query != std::string::npos) {
-    path = "/" + hostField.substr(query) + path;
-    hostField.resize(query);
-  }
-  size_t portColon = hostField.find(':');
-  if (portColon != std::string::npos) {
-    ParsePort(hostField.substr(portColon + 1), out.port);
-    hostField.resize(portColon);
-  }
-  if (hasHost && !hostField.empty()) {
-    out.host = hostField;
+  if (hasHost && !host.empty()) {
+    out.host = host;
   } else {
     out.host = previousHost;
     hasHost = false;
   }
 
   if (path.size() > kMaxValueLength) path.resize(kMaxValueLength);
+  // Credentials go in their own request line, never in the request's location.
+  const std::string named = WithoutUserInfo(location);
   if (path.empty()) {
     path = "/";
-    out.url = location + "/";
+    out.url = named + "/";
   } else {
-    out.url = location;
+    out.url = named;
   }
   out.path = path;
   // A relative location is completed with the server it is relative to, so that the request

@@ -10,9 +10,12 @@ namespace qor {
 
 struct RequestUrl {
   std::string url;   // the location as it will be requested (absolute, "/" appended if pathless)
-  std::string host;  // without port
+  std::string host;  // without port; an IPv6 literal in its brackets
   std::string path;  // begins with "/"
   int32_t port = 80;
+  // Credentials written in the location ("http://ann:pw@host/"), for its own server only.
+  std::string user, password;
+  bool hasUser = false;
 };
 
 // Parses location against the previous request's host and port. Returns the empty text on success,

@@ -8,25 +8,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
+#include "net/socket_address.h"
 #include "net/socket_errors.h"
 #include "platform/window_thread.h"
+#include "support/location.h"
 
 namespace qor {
 
 namespace {
 
-std::string DottedText(const in_addr& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
-}
-
 // A blocking connect that a signal interrupts goes on in the background; wait for its outcome
 // instead of starting a second attempt.
-int ConnectBlocking(int fd, const sockaddr_in& target) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+int ConnectBlocking(int fd, const sockaddr_storage& target) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), AddressLength(target)) == 0)
+    return 0;
   if (errno != EINTR) return -1;
   pollfd watch{fd, POLLOUT, 0};
   while (::poll(&watch, 1, -1) < 0) {
@@ -101,59 +99,77 @@ void TTCP::Close() {
   socket_.RequestShutdown();
 }
 
-bool TTCP::Resolve(std::string& address) {
+bool TTCP::Resolve(std::vector<sockaddr_storage>& addresses) {
+  // A literal is taken as written, brackets and all; a name is looked up in both families.
+  sockaddr_storage literal{};
+  if (NumericAddress(RemoteHost, literal)) {
+    addresses = {literal};
+    return true;
+  }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* answer = nullptr;
-  int result = ::getaddrinfo(RemoteHost.c_str(), nullptr, &hints, &answer);
+  int result = ::getaddrinfo(BareHost(RemoteHost).c_str(), nullptr, &hints, &answer);
   int savedErrno = errno;
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(answer, &::freeaddrinfo);
-  if (result != 0 || answer == nullptr) {
+  for (const addrinfo* a = answer; result == 0 && a != nullptr; a = a->ai_next) {
+    if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
+        a->ai_addrlen > sizeof(sockaddr_storage))
+      continue;
+    sockaddr_storage address{};
+    std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+    addresses.push_back(address);
+  }
+  if (addresses.empty()) {
     if (socket_.ShutdownRequested()) return false;
     Fail("TTCP: DNS resolve failed: " +
-         SocketErrorText(WinsockErrorFromResolver(result, savedErrno)));
+         SocketErrorText(WinsockErrorFromResolver(result == 0 ? EAI_NONAME : result, savedErrno)));
     return false;
   }
-  address = DottedText(reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr);
   return true;
 }
 
-bool TTCP::OpenAndConnect(const std::string& address) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(static_cast<uint16_t>(RemotePort));
-  if (inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
-    // Not a dotted address: what the connect of such a target reports.
-    Fail("TTCP: socket connect failed: " + SocketErrorText(WinsockErrorFromErrno(EADDRNOTAVAIL)));
-    return false;
+bool TTCP::OpenAndConnect(const std::vector<sockaddr_storage>& addresses) {
+  // Each address in turn; the last one's failure is the connection's.
+  int error = EADDRNOTAVAIL;
+  int fd = -1;
+  sockaddr_storage connected{};
+  for (const sockaddr_storage& address : addresses) {
+    if (socket_.ShutdownRequested()) return false;
+    fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+      Fail("TTCP: socket creation failed" + SocketErrorText(WinsockErrorFromErrno(errno)));
+      return false;
+    }
+    if (!socket_.Install(fd)) return false;  // closed by the owner while we were getting here
+    connected = address;
+    SetAddressPort(connected, static_cast<uint16_t>(RemotePort));
+    if (ConnectBlocking(fd, connected) == 0) break;
+    error = errno;
+    socket_.Close();
+    fd = -1;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
-    Fail("TTCP: socket creation failed" + SocketErrorText(WinsockErrorFromErrno(errno)));
-    return false;
-  }
-  if (!socket_.Install(fd)) return false;  // closed by the owner while we were getting here
-  if (ConnectBlocking(fd, target) != 0) {
-    int error = errno;
     if (!socket_.ShutdownRequested()) {
       Fail("TTCP: socket connect failed: " + SocketErrorText(WinsockErrorFromErrno(error)));
     }
-    socket_.Close();
     return false;
   }
-  sockaddr_in local{};
+  sockaddr_storage local{};
   socklen_t length = sizeof local;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    int error = errno;
+    int failure = errno;
     Fail("TTCP: There was an error reading local IP or Port value: " +
-         SocketErrorText(WinsockErrorFromErrno(error)));
+         SocketErrorText(WinsockErrorFromErrno(failure)));
     socket_.Close();
     return false;
   }
-  std::string localAddress = DottedText(local.sin_addr);
-  int32_t localPort = ntohs(local.sin_port);
+  const std::string remoteAddress = AddressText(connected);
+  const std::string localAddress = AddressText(local);
+  const int32_t localPort = AddressPort(local);
   Synchronize([&] {
+    RemoteAddress = remoteAddress;
     LocalAddress = localAddress;
     LocalPort = localPort;
     if (OnConnected) OnConnected(this);
@@ -195,15 +211,23 @@ void TTCP::Execute() {
     ~CloseOnExit() { socket.Close(); }
   } closeOnExit{socket_};
   Raise(OnResolving);
-  std::string address;
+  std::vector<sockaddr_storage> addresses;
   if (!RemoteHost.empty()) {
-    if (!Resolve(address)) return;
-    Synchronize([&] { RemoteAddress = address; });
+    if (!Resolve(addresses)) return;
+    const std::string first = AddressText(addresses.front());
+    Synchronize([&] { RemoteAddress = first; });
   } else {
-    address = RemoteAddress;  // set before Connect; only a lookup writes it afterwards
+    // Set before Connect; only a lookup writes it afterwards.
+    sockaddr_storage literal{};
+    if (!NumericAddress(RemoteAddress, literal)) {
+      // Not a numeric address: what the connect of such a target reports.
+      Fail("TTCP: socket connect failed: " + SocketErrorText(WinsockErrorFromErrno(EADDRNOTAVAIL)));
+      return;
+    }
+    addresses = {literal};
   }
   if (socket_.ShutdownRequested()) return;
-  if (!OpenAndConnect(address)) return;
+  if (!OpenAndConnect(addresses)) return;
   ReceiveLoop();
   socket_.Close();
   Raise(OnDisconnected);

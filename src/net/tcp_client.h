@@ -21,6 +21,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <sys/socket.h>
 
 #include "net/socket_slot.h"
 #include "platform/thread.h"
@@ -37,11 +40,15 @@ class TTCP : public TThread {
 
   // Configuration: set before Connect, not changed afterwards.
   int32_t BufferSize = kDefaultBufferSize;  // below 1 means the default
-  std::string RemoteHost;                   // name to resolve; empty: use RemoteAddress as is
+  // Name to resolve, or an address (an IPv6 one with or without brackets); empty: use
+  // RemoteAddress as is. A name is looked up in both families and its addresses tried in turn.
+  std::string RemoteHost;
   int32_t RemotePort = 0;
   // Filled by the thread on the window thread (so window-side handlers may read them freely):
-  // RemoteAddress after a lookup, LocalAddress and LocalPort just before OnConnected.
-  std::string RemoteAddress;  // dotted IPv4; may be set instead of RemoteHost
+  // RemoteAddress after a lookup (its first address) and again, with LocalAddress and LocalPort,
+  // just before OnConnected (the address that answered). Written as a location writes them:
+  // dotted IPv4, or IPv6 in brackets ("[::1]").
+  std::string RemoteAddress;  // may be set instead of RemoteHost
   std::string LocalAddress;
   int32_t LocalPort = 0;
   // The last failure report, written just before OnMessage runs.
@@ -71,8 +78,8 @@ class TTCP : public TThread {
 
  private:
   void Fail(const std::string& text);
-  bool Resolve(std::string& address);
-  bool OpenAndConnect(const std::string& address);
+  bool Resolve(std::vector<sockaddr_storage>& addresses);
+  bool OpenAndConnect(const std::vector<sockaddr_storage>& addresses);
   void ReceiveLoop();
   void Raise(const std::function<void(TTCP*)>& event);
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "net/socket_address.h"
 #include "net/socket_errors.h"
 #include "platform/window_thread.h"
 
@@ -68,15 +69,12 @@ void TUDP::Stop() {
 int32_t TUDP::Send(const void* data, int32_t length) {
   if (length < 0 || (length > 0 && data == nullptr)) return -1;
   if (!remote_valid_.load(std::memory_order_acquire)) return -1;
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(static_cast<uint16_t>(RemotePort));
-  target.sin_addr.s_addr = remote_address_;
+  const sockaddr_storage& target = remote_address_;
   return static_cast<int32_t>(socket_.Use([&](int fd) -> long {
     ssize_t n;
     do {
       n = ::sendto(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL,
-                   reinterpret_cast<const sockaddr*>(&target), sizeof target);
+                   reinterpret_cast<const sockaddr*>(&target), AddressLength(target));
     } while (n < 0 && errno == EINTR);
     return n;
   }));
@@ -100,42 +98,47 @@ bool TUDP::CheckConfiguration() {
 }
 
 bool TUDP::OpenAndBind() {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  // The socket takes the family of the address it works with: the remote one (the data comes
+  // from the server the control connection reached), else a local one given, else IPv4.
+  sockaddr_storage remote{};
+  const bool remoteNumeric = NumericAddress(*RemoteHost, remote);
+  sockaddr_storage local{};
+  bool localValid = true;
+  if (LocalHost->empty()) {
+    local = AnyAddress(remoteNumeric ? remote.ss_family : AF_INET);
+  } else {
+    localValid = NumericAddress(*LocalHost, local);
+    if (!localValid) local = AnyAddress(remoteNumeric ? remote.ss_family : AF_INET);
+  }
+  int fd = ::socket(local.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
     Fail("TUDP: socket creation has failed" + SocketErrorText(WinsockErrorFromErrno(errno)));
     return false;
   }
   if (!socket_.Install(fd)) return false;  // stopped before the socket existed
   EnlargeReceiveBuffer(fd);
-
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(static_cast<uint16_t>(LocalPort));
-  bool localValid = true;
-  if (LocalHost->empty()) {
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else {
-    localValid = inet_pton(AF_INET, LocalHost->c_str(), &local.sin_addr) == 1;
-  }
-  in_addr remote{};
-  if (inet_pton(AF_INET, RemoteHost->c_str(), &remote) == 1) {
-    remote_address_ = remote.s_addr;
+  SetAddressPort(local, static_cast<uint16_t>(LocalPort));
+  if (remoteNumeric && remote.ss_family == local.ss_family) {
+    SetAddressPort(remote, static_cast<uint16_t>(RemotePort));
+    remote_address_ = remote;
     remote_valid_.store(true, std::memory_order_release);
   }
   int error = EADDRNOTAVAIL;  // a local host that is no address cannot be bound
-  bool bound =
-      localValid && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  const auto bindTo = [fd](const sockaddr_storage& address) {
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), AddressLength(address)) == 0;
+  };
+  bool bound = localValid && bindTo(local);
   if (!bound && localValid) error = errno;
   if (!bound && localValid && error == EADDRINUSE && FallBackToFreePort && LocalPort != 0) {
-    local.sin_port = 0;  // the system picks a free one
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    SetAddressPort(local, 0);  // the system picks a free one
+    bound = bindTo(local);
     if (!bound) error = errno;
   }
   if (bound) {
-    sockaddr_in actual{};
+    sockaddr_storage actual{};
     socklen_t size = sizeof actual;
     const bool named = ::getsockname(fd, reinterpret_cast<sockaddr*>(&actual), &size) == 0;
-    bound_port_.store(named ? ntohs(actual.sin_port) : LocalPort, std::memory_order_release);
+    bound_port_.store(named ? AddressPort(actual) : LocalPort, std::memory_order_release);
     SetBindState(BindState::Bound);
     return true;
   }
@@ -167,7 +170,7 @@ void TUDP::ReceiveLoop() {
   const size_t batch = std::clamp<size_t>(kBatchBytes / size, 1, kLargestBatch);
   auto buffer = std::make_unique<uint8_t[]>(size * batch);
   std::vector<iovec> pieces(batch);
-  std::vector<sockaddr_in> senders(batch);
+  std::vector<sockaddr_storage> senders(batch);
   std::vector<mmsghdr> headers(batch);
   using Steady = std::chrono::steady_clock;
   Steady::time_point previous{};
@@ -231,10 +234,8 @@ void TUDP::Deliver(const uint8_t* buffer, const mmsghdr* headers, size_t count) 
         const auto length = static_cast<int32_t>(headers[i].msg_len);
         // An empty datagram is a valid datagram anyone may send; it carries nothing to hand over.
         if (length == 0 || !OnData) continue;
-        const auto* sender = static_cast<const sockaddr_in*>(headers[i].msg_hdr.msg_name);
-        char senderText[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &sender->sin_addr, senderText, sizeof senderText);
-        OnData(this, buffer + i * size, length, senderText, ntohs(sender->sin_port));
+        const auto* sender = static_cast<const sockaddr_storage*>(headers[i].msg_hdr.msg_name);
+        OnData(this, buffer + i * size, length, AddressText(*sender), AddressPort(*sender));
       }
       if (OnDataDone) OnDataDone(this);
     });

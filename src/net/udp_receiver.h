@@ -22,6 +22,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/socket.h>
+
 #include "net/socket_slot.h"
 #include "platform/thread.h"
 
@@ -41,9 +43,14 @@ class TUDP : public TThread {
   // Configuration: set before Start, not changed afterwards.
   uint32_t MaxPacketSize = kDefaultMaxPacketSize;  // receive buffer; accepted 1 to 65 535
   uint32_t LocalPort = 0;
-  std::optional<std::string> LocalHost;  // dotted IPv4; empty text binds every local address
+  // A numeric address (IPv6 with or without brackets); the empty text binds every local address
+  // of the remote address's family.
+  std::optional<std::string> LocalHost;
   uint32_t RemotePort = 0;
-  std::optional<std::string> RemoteHost;  // dotted IPv4 that Send sends to
+  // The numeric address Send sends to (IPv4, or IPv6 with or without brackets); the socket
+  // works in its family. Senders are reported as addresses are written in locations: dotted
+  // IPv4 or "[v6]".
+  std::optional<std::string> RemoteHost;
   // When LocalPort is taken (another recording holds it), bind a free port instead of failing.
   bool FallBackToFreePort = false;
 
@@ -59,7 +66,8 @@ class TUDP : public TThread {
   std::function<void(TUDP* sender, const std::string& text, uint32_t code)> OnMessage;
 
   // Sends one datagram to the remote address; returns the bytes sent, or -1 before the socket is
-  // bound, after it is closed, when the remote host is not a dotted address, or on a send error.
+  // bound, after it is closed, when the remote host is no numeric address of the socket's
+  // family, or on a send error.
   // Safe from several threads at once.
   int32_t Send(const void* data, int32_t length);
   // Waits at most timeout until the port is bound, so that datagrams sent to it from now on are
@@ -102,13 +110,13 @@ class TUDP : public TThread {
 
   SocketSlot socket_;
   std::atomic<bool> remote_valid_{false};
-  uint32_t remote_address_ = 0;
+  sockaddr_storage remote_address_{};  // published through remote_valid_
   std::atomic<int> receive_buffer_bytes_{0};
   enum class BindState { Pending, Bound, Gone };
   void SetBindState(BindState state);
   std::mutex bind_mutex_;
   std::condition_variable bind_changed_;
-  BindState bind_state_ = BindState::Pending;  // network order; published through remote_valid_
+  BindState bind_state_ = BindState::Pending;
 };
 
 }  // namespace qor

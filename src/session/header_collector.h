@@ -24,13 +24,16 @@ class HeaderCollector {
     Complete,     // the header is whole (and written, unless resuming)
     WriteFailed,  // whole, but writing it failed
     TooLarge,     // the pieces passed kMaxHeaderBytes
+    Malformed,    // whole, but its Header Object's size is not what was sent: not written
   };
 
   // True when the flags byte marks the last piece.
   static bool IsLastPiece(uint8_t flags) { return flags == 0x0C || flags == 0x08; }
 
   // Appends one piece. On the last piece the header is written at offset 0 of file (when file
-  // is set and not resuming; a missing file counts as a failed write).
+  // is set and not resuming; a missing file counts as a failed write), unless the Header Object
+  // claims a size other than what came (the Header Object and the Data Object's first 50 bytes):
+  // a header whose size lies would place every packet wrongly and describe another file.
   Step Append(const uint8_t* data, size_t length, uint8_t flags, TSaveFile* file, bool resuming);
 
   const std::string& Text() const { return text_; }
@@ -39,6 +42,8 @@ class HeaderCollector {
   void Clear() { text_.clear(); }
 
  private:
+  bool SizeIsHonest() const;
+
   std::string text_;
 };
 

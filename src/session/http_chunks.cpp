@@ -124,6 +124,7 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
     case HeaderCollector::Step::More:
       return true;
     case HeaderCollector::Step::TooLarge:
+    case HeaderCollector::Step::Malformed:
       port_.Terminate();
       return false;
     case HeaderCollector::Step::WriteFailed:

@@ -78,7 +78,10 @@ void HttpProtocol::SendPrerecordedPlayRequest() {
   uint32_t start = 0;
   uint32_t context = 2;
   if (config.Resuming()) {
-    if (!media.BeginResume(start)) return;
+    uint32_t missing = 0;
+    const bool resumes = media.BeginResume(start, missing);
+    port_.Counters().LostPackets += missing;
+    if (!resumes) return;
     if (start != 0) context = 4;
   } else if (config.OffsetMs != 0) {
     start = config.OffsetMs;

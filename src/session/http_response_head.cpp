@@ -47,6 +47,31 @@ std::string ValueOf(const std::vector<std::string>& lines, const std::string& na
   return std::string();
 }
 
+// A decimal number of at most 15 digits; -1 when the text is not one.
+int64_t DecimalValue(const std::string& text) {
+  if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stoll(text);
+}
+
+// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); -1 for what is missing or not a number.
+struct ContentRange {
+  int64_t first = -1, last = -1, total = -1;
+};
+ContentRange ReadContentRange(const std::string& value) {
+  ContentRange range;
+  const std::string lower = THelper::LowerCase(value);
+  if (lower.rfind("bytes ", 0) != 0) return range;
+  const size_t dash = lower.find('-', 6);
+  const size_t slash = lower.find('/', 6);
+  if (dash == std::string::npos) return range;
+  range.first = DecimalValue(lower.substr(6, dash - 6));
+  range.last = DecimalValue(
+      lower.substr(dash + 1, slash == std::string::npos ? std::string::npos : slash - dash - 1));
+  if (slash != std::string::npos) range.total = DecimalValue(lower.substr(slash + 1));
+  return range;
+}
+
 }  // namespace
 
 void HttpProtocol::ResponseHeader(const std::string& header) {
@@ -158,14 +183,18 @@ bool HttpProtocol::StartRangeAnswer(int status, const std::vector<std::string>& 
     return false;
   }
   // "bytes FIRST-LAST/TOTAL": the rest of the file goes on from where the saved one ends.
-  int64_t first = -1;
-  const std::string lower = THelper::LowerCase(contentRange);
-  if (lower.rfind("bytes ", 0) == 0) {
-    const size_t dash = lower.find('-', 6);
-    const std::string digits = lower.substr(6, dash == std::string::npos ? 0 : dash - 6);
-    if (!digits.empty() && digits.size() < 16 &&
-        digits.find_first_not_of("0123456789") == std::string::npos)
-      first = std::stoll(digits);
+  const ContentRange range = ReadContentRange(contentRange);
+  const int64_t first = range.first;
+  // The body must be the range it names: a server that names the range asked for and sends
+  // something else would have its bytes appended at the wrong place.
+  const int64_t length = DecimalValue(ValueOf(lines, "content-length:"));
+  if (first >= 0 && (range.last < first || (range.total >= 0 && range.last >= range.total) ||
+                     (length >= 0 && length != range.last - first + 1))) {
+    port_.Post("Cannot resume: the server's partial answer contradicts itself (" + contentRange +
+                   ", " + std::to_string(length) + " bytes)",
+               mcFatal);
+    port_.Terminate();
+    return false;
   }
   if (first != range_from_ || range_from_ < 0) {
     port_.Post("Cannot resume: the server sent the file from byte " +

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "asf/asf.h"
+#include "asf/asf_scan.h"
 #include "session/carry_over.h"
 #include "session/save_file.h"
 #include "session/session_input.h"
@@ -67,6 +68,7 @@ void MediaPacketPath::Reset() {
   highest_location_ = 0;
   carry_checked_ = false;
   stopped_ = false;
+  keep_written_ = false;
 }
 
 // ---- The header ----
@@ -78,6 +80,13 @@ HeaderCollector::Step MediaPacketPath::CollectHeader(const uint8_t* data, size_t
     case HeaderCollector::Step::More:
       break;
     case HeaderCollector::Step::TooLarge:
+      header_.Clear();
+      port_.Post("- Header extraction failed, cannot continue", mcFatal);
+      break;
+    case HeaderCollector::Step::Malformed:
+      port_.Post("Warning, the stream's header gives a size other than its own (" +
+                     THelper::IntText(static_cast<int64_t>(header_.Length())) + " bytes came)",
+                 mcWarning);
       header_.Clear();
       port_.Post("- Header extraction failed, cannot continue", mcFatal);
       break;
@@ -131,13 +140,19 @@ bool MediaPacketPath::AdoptHeader() {
 
 // ---- Resuming ----
 
-bool MediaPacketPath::BeginResume(uint32_t& start) {
+bool MediaPacketPath::BeginResume(uint32_t& start, uint32_t& missing) {
+  missing = 0;
   AsfResumePoint point;
   std::string why = "there is no save file";
   if (!file_ || !file_->FindResumePoint(point, why)) {
     port_.Post("Cannot resume: " + why, mcFatal);
     return false;
   }
+  missing = HolesBefore(point.packets);
+  if (missing > 0)
+    port_.Post("Warning, the file lacks " + THelper::IntText(missing) +
+                   " packets before the point it resumes from: they stay missing",
+               mcWarning);
   writer_.BeginResume(point);
   start = point.lastSendTime + point.timeBase;
   const uint64_t total = port_.Asf().DataPacketsCount;
@@ -146,10 +161,29 @@ bool MediaPacketPath::BeginResume(uint32_t& start) {
   if (total > 0 && point.timeBase == 0) text += " of " + GroupedCount(total);
   text += ")";
   port_.Post(text, mcNormal);
-  if (total > 0 && point.timeBase == 0 && point.packets >= total)
+  if (total > 0 && point.timeBase == 0 && point.packets >= total) {
     port_.Post("- The file already holds the whole clip: it is checked and left as it is",
                mcNormal);
+    writer_.CheckOnly();
+  }
   return true;
+}
+
+uint32_t MediaPacketPath::HolesBefore(uint64_t packets) const {
+  TSaveFile* file = file_.get();
+  AsfFileScan scan;
+  std::string why;
+  const AsfReadAt read = [file](uint64_t at, void* into, size_t count) {
+    return file->ReadAt(static_cast<int64_t>(at), into, count);
+  };
+  const int64_t size = file->Size();
+  if (size <= 0 || !ScanAsfFile(read, static_cast<uint64_t>(size), scan, why)) return 0;
+  uint64_t missing = 0;
+  for (const AsfHole& hole : scan.holes) {
+    if (hole.first >= packets) break;
+    missing += std::min(hole.count, packets - hole.first);
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(missing, UINT32_MAX));
 }
 
 // ---- Packets ----
@@ -188,6 +222,8 @@ MediaPacketPath::Outcome MediaPacketPath::Write(uint8_t* payload, size_t length,
   const uint32_t base = std::min(last_time_, writer_.TimeBase());
   const int64_t index =
       resuming ? int64_t{location} : static_cast<int64_t>(location) - first_location_;
+  if (keep_written_ && written_.Has(index + (resuming ? writer_.IndexShift() : 0)))
+    return Outcome::Dropped;
   const uint32_t sendTime = last_time_ - base;
   uint32_t shifted = 0;
   if (base != 0 && !asf.ParsePacket(payload, length, shifted, duration, static_cast<int32_t>(base),
@@ -208,6 +244,10 @@ MediaPacketPath::Outcome MediaPacketPath::Write(uint8_t* payload, size_t length,
       highest_location_ = std::max(highest_location_, location);
       port_.Input().MarkMediaArrived();
       return Outcome::Written;
+    case PacketWriter::Outcome::Checked:
+      // The stream goes on as the file does: that is its arrival, though nothing is written.
+      port_.Input().MarkMediaArrived();
+      return Outcome::Dropped;
     case PacketWriter::Outcome::Dropped:
       return Outcome::Dropped;
     case PacketWriter::Outcome::Stop:

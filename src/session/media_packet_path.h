@@ -64,8 +64,10 @@ class MediaPacketPath {
 
   // ---- Resuming ----
   // Reads where the file's packets end and prepares to continue them; start is the server time to
-  // ask for. Posts what it is about to do, or (8) why it cannot.
-  bool BeginResume(uint32_t& start);
+  // ask for. Posts what it is about to do, or (8) why it cannot. missing: the packets the file
+  // lacks before that point (a stream cut short of them, or never recovered), which a resume
+  // from its end cannot bring: they count as lost.
+  bool BeginResume(uint32_t& start, uint32_t& missing);
 
   // ---- Packets ----
   enum class Outcome {
@@ -81,6 +83,9 @@ class MediaPacketPath {
   Outcome Write(uint8_t* payload, size_t length, uint32_t location, uint32_t lateBy = 0) {
     return Write(payload, length, location, lateBy, payload, length);
   }
+  // A slot that holds a packet is never written again (datagrams: a copy, late or forged, must
+  // not replace a packet already saved).
+  void KeepWrittenSlots(bool keep) { keep_written_ = keep; }
   // Writes the gathered packets; on failure posts the write failure (8), ends the session and
   // returns false.
   bool Flush();
@@ -105,6 +110,8 @@ class MediaPacketPath {
   void KeepForNextEntry(uint32_t location, const uint8_t* data, size_t length);
 
  private:
+  // Slots before packet `packets` that hold no media (never written, or lost and filled).
+  uint32_t HolesBefore(uint64_t packets) const;
   // Works out left_out_ from the whole header and says in the log what is recorded.
   bool ChooseStreams(const uint8_t* header, size_t length);
 
@@ -123,6 +130,7 @@ class MediaPacketPath {
   uint32_t highest_location_ = 0;
   bool carry_checked_ = false;
   bool stopped_ = false;  // a write failed for good: nothing more is written
+  bool keep_written_ = false;
   HeaderCheckpoints checkpoints_;
 };
 

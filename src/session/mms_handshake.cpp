@@ -248,7 +248,13 @@ void MmsProtocol::HandleStreamSelectionAccepted() {
     return;
   }
   uint32_t start = 0;
-  if (port_.Media().BeginResume(start)) SendStartPlay(start);
+  uint32_t missing = 0;
+  const bool resumes = port_.Media().BeginResume(start, missing);
+  if (missing > 0) {
+    tracker_.AddLost(missing);
+    port_.Counters().LostPackets = tracker_.LostPackets();
+  }
+  if (resumes) SendStartPlay(start);
 }
 
 void MmsProtocol::HandleStreamChange() {

@@ -140,6 +140,7 @@ void MmsProtocol::Run() {
   // Handing data to the disk can wait for it; over UDP the loop must keep taking datagrams, or
   // the socket overflows and they are lost.
   if (TSaveFile* file = port_.Media().File()) file->HandToDisk(!MediaOverUdp());
+  port_.Media().KeepWrittenSlots(MediaOverUdp());
   TCB& ring = port_.Input().Ring();
   // Every unit in the ring is whole and its length fields were checked when it was written, so
   // once its first bytes are there the rest is too; the waits below still look at the stop

@@ -4,6 +4,7 @@
 // no trace in the resend table; the ledger finds them when the stream ends, so a file with holes
 // is not reported as whole.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +14,10 @@ class PacketLedger {
  public:
   void Reset();
   void Mark(int64_t index);
+  bool Has(int64_t index) const {
+    return first_ >= 0 && index >= first_ && index <= highest_ &&
+           marked_[static_cast<size_t>(index - first_)];
+  }
   bool Empty() const { return first_ < 0; }
   int64_t First() const { return first_; }
   int64_t Highest() const { return highest_; }

@@ -44,6 +44,7 @@ void PacketWriter::Reset() {
   packet_size_ = 0;
   resume_checked_ = false;
   highest_ = -1;
+  check_only_ = false;
   buffer_.clear();
 }
 
@@ -150,7 +151,7 @@ bool PacketWriter::FileHoldsHeader(TSaveFile& file) {
   if (server_header_.empty()) return true;  // a caller that kept none checks the layout only
   std::vector<uint8_t> own(server_header_.size());
   return file.ReadAt(0, own.data(), own.size()) == static_cast<int64_t>(own.size()) &&
-         SameAsfContent(own.data(), own.size(), server_header_.data(), server_header_.size());
+         AsfFileIsPartOfClip(own.data(), own.size(), server_header_.data(), server_header_.size());
 }
 
 PacketWriter::Outcome PacketWriter::Write(TSaveFile* file, bool resuming, const uint8_t* payload,
@@ -183,6 +184,8 @@ PacketWriter::Outcome PacketWriter::Write(TSaveFile* file, bool resuming, const 
   if (resuming && !anchored_) {
     if (!Anchor(*file, index, sendTime, post)) return Outcome::Stop;
   }
+  // A file that already holds the whole clip is only checked against the stream.
+  if (check_only_) return Outcome::Checked;
   if (resuming) index += index_shift_;
   last_index_ = index;
   if (index < 0 || index > std::max<int64_t>(highest_, 0) + kMaxIndexJump) {

@@ -26,6 +26,7 @@ class PacketWriter {
   enum class Outcome {
     Written,
     Dropped,  // not written (a warning was posted, or the file was already finished)
+    Checked,  // equal to what the file holds, which already has the whole clip: not written
     Stop,     // a fatal text was posted; the loop writes nothing more
   };
 
@@ -50,6 +51,9 @@ class PacketWriter {
   // A resumed download continues the file at `point`: its first packet must be one the file holds
   // (found by its bytes), which fixes where the server's numbers place packets in the file.
   void BeginResume(const AsfResumePoint& point);
+  // The file holds the whole clip already: packets are compared with it (the first one must be
+  // one it holds), and nothing is written.
+  void CheckOnly() { check_only_ = true; }
   // Added to the server's number of a packet to give its place in the file (0 before resuming).
   int64_t IndexShift() const { return index_shift_; }
   // Where the last packet written (or dropped as old) was placed.
@@ -88,6 +92,7 @@ class PacketWriter {
   int64_t last_index_ = -1;
   uint32_t packet_size_ = 0;
   bool resume_checked_ = false;
+  bool check_only_ = false;
   int64_t highest_ = -1;
   std::vector<uint8_t> buffer_;
 };

@@ -167,6 +167,8 @@ class TMMS : public TThread, public SessionConfig {
 
   // The current connection (window thread only).
   std::string local_address_;
+  // The port the server's media datagrams come from (0 until the first one).
+  uint16_t udp_source_port_ = 0;
   ResponseHeaderCollector response_header_;
 };
 

@@ -227,6 +227,7 @@ void TMMS::TcpResolving(TTCP*) {
 
 void TMMS::TcpConnected(TTCP* sender) {
   input_->ConnectionUp();
+  udp_source_port_ = 0;
   local_address_ = sender->LocalAddress;
   counters_.LocalPort = sender->LocalPort;
   response_header_.Reset();
@@ -317,11 +318,14 @@ void TMMS::TcpDisconnected(TTCP* sender) {
 }
 
 void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
-                           const std::string& address, uint16_t) {
+                           const std::string& address, uint16_t port) {
   if (!config_.MediaOverUdp() || length <= 0) return;
-  // The port is open to every host: only the server we are talking to sends our media (from
-  // whatever port it likes), and a neighbour's stream or a forged datagram must not reach the file.
+  // The port is open to every host: only the server we are talking to sends our media, and a
+  // neighbour's stream or a forged datagram must not reach the file. The server sends from one
+  // port, the one its first datagram came from; another program on its host is someone else.
   if (sender == nullptr || !sender->RemoteHost || address != *sender->RemoteHost) return;
+  if (udp_source_port_ == 0) udp_source_port_ = port;
+  if (port != udp_source_port_) return;
   input_->NoteReceive();
   counters_.BytesSinceTick += static_cast<uint32_t>(length);
   counters_.ReceivesSinceTick += 1;

@@ -33,9 +33,7 @@ std::vector<uint32_t> UdpResendTracker::LossCheck(uint8_t s) {
   requests.reserve(static_cast<size_t>(d));
   for (int k = 0; k < d; ++k) {
     const uint32_t sequence = expected_ + static_cast<uint32_t>(k);
-    const uint8_t q = static_cast<uint8_t>(sequence);
-    pending_[q] = kScanAttempts;
-    pending_sequence_[q] = sequence;
+    Track(sequence);
     requests.push_back(sequence);
   }
   expected_ += static_cast<uint32_t>(d) + 1;
@@ -49,13 +47,21 @@ std::vector<uint32_t> UdpResendTracker::RequestRange(uint32_t from, uint32_t end
   const uint32_t count = std::min<uint32_t>(end - from, 255);
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t sequence = from + k;
-    const uint8_t q = static_cast<uint8_t>(sequence);
-    pending_[q] = kScanAttempts;
-    pending_sequence_[q] = sequence;
+    Track(sequence);
     requests.push_back(sequence);
   }
   expected_ = std::max(expected_, from + count);
   return requests;
+}
+
+void UdpResendTracker::Track(uint32_t sequence) {
+  const uint8_t q = static_cast<uint8_t>(sequence);
+  // The slot of a datagram 256 further on: one still asked for there is given up now, counted,
+  // rather than forgotten.
+  if (pending_[q] != 0 && pending_sequence_[q] != sequence)
+    lost_.fetch_add(1, std::memory_order_relaxed);
+  pending_[q] = kScanAttempts;
+  pending_sequence_[q] = sequence;
 }
 
 UdpResendTracker::ScanStep UdpResendTracker::Scan() {

@@ -44,6 +44,9 @@ class UdpResendTracker {
   bool AnyPending() const;
 
  private:
+  // Asks for sequence from now on (under the lock).
+  void Track(uint32_t sequence);
+
   mutable std::mutex mutex_;
   uint32_t expected_ = 0;  // low byte is the expected 8-bit flags value
   uint8_t pending_[256] = {};

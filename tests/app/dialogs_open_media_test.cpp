@@ -88,6 +88,34 @@ TEST_F(OpenMedia, AnEmptyConfirmationChangesNothingButStillAnswersOk) {
   EXPECT_EQ(save_.Caption, "/tmp/kept.asf");
 }
 
+// The prompt is a placeholder, never text; what is no location is refused with the dialog kept
+// open, and never stored (junk an older version stored is not offered again).
+TEST_F(OpenMedia, OnlyLocationsAreAcceptedAndRemembered) {
+  Store("MediaList", "Enter your media location herehttp://a/b.wmv\r\nmms://kept/1");
+  desktop_.ModalScripts.push_back([](TForm& form) {
+    auto& d = static_cast<TOpenMediaDialog&>(form);
+    EXPECT_EQ(d.Combo1.Placeholder, "Enter your media location here");
+    EXPECT_EQ(d.Combo1.Text, "mms://kept/1");
+    EXPECT_EQ(d.Combo1.Items.Count(), 1);
+    for (const char* wrong : {"Enter your media location herehttp://a/b.wmv", "mms://", "foo://x/y",
+                              "http://a b/c.wmv"}) {
+      d.Combo1.Text = wrong;
+      d.Button3.Click();
+      EXPECT_FALSE(d.ModalDone()) << wrong;
+    }
+    d.Combo1.Text = "mms://good/live";
+    d.Button3.Click();
+  });
+  EXPECT_EQ(desktop_.ShowModal(dialog_), mrOk);
+  EXPECT_EQ(desktop_.Messages().size(), 4u);
+  EXPECT_EQ(media_.Caption, "mms://good/live");
+  EXPECT_EQ(History().Lines(), (std::vector<std::string>{"mms://good/live", "mms://kept/1"}));
+  // A file that is not there opens (and fails there), but is not kept.
+  EXPECT_EQ(Enter(folder_.Path("gone.asx")), mrOk);
+  EXPECT_EQ(media_.Caption, folder_.Path("gone.asx"));
+  EXPECT_EQ(History().Count(), 2);
+}
+
 TEST_F(OpenMedia, EnterInTheBoxConfirmsOnce) {
   desktop_.ModalScripts.push_back([](TForm& form) {
     auto& d = static_cast<TOpenMediaDialog&>(form);

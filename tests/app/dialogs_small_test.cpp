@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,7 +42,7 @@ TEST(AboutDialog, VersionLinesAndTheInstalledDocumentation) {
   setenv(kDocDirVariable, "/opt/qor/doc/", 1);
   TAboutDialog dialog;
   const TStringList& lines = dialog.Memo1.Lines;
-  ASSERT_EQ(lines.Count(), 8);
+  ASSERT_EQ(lines.Count(), 10);
   EXPECT_EQ(lines[0], "Qor version information and web site:-");
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[2], "Qor  Program Version\t2.3.0");
@@ -49,13 +51,21 @@ TEST(AboutDialog, VersionLinesAndTheInstalledDocumentation) {
   EXPECT_EQ(lines[5], "Release Date\t\t20.10.06");
   EXPECT_NE(lines[6].find(kAuthorText), std::string::npos);
   EXPECT_EQ(lines[7], "Web Site\t\tfile:///opt/qor/doc/index.html");
+  EXPECT_EQ(lines[8], "Copyright\t\t2026 The Qor developers");
+  EXPECT_EQ(lines[9], "Licence\t\t\tMIT");
   EXPECT_EQ(ReadmePath(), "/opt/qor/doc/README.md");
   EXPECT_EQ(MediaTestSiteAddress(), "file:///opt/qor/doc/media-test.html");
   if (old)
     setenv(kDocDirVariable, saved.c_str(), 1);
   else
     unsetenv(kDocDirVariable);
-  EXPECT_EQ(DocumentationDir(), old ? saved : std::string(QOR_INSTALLED_DOC_DIR));
+  // Run from the build tree, the help finds the pages without being told where they are.
+  if (!old) {
+    for (const std::string& page :
+         {ReadmePath(), WebSiteAddress().substr(7), MediaTestSiteAddress().substr(7)}) {
+      EXPECT_EQ(::access(page.c_str(), R_OK), 0) << page;
+    }
+  }
 
   ScriptedDesktop desktop;
   desktop.ShowModeless(dialog);

@@ -94,6 +94,19 @@ TEST_F(LogActions, HelpEntriesGoToTheShell) {
   EXPECT_EQ(Form().StatusBar.Caption, " For help visit: " + WebSiteAddress());
 }
 
+// A help page that is not where it is looked for is said, not handed to a browser.
+TEST_F(LogActions, AMissingHelpPageIsSaidPlainly) {
+  setenv(kDocDirVariable, folder_.Path("nothing-here").c_str(), 1);
+  Form().VisitQorWebSite1Click();
+  unsetenv(kDocDirVariable);
+  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::Shell).empty());
+  ASSERT_EQ(desktop_.Messages().size(), 1u);
+  EXPECT_EQ(desktop_.Messages()[0].rfind(
+                "The help page is missing:  " + folder_.Path("nothing-here") + "/index.html", 0),
+            0u)
+      << desktop_.Messages()[0];
+}
+
 TEST_F(LogActions, PreviewHandsOnlyRealMediaNamesToTheShell) {
   Form().SaveWindow.Caption = "/music/clip.wmv.txt";
   Form().MediaWindow.Caption = "/music/show.asf";

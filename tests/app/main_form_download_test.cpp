@@ -270,21 +270,67 @@ TEST_F(MainFormDownload, InfoDuringADownloadLeavesTheSessionsModelAlone) {
   EXPECT_FALSE(Form().Asf.Snapshot().FileWrittenText.empty());
 }
 
-// The media information tells nothing it does not know: with no header anywhere, or a header
-// that belongs to neither a named file nor a download, it says so instead of showing a stale or
-// empty report; its site is the location downloaded, not whatever MediaWindow shows.
-TEST_F(MainFormDownload, InfoNamesTheDownloadedLocationAndSaysWhatIsMissing) {
+// Enter in the location box is Go; a location that started a download is offered again, one that
+// did not start is not.
+TEST_F(MainFormDownload, EnterInTheLocationBoxIsGoAndAStartedLocationIsKept) {
+  desktop_.FileAnswers.push_back(folder_.Path("enter.asf"));
+  Location(HttpUrl("clip.wmv"), kProtoHttp);
+  Form().URL.OnKeyDown(kKeyReturn);
+  ASSERT_TRUE(RunToCompletion());
+  Advance(300);
+  EXPECT_EQ(Form().URL.Items.IndexOf(HttpUrl("clip.wmv")), 0);
+  Form().URL.Text = HttpUrl("audio.wma");
+  Form().URL.OnKeyDown(kKeyReturn);  // the save dialog is cancelled
+  Advance(300);
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 2u);
+  EXPECT_EQ(Form().URL.Items.IndexOf(HttpUrl("audio.wma")), -1);
+}
+
+// A file still being written is not a truncated one; an open dialog follows the next download.
+TEST_F(MainFormDownload, InfoOfARunningDownloadIsNotTruncatedAndFollowsTheNextOne) {
+  desktop_.FileAnswers.push_back(folder_.Path("clip.asf"));
+  Location(HttpUrl("clip.wmv?stall=60&stall-after=25"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunUntil([this] { return Form().Session->Status().PacketNumber >= 20; }));
   Form().InfoClick();
-  EXPECT_EQ(desktop_.Messages(), (std::vector<std::string>{kInfoNoAsfText}));
-  EXPECT_TRUE(desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless).empty());
+  const MediaInfoReport& shown = app_->InfoDialog->Report;
+  EXPECT_EQ(shown.FileSize.find("truncated"), std::string::npos) << shown.FileSize;
+  EXPECT_EQ(shown.ASFTotalPackets.find("truncated"), std::string::npos) << shown.ASFTotalPackets;
+  EXPECT_NE(shown.FileSize.find("so far"), std::string::npos) << shown.FileSize;
+  Form().AbortClick();
+  Advance(300);
+
+  desktop_.FileAnswers.push_back(folder_.Path("audio.asf"));
+  Location(HttpUrl("audio.wma"), kProtoHttp);
+  Form().ConnectClick();
+  ASSERT_TRUE(RunToCompletion());
+  Advance(300);
+  ASSERT_TRUE(app_->InfoDialog->Visible);
+  std::string streams;
+  for (const std::string& line : shown.StreamProp) streams += line + "\n";
+  EXPECT_EQ(streams.find("[Video]"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("[Audio]"), std::string::npos) << streams;
+}
+
+// The media information tells nothing it does not know: with no header anywhere, or a header
+// that belongs to neither a named file nor a download, its pages are empty rather than stale;
+// its site is the location downloaded, not whatever MediaWindow shows.
+TEST_F(MainFormDownload, InfoNamesTheDownloadedLocationAndShowsNothingStale) {
+  Form().InfoClick();
+  EXPECT_TRUE(desktop_.Messages().empty());
+  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless).size(), 1u);
+  EXPECT_TRUE(app_->InfoDialog->Report.Clip.empty());
+  EXPECT_EQ(app_->InfoDialog->Report.TotalStreams, "0");
 
   Form().MediaWindow.Caption = SampleMedia("clip.wmv");
   Form().InfoClick();
   EXPECT_EQ(app_->InfoDialog->Report.Location, SampleMedia("clip.wmv"));
-  EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::Modeless).size(), 1u);
+  EXPECT_NE(app_->InfoDialog->Report.TotalStreams, "0");
   Form().MediaWindow.Caption = "http://127.0.0.1/list.asx";
   Form().InfoClick();
-  EXPECT_EQ(desktop_.Messages(), (std::vector<std::string>{kInfoNoAsfText, kInfoNoSessionText}));
+  EXPECT_EQ(app_->InfoDialog->Report.TotalStreams, "0");
+  EXPECT_TRUE(app_->InfoDialog->Report.Location.empty());
+  EXPECT_TRUE(desktop_.Messages().empty());
 
   // As in a batch: MediaWindow names the play list, URL the entry being downloaded.
   const std::string saved = folder_.Path("clip.asf");
@@ -307,8 +353,11 @@ TEST_F(MainFormDownload, StaleSessionMessagesAreLoggedButDoNotAct) {
   const MessageSource stale = Form().Session->Source + 1000;
   Form().Messages.Post("an old session failed", mcFatal, stale);
   Form().Messages.Post("an old session completed", mcCompleted, stale);
+  // Not the recording that goes on: its disconnection says whose it is.
+  Form().Messages.Post("Disconnected", mcNotice, stale);
   Advance(300);
   EXPECT_TRUE(Logged("an old session failed"));
+  EXPECT_EQ(CountLog(kPreviousConnectionClosed), 1);
   EXPECT_TRUE(Form().saveFile);
   ASSERT_TRUE(RunToCompletion());
   EXPECT_EQ(CountLog("- ** DOWNLOAD COMPLETED ** -"), 1);
@@ -386,14 +435,15 @@ TEST_F(MainFormDownload, NewTrackFileStartsWithTheEntrysFirstPacket) {
 // A live recording cut by the server goes on into the next file by itself, and the log keeps
 // the cut: the reconnect is the same recording, not a new start.
 TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLog) {
-  server_ = StartServer({"--live", "show=" + SampleMedia("clip.wmv"), "--rate", "1",
-                         "--drop-live", "2"});
+  server_ =
+      StartServer({"--live", "show=" + SampleMedia("clip.wmv"), "--rate", "1", "--drop-live", "2"});
   ASSERT_TRUE(server_->Running());
   Form().AutoSaveDir = folder_.Path() + "/";
   Form().unattended = true;
   Location(HttpUrl("show"), kProtoHttp);
   Form().ConnectClick();
-  const std::string cut = "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
+  const std::string cut =
+      "- The live stream was cut (1 so far): reconnecting in 1 s (attempt 1 of 3)";
   ASSERT_TRUE(RunUntil([&] {
     return Logged(cut) && Form().Session->Status().PacketNumber >= 3 &&
            Form().SaveWindow.Caption == folder_.Path("_2_show_live.asf");
@@ -409,22 +459,30 @@ TEST_F(MainFormDownload, ACutLiveRecordingReconnectsIntoTheNextFileAndKeepsItsLo
   EXPECT_GT(ProbeDuration(folder_.Path("_2_show_live.asf")), 0.1);
 }
 
+// Under the default TCP choice, as the command line: an http:// entry keeps to HTTP and a plain
+// mms:// one follows the stored choice.
 TEST_F(MainFormDownload, BatchGoesOnPastAFailingEntry) {
   Form().AutoSaveDir = folder_.Path() + "/";
-  Options().ProtoGroup.ItemIndex = kProtoHttp;
+  Options().ProtoGroup.ItemIndex = kProtoTcp;
   const std::vector<std::string> entries{HttpUrl("missing.wmv"), HttpUrl("clip.wmv"),
-                                         HttpUrl("audio.wma")};
+                                         MmsUrl("audio.wma")};
   for (size_t i = 0; i < entries.size(); ++i) Form().urlList[i] = entries[i];
   Form().urlCount = 3;
   Form().URL.Text = entries[0];
+  std::vector<std::string> receiving;
+  Form().OnDrained = [&receiving](const MessagePair& pair, bool) {
+    if (pair.text.rfind("- Receiving ", 0) == 0) receiving.push_back(pair.text);
+  };
   Form().ConnectBatchClick();
   ASSERT_TRUE(RunUntil([this] { return !Form().batchActive; }));
   Advance(300);
   EXPECT_FALSE(Form().unattended);
-  EXPECT_EQ(CountLog("Media changing.. new playlist track"), 1);  // the log restarts per entry
+  EXPECT_EQ(CountLog("Media changing.. new playlist track"), 3);  // the log keeps every entry
   EXPECT_EQ(desktop_.CallsOf(ScriptedDesktop::CallKind::SaveFile).size(), 0u);
   // The entry that failed leaves no empty file behind.
   EXPECT_EQ(FileSize(folder_.Path("_1_missing.wmv")), -1);
+  EXPECT_EQ(receiving, (std::vector<std::string>{"- Receiving HTTP protocol streams -",
+                                                 "- Receiving MMS via TCP protocol streams -"}));
   EXPECT_NEAR(ProbeDuration(folder_.Path("_1_clip.wmv")), ProbeDuration(SampleMedia("clip.wmv")),
               0.5);
   EXPECT_NEAR(ProbeDuration(folder_.Path("_1_audio.wma")), ProbeDuration(SampleMedia("audio.wma")),

@@ -35,7 +35,11 @@ TEST_F(MainFormStart, RefusedLocationsTouchNothing) {
   };
   for (const Case& c :
        {Case{"", "No URL given"}, Case{"mms://host", "Please check URL entry, invalid IP/Host"},
-        Case{"mms://host/", "Please check URL entry, invalid IP/Host"}}) {
+        Case{"mms://host/", "Please check URL entry, invalid IP/Host"},
+        Case{"mms://[::1/x", "Please check URL entry, invalid IP/Host"},
+        Case{"http://ann:pw@/x", "Please check URL entry, invalid IP/Host"},
+        Case{"mms://host:0/x",
+             "Bad port '0' in the location: a port is a number from 1 to 65535"}}) {
     SCOPED_TRACE(c.url);
     Form().URL.Text = c.url;
     Form().ConnectionSingleClick();
@@ -99,6 +103,9 @@ TEST_F(MainFormStart, AutomaticNamesStayOneValidNameInTheFolder) {
       {"http://127.0.0.1/..", "_1____live.asf"},
       {"http://127.0.0.1/...", "_1_____live.asf"},
       {"mms://127.0.0.1/bell\a\x7f\nname.wmv", "_1_bell___name.wmv"},
+      // The query names no part of the file: a clip with one is still the clip.
+      {"http://127.0.0.1/clip.wmv?name=radio/one", "_1_clip.wmv"},
+      {"http://127.0.0.1/show?x=a:b", "_1_show_live.asf"},
       {"http://127.0.0.1/" + std::string(250, 'a'), ""},
       {"http://127.0.0.1/" + accented + ".wmv", ""},
   };
@@ -178,7 +185,7 @@ TEST_F(MainFormStart, ResumeQuestionOnlyForFilesHoldingData) {
 
 TEST_F(MainFormStart, UnknownProtocolIsReportedByTheSession) {
   desktop_.FileAnswers.push_back(folder_.Path("x.asf"));
-  Form().URL.Text = "http://127.0.0.1/x.wmv";
+  Form().URL.Text = "mms://127.0.0.1/x.wmv";
   Options().ProtoGroup.ItemIndex = -1;
   Form().ConnectionSingleClick();
   Advance(200);
@@ -280,10 +287,14 @@ TEST_F(MainFormStart, GeometryAndUrlListPersist) {
   EXPECT_EQ(Form().URL.Text, "mms://a/b");
   EXPECT_EQ(Form().URL.Items.Count(), 2);
   Form().Width = 800;
+  // A password typed into a location is kept for nothing but this session's downloads.
+  Form().URL.Items.Add("http://ann:s3cret@e/f.wmv");
+  Form().URL.Text = "mms://ann:s3cret@e/f";
   Form().Exit1Click();
   EXPECT_TRUE(Form().Closed());
   EXPECT_EQ(Stored("Width"), "800");
-  EXPECT_EQ(Stored("URLList"), "mms://a/b\r\nhttp://c/d.wmv\r\n");
+  EXPECT_EQ(Stored("URLList"), "mms://a/b\r\nhttp://c/d.wmv\r\nhttp://ann@e/f.wmv\r\n");
+  EXPECT_EQ(Stored("URLSelected"), "mms://ann@e/f");
 }
 
 }  // namespace

@@ -217,11 +217,19 @@ class BrowserProxy : public StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
-    for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME"}) {
       const char* value = std::getenv(name);
       saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
       unsetenv(name);
     }
+    // The desktop's settings of this test alone: GLib's key-file store in the test's folder.
+    setenv("GSETTINGS_BACKEND", "keyfile", 1);
+    setenv("XDG_CONFIG_HOME", folder_.Path("desktop").c_str(), 1);
+  }
+  // Sets a GNOME proxy setting the way the desktop's network panel does.
+  static void Gnome(const std::string& schema, const std::string& key, const std::string& value) {
+    const std::string command = "gsettings set " + schema + " " + key + " " + value;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   void TearDown() override {
     for (const auto& [name, value] : saved_) {
@@ -242,12 +250,14 @@ TEST_F(BrowserProxy, AddressesAreReducedToHostAndPort) {
       {"proxy:80", "proxy:80"},
       {"  socks5://10.0.0.1:1080#frag ", "10.0.0.1:1080"},
       {"http://proxy.example.com", "proxy.example.com"},
+      {"http://[::1]:3128/", "[::1]:3128"},
   };
   for (const auto& [address, expected] : cases)
     EXPECT_EQ(StripProxyAddress(address), expected) << address;
   EXPECT_EQ(SplitProxyValue("http=a:1;ftp=b:2")->Port, "1;ftp=b:2");
   EXPECT_EQ(SplitProxyValue(" host : 81 ")->Host, "host");
   EXPECT_FALSE(SplitProxyValue("host").has_value());
+  EXPECT_EQ(SplitProxyValue("[::1]:3128")->Host, "[::1]");
 }
 
 TEST_F(BrowserProxy, TheLowerCaseVariableWinsAndFillsOnlyTheHttpProxy) {
@@ -276,11 +286,29 @@ TEST_F(BrowserProxy, MissingOrPortlessValuesAreReportedAndChangeNothing) {
   dialog.LoadProxyIE.Click();
   setenv("http_proxy", "http://noport.example/", 1);
   dialog.LoadProxyIE.Click();
-  EXPECT_EQ(desktop.Messages(), (std::vector<std::string>{
-                                    "Qor Main App: No proxy settings were found in your IE browser",
-                                    "Qor Main App: IE browser proxy entry is invalid format"}));
+  EXPECT_EQ(desktop.Messages(),
+            (std::vector<std::string>{kNoDesktopProxyText, kBadDesktopProxyText}));
   EXPECT_EQ(dialog.HProxyURL.Text, "kept");
   EXPECT_EQ(dialog.HProxyPort.Text, "80");
+}
+
+// Without a proxy in the environment, the desktop's manual proxy is the one used; its automatic
+// or absent proxy is none.
+TEST_F(BrowserProxy, TheDesktopsManualProxyIsReadWhenTheEnvironmentHasNone) {
+  ScriptedDesktop desktop;
+  TOptionsDialog dialog(desktop);
+  Gnome("org.gnome.system.proxy.http", "host", "desk.example");
+  Gnome("org.gnome.system.proxy.http", "port", "8081");
+  Gnome("org.gnome.system.proxy", "mode", "auto");
+  dialog.LoadProxyIE.Click();
+  EXPECT_EQ(desktop.Messages(), std::vector<std::string>{kNoDesktopProxyText});
+  Gnome("org.gnome.system.proxy", "mode", "manual");
+  dialog.LoadProxyIE.Click();
+  EXPECT_EQ(dialog.HProxyURL.Text, "desk.example");
+  EXPECT_EQ(dialog.HProxyPort.Text, "8081");
+  setenv("http_proxy", "http://env.example:3128", 1);
+  dialog.LoadProxyIE.Click();
+  EXPECT_EQ(dialog.HProxyURL.Text, "env.example");
 }
 
 TEST(ConvertText, WholeNumbersInRangeOnly) {

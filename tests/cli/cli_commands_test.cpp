@@ -2,17 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "cli_runner.h"
@@ -135,9 +136,9 @@ TEST(CliInfo, TextIsUnicodeAndATruncatedFileSaysSo) {
   // The JSON says it with numbers: the size on disk, the header's, and the flag.
   const CliResult cutJson = Cli({"info", cut, "--json"});
   EXPECT_EQ(cutJson.status, 0) << cutJson.err;
-  const std::string cutFormat =
-      "\"size\": " + std::to_string(size / 2) + ",\n    \"header_file_size\": " +
-      std::to_string(size) + ",\n    \"truncated\": true,";
+  const std::string cutFormat = "\"size\": " + std::to_string(size / 2) +
+                                ",\n    \"header_file_size\": " + std::to_string(size) +
+                                ",\n    \"truncated\": true,";
   EXPECT_NE(cutJson.out.find(cutFormat), std::string::npos) << cutJson.out;
 }
 
@@ -181,9 +182,61 @@ TEST(CliRecord, AWindowAlreadyPastEndsAtOnce) {
       << r.err;
 }
 
-// A web server that accepts and never answers: Ctrl-C while batch fetches the play list from it
-// ends the run at once.
-TEST(CliStops, BatchInterruptedWhileThePlayListIsFetched) {
+// A recording cut with no reconnect left ends at once instead of waiting for its end moment (at
+// full speed, as it once did); the folder -d names is made first, and one that cannot be is
+// refused before anything waits.
+TEST(CliRecord, ACutWithNothingLeftToFollowEndsAtOnce) {
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "1"});
+  ASSERT_TRUE(server.Running());
+  TempFolder folder;
+  const std::time_t now = std::time(nullptr);
+  const std::string url =
+      "mmst://127.0.0.1:" + std::to_string(server.MmsPort()) + "/clip.wmv?stall=60&stall-after=5";
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult r =
+      Cli({"record", url, "--start", LocalMoment(now - 5), "--end", LocalMoment(now + 90),
+           "--stall-timeout", "1", "--reconnect", "0", "-d", "new/rec"},
+          folder.Path());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_NE(r.err.find("qor-cli: created the folder new/rec\n"), std::string::npos) << r.err;
+  EXPECT_GT(FileSize(folder.Path("new/rec/_1_clip.wmv")), 0);
+  const CliResult refused = Cli({"record", url, "--start", LocalMoment(now + 60), "--end",
+                                 LocalMoment(now + 90), "-d", "/proc/none"},
+                                folder.Path());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("qor-cli: -d /proc/none: the folder cannot be created"),
+            std::string::npos)
+      << refused.err;
+}
+
+// The end moment comes while a cut stream waits to be joined again: the recording is short of
+// its window, which the status says.
+TEST(CliRecord, AnEndInAReconnectPauseIsACut) {
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "1"});
+  ASSERT_TRUE(server.Running());
+  TempFolder folder;
+  const std::time_t now = std::time(nullptr);
+  const std::string url = "mmst://127.0.0.1:" + std::to_string(server.MmsPort()) + "/clip.wmv";
+  // The server goes away mid-stream: every attempt to join again is refused, and the pauses
+  // between them grow (1 s, 2 s, 4 s) past the end moment.
+  std::thread gone([&server] {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    server.Stop();
+  });
+  const CliResult r = Cli({"record", url, "--start", LocalMoment(now - 5), "--end",
+                           LocalMoment(now + 8), "--reconnect", "5"},
+                          folder.Path());
+  gone.join();
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("the end moment came while the cut stream was being joined again"),
+            std::string::npos)
+      << r.err;
+}
+
+// A web server that accepts and never answers: Ctrl-C while batch or open fetches from it ends
+// the run at once, cleanly (its own note and status, not a death by the signal).
+TEST(CliStops, InterruptedWhileALocationIsFetched) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -192,7 +245,8 @@ TEST(CliStops, BatchInterruptedWhileThePlayListIsFetched) {
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 4), 0);
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-  std::atomic<bool> accepted{false}, stop{false};
+  std::atomic<int> accepted{0};
+  std::atomic<bool> stop{false};
   std::thread silent([&] {
     std::vector<int> held;
     while (!stop) {
@@ -200,21 +254,30 @@ TEST(CliStops, BatchInterruptedWhileThePlayListIsFetched) {
       if (poll(&p, 1, 50) <= 0) continue;
       const int c = accept(listener, nullptr, nullptr);
       if (c >= 0) held.push_back(c);
-      accepted = true;
+      ++accepted;
     }
     for (int c : held) close(c);
   });
   TempFolder folder;
-  CliRun run;
-  run.args = {"batch", "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/list.asx"};
-  run.workDir = folder.Path();
-  run.interruptWhen = [&] { return accepted.load(); };
-  run.timeoutSeconds = 30;  // the fetch itself would wait 45 s
-  const CliResult r = RunCli(run);
+  const std::string list =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/list.asx";
+  for (const char* command : {"batch", "open"}) {
+    SCOPED_TRACE(command);
+    CliRun run;
+    run.args = {command, list};
+    run.workDir = folder.Path();
+    const int before = accepted;
+    run.interruptWhen = [&] { return accepted > before; };
+    run.timeoutSeconds = 30;  // the fetch itself would wait 45 s
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = RunCli(run);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("qor-cli: interrupted while the "), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
   stop = true;
   silent.join();
   close(listener);
-  EXPECT_EQ(r.status, 130) << r.err;
 }
 
 }  // namespace

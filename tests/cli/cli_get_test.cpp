@@ -209,6 +209,19 @@ TEST_F(CliGet, BrokenRunsEndByThemselvesWithTheirStatus) {
   EXPECT_NE(refused.err.find("> - Header received and saving"), std::string::npos) << refused.err;
   EXPECT_EQ(FileSize(Path("cut.asf")), -1);
   EXPECT_EQ(Get({Http("clip.wmv"), "-o", "cut.asf"}).status, 0);
+  // A refused resume leaves the file as it was: its summary counts what the file holds, not the
+  // clip its never-updated header describes.
+  {
+    std::ifstream in(SampleMedia("clip.wmv"), std::ios::binary);
+    std::string clip((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto packetSize = 3200;  // the sample media's packet size
+    const size_t header = clip.find("\x36\x26\xb2\x75\x8e\x66\xcf\x11") + 50;
+    ASSERT_NE(header, std::string::npos + 50);
+    std::ofstream(Path("other.asf"), std::ios::binary) << clip.substr(0, header + 5 * packetSize);
+  }
+  const CliResult other = Get({Http("twovideo.asf"), "-o", "other.asf", "--resume"});
+  EXPECT_EQ(other.status, 1) << other.err;
+  EXPECT_NE(other.err.find("summary: other.asf, 5 packets saved"), std::string::npos) << other.err;
   const CliResult holes = Get({Mms("mmsu", "clip.wmv?resend=0&drop-list=5"), "-o", "h2.asf"});
   EXPECT_NE(holes.err.find("packets saved, 0 recovered, 1 lost"), std::string::npos) << holes.err;
   EXPECT_NE(holes.err.find("qor-cli: summary: h2.asf, "), std::string::npos) << holes.err;

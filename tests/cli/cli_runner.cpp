@@ -1,7 +1,10 @@
 #include "cli_runner.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +28,27 @@ std::string TempFile(const char* tag) {
 }
 
 }  // namespace
+
+SilentPort::SilentPort(bool full) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::listen(fd_, full ? 0 : 8);
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  if (full) {
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+}
+
+SilentPort::~SilentPort() {
+  for (int fd : {fd_, filler_})
+    if (fd >= 0) ::close(fd);
+}
 
 std::string SampleMedia(const std::string& name) {
   return std::string(QOR_SAMPLE_MEDIA_DIR) + "/" + name;

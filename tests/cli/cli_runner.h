@@ -28,6 +28,21 @@ struct CliRun {
 
 CliResult RunCli(const CliRun& run);
 
+// A loopback port that takes connections into its queue and never answers; with full set the
+// queue is already full, so a connection is never made at all.
+class SilentPort {
+ public:
+  explicit SilentPort(bool full);
+  ~SilentPort();
+  SilentPort(const SilentPort&) = delete;
+  SilentPort& operator=(const SilentPort&) = delete;
+  int Port() const { return port_; }
+  std::string Location() const { return "mms://127.0.0.1:" + std::to_string(port_) + "/x.wmv"; }
+
+ private:
+  int fd_ = -1, filler_ = -1, port_ = 0;
+};
+
 std::string SampleMedia(const std::string& name);
 double ProbeDuration(const std::string& path);
 long long FileSize(const std::string& path);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/download_location.h"
+#include "app/options_dialog.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_output.h"
 
@@ -36,12 +38,12 @@ TEST(CliParse, FlagsFillTheRunsOptions) {
 }
 
 TEST(CliParse, SchemeChoosesTheTransport) {
-  EXPECT_EQ(ProtocolOfScheme("mmsu://h/x"), "UDP");
-  EXPECT_EQ(ProtocolOfScheme("MMST://h/x"), "TCP");
-  EXPECT_EQ(ProtocolOfScheme("http://h/x"), "HTTP");
-  EXPECT_EQ(ProtocolOfScheme("MMSH://h/x"), "HTTP");
-  EXPECT_EQ(ProtocolOfScheme("mms://h/x"), "");
-  EXPECT_EQ(ProtocolOfScheme("https://h/x"), "");
+  EXPECT_EQ(TransportOfScheme("mmsu://h/x"), kProtoUdp);
+  EXPECT_EQ(TransportOfScheme("MMST://h/x"), kProtoTcp);
+  EXPECT_EQ(TransportOfScheme("http://h/x"), kProtoHttp);
+  EXPECT_EQ(TransportOfScheme("MMSH://h/x"), kProtoHttp);
+  EXPECT_EQ(TransportOfScheme("mms://h/x"), std::nullopt);
+  EXPECT_EQ(TransportOfScheme("https://h/x"), std::nullopt);
 }
 
 TEST(CliParse, ErrorsNameTheFlag) {

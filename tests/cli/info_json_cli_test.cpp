@@ -114,8 +114,7 @@ TEST(CliInfoJson, EverySampleFileAgreesWithFfprobe) {
 }
 
 TEST(CliInfoJson, ServedTitleAgreesWithFfprobeOverMmsh) {
-  ServerProcess server(QOR_SERVER_PROGRAM,
-                       {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0"});
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0"});
   ASSERT_TRUE(server.Running());
   const std::string where = "127.0.0.1:" + std::to_string(server.HttpPort()) + "/mbr.wmv";
   const json ours = InfoJson("http://" + where);

@@ -49,7 +49,9 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
     std::string name;
     std::vector<std::string> server;
     std::vector<std::string> flags;  // after the location
-    bool viaMmsPort;                 // the location names the MMS port
+    // The location names: 'm' the server's MMS port, 'c' no port (the configured ones are
+    // tried), 'x' a closed MMS port (then HTTP streaming on port 80 and the configured one).
+    char reach;
     std::string answered;
     std::vector<std::string> tried;
   };
@@ -59,14 +61,22 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
       {"http-only",
        {"--transports", "http", "--rate", "4"},
        {},
-       false,
+       'c',
        "- Receiving HTTP protocol streams -",
-       {"- MMS via UDP failed", "- MMS via TCP failed", "- Trying HTTP streaming on port 80 (3 of 4)"}},
+       {"- MMS via UDP failed", "- MMS via TCP failed",
+        "- Trying HTTP streaming on port 80 (3 of 4)"}},
+      {"http-after-a-named-mms-port",
+       {"--transports", "http", "--rate", "4"},
+       {},
+       'x',
+       "- Receiving HTTP protocol streams -",
+       {"- MMS via TCP failed", "- Trying HTTP streaming on port 80 (3 of 4)",
+        "- HTTP streaming on port 80 failed"}},
       // The server refuses UDP in the MMS exchange and offers no HTTP.
       {"tcp-only",
        {"--transports", "tcp", "--rate", "4"},
        {},
-       true,
+       'm',
        "- Receiving MMS via TCP protocol streams -",
        {"- Trying MMS via UDP (1 of 3)", "- MMS via UDP failed"}},
       // UDP is accepted but no datagram gets through: silence until the (shortened) wait for
@@ -74,21 +84,24 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
       {"udp-blocked",
        {"--block-udp", "--rate", "1"},
        {"--data-timeout", "2"},
-       true,
+       'm',
        "- Receiving MMS via TCP protocol streams -",
        {"No stream data arrived within 2 seconds", "- MMS via UDP failed"}},
   };
-  for (const Case& c : cases) {
+  for (Case c : cases) {
     SCOPED_TRACE(c.name);
     const auto server = Serve(c.server);
     ASSERT_TRUE(server->Running());
     std::vector<std::string> args;
-    if (c.viaMmsPort) {
+    const std::string http = std::to_string(server->HttpPort());
+    if (c.reach == 'm') {
       args = {"mms://127.0.0.1:" + std::to_string(server->MmsPort()) + "/clip.wmv"};
-    } else {
+    } else if (c.reach == 'c') {
       // No MMS port at all: the configured ones are tried, as a user's options would have them.
-      args = {"mms://127.0.0.1/clip.wmv", "--tcp-port", "9", "--http-port",
-              std::to_string(server->HttpPort())};
+      args = {"mms://127.0.0.1/clip.wmv", "--tcp-port", "9", "--http-port", http};
+    } else {
+      args = {"mms://127.0.0.1:9/clip.wmv", "--http-port", http};
+      c.tried.push_back("- Trying HTTP streaming on port " + http + " (4 of 4)");
     }
     args.insert(args.end(), {"-o", c.name + ".asf"});
     args.insert(args.end(), c.flags.begin(), c.flags.end());
@@ -141,8 +154,8 @@ std::vector<uint32_t> SendTimes(const std::string& path) {
     const uint64_t at = first + i * model.PacketSize;
     if (at + model.PacketSize > bytes.size()) break;
     AsfPacketTimes t;
-    if (!ReadAsfPacketTimes(reinterpret_cast<const uint8_t*>(bytes.data()) + at,
-                            model.PacketSize, t))
+    if (!ReadAsfPacketTimes(reinterpret_cast<const uint8_t*>(bytes.data()) + at, model.PacketSize,
+                            t))
       break;
     times.push_back(t.sendTime);
   }
@@ -191,8 +204,7 @@ TEST_F(Reach, ProtectedHttpStreamsSignInWithStoredCredentials) {
     EXPECT_EQ(stored("Authh"), Base64Coder::EncodeString("ann:s3cret"));
     EXPECT_EQ(stored("AuthhSite"), "127.0.0.1:" + std::to_string(server->HttpPort()));
     // From the store alone, as the password dialog offers them.
-    const CliResult again =
-        Get({url, "-o", auth + "-again.asf", "--config-dir", config});
+    const CliResult again = Get({url, "-o", auth + "-again.asf", "--config-dir", config});
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(Has(again, "35 packets saved, 0 recovered, 0 lost")) << again.err;
     EXPECT_EQ(ProbeComplaints(Path(auth + "-again.asf")), "");
@@ -202,11 +214,57 @@ TEST_F(Reach, ProtectedHttpStreamsSignInWithStoredCredentials) {
   }
 }
 
+// Credentials written in a location sign in over HTTP and MMS as --user and --password would,
+// for that run only unless asked; the password shows nowhere: not on the terminal, not in the
+// saved log, not in the settings.
+TEST_F(Reach, CredentialsInALocationSignInAndTheirPasswordShowsNowhere) {
+  const auto server = Serve({"--rate", "0", "--password", "ann:s3cret"});
+  ASSERT_TRUE(server->Running());
+  const std::string config = folder_.Path("config-dir");
+  std::filesystem::create_directories(config);
+  const std::vector<std::string> secrets{"s3cret", Base64Coder::EncodeString("ann:s3cret")};
+  auto secretIn = [&secrets](const std::string& text) {
+    for (const std::string& secret : secrets)
+      if (text.find(secret) != std::string::npos) return true;
+    return false;
+  };
+  auto storeHoldsASecret = [&]() {
+    for (const auto& file : std::filesystem::recursive_directory_iterator(config))
+      if (file.is_regular_file() && secretIn(ReadFile(file.path()))) return true;
+    return false;
+  };
+  const std::string at = "ann:s3cret@127.0.0.1:";
+  for (const std::string& url :
+       {"http://" + at + std::to_string(server->HttpPort()) + "/clip.wmv",
+        "mmst://" + at + std::to_string(server->MmsPort()) + "/clip.wmv"}) {
+    SCOPED_TRACE(url.substr(0, 4));
+    const std::string name = url.substr(0, 4);
+    const CliResult r =
+        Get({url, "-o", name + ".asf", "--log", name + ".txt", "--config-dir", config});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r, "> URL  :\t" + url.substr(0, url.find(':')) + "://ann:***@127.0.0.1:"))
+        << r.err;
+    EXPECT_TRUE(Has(r, "35 packets saved, 0 recovered, 0 lost")) << r.err;
+    EXPECT_FALSE(secretIn(r.err + r.out));
+    const std::string log = ReadFile(Path(name + ".txt"));
+    EXPECT_NE(log.find("ann:***@"), std::string::npos) << log;
+    EXPECT_FALSE(secretIn(log)) << log;
+    EXPECT_FALSE(storeHoldsASecret());
+  }
+  // Kept when asked, for that server alone.
+  const std::string http = "http://" + at + std::to_string(server->HttpPort()) + "/clip.wmv";
+  EXPECT_EQ(Get({http, "-o", "kept.asf", "--config-dir", config, "--save-password"}).status, 0);
+  SettingsStore settings(config);
+  THelper::UseStore(&settings);
+  EXPECT_EQ(THelper().ReadSetting(kSettingsKeyPath, "Authh"), secrets[1]);
+  THelper::UseStore(nullptr);
+}
+
 TEST_F(Reach, ALiveRecordingCutThreeTimesGoesOnInFourFiles) {
   // At 0.4 of real pace the 5.6 s clip lasts 14 s, long enough for three cuts and the joins
   // after them (one second's pause each) before the broadcast would loop into a new track.
-  const auto server = Serve({"--live", "live=" + SampleMedia("clip.wmv"), "--rate", "0.4",
-                             "--drop-live", "2.5,5,7.5"});
+  const auto server = Serve(
+      {"--live", "live=" + SampleMedia("clip.wmv"), "--rate", "0.4", "--drop-live", "2.5,5,7.5"});
   ASSERT_TRUE(server->Running());
   const std::string fourth = Path("_4_live_live.asf");
   CliRun run;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -211,6 +212,41 @@ TEST_F(StreamChoiceCli, InfoOfALocationListsTheOfferedStreams) {
   const CliResult missing = RunCli(run);
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("404"), std::string::npos) << missing.err;
+}
+
+// info of a location asks as a download would: through the HTTP proxy given or stored, under
+// the connection's time-out.
+TEST_F(StreamChoiceCli, InfoOfALocationGoesThroughTheProxyAndTheTimeOut) {
+  const std::string proxy = "127.0.0.1:" + std::to_string(server_->HttpPort());
+  const std::string dir = folder_.Path("stored");
+  std::filesystem::create_directories(dir);
+  CliRun run;
+  run.workDir = folder_.Path();
+  // Only the proxy knows the name.
+  run.args = {"info", "http://media.example.invalid/mbr.wmv", "--proxy", proxy};
+  const CliResult given = RunCli(run);
+  EXPECT_EQ(given.status, 0) << given.err;
+  EXPECT_NE(given.out.find("  2\tvideo\t"), std::string::npos) << given.out;
+  EXPECT_NE(server_->Output().find("http-proxy-target http://media.example.invalid/mbr.wmv"),
+            std::string::npos);
+  {
+    std::ofstream out(dir + "/settings.conf");
+    out << "[Software\\Qor\\Qor downloader\\2.3.0]\nUseHttpProxy=on\nHttpProxyUrl=127.0.0.1\n"
+        << "HttpProxyPort=" << server_->HttpPort() << "\n";
+  }
+  run.args = {"info", "http://media.example.invalid/mbr.wmv", "--config-dir", dir};
+  const CliResult stored = RunCli(run);
+  EXPECT_EQ(stored.status, 0) << stored.err;
+  EXPECT_EQ(stored.out, given.out);
+  const SilentPort unreachable(true);
+  const std::string nowhere = "http://127.0.0.1:" + std::to_string(unreachable.Port()) + "/x.wmv";
+  run.args = {"info", nowhere, "--connect-timeout", "1"};
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult late = RunCli(run);
+  EXPECT_EQ(late.status, 1);
+  EXPECT_EQ(late.err, "qor-cli: " + nowhere + ": cannot connect to 127.0.0.1:" +
+                          std::to_string(unreachable.Port()) + " within 1 seconds\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 }  // namespace

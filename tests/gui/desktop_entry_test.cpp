@@ -145,10 +145,9 @@ TEST_F(DesktopEntry, InstallsManualsCompletionAndVersionedPrograms) {
   for (const char* program : {"qor", "qor-cli", "qor-server"}) {
     SCOPED_TRACE(program);
     int status = -1;
-    const std::string version = Output(
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + Installed("bin/") + program +
-            "' --version",
-        &status);
+    const std::string version = Output("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+                                           Installed("bin/") + program + "' --version",
+                                       &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(version, std::string(program) + " 2.3.0\n");
     const std::string page = Installed("share/man/man1/") + program + ".1.gz";
@@ -158,6 +157,14 @@ TEST_F(DesktopEntry, InstallsManualsCompletionAndVersionedPrograms) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(formatted, "") << "warnings formatting " << page;
   }
+  // The installed program finds its help pages beside it, wherever the prefix is.
+  int status = -1;
+  const std::string help =
+      Output("env -u QOR_DOC_DIR '" + Installed("bin/qor") + "' --help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(help.find("The help pages: " + Installed("bin/../share/doc/qor/index.html")),
+            std::string::npos)
+      << help;
   EXPECT_TRUE(Exists(Installed("share/bash-completion/completions/qor-cli")));
   EXPECT_TRUE(Exists(Installed("share/zsh/vendor-completions/_qor-cli")));
   EXPECT_TRUE(Exists(Installed("share/doc/qor/copyright")));

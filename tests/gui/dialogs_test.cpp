@@ -5,7 +5,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -150,6 +152,27 @@ TEST_F(GuiTest, InfoDialogShowsTheStreamsOfASavedFile) {
   ASSERT_NE(clip, nullptr);
   ASSERT_GT(clip->topLevelItemCount(), 0);
   EXPECT_EQ(clip->topLevelItem(0)->text(0), "Clip:");
+}
+
+// The program's icon on its windows (built in when no theme has it) and in the About box, with
+// the licence and Qt's own about box.
+TEST_F(GuiTest, AboutShowsTheIconTheLicenceAndAboutQt) {
+  EXPECT_FALSE(Window().windowIcon().isNull());
+  auto* about = Window().findChild<QAction*>("About1");
+  ASSERT_NE(about, nullptr);
+  about->trigger();
+  FormDialog* dialog = Window().findChild<FormDialog*>("qorForm_AboutDialog");
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(dialog->isVisible());
+  auto* icon = dialog->findChild<QLabel*>("ProgramIcon");
+  ASSERT_NE(icon, nullptr);
+  EXPECT_FALSE(icon->pixmap().isNull());
+  EXPECT_NE(dialog->findChild<QPushButton*>("AboutQtButton"), nullptr);
+  EXPECT_NE(dialog->findChild<QPushButton*>("LicenceButton"), nullptr);
+  auto* memo = dialog->findChild<QPlainTextEdit*>();
+  ASSERT_NE(memo, nullptr);
+  EXPECT_TRUE(memo->toPlainText().contains("Licence\t\t\tMIT"))
+      << memo->toPlainText().toStdString();
 }
 
 }  // namespace

@@ -12,3 +12,14 @@ target_compile_options(qor_dialog_shots PRIVATE ${QOR_WARNINGS})
 # The desktop entry test installs the build into a folder of its own: every program must be built.
 add_dependencies(gui_tests qor-cli)
 target_compile_definitions(gui_tests PRIVATE QOR_BUILD_DIR="${CMAKE_BINARY_DIR}")
+# The desktop notification, seen by a listener on a session bus of the test's own.
+find_program(QOR_DBUS_RUN_SESSION dbus-run-session)
+if(QOR_DBUS_RUN_SESSION)
+  add_test(NAME gui.NotificationOnASessionBus
+           COMMAND ${QOR_DBUS_RUN_SESSION} -- env QOR_PRIVATE_BUS=1 $<TARGET_FILE:gui_tests>
+                   --gtest_filter=Notifications.AnUnattendedDownloadThatEndsIsAnnouncedOnTheSessionBus)
+  set_tests_properties(gui.NotificationOnASessionBus PROPERTIES LABELS gui TIMEOUT 300)
+endif()
+# Every window fits a small or high-DPI screen: the dialog pictures' own check, on such screens.
+add_dependencies(gui_tests qor_dialog_shots)
+target_compile_definitions(gui_tests PRIVATE QOR_DIALOG_SHOTS="$<TARGET_FILE:qor_dialog_shots>")

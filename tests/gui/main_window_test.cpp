@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
@@ -197,8 +198,28 @@ TEST_F(GuiTest, TheCloseBoxDuringARecordingFinishesTheFileAndStoresTheWindow) {
   QObject::connect(&Window(), &MainWindow::closed, [&] { closed = true; });
   Window().resize(800, 620);
   ASSERT_TRUE(RunUntil([&] { return Window().width() == 800; }));
+  // Asked once whether the recording should end: No keeps it, Yes closes.
+  std::vector<QString> asked;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    asked.push_back(box->text());
+    box->button(answer)->click();
+  });
+  answerer.start(20);
+  Window().close();
+  ASSERT_TRUE(RunUntil([&] { return asked.size() == 1; }));
+  RunUntil([] { return false; }, 300);
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(Window().isVisible());
+  EXPECT_TRUE(Form().Session->IsConnected());
+  answer = QMessageBox::Yes;
   Window().close();
   ASSERT_TRUE(RunUntil([&] { return closed; }));
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].toStdString(), kQuitWhileRecordingQuestion);
   EXPECT_TRUE(Form().Closed());
   EXPECT_FALSE(Window().isVisible());
   EXPECT_GT(ProbeDuration(saved), 0.3);

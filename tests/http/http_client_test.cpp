@@ -133,6 +133,28 @@ TEST_F(HttpClientTest, ProxyFormNamesTheWholeLocation) {
   EXPECT_EQ(client.Port, 8080);
 }
 
+TEST_F(HttpClientTest, CredentialsInTheLocationGoToItsServerAndNeverIntoARequestLine) {
+  ScriptServer proxy(Always(Reply("HTTP/1.0 200 OK")));
+  client.Proxy = "127.0.0.1";
+  client.ProxyPort = proxy.Port();
+  EXPECT_EQ(GetError("http://ann:s3:cret@media.example.invalid/list.asx"), "");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  const std::string request = proxy.Requests()[0];
+  EXPECT_EQ(request.rfind("GET http://media.example.invalid/list.asx HTTP/1.0\r\n", 0), 0u)
+      << request;
+  EXPECT_NE(request.find("Authorization: Basic YW5uOnMzOmNyZXQ=\r\n"), std::string::npos);
+  EXPECT_EQ(client.CurrentUrl().find("s3:cret"), std::string::npos);
+  // Credentials a redirection writes are the server's choice: they go nowhere.
+  ScriptServer redirecting([](int n, const std::string&) {
+    return n == 0 ? Reply("HTTP/1.0 302 Found", {"Location: http://eve:pw@other.invalid/x"})
+                  : Reply("HTTP/1.0 200 OK");
+  });
+  client.ProxyPort = redirecting.Port();
+  EXPECT_EQ(GetError("http://media.example.invalid/list.asx"), "");
+  ASSERT_EQ(redirecting.Requests().size(), 2u);
+  EXPECT_EQ(redirecting.Requests()[1].find("Authorization"), std::string::npos);
+}
+
 TEST_F(HttpClientTest, ProxyGivenByNameIsLookedUp) {
   ScriptServer proxy(Always(Reply("HTTP/1.0 200 OK")));
   client.Proxy = "localhost";
@@ -316,9 +338,13 @@ TEST_F(HttpClientTest, ConnectionThatIsNeverAnsweredTimesOut) {
 TEST_F(HttpClientTest, ServerThatNeverAnswersTimesOut) {
   ScriptServer server(Always(Script().Hang()));
   client.TimeOut = 300;
+  // The wait sleeps until something happens: it does not look again every few milliseconds.
+  int wakes = 0;
+  client.OnWait = [&wakes] { ++wakes; };
   EXPECT_EQ(GetError(Site(server) + "/x"), "Socket readln aborted");
   EXPECT_EQ(events, (Events{"AboutToSend", "Connect"}));
   EXPECT_TRUE(server.WaitForClientClose());
+  EXPECT_LT(wakes, 10);
 }
 
 TEST_F(HttpClientTest, StalledBodyTimesOut) {

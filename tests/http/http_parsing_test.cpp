@@ -39,6 +39,10 @@ TEST(RequestUrlTest, CompleteLocations) {
   // A port that is not a port is ignored.
   EXPECT_EQ(Parse("http://h.example:99999/x").port, 80);
   EXPECT_EQ(Parse("http://h.example:8o/x").port, 80);
+  u = Parse("http://ann:pw@[::1]:8081/a");
+  EXPECT_EQ(u.host + " " + std::to_string(u.port) + " " + u.user + ":" + u.password,
+            "[::1] 8081 ann:pw");
+  EXPECT_EQ(u.url, "http://[::1]:8081/a");
 }
 
 TEST(RequestUrlTest, PathlessLocationsAskForTheRoot) {

@@ -47,14 +47,16 @@ struct Played {
   }
 };
 
-// Plays the script's bytes (the first `cutAfter` of them) to the end of the connection.
+// Plays the script's bytes (the first `cutAfter` of them) to the end of the connection; with
+// udp, media packets come as datagrams (numbered as a server numbers them), the rest over TCP.
 Played Play(const MmsScript& script, size_t cutAfter = std::string::npos,
-            const SessionPrompts& prompts = {}) {
+            const SessionPrompts& prompts = {}, bool udp = false) {
   const std::string saved = NewTempFolder() + "/clip.asf";
   Played out;
   {
     SessionConfig config;
-    config.ProtocolFlags = pfMmsTcp;
+    config.ProtocolFlags = udp ? pfMmsTcp | pfMmsUdp : pfMmsTcp;
+    config.UdpPort = 7000;
     config.Host = "127.0.0.1";
     config.ConnectPort = 1755;
     config.Path = "clip.wmv";
@@ -63,7 +65,18 @@ Played Play(const MmsScript& script, size_t cutAfter = std::string::npos,
     MmsProtocol mms(port);
     port.Attach(mms);
     port.Connect();
-    port.Receive(script.Bytes().substr(0, cutAfter));
+    if (udp) {
+      for (Unit unit : script.units) {
+        if (!MmsScript::IsMedia(unit)) {
+          port.Receive(unit.data(), unit.size());
+          continue;
+        }
+        unit[5] = unit[0];  // the datagram sequence: a clip's packet number, as the server counts
+        port.Datagram(unit);
+      }
+    } else {
+      port.Receive(script.Bytes().substr(0, cutAfter));
+    }
     port.Close();
     port.Run();
     out.posts = port.Posts();
@@ -239,6 +252,20 @@ TEST(MmsScript, AMisbehavingServerEndsOrIsAnsweredAsItMust) {
          EXPECT_TRUE(p.Posted("The current MMS packet failed - Closing now")) << p.Log();
          EXPECT_EQ(p.saved.packets.size(), 5u);
        }},
+      {"a header whose Header Object claims 4 GiB: refused before anything is written",
+       [](MmsScript& s) { MmsScript::Store32(s.units[s.Find(0x11) + 1], 8 + 16 + 4, 1); }, nullptr,
+       [](const Played& p) {
+         EXPECT_TRUE(p.Posted("- Header extraction failed, cannot continue")) << p.Log();
+         EXPECT_EQ(p.Count(mcFatal), 1);
+         EXPECT_FALSE(p.Sent(0x33));
+         EXPECT_EQ(p.saved.headerLength, 0u);
+       }},
+      {"a header whose Header Object claims 10 bytes",
+       [](MmsScript& s) { MmsScript::Store32(s.units[s.Find(0x11) + 1], 8 + 16, 10); }, nullptr,
+       [](const Played& p) {
+         EXPECT_TRUE(p.Posted("- Header extraction failed, cannot continue")) << p.Log();
+         EXPECT_EQ(p.saved.headerLength, 0u);
+       }},
       {"closes in the middle of the header: nothing is saved", nullptr,
        [](const MmsScript& s) {
          size_t bytes = 0;
@@ -271,6 +298,65 @@ TEST(MmsScript, AFailureCodeOnAnyReplyEndsTheSessionWithItsText) {
     EXPECT_EQ(p.Count(mcFatal), 1) << p.Log();
     EXPECT_EQ(p.Count(mcStarted | mcCompleted), 0);
     EXPECT_TRUE(p.saved.packets.empty());
+  }
+}
+
+// Over UDP the media comes as datagrams: a copy of a packet already saved, a number the clip
+// cannot have, or a header nobody asked for must not change the file.
+TEST(MmsScript, DatagramsTheFileMustNotTake) {
+  const MmsScript clip = MmsScript::ForClip("clip.wmv");
+  const auto packets = clip.clip.packets.size();
+  const Misbehaviour rows[] = {
+      {"every packet as a datagram", nullptr, nullptr,
+       [packets](const Played& p) {
+         EXPECT_EQ(p.Count(mcCompleted), 1) << p.Log();
+         EXPECT_EQ(p.saved.packets.size(), packets);
+       }},
+      {"a second copy of packet 2 with other bytes",
+       [](MmsScript& s) {
+         Unit copy = s.units[s.FindMedia(2)];
+         std::fill(copy.begin() + 8, copy.end(), 0x5A);
+         s.units.insert(s.units.begin() + static_cast<std::ptrdiff_t>(s.FindMedia(5)), copy);
+       },
+       nullptr,
+       [packets](const Played& p) {
+         EXPECT_EQ(p.Count(mcCompleted), 1) << p.Log();
+         EXPECT_EQ(p.saved.packets.size(), packets);
+       }},
+      {"a number far past the clip's end",
+       [](MmsScript& s) {
+         s.units.insert(s.units.begin() + static_cast<std::ptrdiff_t>(s.FindMedia(3)),
+                        MmsScript::Media(50000, s.clip.packets[0]));
+       },
+       nullptr,
+       [packets](const Played& p) {
+         EXPECT_TRUE(p.Posted("Warning, a packet with an invalid index was dropped: 50000"))
+             << p.Log();
+         EXPECT_EQ(p.saved.packets.size(), packets);
+       }},
+      {"a header nobody asked for: nothing after it reaches the file",
+       [](MmsScript& s) {
+         const Unit piece = s.units[s.Find(0x11) + 1];
+         s.units.insert(s.units.begin() + static_cast<std::ptrdiff_t>(s.FindMedia(4)), piece);
+       },
+       nullptr,
+       [](const Played& p) {
+         EXPECT_TRUE(
+             p.Posted("Warning, a stream header arrived unasked: media after it is not "
+                      "saved into this file"))
+             << p.Log();
+         EXPECT_EQ(p.Count(mcCompleted), 1);
+         EXPECT_EQ(p.saved.packets.size(), 4u);
+       }},
+  };
+  for (const Misbehaviour& row : rows) {
+    SCOPED_TRACE(row.what);
+    MmsScript script = clip;
+    if (row.edit) row.edit(script);
+    const Played p = Play(script, std::string::npos, {}, true);
+    const size_t same = Equal(p.saved, clip.clip);
+    EXPECT_EQ(same, p.saved.packets.size()) << "a saved packet differs from the source's";
+    if (row.expect) row.expect(p);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "asf/asf.h"
+#include "asf/asf_header_totals.h"
 #include "session/mms_test_support.h"
 #include "session/save_file.h"
 
@@ -80,7 +81,8 @@ TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
       "-map 0:v -map 1:a -c:v wmv2 -g 30 -b:v 200k -c:a wmav2 -b:a 32k -ac 1 -fflags +bitexact "
       "-flags:v +bitexact -flags:a +bitexact -packetsize 3200 -metadata title=\"Qor sample clip\" "
       "-metadata author=\"Qor tests\" -metadata copyright=\"(c) Qor\" -metadata "
-      "comment=\"Generated test clip\" -metadata album=\"Qor samples\" -metadata genre=Test -f asf " +
+      "comment=\"Generated test clip\" -metadata album=\"Qor samples\" -metadata genre=Test -f "
+      "asf " +
       folder + "/other.wmv";
   ASSERT_EQ(std::system(command.c_str()), 0);
   ServerProcess server(QOR_SERVER_PROGRAM, {"--root", folder, "--rate", "0"});
@@ -101,11 +103,87 @@ TEST(Resume, AnotherClipWithTheSameHeaderIsRefusedAndTheFileLeftAlone) {
       NewMmsSession(h, server.MmsPort(), "other.wmv", saved, {.resume = true});
     }
     ASSERT_TRUE(h.Run()) << LogText(h);
-    EXPECT_TRUE(h.Logged("Cannot resume: the stream does not continue the file (none of its "
-                         "packets is the server's)"))
+    EXPECT_TRUE(
+        h.Logged("Cannot resume: the stream does not continue the file (none of its "
+                 "packets is the server's)"))
         << LogText(h);
     EXPECT_EQ(h.CountCode(mcCompleted), 0);
     EXPECT_EQ(ReadWholeFile(saved), before);
+  }
+}
+
+// Two clips whose headers differ only in their length and whose first half is the same: a file
+// of the longer one, killed or complete, is never continued from the shorter one.
+TEST(Resume, AFileOfALongerClipIsNeverContinuedFromAShorterOne) {
+  const std::string folder = NewTempFolder();
+  const std::vector<uint8_t> clip = ReadWholeFile(SampleMedia("clip.wmv"));
+  const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
+  const size_t half = layout.packets.size() / 2;
+  ASSERT_GT(half, 10u);
+  const auto prefix = [&](size_t packets) {
+    return std::vector<uint8_t>(
+        clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength +
+                                                                 packets * layout.packetSize));
+  };
+  std::vector<uint8_t> shorter = prefix(half);
+  AsfPacketTimes last;
+  ASSERT_TRUE(ReadAsfPacketTimes(layout.packets[half - 1].data(), layout.packetSize, last));
+  ASSERT_TRUE(DescribeWholePackets(shorter.data(), layout.headerLength,
+                                   {half, last.sendTime, shorter.size(), false, true, {}}));
+  WriteBytes(folder + "/short.wmv", shorter);
+  ServerProcess server(QOR_SERVER_PROGRAM, {"--root", folder, "--rate", "0"});
+  ASSERT_TRUE(server.Running());
+  // As a killed recording of the long clip lies (its header the server's), and as a finished one.
+  const std::string killed = NewTempFolder() + "/killed.asf";
+  WriteBytes(killed, prefix(half / 2));
+  const std::string complete = NewTempFolder() + "/complete.asf";
+  WriteBytes(complete, clip);
+  for (const std::string& saved : {killed, complete}) {
+    const std::vector<uint8_t> before = ReadWholeFile(saved);
+    for (const bool http : {true, false}) {
+      SCOPED_TRACE(saved + (http ? " http" : " mms"));
+      SessionHarness h;
+      if (http) {
+        h.NewHttpSession(server.HttpPort(), "short.wmv", saved, true);
+      } else {
+        NewMmsSession(h, server.MmsPort(), "short.wmv", saved, {.resume = true});
+      }
+      ASSERT_TRUE(h.Run()) << LogText(h);
+      EXPECT_TRUE(h.Logged("Cannot resume: the server's header does not match the file"))
+          << LogText(h);
+      EXPECT_EQ(h.CountCode(mcCompleted), 0);
+      EXPECT_EQ(ReadWholeFile(saved), before);
+    }
+  }
+}
+
+// A killed recording with packets that never arrived: a resume from its end cannot bring them,
+// so they count as lost (the program's exit status says the file is not whole).
+TEST(Resume, PacketsMissingInsideTheFileCountAsLost) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->Running());
+  const std::vector<uint8_t> clip = ReadWholeFile(SampleMedia("clip.wmv"));
+  const AsfLayout layout = ReadAsfLayout(SampleMedia("clip.wmv"));
+  ASSERT_GT(layout.packets.size(), 30u);
+  std::vector<uint8_t> killed(
+      clip.begin(),
+      clip.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + 30 * layout.packetSize));
+  std::fill_n(
+      killed.begin() + static_cast<std::ptrdiff_t>(layout.headerLength + 10 * layout.packetSize),
+      4 * layout.packetSize, uint8_t{0});
+  for (const bool http : {true, false}) {
+    SCOPED_TRACE(http ? "http" : "mms");
+    const std::string saved = NewTempFolder() + "/killed.asf";
+    WriteBytes(saved, killed);
+    SessionHarness h;
+    TMMS& s = http ? h.NewHttpSession(server->HttpPort(), "clip.wmv", saved, true)
+                   : NewMmsSession(h, server->MmsPort(), "clip.wmv", saved, {.resume = true});
+    ASSERT_TRUE(h.Run()) << LogText(h);
+    EXPECT_EQ(h.CountCode(mcCompleted), 1) << LogText(h);
+    EXPECT_TRUE(h.Logged(
+        "Warning, the file lacks 4 packets before the point it resumes from: they stay missing"))
+        << LogText(h);
+    EXPECT_EQ(s.Status().LostPackets, 4u);
   }
 }
 
@@ -189,6 +267,13 @@ TEST(Resume, APlainFileAsksForItsRestAndEndsAsTheServersFile) {
   cut(100000);
   r = resume("plain.wmv?range=wrong");
   EXPECT_TRUE(r.Logged("Cannot resume: the server sent the file from byte 0, not from 100000"))
+      << r.log;
+  EXPECT_EQ(ReadWholeFile(saved).size(), 100000u);
+
+  // A server that names the range asked for but sends the whole file: refused, untouched.
+  r = resume("plain.wmv?range=lie");
+  EXPECT_TRUE(r.log.find("] Cannot resume: the server's partial answer contradicts itself") !=
+              std::string::npos)
       << r.log;
   EXPECT_EQ(ReadWholeFile(saved).size(), 100000u);
 

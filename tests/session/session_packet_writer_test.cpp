@@ -196,31 +196,50 @@ TEST_F(PacketWriterTest,
   EXPECT_EQ(ReadWholeFile(copy), whole);
 }
 
+// A header block as servers send it: a Header Object of `size` bytes (its size field honest,
+// or set to `claims`) and the Data Object's first 50 bytes.
+std::vector<uint8_t> HeaderBlock(uint64_t size, uint64_t claims, uint8_t fill) {
+  std::vector<uint8_t> block(size + 50, fill);
+  for (int i = 0; i < 8; ++i) block[16 + i] = static_cast<uint8_t>(claims >> (8 * i));
+  return block;
+}
+
 TEST(HeaderCollector, PiecesAreJoinedAndTheWholeHeaderWrittenOnceAtOffsetZero) {
   const std::string path = NewTempFolder() + "/h.asf";
   auto file = TSaveFile::Open(path, FileHandle::Mode::CreateTruncate);
   // Something already there past the start (an earlier, longer header) is overwritten from 0.
-  std::vector<uint8_t> old(40, 0xEE);
+  std::vector<uint8_t> old(200, 0xEE);
   file->WriteAt(0, old.data(), old.size());
+  const std::vector<uint8_t> block = HeaderBlock(60, 60, 1);
   HeaderCollector header;
-  const uint8_t a[] = {1, 2, 3}, b[] = {4, 5}, c[] = {6};
-  EXPECT_EQ(header.Append(a, 3, 0x04, file.get(), false), HeaderCollector::Step::More);
-  EXPECT_EQ(header.Append(b, 2, 0x00, file.get(), false), HeaderCollector::Step::More);
+  EXPECT_EQ(header.Append(block.data(), 30, 0x04, file.get(), false), HeaderCollector::Step::More);
+  EXPECT_EQ(header.Append(block.data() + 30, 50, 0x00, file.get(), false),
+            HeaderCollector::Step::More);
   EXPECT_EQ(ReadWholeFile(path), old);
-  EXPECT_EQ(header.Append(c, 1, 0x08, file.get(), false), HeaderCollector::Step::Complete);
-  EXPECT_EQ(header.Length(), 6u);
+  EXPECT_EQ(header.Append(block.data() + 80, 30, 0x08, file.get(), false),
+            HeaderCollector::Step::Complete);
+  EXPECT_EQ(header.Length(), block.size());
   const auto bytes = ReadWholeFile(path);
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6),
-            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 110), block);
 
   // Resuming: complete but not written.
   HeaderCollector resumed;
-  const uint8_t d[] = {9, 9};
-  EXPECT_EQ(resumed.Append(d, 2, 0x0C, file.get(), true), HeaderCollector::Step::Complete);
+  const std::vector<uint8_t> other = HeaderBlock(60, 60, 9);
+  EXPECT_EQ(resumed.Append(other.data(), other.size(), 0x0C, file.get(), true),
+            HeaderCollector::Step::Complete);
   EXPECT_EQ(ReadWholeFile(path)[0], 1);
   // No file at all is a failed write.
   HeaderCollector nowhere;
-  EXPECT_EQ(nowhere.Append(d, 2, 0x0C, nullptr, false), HeaderCollector::Step::WriteFailed);
+  EXPECT_EQ(nowhere.Append(other.data(), other.size(), 0x0C, nullptr, false),
+            HeaderCollector::Step::WriteFailed);
+  // A Header Object that claims a size other than what came is never written.
+  for (const uint64_t claims : {uint64_t{10}, uint64_t{61}, uint64_t{1} << 32, ~uint64_t{0}}) {
+    HeaderCollector lying;
+    const std::vector<uint8_t> block2 = HeaderBlock(60, claims, 7);
+    EXPECT_EQ(lying.Append(block2.data(), block2.size(), 0x0C, file.get(), false),
+              HeaderCollector::Step::Malformed);
+    EXPECT_EQ(ReadWholeFile(path)[0], 1);
+  }
 }
 
 TEST(HeaderCollector, HeaderPastTheLimitIsRefused) {

@@ -43,6 +43,18 @@ TEST(UdpResendTracker, WrapsAreCountedSoRequestsNameTheWholeSequence) {
   EXPECT_EQ(t.RecoveredPackets(), 1u);
 }
 
+// The table has a slot for each low byte: a gap 256 datagrams after one still asked for takes
+// its slot, and the one it replaces counts as lost instead of being forgotten.
+TEST(UdpResendTracker, AGapInTheSlotOfOneStillAskedForCountsThatOneLost) {
+  UdpResendTracker t;
+  EXPECT_EQ(t.LossCheck(1), (Seqs{0}));
+  for (int i = 2; i < 256; ++i) t.LossCheck(static_cast<uint8_t>(i));
+  EXPECT_EQ(t.LossCheck(1), (Seqs{256}));
+  EXPECT_EQ(t.LostPackets(), 1u);
+  const auto step = t.Scan();
+  EXPECT_EQ(step.sequence, 256u);
+}
+
 TEST(UdpResendTracker, ScanRepeatsAMissingPacketFiveTimesThenGivesUpOnce) {
   UdpResendTracker t;
   EXPECT_EQ(t.LossCheck(1), (Seqs{0}));

@@ -46,7 +46,8 @@ std::string UsageText() {
              "                          the root of the HTTP port (http://host:port/)\n"
              "  --rate R                send times paced at R x real time; 0 = as fast as the\n"
              "                          socket takes it (default: 1 live, 0 pre-recorded)\n"
-             "  --host ADDR             IPv4 address to listen on (default 127.0.0.1)\n"
+             "  --host ADDR             IPv4 or IPv6 address to listen on (default 127.0.0.1,\n"
+             "                          and ::1 on the same ports where the system has it)\n"
              "  --mms-port P            MMS port, TCP and UDP (default 1755; 0 picks one;\n"
              "                          -1 turns MMS off)\n"
              "  --http-port P           HTTP port (default 8080; 0 picks one; -1 turns HTTP off)\n"
@@ -156,6 +157,7 @@ bool Apply(const std::string& a, const std::string& v, ServerOptions& o, std::st
     o.rate = number;
   } else if (a == "--host") {
     o.host = v;
+    o.hostGiven = true;
   } else if (a == "--mms-port") {
     ok = v == "-1" ? (o.mmsPort = -1, true) : ToPort(v, o.mmsPort);
   } else if (a == "--http-port") {

@@ -148,8 +148,8 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
     } else if (key == "describe-behind") {
       ok = ToFlag(value, f.describeBehind);
     } else if (key == "range") {
-      ok = value == "ignore" || value == "wrong";
-      f.rangeMode = value == "ignore" ? 1 : 2;
+      ok = value == "ignore" || value == "wrong" || value == "lie";
+      f.rangeMode = value == "ignore" ? 1 : value == "wrong" ? 2 : 3;
     } else if (key == "rtp-size") {
       ok = ToInteger(value, 64, 0xFFFF - 12, n);
       f.rtpPayloadLimit = static_cast<int>(n);
@@ -194,8 +194,9 @@ const char* FaultHelp() {
          "  octet-types=1       HTTP streams typed application/octet-stream, as some servers do\n"
          "  describe-behind=1   a live play list's describe answers with the entry before\n"
          "                      the one playing, as when it moves on before the play request\n"
-         "  range=ignore|wrong  plain files: answer a Range request with the whole file (200),\n"
-         "                      or with a 206 that starts at byte 0\n"
+         "  range=ignore|wrong|lie  plain files: answer a Range request with the whole file\n"
+         "                      (200), with a 206 that starts at byte 0, or with a 206 that\n"
+         "                      names the range asked for and sends the whole file\n"
          "  rtp-size=N          RTSP: RTP payloads of at most N bytes, larger ASF packets\n"
          "                      split over several RTP packets\n"
          "  seed=N              seed for the random shares (default 1)\n";

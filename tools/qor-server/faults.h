@@ -39,7 +39,8 @@ struct Faults {
   bool octetTypes = false;       // octet-types=1: streams typed application/octet-stream
   bool describeBehind = false;   // describe-behind=1: a live play list's describe answers with
                                  // the entry before the one playing
-  int rangeMode = 0;             // range=ignore (1): plain files whole; range=wrong (2): from 0
+  int rangeMode = 0;             // range=ignore (1): plain files whole; range=wrong (2): from 0;
+                                 // range=lie (3): the asked range named, the whole file sent
   int rtpPayloadLimit = 0;       // rtp-size=N: RTP payloads of at most N bytes (ASF packets split)
   uint32_t seed = 1;             // seed=N: for the random shares
 

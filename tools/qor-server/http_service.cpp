@@ -229,6 +229,8 @@ void HttpSession::ServePlainFile(const Catalog::Entry& entry, const std::string&
                                        ? "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
                                              std::to_string(size - 1) + "/" + std::to_string(size)
                                        : "";
+  // A server that names the range asked for and sends the whole file all the same.
+  if (ranged && faults_.rangeMode == 3) from = 0;
   if (!SendHead("HTTP/1.0 " + status + "\r\nServer: " + std::string(kServerName) +
                 "\r\nContent-Type: " +
                 (server_.Options().plainType.empty() ? ContentTypeFor(name)
@@ -406,7 +408,7 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
 
 }  // namespace
 
-void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer) {
+void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer) {
   server.Log().Add(id, "http-connect", AddressText(peer));
   HttpSession(server, connection, id).Run();
 }

@@ -40,9 +40,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qor-server: %s\n", error.c_str());
     return 1;
   }
-  if (options.mmsPort >= 0) std::printf("mms %s:%u\n", options.host.c_str(), server.MmsPort());
-  if (options.httpPort >= 0) std::printf("http %s:%u\n", options.host.c_str(), server.HttpPort());
-  if (options.rtspPort >= 0) std::printf("rtsp %s:%u\n", options.host.c_str(), server.RtspPort());
+  // An IPv6 address is printed as a location writes it, in brackets.
+  const bool v6 = options.host.find(':') != std::string::npos && options.host.front() != '[';
+  const std::string host = v6 ? "[" + options.host + "]" : options.host;
+  if (options.mmsPort >= 0) std::printf("mms %s:%u\n", host.c_str(), server.MmsPort());
+  if (options.httpPort >= 0) std::printf("http %s:%u\n", host.c_str(), server.HttpPort());
+  if (options.rtspPort >= 0) std::printf("rtsp %s:%u\n", host.c_str(), server.RtspPort());
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);

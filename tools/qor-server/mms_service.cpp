@@ -63,7 +63,7 @@ uint16_t ReplyIdFor(uint16_t command) {
 
 class MmsSession {
  public:
-  MmsSession(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer)
+  MmsSession(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer)
       : server_(server), c_(connection), id_(id), peer_(peer), random_(1) {
     clientId_ = 0x51000000u + static_cast<uint32_t>(id & 0xFFFFFF);
   }
@@ -111,7 +111,7 @@ class MmsSession {
   Server& server_;
   Connection& c_;
   uint64_t id_;
-  sockaddr_in peer_;
+  sockaddr_storage peer_;
   Faults faults_;
   std::mt19937 random_;
   uint16_t sequence_ = 0;
@@ -305,8 +305,8 @@ bool MmsSession::OnTransport(const ClientCommand& command) {
   // "\\address\TCP\port" or "\\address\UDP\port"
   const size_t udpAt = text.find("\\UDP\\");
   const bool tcp = text.find("\\TCP\\") != std::string::npos;
-  const bool switchedOff = udpAt == std::string::npos ? !server_.Options().mmsTcp
-                                                      : !server_.Options().mmsUdp;
+  const bool switchedOff =
+      udpAt == std::string::npos ? !server_.Options().mmsTcp : !server_.Options().mmsUdp;
   if (faults_.refuseTransport || switchedOff || (!tcp && udpAt == std::string::npos)) {
     if (faults_.refuseTransport) Log("fault-refuse-transport");
     if (switchedOff) Log("transport-off");
@@ -323,8 +323,8 @@ bool MmsSession::OnTransport(const ClientCommand& command) {
   if (!server_.Udp().Running() || port <= 0 || port > 65535)
     return Reply(mms::kReportDisconnectedFunnel, kInvalidArgument, 0, {});
   // Datagrams only ever go to the address the control connection came from.
-  sockaddr_in to = peer_;
-  to.sin_port = htons(static_cast<uint16_t>(port));
+  sockaddr_storage to = peer_;
+  SetAddressPort(to, static_cast<uint16_t>(port));
   udp_ = std::make_shared<UdpStream>(id_, clientId_, to, !faults_.ignoreResends);
   server_.Udp().Register(udp_);
   if (!Reply(mms::kReportConnectedFunnel, 0, 0, f)) return false;
@@ -648,7 +648,7 @@ bool MmsSession::PumpBatch(int& waitMs) {
 
 }  // namespace
 
-void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer) {
+void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer) {
   server.Log().Add(id, "mms-connect", AddressText(peer));
   MmsSession(server, connection, id, peer).Run();
 }

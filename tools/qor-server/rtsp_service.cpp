@@ -73,7 +73,7 @@ bool ParsePair(const std::string& text, int& first, int& second) {
 }  // namespace
 
 RtspSession::RtspSession(Server& server, Connection& connection, uint64_t id,
-                         const sockaddr_in& peer)
+                         const sockaddr_storage& peer)
     : server_(server), c_(connection), id_(id), peer_(peer), random_(1) {
   sessionId_ = 13856065358275900000ull + id * 7919;
 }
@@ -327,14 +327,19 @@ bool RtspSession::OnDescribe(const RtspRequest& request) {
 bool RtspSession::OpenUdp(std::string& error) {
   if (rtpSocket_.Valid()) return true;
   // An even RTP port with its RTCP port just above it, as clients expect of a pair.
+  // In the family the client connected with: a server given no IPv6 address of its own also
+  // listens on the IPv6 loopback.
+  const std::string& given = server_.Options().host;
+  const bool v6Peer = peer_.ss_family == AF_INET6;
+  const std::string host = v6Peer && given.find(':') == std::string::npos ? "::1" : given;
   for (int attempt = 0; attempt < 64; ++attempt) {
     Socket rtp, rtcp;
     uint16_t port = 0;
-    if (!OpenListener(server_.Options().host, port, true, rtp, error)) return false;
+    if (!OpenListener(host, port, true, rtp, error)) return false;
     if (port % 2 != 0 || port == 65535) continue;
     uint16_t next = static_cast<uint16_t>(port + 1);
     std::string ignored;
-    if (!OpenListener(server_.Options().host, next, true, rtcp, ignored)) continue;
+    if (!OpenListener(host, next, true, rtcp, ignored)) continue;
     rtpSocket_ = std::move(rtp);
     rtcpSocket_ = std::move(rtcp);
     serverRtpPort_ = port;
@@ -397,9 +402,9 @@ bool RtspSession::OnSetup(const RtspRequest& request) {
     }
     stream.udp = true;
     stream.rtpTo = peer_;
-    stream.rtpTo.sin_port = htons(static_cast<uint16_t>(rtpPort));
+    SetAddressPort(stream.rtpTo, static_cast<uint16_t>(rtpPort));
     stream.rtcpTo = peer_;
-    stream.rtcpTo.sin_port = htons(static_cast<uint16_t>(rtcpPort));
+    SetAddressPort(stream.rtcpTo, static_cast<uint16_t>(rtcpPort));
     reply = "RTP/AVP/UDP;unicast;client_port=" + std::to_string(rtpPort) + "-" +
             std::to_string(rtcpPort) + ";server_port=" + std::to_string(serverRtpPort_) + "-" +
             std::to_string(serverRtpPort_ + 1);
@@ -484,7 +489,7 @@ bool RtspSession::OnTeardown(const RtspRequest& request) {
   return false;  // the connection ends with the session
 }
 
-void ServeRtsp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer) {
+void ServeRtsp(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer) {
   server.Log().Add(id, "rtsp-connect", AddressText(peer));
   RtspSession(server, connection, id, peer).Run();
 }

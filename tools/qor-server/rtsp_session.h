@@ -26,7 +26,7 @@ namespace qor::server {
 
 class RtspSession {
  public:
-  RtspSession(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
+  RtspSession(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer);
   void Run();
 
  private:
@@ -36,7 +36,7 @@ class RtspSession {
     std::string control;
     bool udp = false;
     uint8_t channel = 0;            // interleaved: RTP on channel, RTCP on channel + 1
-    sockaddr_in rtpTo{}, rtcpTo{};  // UDP: the client's port pair
+    sockaddr_storage rtpTo{}, rtcpTo{};  // UDP: the client's port pair
     std::unique_ptr<RtpPacketizer> packetizer;
     std::map<uint16_t, Bytes> sent;  // recent RTP packets by sequence, for resends
     std::deque<uint16_t> sentOrder;
@@ -84,7 +84,7 @@ class RtspSession {
   Server& server_;
   Connection& c_;
   uint64_t id_;
-  sockaddr_in peer_;
+  sockaddr_storage peer_;
   Faults faults_;
   bool faultsRead_ = false;
   std::mt19937 random_;
@@ -111,7 +111,7 @@ class RtspSession {
   uint64_t sent_ = 0;          // ASF packets sent since the play began
   uint64_t udpDatagrams_ = 0;  // RTP datagrams handed to UDP, dropped ones included
   std::optional<Bytes> heldDatagram_;
-  sockaddr_in heldTo_{};
+  sockaddr_storage heldTo_{};
   Bytes batch_;  // interleaved frames waiting for one socket write
   uint32_t serverCSeq_ = 1;
   Clock::time_point lastRequest_ = Clock::now();

@@ -74,9 +74,9 @@ bool RtspSession::SendRtp(Stream& stream, Bytes&& packet) {
     Log("fault-drop", std::to_string(sequence));
     return true;
   }
-  const auto send = [&](const Bytes& datagram, const sockaddr_in& to) {
+  const auto send = [&](const Bytes& datagram, const sockaddr_storage& to) {
     ::sendto(rtpSocket_.Fd(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+             reinterpret_cast<const sockaddr*>(&to), AddressSize(to));
   };
   if (Chance(faults_.duplicateShare)) send(packet, stream.rtpTo);
   if (heldDatagram_) {
@@ -104,7 +104,7 @@ bool RtspSession::SendRtcp(Stream& stream, const Bytes& packet) {
     return true;
   }
   ::sendto(rtcpSocket_.Fd(), packet.data(), packet.size(), MSG_NOSIGNAL,
-           reinterpret_cast<const sockaddr*>(&stream.rtcpTo), sizeof stream.rtcpTo);
+           reinterpret_cast<const sockaddr*>(&stream.rtcpTo), AddressSize(stream.rtcpTo));
   return true;
 }
 
@@ -276,9 +276,9 @@ void RtspSession::Resend(const std::vector<uint16_t>& sequences, Stream* only) {
       if (it == s.sent.end()) continue;
       if (!faults_.ignoreResends && s.udp) {
         // A copy, RTP header and all, on the retransmission session when there is one.
-        const sockaddr_in& to = rtx_ && rtx_->udp ? rtx_->rtpTo : s.rtpTo;
+        const sockaddr_storage& to = rtx_ && rtx_->udp ? rtx_->rtpTo : s.rtpTo;
         ::sendto(rtpSocket_.Fd(), it->second.data(), it->second.size(), MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                 reinterpret_cast<const sockaddr*>(&to), AddressSize(to));
         answered = true;
       }
       break;

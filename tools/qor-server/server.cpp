@@ -61,14 +61,30 @@ bool Server::Start(std::string& error) {
     rtspPort_ = static_cast<uint16_t>(options_.rtspPort);
     if (!OpenListener(options_.host, rtspPort_, false, rtspListener_, error)) return false;
   }
+  if (!options_.hostGiven) ListenOnIpv6Loopback();
   started_ = true;
-  if (mmsListener_.Valid())
-    acceptors_.emplace_back([this] { AcceptLoop(mmsListener_, &ServeMms); });
-  if (httpListener_.Valid())
-    acceptors_.emplace_back([this] { AcceptLoop(httpListener_, &ServeHttp); });
-  if (rtspListener_.Valid())
-    acceptors_.emplace_back([this] { AcceptLoop(rtspListener_, &ServeRtsp); });
+  for (const Socket* listener : {&mmsListener_, &mmsListener6_})
+    if (listener->Valid())
+      acceptors_.emplace_back([this, listener] { AcceptLoop(*listener, &ServeMms); });
+  for (const Socket* listener : {&httpListener_, &httpListener6_})
+    if (listener->Valid())
+      acceptors_.emplace_back([this, listener] { AcceptLoop(*listener, &ServeHttp); });
+  for (const Socket* listener : {&rtspListener_, &rtspListener6_})
+    if (listener->Valid())
+      acceptors_.emplace_back([this, listener] { AcceptLoop(*listener, &ServeRtsp); });
   return true;
+}
+
+void Server::ListenOnIpv6Loopback() {
+  // Best effort: a system without IPv6, or with the port taken there, serves IPv4 alone.
+  std::string ignored;
+  uint16_t port = mmsPort_;
+  if (mmsListener_.Valid() && OpenListener("::1", port, false, mmsListener6_, ignored))
+    udp_.Add("::1", mmsPort_, ignored);
+  port = httpPort_;
+  if (httpListener_.Valid()) OpenListener("::1", port, false, httpListener6_, ignored);
+  port = rtspPort_;
+  if (rtspListener_.Valid()) OpenListener("::1", port, false, rtspListener6_, ignored);
 }
 
 void Server::Stop() {
@@ -83,9 +99,9 @@ void Server::Stop() {
     workers_.clear();
   }
   udp_.Stop();
-  mmsListener_.Close();
-  httpListener_.Close();
-  rtspListener_.Close();
+  for (Socket* listener : {&mmsListener_, &httpListener_, &rtspListener_, &mmsListener6_,
+                           &httpListener6_, &rtspListener6_})
+    listener->Close();
 }
 
 void Server::ReapFinished() {
@@ -102,7 +118,7 @@ void Server::ReapFinished() {
 
 void Server::AcceptLoop(const Socket& listener, Handler handler) {
   while (!stopping_.Raised()) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     // Finished connections are collected at the next connection or at the stop.
     Socket socket = AcceptOne(listener, -1, peer, &stopping_);
     ReapFinished();

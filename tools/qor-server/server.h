@@ -25,9 +25,10 @@ namespace qor::server {
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
-  int mmsPort = 1755;   // -1: no MMS service
-  int httpPort = 8080;  // -1: no HTTP service
-  int rtspPort = -1;    // -1: no RTSP service
+  bool hostGiven = false;  // --host: that address alone; otherwise ::1 as well where it exists
+  int mmsPort = 1755;      // -1: no MMS service
+  int httpPort = 8080;     // -1: no HTTP service
+  int rtspPort = -1;       // -1: no RTSP service
   std::string root = ".";
   std::vector<std::pair<std::string, std::vector<std::string>>> lives;  // name, files
   std::optional<double> rate;  // unset: 1 for live, 0 for pre-recorded
@@ -85,7 +86,7 @@ class Server {
                    std::chrono::steady_clock::time_point now) const;
 
  private:
-  using Handler = void (*)(Server&, Connection&, uint64_t, const sockaddr_in&);
+  using Handler = void (*)(Server&, Connection&, uint64_t, const sockaddr_storage&);
   void AcceptLoop(const Socket& listener, Handler handler);
   void ReapFinished();
 
@@ -101,6 +102,9 @@ class Server {
   StopSignal stopping_;
   std::atomic<uint64_t> nextConnection_{1};
   Socket mmsListener_, httpListener_, rtspListener_;
+  // Without --host: the same services on the IPv6 loopback too, where the system has one.
+  Socket mmsListener6_, httpListener6_, rtspListener6_;
+  void ListenOnIpv6Loopback();
   uint16_t mmsPort_ = 0, httpPort_ = 0, rtspPort_ = 0;
   std::vector<std::thread> acceptors_;
   std::mutex workersMutex_;
@@ -109,8 +113,8 @@ class Server {
   std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
 };
 
-void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
-void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
-void ServeRtsp(Server& server, Connection& connection, uint64_t id, const sockaddr_in& peer);
+void ServeHttp(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer);
+void ServeMms(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer);
+void ServeRtsp(Server& server, Connection& connection, uint64_t id, const sockaddr_storage& peer);
 
 }  // namespace qor::server

@@ -75,29 +75,57 @@ void Socket::Close() {
   fd_ = -1;
 }
 
-std::string AddressText(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+std::string AddressText(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+  }
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+  inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
+}
+
+void SetAddressPort(sockaddr_storage& address, uint16_t port) {
+  if (address.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(port);
+  } else {
+    reinterpret_cast<sockaddr_in&>(address).sin_port = htons(port);
+  }
+}
+
+socklen_t AddressSize(const sockaddr_storage& address) {
+  return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
 bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out,
                   std::string& error) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    error = "not an IPv4 address: " + host;
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  const std::string bare = bracketed ? host.substr(1, host.size() - 2) : host;
+  sockaddr_storage address{};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+  if (inet_pton(AF_INET, bare.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+  } else if (inet_pton(AF_INET6, bare.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+  } else {
+    error = "not an IPv4 or IPv6 address: " + host;
     return false;
   }
-  Socket s(::socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
+  SetAddressPort(address, port);
+  Socket s(::socket(address.ss_family, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
   if (!s.Valid()) {
     error = std::string("socket: ") + std::strerror(errno);
     return false;
   }
   const int one = 1;
   setsockopt(s.Fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  // An IPv6 listener serves IPv6 alone, so one of each family can share a port.
+  if (address.ss_family == AF_INET6)
+    setsockopt(s.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&address), AddressSize(address)) != 0) {
     error = std::string(udp ? "udp" : "tcp") + " bind " + host + ":" + std::to_string(port) + ": " +
             std::strerror(errno);
     return false;
@@ -108,13 +136,14 @@ bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out
   }
   socklen_t length = sizeof address;
   getsockname(s.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
+  port = address.ss_family == AF_INET6 ? ntohs(v6.sin6_port) : ntohs(v4.sin_port);
   SetNonBlocking(s.Fd());
   out = std::move(s);
   return true;
 }
 
-Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer, const StopSignal* stop) {
+Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_storage& peer,
+                 const StopSignal* stop) {
   if (WaitFor(listener.Fd(), POLLIN, timeoutMs, stop) <= 0) return Socket();
   socklen_t length = sizeof peer;
   const int fd =

@@ -46,17 +46,21 @@ class Socket {
   int fd_ = -1;
 };
 
-// Binds host:port (port 0 picks one) for TCP (listening) or UDP. Returns the bound port in port.
+// Binds host:port (port 0 picks one) for TCP (listening) or UDP; host is an IPv4 or an IPv6
+// address (brackets allowed). Returns the bound port in port.
 bool OpenListener(const std::string& host, uint16_t& port, bool udp, Socket& out,
                   std::string& error);
 // Waits up to timeoutMs (negative: no limit) for a connection; an invalid socket when none came
 // or stop was raised.
-Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_in& peer,
+Socket AcceptOne(const Socket& listener, int timeoutMs, sockaddr_storage& peer,
                  const StopSignal* stop = nullptr);
 // Waits up to timeoutMs for events on fd, or until stop is raised. Returns the revents, 0 on
 // time-out, -1 on stop or error.
 int WaitFor(int fd, short events, int timeoutMs, const StopSignal* stop);
-std::string AddressText(const sockaddr_in& address);
+// "1.2.3.4:port" or "[::1]:port".
+std::string AddressText(const sockaddr_storage& address);
+void SetAddressPort(sockaddr_storage& address, uint16_t port);
+socklen_t AddressSize(const sockaddr_storage& address);
 
 class Connection {
  public:

@@ -30,14 +30,22 @@ bool UdpHub::Start(const std::string& host, uint16_t port, RequestLog& log, std:
   log_ = &log;
   if (!OpenListener(host, port, true, socket_, error)) return false;
   stop_ = std::make_unique<StopSignal>();
-  thread_ = std::thread([this] { ReceiveLoop(); });
+  thread_ = std::thread([this] { ReceiveLoop(socket_); });
+  return true;
+}
+
+bool UdpHub::Add(const std::string& host, uint16_t port, std::string& error) {
+  if (!stop_ || other_.Valid() || !OpenListener(host, port, true, other_, error)) return false;
+  other_thread_ = std::thread([this] { ReceiveLoop(other_); });
   return true;
 }
 
 void UdpHub::Stop() {
   if (stop_) stop_->Raise();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread* t : {&thread_, &other_thread_})
+    if (t->joinable()) t->join();
   socket_.Close();
+  other_.Close();
 }
 
 void UdpHub::Register(const std::shared_ptr<UdpStream>& stream) {
@@ -50,21 +58,27 @@ void UdpHub::Unregister(uint32_t clientId) {
   streams_.erase(clientId);
 }
 
-bool UdpHub::Send(const sockaddr_in& to, const Bytes& datagram) {
-  return ::sendto(socket_.Fd(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                  reinterpret_cast<const sockaddr*>(&to),
-                  sizeof to) == static_cast<ssize_t>(datagram.size());
+bool UdpHub::Send(const sockaddr_storage& to, const Bytes& datagram) {
+  // From the socket of the client's family: the one its control connection came in on.
+  sockaddr_storage own{};
+  socklen_t length = sizeof own;
+  const bool other = other_.Valid() &&
+                     getsockname(other_.Fd(), reinterpret_cast<sockaddr*>(&own), &length) == 0 &&
+                     own.ss_family == to.ss_family;
+  return ::sendto(other ? other_.Fd() : socket_.Fd(), datagram.data(), datagram.size(),
+                  MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
+                  AddressSize(to)) == static_cast<ssize_t>(datagram.size());
 }
 
-void UdpHub::ReceiveLoop() {
+void UdpHub::ReceiveLoop(const Socket& socket) {
   uint8_t buffer[2048];
   for (;;) {
-    const int ready = WaitFor(socket_.Fd(), POLLIN, -1, stop_.get());
+    const int ready = WaitFor(socket.Fd(), POLLIN, -1, stop_.get());
     if (ready < 0) return;  // stopped
     if (ready == 0) continue;
-    sockaddr_in from{};
+    sockaddr_storage from{};
     socklen_t length = sizeof from;
-    const ssize_t n = ::recvfrom(socket_.Fd(), buffer, sizeof buffer, 0,
+    const ssize_t n = ::recvfrom(socket.Fd(), buffer, sizeof buffer, 0,
                                  reinterpret_cast<sockaddr*>(&from), &length);
     if (n <= 0) continue;
     ResendRequest request;

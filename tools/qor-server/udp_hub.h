@@ -25,11 +25,11 @@ class UdpStream {
   // Datagrams kept for resends. The client asks only once it has read what its socket buffer
   // (several megabytes) held before the gap, and an unpaced stream sends thousands meanwhile.
   static constexpr size_t kWindow = 16384;
-  UdpStream(uint64_t connection, uint32_t clientId, const sockaddr_in& to, bool answerResends)
+  UdpStream(uint64_t connection, uint32_t clientId, const sockaddr_storage& to, bool answerResends)
       : connection_(connection), clientId_(clientId), to_(to), answerResends_(answerResends) {}
   uint64_t Connection() const { return connection_; }
   uint32_t ClientId() const { return clientId_; }
-  const sockaddr_in& Destination() const { return to_; }
+  const sockaddr_storage& Destination() const { return to_; }
   bool AnswersResends() const { return answerResends_; }
   // Builds datagram number sequence with build(Bytes&) where it is kept for resends (the last
   // kWindow of them, by sequence, in reused storage) and gives it back to be sent. Only the
@@ -48,7 +48,7 @@ class UdpStream {
  private:
   uint64_t connection_;
   uint32_t clientId_;
-  sockaddr_in to_;
+  sockaddr_storage to_;
   bool answerResends_;
   struct Slot {
     bool used = false;
@@ -66,15 +66,19 @@ class UdpHub {
  public:
   ~UdpHub() { Stop(); }
   bool Start(const std::string& host, uint16_t port, RequestLog& log, std::string& error);
+  // A second socket, of the other family, for the clients that come that way.
+  bool Add(const std::string& host, uint16_t port, std::string& error);
   void Stop();
   bool Running() const { return socket_.Valid(); }
   void Register(const std::shared_ptr<UdpStream>& stream);
   void Unregister(uint32_t clientId);
-  bool Send(const sockaddr_in& to, const Bytes& datagram);
+  bool Send(const sockaddr_storage& to, const Bytes& datagram);
 
  private:
-  void ReceiveLoop();
+  void ReceiveLoop(const Socket& socket);
   Socket socket_;
+  Socket other_;  // of the other family, when added
+  std::thread other_thread_;
   RequestLog* log_ = nullptr;
   std::unique_ptr<StopSignal> stop_;
   std::thread thread_;

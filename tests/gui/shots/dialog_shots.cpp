@@ -1,11 +1,14 @@
 // Pictures of every dialog of qor, for scripts/screenshots: each dialog is made over its real
-// form by the binder the program registers, and every page of a dialog with tabs is saved.
+// form by the binder the program registers, and every page of a dialog with tabs is saved, with
+// the main window as the program shows it on this screen. Each must fit the screen's available
+// area (what a user can reach): one that does not is named, and the run fails.
 //
-// Usage: qor_dialog_shots OUT SUFFIX MEDIA_FILE     (a Qt platform must be chosen: offscreen)
+// Usage: qor_dialog_shots OUT SUFFIX MEDIA_FILE     (on a display, or QT_QPA_PLATFORM=offscreen)
 
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -31,14 +34,28 @@ namespace {
 
 QString out_dir;
 QString suffix;
+int misfits = 0;
+
+// Whether the window lies within the available area of its screen; says so when not.
+void CheckFits(QWidget& window, const QString& name) {
+  const QScreen* screen = window.screen();
+  if (!screen) return;
+  const QRect room = screen->availableGeometry();
+  const QRect taken = window.frameGeometry();
+  if (room.contains(taken)) return;
+  ++misfits;
+  std::fprintf(stderr, "qor_dialog_shots: %s (%dx%d at %d,%d) does not fit the screen (%dx%d)\n",
+               qPrintable(name), taken.width(), taken.height(), taken.x(), taken.y(), room.width(),
+               room.height());
+}
 
 void Settle() {
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
 }
 
-void Save(QWidget& widget, const QString& name) {
+void Save(QWidget& widget, const QString& name, const QString& kind = "dialog") {
   Settle();
-  const QString path = out_dir + "/dialog-" + name + "-" + suffix + ".png";
+  const QString path = out_dir + "/" + kind + "-" + name + "-" + suffix + ".png";
   if (!widget.grab().save(path)) {
     std::fprintf(stderr, "qor_dialog_shots: cannot write %s\n", qPrintable(path));
     std::exit(1);
@@ -48,11 +65,10 @@ void Save(QWidget& widget, const QString& name) {
 
 // Saves the dialog, or each of its pages.
 void SaveDialog(QDialog& dialog, const QString& name) {
+  // At the size the dialog takes for itself on this screen.
   dialog.show();
-  // The offscreen screen is small (800x600, half that at 200 %): a dialog is given the size it
-  // asks for, as on a desktop's screen, not two thirds of this one.
-  dialog.resize(dialog.sizeHint().expandedTo(dialog.minimumSizeHint()));
   Settle();
+  CheckFits(dialog, name);
   auto* tabs = dialog.findChild<QTabWidget*>("Pages");
   if (!tabs) {
     Save(dialog, name);
@@ -96,6 +112,9 @@ int main(int argc, char** argv) {
     qor::gui::Program program;
     program.Window().show();
     qor::TApplication& app = program.App();
+    Settle();
+    CheckFits(program.Window(), "the main window");
+    Save(program.Window(), "main", "window");
 
     SaveForm(*app.OptionsDialog, "options");
     SaveForm(*app.OpenMediaDialog, "open");
@@ -128,5 +147,5 @@ int main(int argc, char** argv) {
     SaveDialog(*info, "info");
   }
   qor::THelper::UseStore(nullptr);
-  return 0;
+  return misfits == 0 ? 0 : 1;
 }
