@@ -46,11 +46,6 @@ void HeaderCheckpoints::PacketWritten(const std::shared_ptr<TSaveFile>& file, in
   Request(file);
 }
 
-uint64_t HeaderCheckpoints::Done() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return done_;
-}
-
 void HeaderCheckpoints::Request(const std::shared_ptr<TSaveFile>& file) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -71,9 +66,8 @@ void HeaderCheckpoints::Run() {
     const std::shared_ptr<TSaveFile> file = std::move(pending_);
     pending_.reset();
     lock.unlock();
-    const bool made = file->Checkpoint();
+    file->Checkpoint();
     lock.lock();
-    if (made) ++done_;
   }
 }
 

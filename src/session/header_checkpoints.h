@@ -44,9 +44,6 @@ class HeaderCheckpoints {
   void PacketWritten(const std::shared_ptr<TSaveFile>& file, int64_t index, uint32_t sendTime,
                      uint32_t packetSize);
 
-  // Checkpoints made so far (for tests).
-  uint64_t Done() const;
-
  private:
   void Request(const std::shared_ptr<TSaveFile>& file);
   void Run();
@@ -61,7 +58,6 @@ class HeaderCheckpoints {
   std::condition_variable wake_;
   std::shared_ptr<TSaveFile> pending_;
   bool stopping_ = false;
-  uint64_t done_ = 0;
   std::thread thread_;  // started at the first request
 };
 

@@ -312,41 +312,6 @@ TEST_F(MainFormDownload, InfoOfARunningDownloadIsNotTruncatedAndFollowsTheNextOn
   EXPECT_NE(streams.find("[Audio]"), std::string::npos) << streams;
 }
 
-// A recording cut before it was finished (its header the server's, a torn last packet): Info's
-// first page tells so; File → Repair mends it, after which Info says nothing of it. A file that is
-// no recording, or a cancelled choice, leaves everything as it was.
-TEST_F(MainFormDownload, InfoTellsOfACutRecordingAndFileRepairFinishesIt) {
-  TASF clip;
-  ASSERT_TRUE(clip.ReadHeaderFromFile(SampleMedia("clip.wmv")));
-  const std::string cut = folder_.Path("cut.asf");
-  std::ofstream(cut, std::ios::binary)
-      << ReadText(SampleMedia("clip.wmv"))
-             .substr(0, clip.FirstPacketOffset() + 20 * clip.PacketSize + 99);
-  Form().MediaWindow.Caption = cut;
-  Form().InfoClick();
-  const std::string& state = app_->InfoDialog->Report.State;
-  EXPECT_EQ(state.rfind("unfinished (the recording was cut at 00:00:0", 0), 0u) << state;
-  EXPECT_NE(state.find("): File \u2192 Repair"), std::string::npos) << state;
-
-  desktop_.FileAnswers.push_back(std::nullopt);
-  Form().Repair1Click();
-  desktop_.FileAnswers.push_back(cut);
-  Form().Repair1Click();
-  const std::string done =
-      "Repair: " + cut + ": kept 20 packets, 00:00:03.1; dropped 1 torn packet; index added";
-  EXPECT_TRUE(RunUntil([&] { return Logged(done); }, 5000)) << ::testing::PrintToString(LogTexts());
-  EXPECT_TRUE(app_->InfoDialog->Report.State.empty());
-  EXPECT_GT(ProbeDuration(cut), 3.0);
-
-  const std::string notes = folder_.Path("notes.asf");
-  std::ofstream(notes) << "not a recording";
-  desktop_.FileAnswers.push_back(notes);
-  Form().Repair1Click();
-  ASSERT_EQ(desktop_.Messages().size(), 1u);
-  EXPECT_NE(desktop_.Messages()[0].find("was not repaired: not an ASF file"), std::string::npos);
-  EXPECT_EQ(ReadText(notes), "not a recording");
-}
-
 // The media information tells nothing it does not know: with no header anywhere, or a header
 // that belongs to neither a named file nor a download, its pages are empty rather than stale;
 // its site is the location downloaded, not whatever MediaWindow shows.

@@ -157,50 +157,41 @@ TEST_F(GuiTest, InfoDialogShowsTheStreamsOfASavedFile) {
   EXPECT_EQ(clip->topLevelItem(0)->text(0), "Clip:");
 }
 
-// File → Repair… through the real open dialog mends a recording cut before it was finished, whose
-// Media Information said so on its first page and no longer does.
+// A recording cut before it was finished (12 packets under the server's header): Media
+// Information's first page says so; File → Repair... through the real open dialog mends it, and
+// the page says so no more.
 TEST_F(GuiTest, FileRepairMendsTheCutRecordingInfoCallsUnfinished) {
   TASF clip;
   ASSERT_TRUE(clip.ReadHeaderFromFile(SampleMedia("clip.wmv")));
+  std::string bytes(clip.FirstPacketOffset() + 12 * clip.PacketSize, '\0');
+  std::ifstream(SampleMedia("clip.wmv"), std::ios::binary).read(bytes.data(), bytes.size());
   const std::string cut = folder_.Path("cut.asf");
-  {
-    std::ifstream in(SampleMedia("clip.wmv"), std::ios::binary);
-    std::string bytes(clip.FirstPacketOffset() + 12 * clip.PacketSize, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::ofstream(cut, std::ios::binary) << bytes;
-  }
+  std::ofstream(cut, std::ios::binary) << bytes;
   Form().MediaWindow.Caption = cut;
   Window().Forward([this] { Form().InfoClick(); });
   auto* info = Window().findChild<FormDialog*>("qorForm_InfoDialog");
-  ASSERT_NE(info, nullptr);
-  auto* page = info->findChild<QTreeWidget*>("Clip");
+  auto* page = info ? info->findChild<QTreeWidget*>("Clip") : nullptr;
   ASSERT_NE(page, nullptr);
   const auto lastRow = [page] {
-    const int n = page->topLevelItemCount();
-    return n == 0 ? QString()
-                  : page->topLevelItem(n - 1)->text(0) + page->topLevelItem(n - 1)->text(1);
+    const QTreeWidgetItem* row = page->topLevelItem(page->topLevelItemCount() - 1);
+    return row ? row->text(0) + row->text(1) : QString();
   };
-  ASSERT_TRUE(RunUntil([&] {
-    return lastRow().startsWith("File:unfinished (the recording was cut at ");
-  })) << lastRow().toStdString();
+  EXPECT_TRUE(RunUntil([&] { return lastRow().startsWith("File:unfinished (the recording was"); }))
+      << lastRow().toStdString();
 
   QTimer answerer;
   QObject::connect(&answerer, &QTimer::timeout, [&cut] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!dialog || dialog->acceptMode() != QFileDialog::AcceptOpen) return;
-    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
-      name->setText(QString::fromStdString(cut));
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(cut));
     static_cast<QDialog*>(dialog)->accept();
   });
   answerer.start(20);
-  auto* repair = Window().findChild<QAction*>("Repair1");
-  ASSERT_NE(repair, nullptr);
-  repair->trigger();
+  Window().findChild<QAction*>("Repair1")->trigger();
   EXPECT_TRUE(RunUntil([&] {
     return Dump().find("> Repair: " + cut + ": kept 12 packets, ") != std::string::npos;
   })) << Dump();
   EXPECT_TRUE(RunUntil([&] { return !lastRow().startsWith("File:"); })) << lastRow().toStdString();
-  EXPECT_GT(ProbeDuration(cut), 1.0);
 }
 
 // The program's icon on its windows (built in when no theme has it) and in the About box, with
