@@ -21,6 +21,13 @@ constexpr uint16_t kChangeChunk = 0x4324;
 constexpr uint32_t kExtensionLength = 8;
 constexpr uint32_t kMaxPacketSize = 1000000;
 constexpr size_t kChunkBufferSize = 65536;
+// A play list that keeps moving on is followed this many times, then recorded as it comes.
+constexpr int kMaxAsksAgain = 3;
+
+std::vector<uint16_t> StreamNumbersOf(const TASF& asf) {
+  const uint32_t count = std::min<uint32_t>(asf.StreamCount, kAsfSlots);
+  return std::vector<uint16_t>(asf.StreamNumbers, asf.StreamNumbers + count);
+}
 
 uint16_t U16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -142,10 +149,20 @@ bool HttpProtocol::HandleHeaderChunk(const uint8_t* body, uint16_t length) {
   }
   if (kind == skLive && !port_.Config().Resuming() && !media.KeptHeaderIs(media.Header())) {
     // A play list that moved on between the describe and the play request answers the play with
-    // the next entry's header: the file is that entry's.
-    if (media.AdoptHeader()) return true;
-    port_.Terminate();
-    return false;
+    // the next entry's header: the file is that entry's. The streams asked for were the other
+    // header's, which a server may hold to: ask again with this one's.
+    const std::vector<uint16_t> asked = StreamNumbersOf(port_.Asf());
+    if (!media.AdoptHeader(true)) {
+      port_.Terminate();
+      return false;
+    }
+    if (StreamNumbersOf(port_.Asf()) != asked && asks_again_ < kMaxAsksAgain) {
+      ++asks_again_;
+      port_.Post("- The stream's header changed since it was asked for: asking again", mcNormal);
+      port_.Input().ExpectNewConnection();
+      ConnectAgain();
+    }
+    return true;
   }
   if (kind != skUnknown) {
     // The header again, on the play connection: it is the one at the start of the file now.

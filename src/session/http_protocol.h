@@ -40,6 +40,7 @@ class HttpProtocol final : public SessionProtocol {
   void TcpData(const uint8_t* data, int32_t length) override;
   void Run() override;
   void WakeWaits() override;
+  bool EndsWhenAnswered() const override { return describing_.load(std::memory_order_acquire); }
 
   State CurrentState() const { return state_.load(); }
 
@@ -107,11 +108,14 @@ class HttpProtocol final : public SessionProtocol {
   SessionPort& port_;
   std::atomic<State> state_{State::kChunks};
   std::atomic<Turn> turn_{Turn::kNone};
+  // The current connection answers the describe request (the server closes it after the header).
+  std::atomic<bool> describing_{false};
   // Where requests go: the location, or where a redirection pointed (changed on the window thread
   // before the turn that tells the loop).
   Endpoint target_;
   std::string path_;
   int redirections_ = 0;
+  int asks_again_ = 0;  // play requests made again for a header that changed
 
   // Signing in: the challenge the server sent, the credentials the user gave and how many
   // requests went out with the challenge's nonce.

@@ -97,7 +97,11 @@ void HttpProtocol::ResponseHeader(const std::string& header) {
     port_.Terminate();
     return;
   }
+  const bool describe = port_.Counters().StreamKind.load() == skUnknown;
   TakeContentType(status, lines);
+  // A stream's describe answer ends with the header; a plain file's connection is its file.
+  describing_.store(describe && port_.Counters().StreamKind.load() == skUnknown,
+                    std::memory_order_release);
 }
 
 bool HttpProtocol::TakeRedirectionOrSignIn(int status, const std::vector<std::string>& lines) {

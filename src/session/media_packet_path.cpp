@@ -125,12 +125,16 @@ void MediaPacketPath::KeepHeader(uint32_t packetSize) {
   header_.Clear();
 }
 
-bool MediaPacketPath::AdoptHeader() {
+bool MediaPacketPath::AdoptHeader(bool chooseStreams) {
   TASF& next = port_.Asf();
   if (!next.ParseHeader(header_.Bytes(), header_.Length()) || next.PacketSize < kMinPacketSize ||
       next.PacketSize > kMaxPacketSize) {
     header_.Clear();
     port_.Post("- Header extraction failed, cannot continue", mcFatal);
+    return false;
+  }
+  if (chooseStreams && !ChooseStreams(header_.Bytes(), header_.Length())) {
+    header_.Clear();
     return false;
   }
   port_.Counters().PacketSize = next.PacketSize;

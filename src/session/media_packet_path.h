@@ -51,8 +51,9 @@ class MediaPacketPath {
   // pieces and places packets behind it.
   void KeepHeader(uint32_t packetSize);
   // A header that replaces the one of the file (the next entry's): parsed, kept, and the layout
-  // follows it. False, posted (8), when it cannot be read.
-  bool AdoptHeader();
+  // follows it; with chooseStreams, the streams to ask for are chosen from it. False, posted (8),
+  // when it cannot be read.
+  bool AdoptHeader(bool chooseStreams = false);
   bool KeptHeaderIs(const HeaderCollector& header) const {
     return writer_.KeptHeaderIs(header.Bytes(), header.Length());
   }

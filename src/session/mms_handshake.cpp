@@ -48,10 +48,13 @@ void MmsProtocol::SendTransportSelect() {
       port_.Terminate();
       return;
     }
-    if (bound != config.UdpPort)
+    if (bound == config.UdpPort) {
+      port_.Post("Local UDP Port \t" + THelper::IntText(bound), mcNormal);
+    } else {
       port_.Post("UDP port " + THelper::IntText(config.UdpPort) + " is in use; receiving on " +
                      THelper::IntText(bound) + " instead",
                  mcWarning);
+    }
   }
   const auto port = static_cast<uint32_t>(udp ? port_.UdpLocalPort() : port_.LocalPort());
   Send(mms::BuildTransportSelect(command_sequence_, server_incarnation_, port_.LocalAddress(), udp,

@@ -70,6 +70,7 @@ void SessionInput::NewConnection() {
   ring_.Clear();
   connection_closed_ = false;
   connection_replaced_ = false;
+  end_unsaid_ = false;
 }
 
 void SessionInput::ConnectionUp() {
@@ -78,7 +79,8 @@ void SessionInput::ConnectionUp() {
   NoteProgress();
 }
 
-void SessionInput::ConnectionClosed(bool progressive) {
+void SessionInput::ConnectionClosed(bool progressive, bool quiet) {
+  end_unsaid_ = quiet;
   if (progressive) {
     // The loop reports completion once it has written everything the ring still holds.
     progressive_ended_.store(true, std::memory_order_release);
@@ -128,6 +130,7 @@ bool SessionInput::Watch(int32_t needed) {
   // Datagrams sent before the command connection closed may still be on their way.
   const bool udpQuiet = !MediaOverUdp() || now - last_receive_ms_ >= kUdpCloseQuietMs;
   if (connection_closed_.load() && ring_.Available() < needed && udpQuiet) {
+    if (end_unsaid_.exchange(false)) port_.Post("Disconnected", mcNotice);
     EndWithFailure(stage == kStreaming
                        ? "The server closed the connection before the end of the stream"
                        : "The server closed the connection before the stream began");

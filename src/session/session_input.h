@@ -51,7 +51,8 @@ class SessionInput {
   void NewConnection();
   void ConnectionUp();
   // The current connection closed; progressive: it was a plain file's, whose end is its end.
-  void ConnectionClosed(bool progressive);
+  // quiet: its end is said ("Disconnected") only if the session fails for it.
+  void ConnectionClosed(bool progressive, bool quiet = false);
   // The current connection is about to be replaced (a redirection is followed): its end ends
   // nothing. Cleared when the next connection starts.
   void ExpectNewConnection() { connection_replaced_.store(true, std::memory_order_release); }
@@ -104,6 +105,7 @@ class SessionInput {
   std::atomic<int64_t> last_progress_ms_{0};
   std::atomic<bool> connection_closed_{false};
   std::atomic<bool> connection_replaced_{false};
+  std::atomic<bool> end_unsaid_{false};
   std::atomic<bool> progressive_ended_{false};
   std::atomic<bool> end_posted_{false};
 };

@@ -22,6 +22,9 @@ class SessionProtocol {
   virtual void TcpData(const uint8_t* data, int32_t length) = 0;
   // One datagram from the server (media over UDP only).
   virtual void UdpDatagram(const uint8_t*, int32_t) {}
+  // The current connection is one the server closes when it has answered (HTTP streaming's
+  // describe request): its end is no news unless the answer was cut short.
+  virtual bool EndsWhenAnswered() const { return false; }
 
   // ---- Session thread ----
   // The receive loop: returns when the session ends.

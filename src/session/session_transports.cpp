@@ -245,9 +245,7 @@ void TMMS::TcpConnected(TTCP* sender) {
   if (flags & pfHttp) {
     Post("Local HTTP Port \t" + THelper::IntText(sender->LocalPort), mcNormal);
   } else if (flags & pfMmsUdp) {
-    // The receiver may not have bound yet; a port taken instead is announced when it has.
-    const int32_t bound = UdpLocalPort();
-    Post("Local UDP Port \t" + THelper::IntText(bound != 0 ? bound : config_.UdpPort), mcNormal);
+    // The receiver may not have bound yet: the protocol says which port it took once it has.
   } else if (flags & pfMmsTcp) {
     Post("Local TCP Port \t" + THelper::IntText(sender->LocalPort), mcNormal);
   } else {
@@ -313,8 +311,9 @@ void TMMS::TcpDisconnected(TTCP* sender) {
     return;
   }
   const bool progressive = (counters_.StreamKind.load() & skProgressive) != 0;
-  if (!progressive) Post("Disconnected", mcNotice);
-  input_->ConnectionClosed(progressive);
+  const bool answered = protocol_ && protocol_->EndsWhenAnswered();
+  if (!progressive && !answered) Post("Disconnected", mcNotice);
+  input_->ConnectionClosed(progressive, answered);
 }
 
 void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "asf/asf.h"
+#include "common/script_server.h"
 #include "common/server_process.h"
 
 namespace qor::testing {
@@ -105,14 +106,38 @@ std::vector<Row> Rows() {
        {"--stall-timeout", "2"}},
       // A trickle of bytes that never completes a packet is no stream: the stall time-out counts
       // whole units, and the answer time-out a header that never ends.
-      {"HttpTrickle", Via::Http, "trickle=10&trickle-ms=500", Local::None, 3, cut, 10,
+      {"HttpTrickle",
+       Via::Http,
+       "trickle=10&trickle-ms=500",
+       Local::None,
+       3,
+       cut,
+       10,
        {"--stall-timeout", "3", "--data-timeout", "3"}},
-      {"TcpTrickle", Via::Tcp, "trickle=10&trickle-ms=500", Local::None, 3, cut, 10,
+      {"TcpTrickle",
+       Via::Tcp,
+       "trickle=10&trickle-ms=500",
+       Local::None,
+       3,
+       cut,
+       10,
        {"--stall-timeout", "3", "--data-timeout", "3"}},
-      {"HttpTrickledHeader", Via::Http, "trickle=header&trickle-ms=300", Local::None, 1,
-       "The server did not answer within 3 seconds", 0, {"--answer-timeout", "3"}},
-      {"TcpTrickledHeader", Via::Tcp, "trickle=header&trickle-ms=300", Local::None, 1,
-       "The server did not answer within 3 seconds", 0, {"--answer-timeout", "3"}},
+      {"HttpTrickledHeader",
+       Via::Http,
+       "trickle=header&trickle-ms=300",
+       Local::None,
+       1,
+       "The server did not answer within 3 seconds",
+       0,
+       {"--answer-timeout", "3"}},
+      {"TcpTrickledHeader",
+       Via::Tcp,
+       "trickle=header&trickle-ms=300",
+       Local::None,
+       1,
+       "The server did not answer within 3 seconds",
+       0,
+       {"--answer-timeout", "3"}},
       {"HttpBadLength", Via::Http, "bad-length=10", Local::None, 1,
        "The current HTTP command failed - Closing now", 10},
       {"TcpBadLength", Via::Tcp, "bad-length=10", Local::None, 1,
@@ -241,44 +266,6 @@ int FreeUdpPort() {
   ::close(fd);
   return port;
 }
-
-// Accepts connections on loopback and never answers; they stay open until it is destroyed.
-class SilentServer {
- public:
-  SilentServer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listen_, 8);
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      for (;;) {
-        const int fd = ::accept(listen_, nullptr, nullptr);
-        if (fd < 0) return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        accepted_.push_back(fd);
-      }
-    });
-  }
-  ~SilentServer() {
-    ::shutdown(listen_, SHUT_RDWR);
-    thread_.join();
-    ::close(listen_);
-    for (int fd : accepted_) ::close(fd);
-  }
-  int Port() const { return port_; }
-
- private:
-  int listen_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<int> accepted_;
-};
 
 // chattr +i / -i: root ignores permission bits, but not this mark.
 bool SetImmutable(const std::string& path, bool on) {
@@ -431,10 +418,10 @@ class FaultMatrix : public ::testing::Test {
     // Pre-recorded clips go out as fast as the socket takes them; a row that needs the stream
     // in progress holds it with the server's stall instead of pacing.
     std::unique_ptr<ServerProcess> server;
-    std::unique_ptr<SilentServer> silent;
+    std::unique_ptr<test::SilentListener> silent;
     int httpPort = 0, mmsPort = 0;
     if (row_.local == Local::Silent) {
-      silent = std::make_unique<SilentServer>();
+      silent = std::make_unique<test::SilentListener>();
       httpPort = mmsPort = silent->Port();
     } else {
       server = std::make_unique<ServerProcess>(

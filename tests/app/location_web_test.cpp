@@ -5,12 +5,26 @@
 #include <filesystem>
 
 #include "app/http_password_dlg.h"
+#include "common/script_server.h"
 #include "location_fixture.h"
-#include "location_test_server.h"
 #include "support/base64.h"
 
 namespace qor::location_test {
 namespace {
+
+// A web server for the answers qor-server does not give: every connection gets the same canned
+// bytes after its request, then is closed; silent, it gets nothing at all.
+std::unique_ptr<test::ScriptServer> Canned(std::string response, bool silent = false) {
+  return std::make_unique<test::ScriptServer>([response, silent](int, const std::string&) {
+    test::Script script;
+    if (silent) {
+      script.Hang();
+    } else {
+      script.Send(response);
+    }
+    return script;
+  });
+}
 
 constexpr const char* kNotSuccessful = "---- HTTP file request was not successful ----";
 constexpr const char* kParseFailed = "HTTP location parse failed";
@@ -100,9 +114,9 @@ TEST_F(LocationWebTest, SixtyFetchedEntriesGiveFifty) {
 }
 
 TEST_F(LocationWebTest, AStatusWithout200NeverFillsTheList) {
-  CannedHttpServer server(
+  const auto server = Canned(
       "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nmms://h/live http://h/a.wmv\r\n");
-  Open("http://127.0.0.1:" + std::to_string(server.Port()) + "/list.asx");
+  Open("http://127.0.0.1:" + std::to_string(server->Port()) + "/list.asx");
   EXPECT_TRUE(Saw("---- A HTTP location was not found ----", mcFatal)) << Dump();
   EXPECT_TRUE(Saw(kNotSuccessful, mcFatal));
   EXPECT_TRUE(Saw("HTTP/1.0 404 Not Found", mcFatal));
@@ -112,8 +126,8 @@ TEST_F(LocationWebTest, AStatusWithout200NeverFillsTheList) {
 }
 
 TEST_F(LocationWebTest, AnHtmlAnswerWithoutStatusLineGoesToTheBrowser) {
-  CannedHttpServer server("<HTML><BODY>\r\n\r\nmms://h/live</BODY></HTML>");
-  const std::string location = "http://127.0.0.1:" + std::to_string(server.Port()) + "/x.asp";
+  const auto server = Canned("<HTML><BODY>\r\n\r\nmms://h/live</BODY></HTML>");
+  const std::string location = "http://127.0.0.1:" + std::to_string(server->Port()) + "/x.asp";
   Open(location);
   EXPECT_TRUE(Saw(kNotSuccessful, mcFatal)) << Dump();
   EXPECT_TRUE(Saw("Qor Main APP: displaying server response using your browser", mcWarning));
@@ -124,8 +138,8 @@ TEST_F(LocationWebTest, AnHtmlAnswerWithoutStatusLineGoesToTheBrowser) {
 }
 
 TEST_F(LocationWebTest, AnEmptyBodyIsReportedBeforeTheStatus) {
-  CannedHttpServer server("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
-  Open("http://127.0.0.1:" + std::to_string(server.Port()) + "/empty.asx");
+  const auto server = Canned("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+  Open("http://127.0.0.1:" + std::to_string(server->Port()) + "/empty.asx");
   EXPECT_TRUE(Saw("Location contains no data, body text empty", mcFatal)) << Dump();
   EXPECT_TRUE(Saw(kParseFailed, mcFatal));
 }
@@ -221,8 +235,9 @@ TEST_F(LocationWebTest, RefusedCredentialsAreNotSavedAndSavedOnesStayWithTheirSi
 }
 
 TEST_F(LocationWebTest, ClientErrorsReachTheExceptionHandler) {
-  CannedHttpServer silent("", true);
-  const int refusing = RefusingPort();
+  const auto silent = Canned("", true);
+  const test::RefusingPort refusingPort;
+  const int refusing = refusingPort.Port();
   struct Case {
     std::string location;
     std::string error;
@@ -231,7 +246,7 @@ TEST_F(LocationWebTest, ClientErrorsReachTheExceptionHandler) {
   };
   const std::vector<Case> cases{
       {"https://127.0.0.1/list.asx", "HTTP Secure Socket is not supported", ""},
-      {"http://127.0.0.1:" + std::to_string(silent.Port()) + "/list.asx", "Socket readln aborted",
+      {"http://127.0.0.1:" + std::to_string(silent->Port()) + "/list.asx", "Socket readln aborted",
        "", 1500},
       {"http://127.0.0.1:" + std::to_string(refusing) + "/list.asx", "Connection Failed",
        "---- A HTTP location failed to connect ----"},
@@ -256,13 +271,14 @@ TEST_F(LocationWebTest, ClientErrorsReachTheExceptionHandler) {
 
 TEST_F(LocationWebTest, AFailingNestedFetchIsLoggedAndTheScanGoesOn) {
   StartServer();
-  CannedHttpServer notFound("HTTP/1.0 404 Not Found\r\n\r\nmms://h/from-error-page\r\n");
-  const int refusing = RefusingPort();
+  const auto notFound = Canned("HTTP/1.0 404 Not Found\r\n\r\nmms://h/from-error-page\r\n");
+  const test::RefusingPort refusingPort;
+  const int refusing = refusingPort.Port();
   WriteRootFile("good.asx", AsxOf({"mms://h/nested"}));
   WriteRootFile("outer.asx",
                 AsxOf({"mms://h/one", "http://127.0.0.1:" + std::to_string(refusing) + "/gone.asx",
                        ServerUrl("good.asx"),
-                       "http://127.0.0.1:" + std::to_string(notFound.Port()) + "/nf.asx",
+                       "http://127.0.0.1:" + std::to_string(notFound->Port()) + "/nf.asx",
                        "https://127.0.0.1/secure.asx", ServerUrl("good.asx"), "mms://h/two"}));
   Open(ServerUrl("outer.asx"));
   EXPECT_EQ(Entries(), (std::vector<std::string>{"mms://h/one", "mms://h/nested", "mms://h/nested",
@@ -276,7 +292,7 @@ TEST_F(LocationWebTest, AFailingNestedFetchIsLoggedAndTheScanGoesOn) {
 }
 
 TEST_F(LocationWebTest, OpenGoAndBatchAreDisabledWhileAFetchRunsAndCloseWaits) {
-  CannedHttpServer silent("", true);
+  const auto silent = Canned("", true);
   Loader().FetchTimeOut = 1500;
   std::vector<bool> enabled;
   bool clicked = false;
@@ -296,7 +312,7 @@ TEST_F(LocationWebTest, OpenGoAndBatchAreDisabledWhileAFetchRunsAndCloseWaits) {
     }
     closedDuringFetch = closedDuringFetch || f.Closed();
   };
-  Open("http://127.0.0.1:" + std::to_string(silent.Port()) + "/list.asx");
+  Open("http://127.0.0.1:" + std::to_string(silent->Port()) + "/list.asx");
   Loader().HTTPSocket.OnWait = nullptr;
   ASSERT_FALSE(enabled.empty());
   EXPECT_EQ(std::count(enabled.begin(), enabled.end(), true), 0)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/script_server.h"
 #include "main_form_fixture.h"
 
 namespace qor {
@@ -213,23 +214,15 @@ TEST_F(MainFormStart, AFailedConnectionRemovesOnlyAnEmptyFileItCreated) {
 // The time-outs are stored options: a server that accepts and never answers ends the download
 // after the stored answer time-out.
 TEST_F(MainFormStart, StoredTimeOutsReachTheSession) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);  // the kernel accepts; nobody ever answers
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  const test::SilentListener silent;
   Form().Helper.WriteSetting(kSettingsKeyPath, "AnswerTimeout", "1");
-  Form().URL.Text = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.wmv";
+  Form().URL.Text = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/clip.wmv";
   Options().ProtoGroup.ItemIndex = kProtoHttp;
   desktop_.FileAnswers.push_back(folder_.Path("silent.asf"));
   Form().ConnectionSingleClick();
   EXPECT_EQ(Form().Session->Timeouts.AnswerSeconds, 1);
   ASSERT_TRUE(RunUntil([this] { return !Form().saveFile; }));
   EXPECT_TRUE(Logged("The server did not answer within 1 seconds"));
-  close(listener);
 }
 
 TEST_F(MainFormStart, StatusLabelsAndBatchEnd) {

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cli_runner.h"
+#include "common/script_server.h"
 #include "common/server_process.h"
 #include "platform/temp_folder.h"
 
@@ -237,37 +238,16 @@ TEST(CliRecord, AnEndInAReconnectPauseIsACut) {
 // A web server that accepts and never answers: Ctrl-C while batch or open fetches from it ends
 // the run at once, cleanly (its own note and status, not a death by the signal).
 TEST(CliStops, InterruptedWhileALocationIsFetched) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-  std::atomic<int> accepted{0};
-  std::atomic<bool> stop{false};
-  std::thread silent([&] {
-    std::vector<int> held;
-    while (!stop) {
-      pollfd p{listener, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      const int c = accept(listener, nullptr, nullptr);
-      if (c >= 0) held.push_back(c);
-      ++accepted;
-    }
-    for (int c : held) close(c);
-  });
+  test::ScriptServer silent([](int, const std::string&) { return test::Script().Hang(); });
   TempFolder folder;
-  const std::string list =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/list.asx";
+  const std::string list = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/list.asx";
   for (const char* command : {"batch", "open"}) {
     SCOPED_TRACE(command);
     CliRun run;
     run.args = {command, list};
     run.workDir = folder.Path();
-    const int before = accepted;
-    run.interruptWhen = [&] { return accepted > before; };
+    const int before = silent.Connections();
+    run.interruptWhen = [&] { return silent.Connections() > before; };
     run.timeoutSeconds = 30;  // the fetch itself would wait 45 s
     const auto start = std::chrono::steady_clock::now();
     const CliResult r = RunCli(run);
@@ -275,9 +255,6 @@ TEST(CliStops, InterruptedWhileALocationIsFetched) {
     EXPECT_NE(r.err.find("qor-cli: interrupted while the "), std::string::npos) << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   }
-  stop = true;
-  silent.join();
-  close(listener);
 }
 
 }  // namespace

@@ -182,7 +182,9 @@ TEST_F(GuiTest, ANewTrackOnALivePlayListStartsASecondFile) {
   ASSERT_TRUE(RunUntil([&] { return Form().Session->Status().PacketNumber >= 5; }));
   Button("Abort")->click();
   ASSERT_TRUE(RunUntil([&] { return Button("Connect")->isEnabled(); }));
-  EXPECT_GT(ProbeDuration(first), 0.5);
+  // How much of the first entry is left when the recording joins depends on how soon it starts
+  // (the live clock runs from the server's start): the file must play, whatever its length.
+  EXPECT_GT(ProbeDuration(first), 0.0);
   EXPECT_GT(ProbeDuration(second), 0.1);
   EXPECT_EQ(saves_answered_, 1);
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "http/http_client.h"
-#include "http/script_server.h"
+#include "common/script_server.h"
 #include "platform/window_thread.h"
 
 namespace qor {

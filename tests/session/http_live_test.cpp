@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "asf/asf.h"
 #include "session/session_harness.h"
 #include "session/session_test_support.h"
@@ -93,6 +96,38 @@ TEST(HttpLive, PlayAnsweredWithAnotherEntrysHeaderRecordsThatEntry) {
   EXPECT_EQ(copy.declaredPackets, copy.packets.size());
   EXPECT_GT(FfprobeDuration(saved), 1.0);
   EXPECT_GT(FfprobePacketCount(saved), 5);
+}
+
+// A server that holds the streams chosen, by number, for every entry answers a play request
+// made from the entry before with the next entry's header: asked again with that header's
+// streams, the file holds every stream of the entry it records.
+TEST(HttpLive, APlayAnsweredWithAnotherHeaderIsAskedAgainForItsStreams) {
+  auto server = StartServer({"--live", Live("show", {"clip.wmv", "audio.wma"}), "--rate", "1"});
+  ASSERT_TRUE(server->Running());
+  const std::string saved = NewTempFolder() + "/show.asf";
+  SessionHarness h;
+  h.NewHttpSession(server->HttpPort(), "show?describe-behind=1&sticky-choice=1", saved);
+  ASSERT_TRUE(h.Run(60s, [&] { return h.Session().Status().SendTime >= 1500; }));
+  h.Abort();
+  h.EndSession();
+  EXPECT_TRUE(h.Logged("- The stream's header changed since it was asked for: asking again"));
+  TASF header;
+  ASSERT_TRUE(header.ReadHeaderFromFile(saved));
+  ASSERT_EQ(header.StreamCount, 2u);
+  // ffprobe's packets per stream: none may be empty.
+  FILE* probe = popen(("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of "
+                       "csv=p=0 '" +
+                       saved + "'")
+                          .c_str(),
+                      "r");
+  ASSERT_NE(probe, nullptr);
+  std::vector<int> counts;
+  int count = 0;
+  while (std::fscanf(probe, "%d", &count) == 1) counts.push_back(count);
+  pclose(probe);
+  ASSERT_EQ(counts.size(), 2u);
+  EXPECT_GT(counts[0], 0);
+  EXPECT_GT(counts[1], 0);
 }
 
 TEST(HttpLive, ResumingOrSeekingALiveStreamIsRefused) {

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <thread>
 
+#include "common/script_server.h"
 #include "session/mms_test_support.h"
 #include "session/session_port.h"
 
@@ -23,53 +24,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A loopback TCP server of a few lines: each connection gets `reply` (may be empty) and is then
-// closed, or held open in silence until the server goes away.
-class TinyServer {
- public:
-  TinyServer(std::string reply, bool holdOpen) : reply_(std::move(reply)), hold_(holdOpen) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(fd_, 8);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~TinyServer() {
-    stop_ = true;
-    thread_.join();
-    for (int c : held_) close(c);
-    close(fd_);
-  }
-  int Port() const { return port_; }
-
- private:
-  void Serve() {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      const int c = accept(fd_, nullptr, nullptr);
-      if (c < 0) continue;
-      if (!reply_.empty()) send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-      if (hold_) {
-        held_.push_back(c);
-      } else {
-        close(c);
-      }
-    }
-  }
-  std::string reply_;
-  bool hold_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::vector<int> held_;
-  std::thread thread_;
-};
+// A peer that says `reply` (may be empty) on each connection and then closes it, or holds it
+// open in silence until the peer goes away.
+std::unique_ptr<test::ScriptServer> Peer(std::string reply, bool holdOpen) {
+  return std::make_unique<test::ScriptServer>(
+      [reply, holdOpen](int, const std::string&) {
+        test::Script script;
+        if (!reply.empty()) script.Send(reply);
+        if (holdOpen) script.Hang();
+        return script;
+      },
+      test::ScriptServer::Request::kNothing);
+}
 
 enum class Transport { Http, Tcp, Udp };
 const char* NameOf(Transport t) {
@@ -115,11 +81,11 @@ TEST_F(SessionEnd, ConnectionClosedInTheHeaderEndsEveryTransport) {
 }
 
 TEST_F(SessionEnd, ServersThatCloseOrTalkNonsenseEndTheSession) {
-  TinyServer closes("", false);
-  TinyServer garbage(std::string(300, '\x5a'), false);
-  TinyServer fewBytes("\x01\x00\x00", false);  // less than one unit, then gone
+  const auto closes = Peer("", false);
+  const auto garbage = Peer(std::string(300, '\x5a'), false);
+  const auto fewBytes = Peer("\x01\x00\x00", false);  // less than one unit, then gone
   for (Transport t : {Transport::Http, Transport::Tcp, Transport::Udp}) {
-    for (TinyServer* peer : {&closes, &garbage, &fewBytes}) {
+    for (const test::ScriptServer* peer : {closes.get(), garbage.get(), fewBytes.get()}) {
       SCOPED_TRACE(NameOf(t));
       SessionHarness h;
       TMMS& s = Open(h, t, peer->Port(), peer->Port(), "clip.wmv");
@@ -156,11 +122,11 @@ TEST_F(SessionEnd, ConnectionThatIsNeverMadeTimesOut) {
 }
 
 TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
-  TinyServer silent("", true);
+  const auto silent = Peer("", true);
   for (Transport t : {Transport::Http, Transport::Tcp}) {
     SCOPED_TRACE(NameOf(t));
     SessionHarness h;
-    TMMS& s = Open(h, t, silent.Port(), silent.Port(), "clip.wmv");
+    TMMS& s = Open(h, t, silent->Port(), silent->Port(), "clip.wmv");
     s.Timeouts.AnswerSeconds = 1;
     RunToEnd(h);
     EXPECT_TRUE(h.Logged("The server did not answer within 1 seconds")) << LogText(h);
@@ -183,11 +149,11 @@ TEST_F(SessionEnd, SilentServerAndStalledStreamTimeOut) {
 // With every time-out off nothing but the stop can end a wait for a silent server: the stop
 // must wake the session thread itself, which no longer looks at it on a period.
 TEST_F(SessionEnd, StopEndsASessionWaitingWithoutAnyTimeOut) {
-  TinyServer silent("", true);
+  const auto silent = Peer("", true);
   for (Transport t : {Transport::Http, Transport::Tcp}) {
     SCOPED_TRACE(NameOf(t));
     SessionHarness h;
-    TMMS& s = Open(h, t, silent.Port(), silent.Port(), "clip.wmv");
+    TMMS& s = Open(h, t, silent->Port(), silent->Port(), "clip.wmv");
     s.Timeouts = {0, 0, 0, 0};
     const std::string asked = "Initialising streaming protocol, waiting for reply...";
     ASSERT_TRUE(h.Run(60s, [&] { return h.Logged(asked); })) << LogText(h);
@@ -234,6 +200,8 @@ TEST_F(SessionEnd, UdpPortInUseFallsBackToAFreeOne) {
     announced |=
         p.text.rfind("UDP port " + std::to_string(taken) + " is in use; receiving on ", 0) == 0;
   EXPECT_TRUE(announced) << LogText(h);
+  // Said once, and never as the port in use.
+  EXPECT_FALSE(h.Logged("Local UDP Port \t" + std::to_string(taken))) << LogText(h);
   const PacketMatch m = ComparePackets(SampleMedia("clip.wmv"), saved_);
   EXPECT_EQ(m.equal, m.source);
   char scrap[8];

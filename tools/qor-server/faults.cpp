@@ -56,7 +56,7 @@ bool Faults::Any() const {
          !password.empty() || stripPadding.has_value() || unknownTagAfter >= 0 ||
          unknownCommandAfter >= 0 || badLengthAfter >= 0 || splitHeader > 0 || stallSeconds > 0 ||
          trickleAfter != -1 || refuseTransport || httpStatus != 0 || headerPieces > 0 ||
-         octetTypes || rangeMode != 0 || describeBehind || rtpPayloadLimit > 0;
+         octetTypes || rangeMode != 0 || describeBehind || stickyChoice || rtpPayloadLimit > 0;
 }
 
 void SplitQuery(const std::string& target, std::string& name, std::string& query) {
@@ -147,6 +147,8 @@ bool ParseFaults(const std::string& query, Faults& f, std::string& error) {
       ok = ToFlag(value, f.octetTypes);
     } else if (key == "describe-behind") {
       ok = ToFlag(value, f.describeBehind);
+    } else if (key == "sticky-choice") {
+      ok = ToFlag(value, f.stickyChoice);
     } else if (key == "range") {
       ok = value == "ignore" || value == "wrong" || value == "lie";
       f.rangeMode = value == "ignore" ? 1 : value == "wrong" ? 2 : 3;
@@ -194,6 +196,8 @@ const char* FaultHelp() {
          "  octet-types=1       HTTP streams typed application/octet-stream, as some servers do\n"
          "  describe-behind=1   a live play list's describe answers with the entry before\n"
          "                      the one playing, as when it moves on before the play request\n"
+         "  sticky-choice=1     the streams chosen hold, by number, for every entry of a live\n"
+         "                      play list (its other streams are not sent)\n"
          "  range=ignore|wrong|lie  plain files: answer a Range request with the whole file\n"
          "                      (200), with a 206 that starts at byte 0, or with a 206 that\n"
          "                      names the range asked for and sends the whole file\n"

@@ -39,6 +39,8 @@ struct Faults {
   bool octetTypes = false;       // octet-types=1: streams typed application/octet-stream
   bool describeBehind = false;   // describe-behind=1: a live play list's describe answers with
                                  // the entry before the one playing
+  bool stickyChoice = false;     // sticky-choice=1: the streams chosen by number hold for every
+                                 // entry of a live play list, as a real server applies them
   int rangeMode = 0;             // range=ignore (1): plain files whole; range=wrong (2): from 0;
                                  // range=lie (3): the asked range named, the whole file sent
   int rtpPayloadLimit = 0;       // rtp-size=N: RTP payloads of at most N bytes (ASF packets split)

@@ -291,8 +291,10 @@ void HttpSession::ServeStream(const Catalog::Entry& entry, const std::string& na
   const uint32_t fromMs = live ? 0 : request_.StreamTimeMs();
   PacketFeed feed = live ? PacketFeed(entry.live, strip)
                          : PacketFeed(entry.media, entry.media->PacketForTime(fromMs), strip);
-  if (const auto entries = request_.Pragma("stream-switch-entry"))
+  if (const auto entries = request_.Pragma("stream-switch-entry")) {
+    if (faults_.stickyChoice) feed.KeepChoiceForEveryEntry();
     feed.Choose(ParseStreamSwitchEntries(*entries));
+  }
   std::string features = "\"seekable,stridable\"";
   if (live) features = entry.live->Playlist() ? "\"broadcast,playlist\"" : "\"broadcast\"";
   const std::string pragma = "Pragma: no-cache, client-id=" + std::to_string(3000000000u + id_) +

@@ -55,7 +55,7 @@ void PacketFeed::FitChoice() {
   }
   // A choice of every stream the header has is no choice: the packets go as they are. Nor is one
   // made from another header's streams (a choice read from text that named none is kept).
-  const bool sameStreams = asked_.named.empty() || asked_.named == streams;
+  const bool sameStreams = sticky_ || asked_.named.empty() || asked_.named == streams;
   if (every || !sameStreams) choice_ = {};
 }
 

@@ -41,6 +41,8 @@ class PacketFeed {
   // streams (a live play list moved on between the client's describe and its play request, or
   // later) goes whole, as the client never chose among its streams.
   void Choose(const StreamChoice& choice);
+  // The choice holds, by stream number, for every entry (its other streams are not sent).
+  void KeepChoiceForEveryEntry() { sticky_ = true; }
   FeedItem Next();
   // What the packets handed out so far carried, per stream.
   const StreamCounts& Counts() const { return counts_; }
@@ -75,6 +77,7 @@ class PacketFeed {
   uint64_t startScheduleMs_ = 0;
   StreamChoice asked_;
   StreamChoice choice_;  // in force: empty when the entry goes whole
+  bool sticky_ = false;
   StreamCounts counts_;
   PacketParts counted_;  // the last packet walked for counting, kept for its storage
   std::deque<Queued> queue_;

@@ -1,4 +1,4 @@
-#include "http/script_server.h"
+#include "common/script_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -77,7 +77,8 @@ Script Reply(const std::string& statusLine, const std::vector<std::string>& head
   return script;
 }
 
-ScriptServer::ScriptServer(Responder responder) : responder_(std::move(responder)) {
+ScriptServer::ScriptServer(Responder responder, Request read)
+    : responder_(std::move(responder)), read_(read) {
   listen_fd_ = ListeningSocket(16, port_, true);
   thread_ = std::thread([this] { Run(); });
 }
@@ -149,7 +150,7 @@ void ScriptServer::Run() {
 void ScriptServer::Serve(int fd, int index) {
   std::string request;
   char chunk[4096];
-  while (request.find("\r\n\r\n") == std::string::npos) {
+  while (read_ == Request::kHttpHead && request.find("\r\n\r\n") == std::string::npos) {
     if (stop_) return;
     pollfd watch{fd, POLLIN, 0};
     if (::poll(&watch, 1, 20) <= 0) continue;
@@ -197,6 +198,14 @@ RefusingPort::RefusingPort() {
 }
 
 RefusingPort::~RefusingPort() {
+  ::close(fd_);
+}
+
+SilentListener::SilentListener() {
+  fd_ = ListeningSocket(16, port_, true);
+}
+
+SilentListener::~SilentListener() {
   ::close(fd_);
 }
 

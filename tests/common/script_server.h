@@ -1,8 +1,10 @@
 #pragma once
-// A scripted HTTP peer on 127.0.0.1 for the location client's tests. Each accepted connection
-// first has its request read (up to the empty line), recorded, and then answered by the script the
-// test's responder returns for it: bytes to send (in as many writes as the test wants), pauses,
-// never answering, an abortive close. Connections are served one after the other.
+// The tests' one hand-made loopback peer, for the answers the reference server does not give.
+// Each accepted connection first has its request read (an HTTP head, up to the empty line; or
+// nothing, for a peer that speaks first), recorded, and then answered by the script the test's
+// responder returns for it: bytes to send (in as many writes as the test wants), pauses, never
+// answering, an abortive close. Connections are served one after the other. Beside it: a port
+// that refuses, a listener nobody answers, and one whose accept queue is full.
 
 #include <atomic>
 #include <cstdint>
@@ -41,8 +43,10 @@ Script Reply(const std::string& statusLine, const std::vector<std::string>& head
 class ScriptServer {
  public:
   using Responder = std::function<Script(int index, const std::string& request)>;
+  // What is read of a connection before the script answers it.
+  enum class Request { kHttpHead, kNothing };
 
-  explicit ScriptServer(Responder responder);
+  explicit ScriptServer(Responder responder, Request read = Request::kHttpHead);
   ~ScriptServer();
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;
@@ -61,6 +65,7 @@ class ScriptServer {
   bool Pause(int ms) const;
 
   Responder responder_;
+  Request read_;
   int listen_fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
@@ -79,6 +84,21 @@ class RefusingPort {
   ~RefusingPort();
   RefusingPort(const RefusingPort&) = delete;
   RefusingPort& operator=(const RefusingPort&) = delete;
+  uint16_t Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+// A listener that nobody accepts from: the system completes the connection, and nothing is ever
+// said on it (a server that has hung).
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
   uint16_t Port() const { return port_; }
 
  private:
