@@ -158,7 +158,8 @@ int64_t TSaveFile::PadUnwrittenLocked(uint64_t firstPacketAt, uint32_t packetSiz
     const auto run = unwritten_.begin();
     const int64_t first = run->first;
     const Unwritten was = run->second;
-    int64_t slots = std::min({std::min(was.end, below) - first, static_cast<int64_t>(perWrite)});
+    int64_t slots =
+        std::min<int64_t>(std::min(was.end, below) - first, static_cast<int64_t>(perWrite));
     if (maxSlots > 0) slots = std::min<int64_t>(slots, static_cast<int64_t>(maxSlots) - padded);
     // Every padding packet of a run is the same: built once, repeated.
     if (!MakeAsfPaddingPacket(one.data(), one.size(), was.timeBefore)) return -1;
