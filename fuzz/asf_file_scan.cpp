@@ -1,4 +1,5 @@
-// A saved file as verify and repair read it, held in memory: the scan, the repair plan, and the
+// A saved file as verify, repair and a resumed download read it, held in memory: the scan, the
+// resume point, the header described as a recording's while it grows, the repair plan, and the
 // repaired file (header and kept packets) read again, which must then describe its packets
 // exactly.
 
@@ -34,6 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       first + scan.slots * packetSize + scan.tornBytes != std::max(first, scan.dataEnd))
     __builtin_trap();
   if (scan.readable > scan.slots || (scan.lastReadable && *scan.lastReadable >= scan.slots))
+    __builtin_trap();
+
+  // A resumed download reads where the packets end (inside the file); a recording's header
+  // described as it grows places them where it did.
+  qor::AsfResumePoint point;
+  if (qor::FindAsfResumePoint(ReaderOf(data, size), size, point, why) &&
+      point.headerLength + point.packets * point.packetSize > size)
+    __builtin_trap();
+  std::vector<uint8_t> growing = scan.header;
+  qor::AsfHeaderLayout layout;
+  if (!qor::DescribeRecordingSoFar(growing.data(), growing.size(), scan.slots, scan.lastSendTime) ||
+      !qor::LocateAsfHeader(growing.data(), growing.size(), layout) ||
+      layout.firstPacketAt != first || layout.packetSize != packetSize)
     __builtin_trap();
 
   qor::AsfRepairPlan plan;

@@ -183,6 +183,9 @@ class TMainForm : public TForm {
   void ResetSessionDisplay();
   void DisconnectionClick();
   void ShowFileProperties1Click();
+  // File → Repair…: a saved recording that was cut (killed, a full disk, an old unfinished one)
+  // made a finished file, as `qor-cli repair` does; the outcome goes to the log.
+  void Repair1Click();
   void OpenMonitor1Click();
   void Exit1Click();
   // The one way the window closes (the close box, Exit1Click and the Exit button): asks

@@ -30,12 +30,13 @@ MediaInfoSession SessionInfoOf(const TMMS* session, const std::string& location)
 }
 
 void TInfoDialog::Load(const TASF& asf, const TMMS* session, const std::string& location,
-                       const std::string& growingFile) {
+                       const std::string& growingFile, const std::string& unfinished) {
   // A session thread may be parsing a header into the model meanwhile: keep a copy taken whole.
   shown_ = asf.Snapshot();
   session_ = SessionInfoOf(session, location);
   session_.growing = !growingFile.empty();
   growing_ = growingFile;
+  unfinished_ = unfinished;
   Rebuild();
 }
 
@@ -61,6 +62,7 @@ void TInfoDialog::FollowGrowingFile() {
 void TInfoDialog::Rebuild() {
   // The live statistics belong to the counter timer: keep what it wrote last.
   MediaInfoReport fresh = BuildMediaInfo(shown_, session_);
+  fresh.State = unfinished_;
   fresh.SendTime = Report.SendTime;
   fresh.TotalTime = Report.TotalTime;
   fresh.Packets = Report.Packets;

@@ -441,7 +441,8 @@ void TMainForm::LoadInfoDialog() {
   // The site is where the media came from: the location being (or last) downloaded, which in a
   // batch is an entry of the play list named in MediaWindow.
   const std::string site = started ? downloading_location_ : file;
-  dialog.Load(shown, Session.get(), site, growing ? file : std::string());
+  const std::string unfinished = read && !growing ? UnfinishedRecordingNote(file) : std::string();
+  dialog.Load(shown, Session.get(), site, growing ? file : std::string(), unfinished);
 }
 
 void TMainForm::OpenMonitor1Click() {

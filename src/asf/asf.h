@@ -85,6 +85,11 @@ struct AsfPacketTimes {
 // Reads a packet's send time, duration and key-frame mark without posting anything. False when the
 // packet cannot be walked inside length (the times read before the failure are kept in times).
 bool ReadAsfPacketTimes(const uint8_t* packet, size_t length, AsfPacketTimes& times);
+// Fills packet[0, packetSize) with a valid data packet that carries no payload, only padding, at
+// sendTime: what stands in a slot whose packet never arrived, so that the packets after it keep
+// their places, the file's times stay in order and every reader skips it. False when packetSize
+// cannot hold one.
+bool MakeAsfPaddingPacket(uint8_t* packet, size_t packetSize, uint32_t sendTime);
 
 // What a saved file holds for a download that resumes into it.
 struct AsfResumePoint {

@@ -78,4 +78,24 @@ bool DescribeWholePackets(uint8_t* header, size_t length, const AsfWholePackets&
   return true;
 }
 
+bool DescribeRecordingSoFar(uint8_t* header, size_t length, uint64_t count, uint32_t lastSendTime) {
+  // Streams are found as the header model finds them (every Stream Properties match); this runs
+  // at every checkpoint, so the header is not parsed whole.
+  const ByteView v{header, length};
+  bool video = false;
+  for (int64_t s = FindAsfPrefix(header, length, asf_guid::kStreamProperties); s >= 0 && !video;) {
+    video = v.Matches(static_cast<uint64_t>(s) + 24, asf_guid::kVideoMedia, 6);
+    const int64_t next =
+        FindAsfPrefix(header + s, length - static_cast<size_t>(s), asf_guid::kStreamProperties);
+    s = next < 0 ? -1 : s + next;
+  }
+  AsfWholePackets packets;
+  packets.count = count;
+  packets.lastSendTime = lastSendTime;
+  packets.fileSize = 0;
+  packets.broadcast = false;
+  packets.seekable = !video;
+  return DescribeWholePackets(header, length, packets);
+}
+
 }  // namespace qor

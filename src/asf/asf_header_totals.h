@@ -50,4 +50,13 @@ struct AsfWholePackets {
 // LocateAsfHeader fails.
 bool DescribeWholePackets(uint8_t* header, size_t length, const AsfWholePackets& packets);
 
+// What a recording's header says while the file still grows: the first `count` packets, the last
+// of them sent at lastSendTime. Not a broadcast (it is a file of known length, whose duration
+// readers then take from the header), seekable only when it has no video stream (a video stream
+// is seeked through the index that finishing adds), and no file size: the file is longer than
+// its described packets by whatever arrived since, and a reader that finds a size other than
+// the file's own (by more than a twentieth, for ffmpeg) distrusts the durations too. False, with
+// the block unchanged, when LocateAsfHeader fails.
+bool DescribeRecordingSoFar(uint8_t* header, size_t length, uint64_t count, uint32_t lastSendTime);
+
 }  // namespace qor

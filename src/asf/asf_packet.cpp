@@ -1,5 +1,7 @@
 // The data packet walk: send time, duration, key frames, and the in-place time shift.
 
+#include <algorithm>
+
 #include "asf/asf.h"
 #include "asf/asf_bytes.h"
 #include "support/message_queue.h"
@@ -127,6 +129,30 @@ PacketFault WalkPacket(uint8_t* packet, size_t length, uint32_t amount, bool shi
 }
 
 }  // namespace
+
+bool MakeAsfPaddingPacket(uint8_t* packet, size_t packetSize, uint32_t sendTime) {
+  using asf_detail::StoreLE;
+  // Error correction (as servers write it), then a packet of several payloads that holds none:
+  // readers walk its fixed fields, find no payload and skip the padding that fills the rest. (A
+  // reader that walks one payload whatever the count finds an empty one in the zeros.)
+  constexpr size_t kFixedWithWordPadding = 14;
+  // Room for the empty payload header (stream, object, offset, replicated length, length).
+  constexpr size_t kEmptyPayload = 9;
+  if (packetSize < kFixedWithWordPadding + kEmptyPayload || packetSize > UINT32_MAX) return false;
+  const bool wordPadding = packetSize - kFixedWithWordPadding <= UINT16_MAX;
+  const size_t fixed = wordPadding ? kFixedWithWordPadding : kFixedWithWordPadding + 2;
+  std::fill(packet, packet + packetSize, uint8_t{0});
+  packet[0] = 0x82;  // error correction data follows: 2 bytes
+  // Multiple payloads; padding length a word or a double word; no sequence, no packet length.
+  packet[3] = static_cast<uint8_t>(0x01 | (wordPadding ? 0x10 : 0x18));
+  packet[4] = 0x5D;  // the property widths servers use (they describe no payload here)
+  const uint32_t paddingWidth = wordPadding ? 2 : 4;
+  StoreLE(packet + 5, packetSize - fixed, paddingWidth);
+  StoreLE(packet + 5 + paddingWidth, sendTime, 4);
+  StoreLE(packet + 9 + paddingWidth, 0, 2);  // duration
+  packet[11 + paddingWidth] = 0x80;          // payload lengths are words; 0 payloads
+  return true;
+}
 
 bool ReadAsfPacketTimes(const uint8_t* packet, size_t length, AsfPacketTimes& times) {
   // Without shift the walk never writes, so the packet may be read-only.

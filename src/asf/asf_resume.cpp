@@ -116,11 +116,20 @@ bool FindAsfResumePoint(const AsfReadAt& readAt, uint64_t fileSize, AsfResumePoi
 
   uint64_t slots =
       fileSize > point.headerLength ? (fileSize - point.headerLength) / point.packetSize : 0;
-  // A finished file says how many packets it holds; what follows them is its index.
+  // A finished file says how many packets it holds; what follows them is its index. A recording
+  // cut between two updates of its header holds more packets than the header counts: they are
+  // kept, so its size is no finished file's and no index follows the counted packets.
   uint64_t dataSize = 0;
   if (header.U64(model.DataObjectOffset + 16, dataSize) && model.TotalDataPackets > 0 &&
-      dataSize == model.TotalDataPackets * point.packetSize + kDataObjectHeaderLength)
-    slots = std::min(slots, model.TotalDataPackets);
+      model.TotalDataPackets < slots &&
+      dataSize == model.TotalDataPackets * point.packetSize + kDataObjectHeaderLength) {
+    uint8_t next[sizeof asf_guid::kSimpleIndexObject] = {};
+    const uint64_t end = point.headerLength + model.TotalDataPackets * point.packetSize;
+    const bool indexFollows =
+        readAt(end, next, sizeof next) == static_cast<int64_t>(sizeof next) &&
+        std::equal(std::begin(next), std::end(next), std::begin(asf_guid::kSimpleIndexObject));
+    if (indexFollows || model.FileSize == fileSize) slots = model.TotalDataPackets;
+  }
   std::vector<uint8_t> packet(point.packetSize);
   const uint64_t lowest = slots > kMaxSlotsBack ? slots - kMaxSlotsBack : 0;
   for (uint64_t k = slots; k > lowest; --k) {

@@ -61,7 +61,10 @@ void JudgeHeader(AsfFileScan& scan, std::vector<AsfFinding>& out) {
     return;
   }
   const uint64_t packetsBytes = scan.slots * scan.layout.packetSize + kDataObjectHeaderLength;
-  if (scan.declaredFileSize != scan.fileLength)
+  if (scan.declaredFileSize == 0)
+    out.push_back({"file_size",
+                   "the header gives no file size: the recording was cut before it was finished"});
+  else if (scan.declaredFileSize != scan.fileLength)
     out.push_back({"file_size", "the header gives a file size of " + N(scan.declaredFileSize) +
                                     " bytes; the file has " + N(scan.fileLength)});
   if (scan.declaredPackets != scan.slots)

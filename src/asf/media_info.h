@@ -26,6 +26,9 @@ struct MediaInfoSession {
 struct MediaInfoReport {
   // "Clip"
   std::string Clip, Author, Copyright, Rating, Description, Location;
+  // What a reader should know of the file as a whole: empty, or that it is an unfinished
+  // recording and how to mend it (set by the dialog, which knows the file).
+  std::string State;
   // "Time/Length"
   std::string FileSize, Created_Asf, Created_File, Flag, PlayDuration, SendDuration,
       PreRollDuration;

@@ -24,9 +24,12 @@ void RegisterInfoDialog() {
     layout.ReportPages = {
         {C::kPages[0],
          [&r] {
-           return Fields{
+           Fields fields{
                {"Clip:", r.Clip},     {"Author:", r.Author},           {"Copyright:", r.Copyright},
                {"Rating:", r.Rating}, {"Description:", r.Description}, {C::kLocation, r.Location}};
+           // Only a file that needs mending says anything here.
+           if (!r.State.empty()) fields.emplace_back("File:", r.State);
+           return fields;
          }},
         {C::kPages[1],
          [&r] {

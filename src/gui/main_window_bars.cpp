@@ -44,6 +44,7 @@ void MainWindow::BuildMenu() {
   // The desktop's usual keys; within a menu no two entries share a mnemonic.
   QMenu* file = menuBar()->addMenu("&File");
   BindMenuItem(file, form_.Open1)->setShortcut(QKeySequence::Open);
+  AddMenuAction(file, "R&epair...", &TMainForm::Repair1Click)->setObjectName("Repair1");
   file->addSeparator();
   QAction* save = AddMenuAction(file, "&Save Log", &TMainForm::SaveLog1Click);
   save->setObjectName("SaveLog1");

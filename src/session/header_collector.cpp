@@ -31,7 +31,7 @@ HeaderCollector::Step HeaderCollector::Append(const uint8_t* data, size_t length
   if (!SizeIsHonest()) return Step::Malformed;
   if (resuming) return Step::Complete;
   // An earlier copy (the describe answer) may already be there; the same bytes land on it.
-  if (!file || file->WriteAt(0, text_.data(), text_.size()) == TSaveFile::WriteResult::Failed) {
+  if (!file || file->WriteHeader(text_.data(), text_.size()) == TSaveFile::WriteResult::Failed) {
     return Step::WriteFailed;
   }
   return Step::Complete;

@@ -2,7 +2,8 @@
 // The ASF header as it arrives in pieces (MMS header packets or HTTP $H chunks): the pieces are
 // joined until one is flagged as the last, then the whole header is written at offset 0 of the
 // save file (unless resuming), so the file always starts with the header whose length places the
-// packets behind it.
+// packets behind it. What lands there describes the packets the file holds (TSaveFile::
+// WriteHeader); the pieces are kept as the server sent them.
 
 #include <cstddef>
 #include <cstdint>

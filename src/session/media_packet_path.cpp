@@ -50,6 +50,7 @@ void MediaPacketPath::Begin(std::shared_ptr<TSaveFile> file, std::shared_ptr<Car
   file_ = std::move(file);
   previous_ = std::move(previous);
   next_ = std::move(next);
+  checkpoints_.Begin();
 }
 
 void MediaPacketPath::Reset() {
@@ -243,6 +244,7 @@ MediaPacketPath::Outcome MediaPacketPath::Write(uint8_t* payload, size_t length,
   switch (outcome) {
     case PacketWriter::Outcome::Written:
       written_.Mark(writer_.LastIndex());
+      checkpoints_.PacketWritten(file_, writer_.LastIndex(), sendTime, writer_.PacketSize());
       highest_location_ = std::max(highest_location_, location);
       port_.Input().MarkMediaArrived();
       return Outcome::Written;

@@ -4,7 +4,8 @@
 // ask for chosen from it; each packet's times are read once and shifted to the download's start,
 // the packet is written at its place (gathered, padded, counted), and at a change of play-list
 // entry the next entry's first packets pass from one session to the next. A protocol only says
-// which bytes are a header piece and which a packet, and what number the server gave it.
+// which bytes are a header piece and which a packet, and what number the server gave it. As the
+// packets are written, the file's header is kept describing them (HeaderCheckpoints).
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "session/header_checkpoints.h"
 #include "session/header_collector.h"
 #include "session/packet_ledger.h"
 #include "session/packet_writer.h"
@@ -130,6 +132,7 @@ class MediaPacketPath {
   bool carry_checked_ = false;
   bool stopped_ = false;  // a write failed for good: nothing more is written
   bool keep_written_ = false;
+  HeaderCheckpoints checkpoints_;
 };
 
 }  // namespace qor

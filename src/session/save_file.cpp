@@ -1,13 +1,26 @@
 #include "session/save_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
 #include "asf/asf.h"
+#include "asf/asf_header_totals.h"
 
 namespace qor {
+
+namespace {
+
+// Padding packets written in one call, and slots padded while the lock is held once: a long run
+// of losses never holds up the writer for long.
+constexpr size_t kPaddingBytesPerWrite = 256 * 1024;
+constexpr size_t kPaddingSlotsPerHold = 256;
+
+}  // namespace
 
 TSaveFile::TSaveFile(FileHandle file) : file_(std::move(file)) {}
 
@@ -66,6 +79,28 @@ TSaveFile::WriteResult TSaveFile::WriteAt(int64_t offset, const void* data, size
   return WriteResult::Failed;
 }
 
+TSaveFile::WriteResult TSaveFile::WriteHeader(const void* data, size_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return WriteResult::Dropped;
+  if (!FlushLocked()) return WriteResult::Failed;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  std::vector<uint8_t> header(bytes, bytes + count);
+  AsfHeaderLayout layout;
+  if (LocateAsfHeader(header.data(), header.size(), layout)) {
+    // A header that places the packets elsewhere describes none of those written so far.
+    if (layout.firstPacketAt != described_first_packet_) {
+      described_count_ = 0;
+      described_time_ = 0;
+      described_first_packet_ = layout.firstPacketAt;
+    }
+    DescribeRecordingSoFar(header.data(), header.size(), static_cast<uint64_t>(described_count_),
+                           described_time_);
+  }
+  if (file_.WriteAt(0, header.data(), header.size())) return WriteResult::Written;
+  write_failed_ = true;
+  return WriteResult::Failed;
+}
+
 TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, size_t count,
                                               int64_t index, uint32_t sendTime) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -87,11 +122,122 @@ TSaveFile::WriteResult TSaveFile::WritePacket(int64_t offset, const void* data, 
   } else {
     gathered_.insert(gathered_.end(), bytes, bytes + count);
   }
+  NoteWrittenLocked(index, sendTime);
   if (index >= highest_index_) {
     highest_index_ = index;
     highest_time_ = sendTime;
   }
   return WriteResult::Written;
+}
+
+void TSaveFile::NoteWrittenLocked(int64_t index, uint32_t sendTime) {
+  if (index > highest_index_ + 1) {
+    unwritten_.emplace(highest_index_ + 1, Unwritten{index, highest_time_});
+    return;
+  }
+  if (index >= highest_index_ || unwritten_.empty()) return;
+  auto run = unwritten_.upper_bound(index);
+  if (run == unwritten_.begin()) return;
+  --run;
+  if (index >= run->second.end) return;
+  // A late packet splits its run; the slots after it follow its time.
+  const int64_t first = run->first;
+  const Unwritten was = run->second;
+  unwritten_.erase(run);
+  if (first < index) unwritten_.emplace(first, Unwritten{index, was.timeBefore});
+  if (index + 1 < was.end) unwritten_.emplace(index + 1, Unwritten{was.end, sendTime});
+}
+
+int64_t TSaveFile::PadUnwrittenLocked(uint64_t firstPacketAt, uint32_t packetSize, int64_t below,
+                                      size_t maxSlots) {
+  const size_t perWrite = std::max<size_t>(1, kPaddingBytesPerWrite / packetSize);
+  std::vector<uint8_t> one(packetSize), packets;
+  int64_t padded = 0;
+  while (!unwritten_.empty() && unwritten_.begin()->first < below &&
+         (maxSlots == 0 || static_cast<size_t>(padded) < maxSlots)) {
+    const auto run = unwritten_.begin();
+    const int64_t first = run->first;
+    const Unwritten was = run->second;
+    int64_t slots =
+        std::min<int64_t>(std::min(was.end, below) - first, static_cast<int64_t>(perWrite));
+    if (maxSlots > 0) slots = std::min<int64_t>(slots, static_cast<int64_t>(maxSlots) - padded);
+    // Every padding packet of a run is the same: built once, repeated.
+    if (!MakeAsfPaddingPacket(one.data(), one.size(), was.timeBefore)) return -1;
+    packets.clear();
+    for (int64_t k = 0; k < slots; ++k) packets.insert(packets.end(), one.begin(), one.end());
+    if (!file_.WriteAt(static_cast<int64_t>(firstPacketAt) + first * packetSize, packets.data(),
+                       packets.size()))
+      return -1;
+    unwritten_.erase(run);
+    if (first + slots < was.end)
+      unwritten_.emplace(first + slots, Unwritten{was.end, was.timeBefore});
+    padded += slots;
+  }
+  return padded;
+}
+
+bool TSaveFile::ReadHeaderLocked(std::vector<uint8_t>& block, AsfHeaderLayout& layout) {
+  uint8_t start[30];
+  if (file_.ReadAt(0, start, sizeof start) != static_cast<int64_t>(sizeof start)) return false;
+  uint64_t objectSize = 0;
+  for (int i = 0; i < 8; ++i) objectSize |= static_cast<uint64_t>(start[16 + i]) << (8 * i);
+  if (objectSize < sizeof start || objectSize > kMaxHeaderLength) return false;
+  block.resize(static_cast<size_t>(objectSize + kDataObjectHeaderLength));
+  return file_.ReadAt(0, block.data(), block.size()) == static_cast<int64_t>(block.size()) &&
+         LocateAsfHeader(block.data(), block.size(), layout);
+}
+
+bool TSaveFile::Checkpoint() {
+  int64_t count = 0;
+  uint32_t lastTime = 0;
+  AsfHeaderLayout before;
+  int disk = -1;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<uint8_t> header;
+    if (finished_ || write_failed_ || highest_index_ < 0 || !FlushLocked() ||
+        !ReadHeaderLocked(header, before))
+      return false;
+    // Every slot below the count is a packet or unwritten since before now: runs that open later
+    // begin above it.
+    count = highest_index_ + 1;
+    lastTime = highest_time_;
+    for (;;) {
+      const int64_t padded =
+          PadUnwrittenLocked(before.firstPacketAt, before.packetSize, count, kPaddingSlotsPerHold);
+      if (padded < 0) return false;
+      if (static_cast<size_t>(padded) < kPaddingSlotsPerHold) break;
+      lock.unlock();
+      lock.lock();
+      if (finished_ || write_failed_) return false;
+    }
+    // Packets that filled slots meanwhile are below the count too.
+    if (!FlushLocked()) return false;
+    // A descriptor of its own, so that the file may be finished and closed meanwhile.
+    disk = ::fcntl(file_.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (disk < 0) return false;
+  }
+  int synced;
+  do {
+    synced = ::fdatasync(disk);
+  } while (synced != 0 && errno == EINTR);
+  ::close(disk);
+  if (synced != 0) return false;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<uint8_t> header;
+  AsfHeaderLayout now;
+  // The header may have been written again meanwhile; one that moved the packets is left alone.
+  if (finished_ || write_failed_ || !ReadHeaderLocked(header, now) ||
+      now.firstPacketAt != before.firstPacketAt || now.packetSize != before.packetSize ||
+      !DescribeRecordingSoFar(header.data(), header.size(), static_cast<uint64_t>(count),
+                              lastTime) ||
+      !file_.WriteAt(0, header.data(), header.size()))
+    return false;
+  described_count_ = count;
+  described_time_ = lastTime;
+  described_first_packet_ = now.firstPacketAt;
+  return true;
 }
 
 int64_t TSaveFile::ReadAt(int64_t offset, void* buffer, size_t count) {
@@ -159,6 +305,11 @@ TSaveFile::FinishResult TSaveFile::Finish(TASF& asf, bool runFixUps) {
                                (highest_index_ + 1) * static_cast<int64_t>(asf.PacketSize);
     if (asf.PacketSize > 0 && asf.DataObjectOffset > 0 && file_.Size() > packetsEnd)
       file_.Truncate(packetsEnd);
+    // The header counts every slot up to the highest packet: one that no packet reached becomes
+    // a packet of padding, never zeros a reader takes for a broken packet. Padding that cannot
+    // be written (a full disk) leaves the slot as it is.
+    if (asf.PacketSize > 0 && asf.DataObjectOffset > 0)
+      PadUnwrittenLocked(asf.FirstPacketOffset(), asf.PacketSize, highest_index_ + 1, 0);
     // Each step runs whatever the previous one gave.
     result.header =
         asf.FixHeaderOnCompleted(file_, static_cast<uint64_t>(highest_index_) + 1, highest_time_);

@@ -8,8 +8,13 @@
 // writes tens of thousands of small packets a second, and a system call for each was the largest
 // cost of a fast one. Gathered packets reach the file before anything else is written, read or
 // finished, when the session goes idle (Flush), and at the latest every kGatherBytes.
+//
+// While a recording grows, its header is kept describing the packets already on the disk
+// (Checkpoint), and a slot that no packet reached is filled with a packet of padding before the
+// header counts it: a file cut at any moment is a valid file of what it holds.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +26,7 @@ namespace qor {
 
 class TASF;
 struct AsfResumePoint;
+struct AsfHeaderLayout;
 
 class TSaveFile {
  public:
@@ -36,8 +42,12 @@ class TSaveFile {
   static std::shared_ptr<TSaveFile> Open(const std::string& path, FileHandle::Mode mode,
                                          int* error = nullptr);
 
-  // Positional write of a whole block (the header, or progressive bytes).
+  // Positional write of a whole block (progressive bytes, or a few bytes of the header).
   WriteResult WriteAt(int64_t offset, const void* data, size_t count);
+  // Writes the server's header at the start of the file, describing the packets the last
+  // checkpoint found on the disk (none before the first), so that the file is a valid one from
+  // its first byte; a header whose objects cannot be found is written as it came.
+  WriteResult WriteHeader(const void* data, size_t count);
   // Positional write of data packet `index`; remembers the highest index written and its time.
   // Failed also reports gathered packets before it that could not be written.
   WriteResult WritePacket(int64_t offset, const void* data, size_t count, int64_t index,
@@ -61,6 +71,15 @@ class TSaveFile {
   // so that finishing describes them all even when the stream is cut before their end.
   void NoteHeldPackets(int64_t highestIndex, uint32_t sendTime);
 
+  // Brings the header up to date with the packets written so far: writes what is gathered,
+  // fills the slots below the highest packet that no packet reached with padding packets, hands
+  // the data to the disk and only then rewrites the header to describe those packets, so that a
+  // power cut can leave packets the header does not count, never a count without its packets.
+  // Writers go on while the data goes to the disk (the lock is not held), but the call itself may
+  // wait for the disk: never make it on a thread that must keep receiving. Does nothing once the
+  // file is finished or a write failed. True when the header was rewritten.
+  bool Checkpoint();
+
   struct FinishResult {
     bool fixedUp = false;  // the three fix-ups ran
     bool header = false;
@@ -69,9 +88,10 @@ class TSaveFile {
     bool closed = false;
     bool packetsWritten = true;  // false when gathered packets could not be written
   };
-  // Marks the file finished and, when runFixUps is set and a packet was written, rewrites the
-  // header fields with the highest packet index + 1 and its time, stores the end timecode and
-  // appends the seek index, in that order; then closes. Later calls only report closed = true.
+  // Marks the file finished and, when runFixUps is set and a packet was written, fills the slots
+  // no packet reached with padding packets, rewrites the header fields with the highest packet
+  // index + 1 and its time, stores the end timecode and appends the seek index, in that order;
+  // then closes. Later calls only report closed = true.
   FinishResult Finish(TASF& asf, bool runFixUps);
 
   bool Finished() const;
@@ -88,6 +108,15 @@ class TSaveFile {
   // holds, and takes the highest index and time from the last of them, so that the fix-ups
   // describe exactly what is there.
   void TrimToWholePacketsLocked(const TASF& asf);
+  // Keeps the record of unwritten slots as packet `index` is written.
+  void NoteWrittenLocked(int64_t index, uint32_t sendTime);
+  // Writes padding packets into at most maxSlots unwritten slots below `below` (all when
+  // maxSlots is 0); returns how many it wrote, or -1 when a write failed.
+  int64_t PadUnwrittenLocked(uint64_t firstPacketAt, uint32_t packetSize, int64_t below,
+                             size_t maxSlots);
+  // The header block at the start of the file (the Header Object and the Data Object's own
+  // header) and where it places the packets.
+  bool ReadHeaderLocked(std::vector<uint8_t>& block, AsfHeaderLayout& layout);
 
   mutable std::mutex mutex_;
   FileHandle file_;
@@ -103,6 +132,19 @@ class TSaveFile {
   int64_t data_end_ = -1;  // the end of the last whole packet once trimmed
   int64_t highest_index_ = -1;
   uint32_t highest_time_ = 0;
+  // Runs of slots below the highest packet that no packet was written to, by their first slot:
+  // where they end, and the send time of the packet before them (a padding packet there keeps
+  // the file's times in order). A run leaves once it is padded; a packet that comes later still
+  // takes its slot.
+  struct Unwritten {
+    int64_t end = 0;
+    uint32_t timeBefore = 0;
+  };
+  std::map<int64_t, Unwritten> unwritten_;
+  // What the header on the disk describes since the last checkpoint, for a header written again.
+  int64_t described_count_ = 0;
+  uint32_t described_time_ = 0;
+  uint64_t described_first_packet_ = 0;
 };
 
 }  // namespace qor

@@ -135,6 +135,22 @@ TEST_F(Packets, ZeroPayloadCountWalksOnePayload) {
   EXPECT_TRUE(Parse(p));
 }
 
+// What stands in a slot whose packet never came parses at its time, shifts like any packet and
+// carries no media, at every packet size (past 64 KiB its padding length is a double word).
+TEST_F(Packets, APaddingPacketParsesAndCarriesNoMedia) {
+  for (const size_t size : {size_t{23}, size_t{3200}, size_t{70000}}) {
+    Bytes p(size, 0xAA);
+    ASSERT_TRUE(MakeAsfPaddingPacket(p.data(), p.size(), 5000)) << size;
+    EXPECT_TRUE(Parse(p, 1000, true)) << size;
+    AsfPacketTimes times;
+    EXPECT_TRUE(ReadAsfPacketTimes(p.data(), p.size(), times) && times.sendTime == 4000 &&
+                times.payloadBytes == 0 && !times.keyFrame)
+        << size;
+  }
+  Bytes tooSmall(22);
+  EXPECT_FALSE(MakeAsfPaddingPacket(tooSmall.data(), tooSmall.size(), 0));
+}
+
 // Compressed payloads (replicated data length 1): the offset field is the presentation time.
 Bytes CompressedPacket(bool multiple, uint8_t declaredShortBy) {
   PacketSpec s;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <fstream>
 
 #include "app/main_info_dialog.h"
 #include "app/options_dialog.h"
@@ -152,6 +155,43 @@ TEST_F(GuiTest, InfoDialogShowsTheStreamsOfASavedFile) {
   ASSERT_NE(clip, nullptr);
   ASSERT_GT(clip->topLevelItemCount(), 0);
   EXPECT_EQ(clip->topLevelItem(0)->text(0), "Clip:");
+}
+
+// A recording cut before it was finished (12 packets under the server's header): Media
+// Information's first page says so; File → Repair... through the real open dialog mends it, and
+// the page says so no more.
+TEST_F(GuiTest, FileRepairMendsTheCutRecordingInfoCallsUnfinished) {
+  TASF clip;
+  ASSERT_TRUE(clip.ReadHeaderFromFile(SampleMedia("clip.wmv")));
+  std::string bytes(clip.FirstPacketOffset() + 12 * clip.PacketSize, '\0');
+  std::ifstream(SampleMedia("clip.wmv"), std::ios::binary).read(bytes.data(), bytes.size());
+  const std::string cut = folder_.Path("cut.asf");
+  std::ofstream(cut, std::ios::binary) << bytes;
+  Form().MediaWindow.Caption = cut;
+  Window().Forward([this] { Form().InfoClick(); });
+  auto* info = Window().findChild<FormDialog*>("qorForm_InfoDialog");
+  auto* page = info ? info->findChild<QTreeWidget*>("Clip") : nullptr;
+  ASSERT_NE(page, nullptr);
+  const auto lastRow = [page] {
+    const QTreeWidgetItem* row = page->topLevelItem(page->topLevelItemCount() - 1);
+    return row ? row->text(0) + row->text(1) : QString();
+  };
+  EXPECT_TRUE(RunUntil([&] { return lastRow().startsWith("File:unfinished (the recording was"); }))
+      << lastRow().toStdString();
+
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&cut] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog || dialog->acceptMode() != QFileDialog::AcceptOpen) return;
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(cut));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  answerer.start(20);
+  Window().findChild<QAction*>("Repair1")->trigger();
+  EXPECT_TRUE(RunUntil([&] {
+    return Dump().find("> Repair: " + cut + ": kept 12 packets, ") != std::string::npos;
+  })) << Dump();
+  EXPECT_TRUE(RunUntil([&] { return !lastRow().startsWith("File:"); })) << lastRow().toStdString();
 }
 
 // The program's icon on its windows (built in when no theme has it) and in the About box, with

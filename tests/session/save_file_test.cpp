@@ -174,5 +174,88 @@ TEST(SaveFile, WritersRacingTheFinishNeverWriteAfterIt) {
   EXPECT_EQ(size, (file->HighestIndex() + 1) * 64);
 }
 
+// A recording of a real clip through the save file: its header, then packets at their places.
+struct Recording {
+  explicit Recording(const std::string& path)
+      : source(ReadAsfLayout(SampleMedia("clip.wmv"))),
+        file(TSaveFile::Open(path, FileHandle::Mode::CreateTruncate)) {
+    const std::vector<uint8_t> whole = ReadWholeFile(SampleMedia("clip.wmv"));
+    asf.ParseHeader(whole.data(), source.headerLength);
+    file->WriteHeader(whole.data(), source.headerLength);
+  }
+  uint32_t Time(size_t i) const {
+    AsfPacketTimes times;
+    ReadAsfPacketTimes(source.packets[i].data(), source.packetSize, times);
+    return times.sendTime;
+  }
+  TSaveFile::WriteResult Write(size_t i) {
+    const size_t n = i % source.packets.size();
+    return file->WritePacket(source.headerLength + i * source.packetSize, source.packets[n].data(),
+                             source.packetSize, static_cast<int64_t>(i), Time(n));
+  }
+  const AsfLayout source;
+  std::shared_ptr<TSaveFile> file;
+  TASF asf;
+};
+
+// From its header on, the file describes only packets on the disk; a slot no packet reached is
+// counted only once it holds a padding packet at the time before it, which a late packet still
+// replaces; once finished, no checkpoint touches the file.
+TEST(SaveFile, ACheckpointDescribesThePacketsOnDiskAndPadsTheSlotsNoneReached) {
+  const std::string path = NewTempFolder() + "/rec.asf";
+  Recording r(path);
+  EXPECT_EQ(ReadAsfLayout(path).declaredPackets, 0u);
+  for (const size_t i : {0, 1, 4, 5}) ASSERT_EQ(r.Write(i), TSaveFile::WriteResult::Written);
+  ASSERT_TRUE(r.file->Checkpoint());
+  const auto padding = [&](const std::vector<uint8_t>& packet) {
+    AsfPacketTimes times;
+    return ReadAsfPacketTimes(packet.data(), packet.size(), times) && times.payloadBytes == 0 &&
+           times.sendTime == r.Time(1);
+  };
+  const AsfLayout lies = ReadAsfLayout(path);
+  EXPECT_EQ(lies.declaredPackets, 6u);
+  EXPECT_FALSE(lies.broadcast);
+  EXPECT_EQ(lies.playDurationMs, r.Time(5) + r.asf.Preroll);
+  ASSERT_EQ(lies.packets.size(), 6u);
+  EXPECT_TRUE(padding(lies.packets[2]) && padding(lies.packets[3]));
+
+  ASSERT_EQ(r.Write(3), TSaveFile::WriteResult::Written);
+  EXPECT_TRUE(r.file->Finish(r.asf, true).header);
+  const AsfLayout copy = ReadAsfLayout(path);
+  ASSERT_EQ(copy.packets.size(), 6u);
+  EXPECT_TRUE(padding(copy.packets[2]) && copy.packets[3] == r.source.packets[3]);
+  const std::vector<uint8_t> finished = ReadWholeFile(path);
+  EXPECT_FALSE(r.file->Checkpoint());
+  EXPECT_EQ(ReadWholeFile(path), finished);
+}
+
+// Checkpoints race the writer (which leaves slots out) and the finish: the finished file is
+// never written again, and every slot it counts holds a packet that parses.
+TEST(SaveFile, CheckpointsRacingTheWriterAndTheFinishLeaveAValidFile) {
+  const std::string path = NewTempFolder() + "/race.asf";
+  Recording r(path);
+  std::atomic<bool> finished{false};
+  std::thread writer([&] {
+    for (size_t i = 0; !finished && i < 1500; ++i)
+      if (i % 5 != 3) r.Write(i);
+  });
+  std::thread checkpointer([&] {
+    for (; !finished; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+      r.file->Checkpoint();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  r.file->Finish(r.asf, true);
+  const std::vector<uint8_t> after = ReadWholeFile(path);
+  finished = true;
+  writer.join();
+  checkpointer.join();
+  EXPECT_EQ(ReadWholeFile(path), after);
+  const AsfLayout copy = ReadAsfLayout(path);
+  ASSERT_EQ(copy.packets.size(), copy.declaredPackets);
+  AsfPacketTimes times;
+  for (size_t i = 0; i < copy.packets.size(); ++i)
+    EXPECT_TRUE(ReadAsfPacketTimes(copy.packets[i].data(), copy.packets[i].size(), times)) << i;
+}
+
 }  // namespace
 }  // namespace qor::testing

@@ -82,12 +82,16 @@ AsfLayout ReadAsfLayout(const std::string& path) {
   layout.broadcast = (asf.FileFlags & ffBroadcast) != 0;
   layout.playDurationMs = asf.PlayDuration;
   layout.declaredPackets = asf.DataPacketsCount;
-  // The Data Object's size says where the packets end (an index object may follow).
+  // The Data Object's size says where the packets end when an index follows them; a recording
+  // not finished yet holds more than its header counts so far.
   uint64_t dataSize = 0;
   for (int i = 0; i < 8; ++i)
     dataSize |= static_cast<uint64_t>(bytes[asf.DataObjectOffset + 16 + i]) << (8 * i);
   uint64_t end = asf.DataObjectOffset + dataSize;
-  if (dataSize == 0 || end > bytes.size()) end = bytes.size();
+  const auto* index = std::begin(asf_guid::kSimpleIndexObject);
+  if (dataSize == 0 || end > bytes.size() ||
+      (end + 16 <= bytes.size() && !std::equal(index, index + 16, bytes.begin() + end)))
+    end = bytes.size();
   for (uint64_t at = layout.headerLength; layout.packetSize > 0 && at + layout.packetSize <= end;
        at += layout.packetSize) {
     layout.packets.emplace_back(
