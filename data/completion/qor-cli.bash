@@ -17,7 +17,7 @@ _qor_cli() {
   done
 
   case "$prev" in
-    --protocol) COMPREPLY=($(compgen -W "auto http tcp udp" -- "$cur")); return ;;
+    --protocol) COMPREPLY=($(compgen -W "auto http tcp udp rtspu rtspt" -- "$cur")); return ;;
     --progress) COMPREPLY=($(compgen -W "line json" -- "$cur")); return ;;
     -d|--config-dir) _filedir -d; return ;;
     -o)

@@ -10,6 +10,9 @@ std::optional<int32_t> TransportOfScheme(const std::string& url) {
   if (parts.scheme == "mmsu") return kProtoUdp;
   if (parts.scheme == "mmst") return kProtoTcp;
   if (parts.scheme == "http" || parts.scheme == "mmsh") return kProtoHttp;
+  if (parts.scheme == "rtsp") return kProtoRtsp;
+  if (parts.scheme == "rtspu") return kProtoRtspUdp;
+  if (parts.scheme == "rtspt") return kProtoRtspTcp;
   return std::nullopt;
 }
 
@@ -30,12 +33,14 @@ LocationCheck ReadDownloadLocation(const std::string& url, bool overHttp, Downlo
   // The transport comes from the options, so a scheme we do not speak would otherwise be sent to
   // an MMS or HTTP server as if it were one, and a bad port would be looked up as part of the
   // host name ("DNS resolve failed").
-  static const char* const kSchemes[] = {"mms", "mmst", "mmsu", "mmsh", "http"};
+  static const char* const kSchemes[] = {"mms",  "mmst", "mmsu",  "mmsh",
+                                         "http", "rtsp", "rtspu", "rtspt"};
   bool known = false;
   for (const char* s : kSchemes) known = known || p.scheme == s;
   if (!known) {
     refusal = "Unsupported location type '" + p.scheme +
-              "://': Qor records mms://, mmst://, mmsu://, mmsh:// and http:// locations";
+              "://': Qor records mms://, mmst://, mmsu://, mmsh://, http://, rtsp://, rtspu:// "
+              "and rtspt:// locations";
     return LocationCheck::Refused;
   }
   if (problem == LocationProblem::BadPort) {

@@ -11,8 +11,9 @@
 
 namespace qor {
 
-// The transport (kProtoHttp, kProtoTcp, kProtoUdp) a location's scheme names: mmsu:// UDP,
-// mmst:// TCP, http:// and mmsh:// HTTP; nothing for mms:// or any other.
+// The transport a location's scheme names: mmsu:// UDP, mmst:// TCP, http:// and mmsh:// HTTP,
+// rtspu:// RTSP with UDP data, rtspt:// RTSP over TCP, rtsp:// RTSP with UDP data then over TCP;
+// nothing for mms:// or any other.
 std::optional<int32_t> TransportOfScheme(const std::string& url);
 // The transport a download of url uses: forced when a front end forces one (the command line's
 // --protocol), else the one its scheme names, else chosen (the options' stored choice).

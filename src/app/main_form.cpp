@@ -22,8 +22,11 @@ constexpr int32_t kDesignWidth = 640;
 // How long a transport that is not the last one Auto tries may stay silent at each step before
 // the next one is tried: a blocked port or dropped datagrams must not cost the full time-outs.
 constexpr int32_t kRolloverWaitSeconds = 10;
+constexpr int32_t kStandardRtspPort = 554;
 
 std::string AttemptName(uint32_t flags, int32_t httpPort) {
+  if (flags & pfRtspUdp) return "RTSP via UDP";
+  if (flags & pfRtspTcp) return "RTSP via TCP";
   if (flags & pfMmsUdp) return "MMS via UDP";
   if (flags & pfMmsTcp) return "MMS via TCP";
   return httpPort > 0 ? "HTTP streaming on port " + THelper::IntText(httpPort)
@@ -277,10 +280,11 @@ void TMainForm::ConnectionSingleClick() {
   }
   attempts_.clear();
   attempt_ = 0;
+  if (transport_ == kProtoRtsp) attempts_ = {{pfRtspUdp, 0}, {pfRtspTcp, 0}};
   if (transport_ == kProtoAuto) {
-    // UDP and TCP at the location's port (an MMS one), then HTTP at port 80 and at the
-    // configured HTTP port.
-    attempts_ = {{pfMmsUdp, 0}, {pfMmsTcp, 0}};
+    // RTSP (the only protocol of the servers that came later), MMS with UDP and TCP data at the
+    // location's port (an MMS one), then HTTP at port 80 and at the configured HTTP port.
+    attempts_ = {{pfRtspUdp, 0}, {pfRtspTcp, 0}, {pfMmsUdp, 0}, {pfMmsTcp, 0}};
     const int32_t configured = SettingNumber(peers_.OptionsDialog->HTTPPort.Text, "HTTPPort");
     if (configured != 80) attempts_.push_back({pfHttp, 80});
     attempts_.push_back({pfHttp, configured});
@@ -345,6 +349,12 @@ void TMainForm::ConfigureSession(TMMS& session) {
     case kProtoUdp:
       session.ProtocolFlags = pfMmsUdp;
       break;
+    case kProtoRtspUdp:
+      session.ProtocolFlags = pfRtspUdp;
+      break;
+    case kProtoRtspTcp:
+      session.ProtocolFlags = pfRtspTcp;
+      break;
     default:
       session.ProtocolFlags = 0;
       break;
@@ -373,6 +383,8 @@ void TMainForm::ConfigureSession(TMMS& session) {
   if (attempt_ < attempts_.size() && attempts_[attempt_].httpPort > 0)
     session.HttpPort = attempts_[attempt_].httpPort;
   session.ConnectPort = SettingNumber(options.TCPPort.Text, "TCPPort");
+  // RTSP has its own standard port; the MMS port option is not RTSP's.
+  if (session.ProtocolFlags & (pfRtspUdp | pfRtspTcp)) session.ConnectPort = kStandardRtspPort;
   session.UdpPort = SettingNumber(options.UDPPort.Text, "UDPPort");
   session.MaxUdpSize = SettingNumber(options.MaxUDP.Text, "MaxUDPSize");
   session.BypassDns = options.BypassDNS.Checked ? 1 : 0;

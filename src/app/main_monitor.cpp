@@ -281,10 +281,11 @@ void TMainForm::DownloadCompleted() {
 
 void TMainForm::ShowReceivingProtocol() {
   const uint32_t flags = Session->ProtocolFlags;
-  const char* name = (flags & pfHttp)     ? "HTTP"
-                     : (flags & pfMmsUdp) ? "MMS via UDP"
-                     : (flags & pfMmsTcp) ? "MMS via TCP"
-                                          : "unknown";
+  const char* name = (flags & pfHttp)                    ? "HTTP"
+                     : (flags & (pfRtspUdp | pfRtspTcp)) ? "RTSP"
+                     : (flags & pfMmsUdp)                ? "MMS via UDP"
+                     : (flags & pfMmsTcp)                ? "MMS via TCP"
+                                                         : "unknown";
   Messages.Post(std::string("- Receiving ") + name + " protocol streams -", mcNotice);
   ProgBar.Gauge.SetShowText(Asf.ReadTotals().TotalDataPackets != 0);
   // An open information dialog turns to the download that has just begun.

@@ -71,7 +71,9 @@ TOptionsDialog::TOptionsDialog(DesktopServices& desktop) : desktop_(desktop) {
   Button1.OnClick = [this] { Button1Click(); };
 
   ProtoGroup.Name = "ProtoGroup";
-  ProtoGroup.Items.SetText("HTTP\r\nTCP\r\nUDP\r\nAuto (UDP, then TCP, then HTTP)");
+  ProtoGroup.Items.SetText(
+      "HTTP\r\nTCP\r\nUDP\r\nAuto (RTSP, then MMS with UDP, TCP, then HTTP)\r\n"
+      "RTSP with UDP data\r\nRTSP over TCP");
   SetNumberEdit(HTTPPort, "HTTPPort", "HTTP Port");
   SetNumberEdit(TCPPort, "TCPPort", "MMS over TCP Port");
   SetNumberEdit(UDPPort, "UDPPort", "MMS over UDP Port");
@@ -159,10 +161,12 @@ void TOptionsDialog::FormShow() {
 
   const std::string proto = Read("ProtoSelected");
   // Any other text (an older program's "unknown") keeps meaning TCP.
-  ProtoGroup.ItemIndex = proto == "HTTP"   ? kProtoHttp
-                         : proto == "UDP"  ? kProtoUdp
-                         : proto == "Auto" ? kProtoAuto
-                                           : kProtoTcp;
+  ProtoGroup.ItemIndex = proto == "HTTP"    ? kProtoHttp
+                         : proto == "UDP"   ? kProtoUdp
+                         : proto == "Auto"  ? kProtoAuto
+                         : proto == "RTSPU" ? kProtoRtspUdp
+                         : proto == "RTSPT" ? kProtoRtspTcp
+                                            : kProtoTcp;
 
   BypassDNS.Checked = Read("DNSState") == "IP";
   Reconnects.Text = Read("Reconnects");
@@ -194,6 +198,8 @@ void TOptionsDialog::FormClose() {
   if (ProtoGroup.ItemIndex == kProtoTcp) proto = "TCP";
   if (ProtoGroup.ItemIndex == kProtoUdp) proto = "UDP";
   if (ProtoGroup.ItemIndex == kProtoAuto) proto = "Auto";
+  if (ProtoGroup.ItemIndex == kProtoRtspUdp) proto = "RTSPU";
+  if (ProtoGroup.ItemIndex == kProtoRtspTcp) proto = "RTSPT";
   Write("ProtoSelected", proto);
   Write("UseMaxRate", OnOff(MaxRateFlag.Checked));
   Write("FastDelivery", OnOff(FastDeliveryTick.Checked));

@@ -42,8 +42,13 @@ inline constexpr int32_t kDefaultNetworkRate = 2;
 inline constexpr int32_t kProtoHttp = 0;
 inline constexpr int32_t kProtoTcp = 1;
 inline constexpr int32_t kProtoUdp = 2;
-// Tries MMS with UDP data, MMS over TCP and then HTTP streaming until one answers.
+// Tries RTSP (UDP data, then TCP), MMS with UDP data, MMS over TCP and then HTTP streaming until
+// one answers.
 inline constexpr int32_t kProtoAuto = 3;
+inline constexpr int32_t kProtoRtspUdp = 4;
+inline constexpr int32_t kProtoRtspTcp = 5;
+// Not a choice of the dialog: what an rtsp:// location asks for (UDP data, then TCP).
+inline constexpr int32_t kProtoRtsp = 6;
 
 class TOptionsDialog : public TForm {
  public:

@@ -100,9 +100,14 @@ bool Allowed(const std::vector<Command>& commands, Command command) {
 std::string CheckValue(CliOptions& o, const std::string& flag, const std::string& value) {
   if (flag == "--protocol") {
     const std::string p = Lower(value);
-    if (p != "http" && p != "tcp" && p != "udp" && p != "auto")
-      return "--protocol must be http, tcp, udp or auto";
-    o.protocol = p == "http" ? "HTTP" : p == "tcp" ? "TCP" : p == "udp" ? "UDP" : "AUTO";
+    if (p != "http" && p != "tcp" && p != "udp" && p != "auto" && p != "rtspu" && p != "rtspt")
+      return "--protocol must be http, tcp, udp, rtspu, rtspt or auto";
+    o.protocol = p == "http"    ? "HTTP"
+                 : p == "tcp"   ? "TCP"
+                 : p == "udp"   ? "UDP"
+                 : p == "rtspu" ? "RTSPU"
+                 : p == "rtspt" ? "RTSPT"
+                                : "AUTO";
   } else if (flag == "--http-port" || flag == "--tcp-port" || flag == "--udp-port") {
     if (!IsNumberIn(value, 1, 65535)) return flag + " must be a port number from 1 to 65535";
     (flag == "--http-port" ? o.httpPort : flag == "--tcp-port" ? o.tcpPort : o.udpPort) = value;
@@ -326,10 +331,13 @@ std::string GeneralUsage() {
 namespace {
 
 const char* const kTransferFlags =
-    "  --protocol http|tcp|udp|auto  transport (default: from the scheme: mmsu:// UDP,\n"
-    "                            mmst:// TCP, http:// and mmsh:// HTTP; otherwise the stored\n"
-    "                            choice, and auto for mms:// when none is stored); auto tries\n"
-    "                            UDP, then TCP, then HTTP (port 80, then --http-port)\n"
+    "  --protocol http|tcp|udp|rtspu|rtspt|auto  transport (default: from the scheme:\n"
+    "                            mmsu:// UDP, mmst:// TCP, http:// and mmsh:// HTTP, rtspu://\n"
+    "                            and rtspt:// RTSP with UDP data or over TCP, rtsp:// the one,\n"
+    "                            then the other; otherwise the stored choice, and auto for\n"
+    "                            mms:// when none is stored); auto tries RTSP (UDP, then TCP;\n"
+    "                            port 554 unless the location names one), MMS with UDP, then\n"
+    "                            TCP, then HTTP (port 80, then --http-port)\n"
     "  --http-port N             server port for HTTP streaming (stored default 80)\n"
     "  --tcp-port N              server port for MMS (stored default 1755)\n"
     "  --udp-port N              local port for MMS data over UDP (stored default 7000)\n"
@@ -428,7 +436,8 @@ std::string CommandUsage(Command command) {
                  "\n"
                  "Shows the media information of a saved file: clip, times, codecs, streams.\n"
                  "Of a location (http://, mmsh://, mms://), the streams the server offers with\n"
-                 "their rates and groups, asked over HTTP streaming before anything is recorded.\n"
+                 "their rates and groups, asked over HTTP streaming before anything is recorded;\n"
+                 "of an rtsp://, rtspu:// or rtspt:// one, those of its RTSP DESCRIBE.\n"
                  "\n"
                  "  --json           as one JSON object with typed values, laid out as ffprobe's\n"
                  "                   (-of json): format, streams, tags, bitrate_records, codecs\n"

@@ -6,6 +6,7 @@
 
 #include "app/convert_error.h"
 #include "app/options_dialog.h"
+#include "app/rtsp_describe_client.h"
 #include "asf/asf.h"
 #include "asf/stream_selection.h"
 #include "cli/download_run.h"
@@ -32,7 +33,7 @@ bool DescribeAddress(const std::string& url, int32_t httpPort, std::string& addr
   const std::string& scheme = parts.scheme;
   const bool http = scheme == "http" || scheme == "mmsh";
   if (!http && scheme != "mms" && scheme != "mmst" && scheme != "mmsu") {
-    error = "not a streaming location (http://, mmsh://, mms://)";
+    error = "not a streaming location (http://, mmsh://, mms://, rtsp://)";
     return false;
   }
   if (parts.host.empty()) {
@@ -49,7 +50,7 @@ bool DescribeAddress(const std::string& url, int32_t httpPort, std::string& addr
 }
 
 // What a failure of the location client says, in the words this command has always used.
-std::string FetchError(const std::string& text, const Location& parts, const THttpClient& client,
+std::string FetchError(const std::string& text, const Location& parts, const TSocketClient& client,
                        const SessionTimeouts& limits) {
   const std::string server = HostAndPort(parts.host, client.Port);
   if (text == "Null Remote Address" || text == "Host Lookup Timed Out")
@@ -70,8 +71,52 @@ bool IsLocation(const std::string& text) {
   return text.find("://") != std::string::npos;
 }
 
+bool IsRtspLocation(const std::string& url) {
+  Location parts;
+  ParseLocation(url, parts);
+  return parts.scheme == "rtsp" || parts.scheme == "rtspu" || parts.scheme == "rtspt";
+}
+
+bool FetchRtspHeader(TApplication& app, const CliOptions& options, std::vector<uint8_t>& header,
+                     std::string& error) {
+  Location parts;
+  ParseLocation(options.file, parts);
+  if (parts.host.empty()) {
+    error = "no host in the location";
+    return false;
+  }
+  TRtspDescribeClient client;
+  client.Port = parts.port > 0 ? parts.port : TRtspDescribeClient::kStandardPort;
+  SessionTimeouts limits = app.MainForm->StoredTimeouts();
+  if (app.MainForm->AdjustTimeouts) app.MainForm->AdjustTimeouts(limits);
+  client.ConnectTimeOut = static_cast<uint32_t>(limits.ConnectSeconds) * 1000;
+  client.TimeOut = static_cast<uint32_t>(limits.AnswerSeconds) * 1000;
+  // Credentials in the location, else those of the command line.
+  client.User = parts.hasUser ? parts.user : options.user.value_or("");
+  client.Password = parts.hasUser ? parts.password : options.password.value_or("");
+  try {
+    InterruptWatch watch([&client] { client.Disconnect(); });
+    client.Describe(options.file);
+  } catch (const ESocketError& e) {
+    error = Interrupted() ? "interrupted" : FetchError(e.what(), parts, client, limits);
+    return false;
+  }
+  if (client.Answer.status != 200) {
+    error = "the server answered \"RTSP/1.0 " + std::to_string(client.Answer.status) + " " +
+            client.Answer.reason + "\"";
+    return false;
+  }
+  if (!client.Described) {
+    error = client.Why;
+    return false;
+  }
+  header = client.Description.asfHeader;
+  return true;
+}
+
 bool FetchHeader(TApplication& app, const CliOptions& options, std::vector<uint8_t>& header,
                  std::string& error) {
+  if (IsRtspLocation(options.file)) return FetchRtspHeader(app, options, header, error);
   int32_t httpPort = 0;
   if (options.httpPort) httpPort = std::stoi(*options.httpPort);
   std::string address;

@@ -18,7 +18,7 @@ bool IsLocation(const std::string& text);
 // The header block the server describes at the location options.file, asked with the window's
 // HTTP location client (its proxy and time-outs as a download has them); false with a reason.
 // mms:// locations are asked over HTTP streaming on --http-port (a server of both serves the
-// same titles).
+// same titles); rtsp://, rtspu:// and rtspt:// ones with an RTSP DESCRIBE.
 bool FetchHeader(TApplication& app, const CliOptions& options, std::vector<uint8_t>& header,
                  std::string& error);
 int RunLocationInfo(const CliOptions& options);

@@ -25,6 +25,8 @@ void ApplyTransport(const CliOptions& options, TApplication& app) {
   if (protocol == "HTTP") form.ForcedTransport = kProtoHttp;
   if (protocol == "TCP") form.ForcedTransport = kProtoTcp;
   if (protocol == "UDP") form.ForcedTransport = kProtoUdp;
+  if (protocol == "RTSPU") form.ForcedTransport = kProtoRtspUdp;
+  if (protocol == "RTSPT") form.ForcedTransport = kProtoRtspTcp;
   if (protocol == "AUTO") o.ProtoGroup.ItemIndex = kProtoAuto;
 }
 

@@ -94,6 +94,19 @@ int32_t TTCP::Send(const void* data, int32_t length) {
   }));
 }
 
+int32_t TTCP::SendNow(const void* data, int32_t length) {
+  if (length < 0 || (length > 0 && data == nullptr)) return -1;
+  std::unique_lock lock(send_mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return -1;
+  return static_cast<int32_t>(socket_.Use([&](int fd) -> long {
+    ssize_t n;
+    do {
+      n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }));
+}
+
 void TTCP::Close() {
   Terminate();
   socket_.RequestShutdown();

@@ -67,6 +67,9 @@ class TTCP : public TThread {
   // Sends the whole block on the connection; returns the bytes sent, or -1 when it is not
   // connected or the send failed. Any thread; blocks sent from two threads never interleave.
   int32_t Send(const void* data, int32_t length);
+  // Sends what the socket takes at once, unless another thread is sending: never waits. Returns
+  // the bytes sent (possibly fewer), or -1. For a last word before Close.
+  int32_t SendNow(const void* data, int32_t length);
   // Ends the connection from any thread: a blocked lookup result, connect or receive returns and
   // the thread ends. Never waits.
   void Close();

@@ -67,9 +67,14 @@ void TUDP::Stop() {
 }
 
 int32_t TUDP::Send(const void* data, int32_t length) {
+  return SendToPort(data, length, static_cast<uint16_t>(RemotePort));
+}
+
+int32_t TUDP::SendToPort(const void* data, int32_t length, uint16_t port) {
   if (length < 0 || (length > 0 && data == nullptr)) return -1;
   if (!remote_valid_.load(std::memory_order_acquire)) return -1;
-  const sockaddr_storage& target = remote_address_;
+  sockaddr_storage target = remote_address_;
+  SetAddressPort(target, port);
   return static_cast<int32_t>(socket_.Use([&](int fd) -> long {
     ssize_t n;
     do {

@@ -70,6 +70,8 @@ class TUDP : public TThread {
   // family, or on a send error.
   // Safe from several threads at once.
   int32_t Send(const void* data, int32_t length);
+  // The same to another port of the remote host (RTCP goes to the port after the media's).
+  int32_t SendToPort(const void* data, int32_t length, uint16_t port);
   // Waits at most timeout until the port is bound, so that datagrams sent to it from now on are
   // kept; false when the receiver failed or ended first, or the time ran out. A sender must not
   // be told the port before this: a thread that starts late would miss what it sends. Any thread.

@@ -78,7 +78,7 @@ void MmsProtocol::TcpData(const uint8_t* data, int32_t length) {
   }
 }
 
-void MmsProtocol::UdpDatagram(const uint8_t* data, int32_t length) {
+void MmsProtocol::UdpDatagram(const uint8_t* data, int32_t length, UdpOrigin) {
   if (length <= 0) return;
   // Trailing bytes are not part of the packet; only the packet goes into the input.
   const size_t accepted = mms::AcceptedDatagramLength(data, static_cast<size_t>(length));

@@ -50,7 +50,7 @@ class MmsProtocol final : public SessionProtocol {
   void Connected() override;
   void ResponseHeader(const std::string& header) override;
   void TcpData(const uint8_t* data, int32_t length) override;
-  void UdpDatagram(const uint8_t* data, int32_t length) override;
+  void UdpDatagram(const uint8_t* data, int32_t length, UdpOrigin origin) override;
   void Run() override;
   void WakeWaits() override;
   void ResendTick() override;

@@ -15,6 +15,15 @@ uint32_t Be24(const uint8_t* p) {
   return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
 }
 
+// The LocationId of the payload format header at p (whose length was checked), when it has one.
+bool LocationOf(const uint8_t* p, uint32_t& location) {
+  const uint8_t flags = p[0];
+  if (!(flags & kLocation)) return false;
+  const uint8_t* at = p + 4 + ((flags & kRelative) ? 4 : 0) + ((flags & kDuration) ? 4 : 0);
+  location = (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+  return true;
+}
+
 }  // namespace
 
 bool ReadRtpHeader(const uint8_t* data, size_t size, RtpHeaderView& out) {
@@ -84,6 +93,7 @@ bool RtpAsfAssembler::Take(const uint8_t* payload, size_t size, bool marker, uin
       partial_.clear();
       partialKey_ = (first & kKey) != 0;
       partialTime_ = timestamp;
+      partialHasLocation_ = LocationOf(payload, partialLocation_);
     } else if (offset != partial_.size()) {
       partial_.clear();  // a fragment before this one was lost
       return true;
@@ -94,7 +104,13 @@ bool RtpAsfAssembler::Take(const uint8_t* payload, size_t size, bool marker, uin
     }
     partial_.insert(partial_.end(), payload + header, payload + size);
     if (marker || partial_.size() == packetSize_) {
-      out.push_back({std::move(partial_), partialKey_, partialTime_});
+      AsfFromRtp whole;
+      whole.packet = std::move(partial_);
+      whole.keyFrame = partialKey_;
+      whole.timestamp = partialTime_;
+      whole.hasLocationId = partialHasLocation_;
+      whole.locationId = partialLocation_;
+      out.push_back(std::move(whole));
       partial_.clear();
     }
     return true;
@@ -126,6 +142,7 @@ bool RtpAsfAssembler::Take(const uint8_t* payload, size_t size, bool marker, uin
     packet.packet.assign(payload + at + h, payload + at + h + length);
     packet.keyFrame = (flags & kKey) != 0;
     packet.timestamp = timestamp;
+    packet.hasLocationId = LocationOf(payload + at, packet.locationId);
     out.push_back(std::move(packet));
     at += h + length;
   }

@@ -30,6 +30,14 @@ struct AsfFromRtp {
   std::vector<uint8_t> packet;  // as sent: its padding may be missing
   bool keyFrame = false;
   uint32_t timestamp = 0;  // the RTP timestamp it came with (the send time, ms)
+  // The packet's number in the stream, when the server sends location ids (asked for with
+  // com.microsoft.wm.locid); a fragmented packet's comes with its first fragment.
+  bool hasLocationId = false;
+  uint32_t locationId = 0;
+  // RTP packets given up as lost just before this one (set by whoever orders them), and the
+  // sequence number of the RTP packet that completed it.
+  uint32_t lostBefore = 0;
+  uint16_t rtpSequence = 0;
 };
 
 class RtpAsfAssembler {
@@ -53,6 +61,8 @@ class RtpAsfAssembler {
   std::vector<uint8_t> partial_;
   bool partialKey_ = false;
   uint32_t partialTime_ = 0;
+  bool partialHasLocation_ = false;
+  uint32_t partialLocation_ = 0;
 };
 
 }  // namespace qor

@@ -7,6 +7,7 @@
 #include "session/http_protocol.h"
 #include "session/media_packet_path.h"
 #include "session/mms_protocol.h"
+#include "session/rtsp_protocol.h"
 #include "session/session_input.h"
 #include "session/session_port.h"
 #include "session/session_protocol.h"
@@ -32,10 +33,17 @@ class TMMS::Port final : public SessionPort {
 
   int32_t SendTcp(const void* data, int32_t length) override { return s_.SendTcp(data, length); }
   int32_t SendUdp(const void* data, int32_t length) override { return s_.SendUdp(data, length); }
+  int32_t SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length) override {
+    return s_.SendUdpTo(from, port, data, length);
+  }
+  int32_t SendTcpNow(const void* data, int32_t length) override {
+    return s_.SendTcpNow(data, length);
+  }
   void Connect(const Endpoint& where) override { s_.StartTcpTransport(where.host, where.port); }
   std::string LocalAddress() const override { return s_.local_address_; }
   int32_t LocalPort() const override { return s_.counters_.LocalPort.load(); }
   int32_t UdpLocalPort() const override { return s_.UdpLocalPort(); }
+  int32_t UdpControlPort() const override { return s_.UdpLocalPort(true); }
   void WaitForUdpReceiver() override { s_.WaitForUdpReceiver(); }
   void ResendsPending() override { s_.ResendsPending(); }
   void ResendsSettled(const std::function<bool()>& pending) override { s_.ResendsSettled(pending); }
@@ -58,18 +66,20 @@ TMMS::~TMMS() {
   // No resend tick may run once the transports it sends on are gone.
   resend_timer_.Stop();
   std::shared_ptr<TTCP> tcp;
-  std::shared_ptr<TUDP> udp;
+  std::shared_ptr<TUDP> udp, control;
   std::vector<std::shared_ptr<TTCP>> retiredTcp;
   std::vector<std::shared_ptr<TUDP>> retiredUdp;
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     tcp = std::move(tcp_);
     udp = std::move(udp_);
+    control = std::move(udp_control_);
     retiredTcp.swap(retired_tcp_);
     retiredUdp.swap(retired_udp_);
   }
   tcp.reset();
   udp.reset();
+  control.reset();
   retiredTcp.clear();
   retiredUdp.clear();
 }
@@ -120,6 +130,12 @@ MmsServerTexts TMMS::GetServerTexts() const {
 void TMMS::Start() {
   // UDP data always comes with the TCP command connection.
   if (ProtocolFlags & pfMmsUdp) ProtocolFlags = pfMmsTcp | pfMmsUdp;
+  // One RTSP transport per try: UDP data when both are asked for.
+  if (ProtocolFlags & pfRtspUdp) {
+    ProtocolFlags = pfRtspUdp;
+  } else if (ProtocolFlags & pfRtspTcp) {
+    ProtocolFlags = pfRtspTcp;
+  }
   if (!Messages) {
     if (ShowMessageBox) ShowMessageBox("MMS Class - no message callback handler object specified");
     return;
@@ -143,14 +159,20 @@ void TMMS::Start() {
   // The helper and the error-code handler belong to the protocols, so they always exist.
   if (ProtocolFlags & pfHttp) ConnectPort = HttpPort;
   config_ = *this;
+  // The proxy setting names an HTTP proxy, which does not carry RTSP: an RTSP session goes to
+  // the server itself.
+  if (config_.Rtsp()) config_.UseProxy = 0;
   media_->Begin(SaveFile, PreviousEntry, NextEntry);
-  if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
+  if (config_.Rtsp()) {
+    protocol_ = std::make_unique<RtspProtocol>(*port_);
+  } else if (ProtocolFlags & (pfMmsTcp | pfMmsUdp)) {
     protocol_ = std::make_unique<MmsProtocol>(*port_);
   } else {
     protocol_ = std::make_unique<HttpProtocol>(*port_);
   }
   input_->RestartStageClock();
-  if (ProtocolFlags & (pfHttp | pfMmsTcp)) StartTcpTransport(Host, ConnectPort);
+  if (ProtocolFlags & (pfHttp | pfMmsTcp | pfRtspUdp | pfRtspTcp))
+    StartTcpTransport(Host, ConnectPort);
   TThread::Start();
 }
 
@@ -172,20 +194,25 @@ void TMMS::TerminateRequested() {
 }
 
 void TMMS::Stop() {
+  // The protocol's last word goes out on the connection before it closes.
+  if (protocol_) protocol_->Stopping();
   Terminate();
   if (config_.MediaOverUdp()) StopResendTimer();
   std::shared_ptr<TTCP> tcp;
-  std::shared_ptr<TUDP> udp;
+  std::shared_ptr<TUDP> udp, control;
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     stopped_ = true;
     tcp = tcp_;
     udp = udp_;
+    control = udp_control_;
   }
   if (tcp) tcp->Close();
   if (udp) udp->Stop();
+  if (control) control->Stop();
   Release(tcp);
   Release(udp);
+  Release(control);
 }
 
 bool TMMS::IsConnected() const {

@@ -1,9 +1,9 @@
 #pragma once
 // TMMS: one streaming session, one download. The window creates it suspended, fills the
 // configuration fields (SessionConfig's, by name, and the objects below) and calls Start. Start
-// fixes a copy of the configuration, picks the protocol (MMS with TCP or UDP data, or HTTP
-// streaming), opens the TCP connection and resumes the session thread, whose Execute runs that
-// protocol's receive loop.
+// fixes a copy of the configuration, picks the protocol (MMS with TCP or UDP data, HTTP
+// streaming, or RTSP with UDP or interleaved data), opens the TCP connection and resumes the
+// session thread, whose Execute runs that protocol's receive loop.
 //
 // Threads: the transport handlers below run on the window thread (the transports hand their
 // events over with Synchronize); Execute and everything it calls run on the session thread. The
@@ -12,9 +12,11 @@
 // through Post, tagged with Source so the window can tell a stale session's pairs from the current
 // one's. A protocol sees the session only through the SessionPort it is given.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +26,7 @@
 #include "platform/thread.h"
 #include "session/response_header_collector.h"
 #include "session/session_config.h"
+#include "session/session_protocol.h"
 #include "session/session_status.h"
 #include "support/message_queue.h"
 
@@ -114,12 +117,16 @@ class TMMS : public TThread, public SessionConfig {
   // Replaces the TCP connection by a new one to where (or to the proxy) and starts connecting;
   // also called from the session thread (the next HTTP connection).
   void StartTcpTransport(const std::string& host, int32_t port);
+  // The media receiver, and for RTP its control companion on the next port.
   void StartUdpTransport();
+  std::shared_ptr<TUDP> NewUdpReceiver(uint32_t localPort);
   std::shared_ptr<TTCP> CurrentTcp() const;
-  std::shared_ptr<TUDP> CurrentUdp() const;
+  std::shared_ptr<TUDP> CurrentUdp(bool control = false) const;
   int32_t SendTcp(const void* data, int32_t length);
+  int32_t SendTcpNow(const void* data, int32_t length);
   int32_t SendUdp(const void* data, int32_t length);
-  int32_t UdpLocalPort() const;
+  int32_t SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length);
+  int32_t UdpLocalPort(bool control = false) const;
   void WaitForUdpReceiver();
   // The resend tick: started when datagrams are asked for again (ResendsPending), stopped by
   // itself when nothing is (ResendsSettled), and for good by a stop or a failure.
@@ -148,27 +155,35 @@ class TMMS : public TThread, public SessionConfig {
   mutable std::mutex transport_mutex_;
   std::shared_ptr<TTCP> tcp_;
   std::shared_ptr<TUDP> udp_;
+  std::shared_ptr<TUDP> udp_control_;
   // Connections replaced while another thread was sending on them. That thread may be running
   // one of the connection's own events, whose thread waits for it: the last reference must not
   // end there, so they are let go where connections are replaced (guarded).
   mutable std::vector<std::shared_ptr<TTCP>> retired_tcp_;
   mutable std::vector<std::shared_ptr<TUDP>> retired_udp_;
   // Gives up a reference taken from CurrentTcp/CurrentUdp without ever being its last holder.
-  void Release(std::shared_ptr<TTCP>& tcp) const { Release(tcp, tcp_, retired_tcp_); }
-  void Release(std::shared_ptr<TUDP>& udp) const { Release(udp, udp_, retired_udp_); }
+  void Release(std::shared_ptr<TTCP>& tcp) const { Release(tcp, {&tcp_}, retired_tcp_); }
+  void Release(std::shared_ptr<TUDP>& udp) const {
+    Release(udp, {&udp_, &udp_control_}, retired_udp_);
+  }
+  // current: where the session keeps its own references, looked at under the lock.
   template <typename Transport>
-  void Release(std::shared_ptr<Transport>& held, const std::shared_ptr<Transport>& current,
+  void Release(std::shared_ptr<Transport>& held,
+               std::initializer_list<const std::shared_ptr<Transport>*> current,
                std::vector<std::shared_ptr<Transport>>& retired) const {
     std::lock_guard<std::mutex> lock(transport_mutex_);
-    if (held && held != current) retired.push_back(std::move(held));
-    held.reset();  // still the current one: the session holds it too
+    const bool kept = std::any_of(current.begin(), current.end(),
+                                  [&](const std::shared_ptr<Transport>* c) { return *c == held; });
+    if (held && !kept) retired.push_back(std::move(held));
+    held.reset();  // still a current one: the session holds it too
   }
   bool stopped_ = false;  // after Stop nothing new is started (guarded by transport_mutex_)
 
   // The current connection (window thread only).
   std::string local_address_;
-  // The port the server's media datagrams come from (0 until the first one).
-  uint16_t udp_source_port_ = 0;
+  // The port the server's datagrams come from, to the media receiver and to its control
+  // companion (0 until the first one).
+  uint16_t udp_source_port_[2] = {0, 0};
   ResponseHeaderCollector response_header_;
 };
 

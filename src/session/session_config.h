@@ -19,6 +19,8 @@ enum ProtocolFlagBits : uint32_t {
   pfHttp = 1,
   pfMmsTcp = 2,
   pfMmsUdp = 4,
+  pfRtspUdp = 8,   // RTSP with RTP over UDP to a local port pair
+  pfRtspTcp = 16,  // RTSP with RTP interleaved in its connection
 };
 
 // StreamKind values.
@@ -82,7 +84,8 @@ struct SessionConfig {
   std::string ClientGuid;
 
   bool Resuming() const { return ResumeSession != 0; }
-  bool MediaOverUdp() const { return (ProtocolFlags & pfMmsUdp) != 0; }
+  bool MediaOverUdp() const { return (ProtocolFlags & (pfMmsUdp | pfRtspUdp)) != 0; }
+  bool Rtsp() const { return (ProtocolFlags & (pfRtspUdp | pfRtspTcp)) != 0; }
   // The server as requests name it: Host, with ":port" when port is not the protocol's standard
   // one, so a proxy (and the server's own virtual hosts) reach the port the location gave.
   std::string HostText(int32_t port, int32_t standardPort) const {

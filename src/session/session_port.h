@@ -9,6 +9,7 @@
 #include <string>
 
 #include "session/session_config.h"
+#include "session/session_protocol.h"
 #include "session/session_status.h"
 
 namespace qor {
@@ -49,13 +50,20 @@ class SessionPort {
   virtual int32_t SendTcp(const void* data, int32_t length) = 0;
   // Sends a datagram through the UDP receiver (any thread); -1 when there is none.
   virtual int32_t SendUdp(const void* data, int32_t length) = 0;
+  // Sends a datagram from the media receiver or its control companion to the server's port
+  // (any thread); -1 when there is no such receiver.
+  virtual int32_t SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length) = 0;
+  // Sends on the current TCP connection only if that does not wait (another send in progress, a
+  // full socket); returns what was sent, -1 when nothing could be. For a last word at a stop.
+  virtual int32_t SendTcpNow(const void* data, int32_t length) = 0;
   // A new TCP connection to where replaces the current one (through the proxy when one is set).
   virtual void Connect(const Endpoint& where) = 0;
   // This end of the current connection.
   virtual std::string LocalAddress() const = 0;
   virtual int32_t LocalPort() const = 0;
-  // The UDP receiver's bound local port, 0 when there is none.
+  // The UDP receiver's bound local port, 0 when there is none; and its control companion's.
   virtual int32_t UdpLocalPort() const = 0;
+  virtual int32_t UdpControlPort() const = 0;
   // Before the port is announced: waits (bounded) until the UDP receiver has bound its port, has
   // failed (its message is on its way) or the session is stopped.
   virtual void WaitForUdpReceiver() = 0;

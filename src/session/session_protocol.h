@@ -1,5 +1,6 @@
 #pragma once
-// One way of talking to a server (MMS with TCP or UDP data, HTTP streaming). The session picks
+// One way of talking to a server (MMS with TCP or UDP data, HTTP streaming, RTSP with RTP over
+// UDP or interleaved in its connection). The session picks
 // one at Start and calls it from its transport handlers (window thread), its own thread and the
 // resend tick; the protocol reaches the session only through the SessionPort it was made with.
 
@@ -7,6 +8,13 @@
 #include <string>
 
 namespace qor {
+
+// Where a datagram came: to the media receiver or to its control companion (RTCP, on the port
+// after it), from which port of the server.
+struct UdpOrigin {
+  bool control = false;
+  uint16_t port = 0;
+};
 
 class SessionProtocol {
  public:
@@ -21,7 +29,7 @@ class SessionProtocol {
   // Bytes of the TCP connection (after any response header).
   virtual void TcpData(const uint8_t* data, int32_t length) = 0;
   // One datagram from the server (media over UDP only).
-  virtual void UdpDatagram(const uint8_t*, int32_t) {}
+  virtual void UdpDatagram(const uint8_t*, int32_t, UdpOrigin) {}
   // The current connection is one the server closes when it has answered (HTTP streaming's
   // describe request): its end is no news unless the answer was cut short.
   virtual bool EndsWhenAnswered() const { return false; }
@@ -36,6 +44,9 @@ class SessionProtocol {
   virtual void WakeWaits() {}
   // The resend tick (media over UDP).
   virtual void ResendTick() {}
+  // The session is being stopped (an abort, Ctrl-C, or the window ending it): the last word to
+  // the server, sent without waiting, before the connections close.
+  virtual void Stopping() {}
 };
 
 }  // namespace qor

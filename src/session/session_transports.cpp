@@ -91,39 +91,58 @@ void TMMS::StartTcpTransport(const std::string& host, int32_t port) {
   tcp->Connect();
 }
 
-void TMMS::StartUdpTransport() {
-  std::shared_ptr<TUDP> old;
-  std::vector<std::shared_ptr<TUDP>> retired;
-  std::string remote;
-  {
-    std::lock_guard<std::mutex> lock(transport_mutex_);
-    if (stopped_) return;
-    old = std::move(udp_);
-    retired.swap(retired_udp_);
-    if (tcp_) remote = tcp_->RemoteAddress;
-  }
-  old.reset();
-  retired.clear();
-
+std::shared_ptr<TUDP> TMMS::NewUdpReceiver(uint32_t localPort) {
   auto udp = std::make_shared<TUDP>();
   udp->OnData = [this](TUDP* s, const uint8_t* d, int32_t n, const std::string& a, uint16_t p) {
     UdpDataReceived(s, d, n, a, p);
   };
   udp->OnMessage = [this](TUDP* s, const std::string& t, uint32_t c) { UdpMessage(s, t, c); };
   udp->OnDataDone = [this](TUDP* s) { UdpDataDelivered(s); };
-  udp->LocalPort = static_cast<uint32_t>(config_.UdpPort);
+  udp->LocalPort = localPort;
   // Two recordings at once must not fight over the configured port.
   udp->FallBackToFreePort = true;
   udp->MaxPacketSize = static_cast<uint32_t>(config_.MaxUdpSize);
   udp->LocalHost = std::string();
-  udp->RemoteHost = remote;
   udp->RemotePort = static_cast<uint32_t>(config_.ConnectPort);
+  return udp;
+}
+
+void TMMS::StartUdpTransport() {
+  std::shared_ptr<TUDP> old, oldControl;
+  std::vector<std::shared_ptr<TUDP>> retired;
+  std::string remote;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (stopped_) return;
+    old = std::move(udp_);
+    oldControl = std::move(udp_control_);
+    retired.swap(retired_udp_);
+    if (tcp_) remote = tcp_->RemoteAddress;
+  }
+  old.reset();
+  oldControl.reset();
+  retired.clear();
+
+  auto udp = NewUdpReceiver(static_cast<uint32_t>(config_.UdpPort));
+  udp->RemoteHost = remote;
+  // RTP's control (RTCP) goes to and from the port after the media's.
+  std::shared_ptr<TUDP> control;
+  if (config_.ProtocolFlags & pfRtspUdp) {
+    const auto media = static_cast<uint32_t>(config_.UdpPort);
+    control = NewUdpReceiver(media < 65535 ? media + 1 : media - 1);
+    control->RemoteHost = remote;
+    control->MaxPacketSize = TUDP::kLargestMaxPacketSize;
+    // The RTP receiver takes whatever a server puts in one datagram.
+    udp->MaxPacketSize = TUDP::kLargestMaxPacketSize;
+  }
   {
     std::lock_guard<std::mutex> lock(transport_mutex_);
     if (stopped_) return;
     udp_ = udp;
+    udp_control_ = control;
   }
   udp->Start();
+  if (control) control->Start();
 }
 
 // ---- Using them (any thread) ----
@@ -133,15 +152,30 @@ std::shared_ptr<TTCP> TMMS::CurrentTcp() const {
   return tcp_;
 }
 
-std::shared_ptr<TUDP> TMMS::CurrentUdp() const {
+std::shared_ptr<TUDP> TMMS::CurrentUdp(bool control) const {
   std::lock_guard<std::mutex> lock(transport_mutex_);
-  return udp_;
+  return control ? udp_control_ : udp_;
 }
 
 int32_t TMMS::SendTcp(const void* data, int32_t length) {
   std::shared_ptr<TTCP> tcp = CurrentTcp();
   const int32_t sent = tcp ? tcp->Send(data, length) : -1;
   Release(tcp);
+  return sent;
+}
+
+int32_t TMMS::SendTcpNow(const void* data, int32_t length) {
+  std::shared_ptr<TTCP> tcp = CurrentTcp();
+  const int32_t sent = tcp ? tcp->SendNow(data, length) : -1;
+  Release(tcp);
+  return sent;
+}
+
+int32_t TMMS::SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length) {
+  if (port < 1 || port > 65535) return -1;
+  std::shared_ptr<TUDP> udp = CurrentUdp(from.control);
+  const int32_t sent = udp ? udp->SendToPort(data, length, static_cast<uint16_t>(port)) : -1;
+  Release(udp);
   return sent;
 }
 
@@ -152,27 +186,30 @@ int32_t TMMS::SendUdp(const void* data, int32_t length) {
   return sent;
 }
 
-int32_t TMMS::UdpLocalPort() const {
-  std::shared_ptr<TUDP> udp = CurrentUdp();
+int32_t TMMS::UdpLocalPort(bool control) const {
+  std::shared_ptr<TUDP> udp = CurrentUdp(control);
   const int32_t port = udp ? static_cast<int32_t>(udp->BoundPort()) : 0;
   Release(udp);
   return port;
 }
 
 void TMMS::WaitForUdpReceiver() {
-  std::shared_ptr<TUDP> udp = CurrentUdp();
-  if (!udp) return;
   const auto deadline = std::chrono::steady_clock::now() + kUdpBindWait;
-  // The receiver says when it has bound or given up; a stop of the session alone (without Stop,
-  // which ends the receiver too) is looked at now and then while it binds, which takes moments.
-  constexpr std::chrono::milliseconds kStopLook{100};
-  for (;;) {
-    const auto now = std::chrono::steady_clock::now();
-    if (Terminated() || udp->Finished() || now >= deadline) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    if (udp->WaitUntilBound(std::min(left, kStopLook))) break;
+  for (bool control : {false, true}) {
+    std::shared_ptr<TUDP> udp = CurrentUdp(control);
+    if (!udp) continue;
+    // The receiver says when it has bound or given up; a stop of the session alone (without
+    // Stop, which ends the receiver too) is looked at now and then while it binds, which takes
+    // moments.
+    constexpr std::chrono::milliseconds kStopLook{100};
+    for (;;) {
+      const auto now = std::chrono::steady_clock::now();
+      if (Terminated() || udp->Finished() || now >= deadline) break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      if (udp->WaitUntilBound(std::min(left, kStopLook))) break;
+    }
+    Release(udp);
   }
-  Release(udp);
 }
 
 // ---- The resend tick ----
@@ -227,12 +264,12 @@ void TMMS::TcpResolving(TTCP*) {
 
 void TMMS::TcpConnected(TTCP* sender) {
   input_->ConnectionUp();
-  udp_source_port_ = 0;
+  udp_source_port_[0] = udp_source_port_[1] = 0;
   local_address_ = sender->LocalAddress;
   counters_.LocalPort = sender->LocalPort;
   response_header_.Reset();
   const uint32_t flags = config_.ProtocolFlags;
-  if (flags & pfMmsUdp) {
+  if (config_.MediaOverUdp()) {
     StartUdpTransport();
     // The tick itself starts when a datagram is first missed (ResendsPending).
     std::lock_guard<std::mutex> lock(resend_mutex_);
@@ -244,9 +281,9 @@ void TMMS::TcpConnected(TTCP* sender) {
   Post("Local Address: \t" + THelper::Trim(local_address_), mcNormal);
   if (flags & pfHttp) {
     Post("Local HTTP Port \t" + THelper::IntText(sender->LocalPort), mcNormal);
-  } else if (flags & pfMmsUdp) {
+  } else if (config_.MediaOverUdp()) {
     // The receiver may not have bound yet: the protocol says which port it took once it has.
-  } else if (flags & pfMmsTcp) {
+  } else if (flags & (pfMmsTcp | pfRtspTcp)) {
     Post("Local TCP Port \t" + THelper::IntText(sender->LocalPort), mcNormal);
   } else {
     Post("Local Port \tunknown", mcWarning);
@@ -323,12 +360,20 @@ void TMMS::UdpDataReceived(TUDP* sender, const uint8_t* block, int32_t length,
   // neighbour's stream or a forged datagram must not reach the file. The server sends from one
   // port, the one its first datagram came from; another program on its host is someone else.
   if (sender == nullptr || !sender->RemoteHost || address != *sender->RemoteHost) return;
-  if (udp_source_port_ == 0) udp_source_port_ = port;
-  if (port != udp_source_port_) return;
+  UdpOrigin origin;
+  origin.port = port;
+  {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    origin.control = udp_control_ && sender == udp_control_.get();
+  }
+  // RTP's control companion hears from the server's control port, next to its media port.
+  uint16_t& source = udp_source_port_[origin.control ? 1 : 0];
+  if (source == 0) source = port;
+  if (port != source) return;
   input_->NoteReceive();
   counters_.BytesSinceTick += static_cast<uint32_t>(length);
   counters_.ReceivesSinceTick += 1;
-  if (protocol_) protocol_->UdpDatagram(block, length);
+  if (protocol_) protocol_->UdpDatagram(block, length, origin);
 }
 
 void TMMS::UdpDataDelivered(TUDP*) {

@@ -39,7 +39,7 @@
 namespace qor::testing {
 namespace {
 
-enum class Via { Http, Tcp, Udp };
+enum class Via { Http, Tcp, Udp, RtspTcp, RtspUdp };
 
 enum class Local {
   None,
@@ -222,6 +222,31 @@ std::vector<Row> Rows() {
        0,
        {"--stall-timeout", "2"}},
       {"HttpSaveFolderReadOnly", Via::Http, kHeld, Local::FolderReadOnly, 130, stopped, 10},
+      // RTSP, its media interleaved in the connection or over UDP (one ASF packet in each RTP
+      // packet where the row counts datagrams).
+      {"RtspTcpClean", Via::RtspTcp, "", Local::None, 0, "0 recovered, 0 lost"},
+      {"RtspUdpClean", Via::RtspUdp, "", Local::None, 0, "0 lost"},
+      {"RtspTcpDisconnectMidHeader", Via::RtspTcp, "cut-header=1", Local::None, 1, closedEarly,
+       0},
+      {"RtspTcpDisconnectMidData", Via::RtspTcp, "disconnect=10", Local::None, 3, cut, 10},
+      {"RtspUdpDisconnectMidData", Via::RtspUdp, "disconnect=10", Local::None, 3, cut, 10},
+      {"RtspSilentServer", Via::RtspTcp, "", Local::Silent, 1,
+       "The server did not answer within 2 seconds", 0, {"--answer-timeout", "2"}},
+      {"RtspTcpStall", Via::RtspTcp, "stall=30&stall-after=10", Local::None, 3, cut, 10,
+       {"--stall-timeout", "2"}},
+      {"RtspUdpStall", Via::RtspUdp, "stall=30&stall-after=10", Local::None, 3, cut, 10,
+       {"--stall-timeout", "2"}},
+      {"RtspTcpSigint", Via::RtspTcp, kHeld, Local::Sigint, 130, stopped, 10},
+      {"RtspUdpSigint", Via::RtspUdp, kHeld, Local::Sigint, 130, stopped, 10},
+      {"RtspPasswordWrong", Via::RtspTcp, "password=ann:secret", Local::None, 1,
+       "RTSP/1.0 401 Unauthorized: the server refused the user name and password", 0,
+       {"--user", "ann", "--password", "guess"}},
+      {"RtspPasswordGiven", Via::RtspUdp, "password=ann:secret", Local::None, 0, "0 lost", kWhole,
+       {"--user", "ann", "--password", "secret"}},
+      {"RtspUdpDropsRecovered", Via::RtspUdp, "drop=0.1&seed=4&rtp-size=3208", Local::None, 0,
+       "0 lost"},
+      {"RtspUdpDropsNotResent", Via::RtspUdp, "drop-list=5,9&resend=0&rtp-size=3208",
+       Local::None, 4, "2 lost", kWhole - 2},
   };
 }
 
@@ -419,17 +444,18 @@ class FaultMatrix : public ::testing::Test {
     // in progress holds it with the server's stall instead of pacing.
     std::unique_ptr<ServerProcess> server;
     std::unique_ptr<test::SilentListener> silent;
-    int httpPort = 0, mmsPort = 0;
+    int httpPort = 0, mmsPort = 0, rtspPort = 0;
     if (row_.local == Local::Silent) {
       silent = std::make_unique<test::SilentListener>();
-      httpPort = mmsPort = silent->Port();
+      httpPort = mmsPort = rtspPort = silent->Port();
     } else {
       server = std::make_unique<ServerProcess>(
-          QOR_SERVER_PROGRAM,
-          std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate", "0"});
+          QOR_SERVER_PROGRAM, std::vector<std::string>{"--root", QOR_SAMPLE_MEDIA_DIR, "--rate",
+                                                       "0", "--rtsp-port", "0"});
       ASSERT_TRUE(server->Running());
       httpPort = server->HttpPort();
       mmsPort = server->MmsPort();
+      rtspPort = server->RtspPort();
     }
     const std::string name = row_.query.empty() ? "clip.wmv" : "clip.wmv?" + row_.query;
     std::string url;
@@ -443,6 +469,12 @@ class FaultMatrix : public ::testing::Test {
       case Via::Udp:
         url = "mmsu://127.0.0.1:" + std::to_string(mmsPort) + "/" + name;
         break;
+      case Via::RtspTcp:
+        url = "rtspt://127.0.0.1:" + std::to_string(rtspPort) + "/" + name;
+        break;
+      case Via::RtspUdp:
+        url = "rtspu://127.0.0.1:" + std::to_string(rtspPort) + "/" + name;
+        break;
     }
     const std::string saved = folder_ + "/saved.asf";
     if (row_.local == Local::FullDevice) {
@@ -454,7 +486,7 @@ class FaultMatrix : public ::testing::Test {
     for (const char* timeout :
          {"--connect-timeout", "--answer-timeout", "--data-timeout", "--stall-timeout"})
       args.insert(args.end(), {timeout, "20"});
-    if (row_.via == Via::Udp)
+    if (row_.via == Via::Udp || row_.via == Via::RtspUdp)
       args.insert(args.end(), {"--udp-port", std::to_string(FreeUdpPort())});
     args.insert(args.end(), row_.extra.begin(), row_.extra.end());
 

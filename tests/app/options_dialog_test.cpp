@@ -137,11 +137,22 @@ TEST_F(Options, AutoTransportAndReconnectsAreStoredAndReadBack) {
   again.DefaultsClick();
   EXPECT_EQ(again.ProtoGroup.ItemIndex, kProtoTcp);
   EXPECT_EQ(again.Reconnects.Text, "");
+  // The RTSP choices, stored under their own names.
+  for (const auto& [index, stored] :
+       {std::pair{kProtoRtspUdp, "RTSPU"}, {kProtoRtspTcp, "RTSPT"}}) {
+    TOptionsDialog rtsp(desktop);
+    ASSERT_EQ(rtsp.ProtoGroup.Items[index].rfind("RTSP", 0), 0u);
+    desktop.ShowModeless(rtsp);
+    rtsp.ProtoGroup.ItemIndex = index;
+    rtsp.Close();
+    EXPECT_EQ(Stored("ProtoSelected"), stored);
+    EXPECT_EQ(TOptionsDialog(desktop).ProtoGroup.ItemIndex, index);
+  }
 }
 
 TEST_F(Options, TextsThatMeanNothingFallBackToTheDefaults) {
   ScriptedDesktop desktop;
-  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS", "auto"}) {
+  for (const char* proto : {"unknown", "tcp", "UDP ", "HTTPS", "auto", "rtspu"}) {
     Store("ProtoSelected", proto);
     EXPECT_EQ(TOptionsDialog(desktop).ProtoGroup.ItemIndex, kProtoTcp) << proto;
   }

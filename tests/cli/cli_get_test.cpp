@@ -144,7 +144,7 @@ TEST_F(CliGet, FailuresExitWithOne) {
       {"mms://127.0.0.1:65536/clip.wmv", "> Bad port '65536' in the location"},
       {"http://127.0.0.1:abc/clip.wmv", "> Bad port 'abc' in the location"},
       {"ftp://127.0.0.1/clip.wmv", "> Unsupported location type 'ftp://'"},
-      {"rtsp://127.0.0.1/clip.wmv", "> Unsupported location type 'rtsp://'"},
+      {"rtmp://127.0.0.1/clip.wmv", "> Unsupported location type 'rtmp://'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);

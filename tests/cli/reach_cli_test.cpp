@@ -50,12 +50,20 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
     std::vector<std::string> server;
     std::vector<std::string> flags;  // after the location
     // The location names: 'm' the server's MMS port, 'c' no port (the configured ones are
-    // tried), 'x' a closed MMS port (then HTTP streaming on port 80 and the configured one).
+    // tried), 'x' a closed MMS port (then HTTP streaming on port 80 and the configured one),
+    // 'r' the server's RTSP port.
     char reach;
     std::string answered;
     std::vector<std::string> tried;
   };
   const std::vector<Case> cases{
+      // A server of the later kind: RTSP alone, tried first.
+      {"rtsp-only",
+       {"--transports", "rtsp", "--rtsp-port", "0", "--rate", "4"},
+       {},
+       'r',
+       "- Receiving RTSP protocol streams -",
+       {"- Trying RTSP via UDP (1 of 5)"}},
       // Nothing listens for MMS: both MMS attempts are refused at once, port 80 too (nothing
       // there on a test machine, or not this clip), and the configured HTTP port answers.
       {"http-only",
@@ -64,13 +72,13 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
        'c',
        "- Receiving HTTP protocol streams -",
        {"- MMS via UDP failed", "- MMS via TCP failed",
-        "- Trying HTTP streaming on port 80 (3 of 4)"}},
+        "- Trying HTTP streaming on port 80 (5 of 6)"}},
       {"http-after-a-named-mms-port",
        {"--transports", "http", "--rate", "4"},
        {},
        'x',
        "- Receiving HTTP protocol streams -",
-       {"- MMS via TCP failed", "- Trying HTTP streaming on port 80 (3 of 4)",
+       {"- MMS via TCP failed", "- Trying HTTP streaming on port 80 (5 of 6)",
         "- HTTP streaming on port 80 failed"}},
       // The server refuses UDP in the MMS exchange and offers no HTTP.
       {"tcp-only",
@@ -78,7 +86,7 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
        {},
        'm',
        "- Receiving MMS via TCP protocol streams -",
-       {"- Trying MMS via UDP (1 of 3)", "- MMS via UDP failed"}},
+       {"- Trying MMS via UDP (3 of 5)", "- MMS via UDP failed"}},
       // UDP is accepted but no datagram gets through: silence until the (shortened) wait for
       // data runs out, then TCP.
       {"udp-blocked",
@@ -94,14 +102,16 @@ TEST_F(Reach, PlainMmsFindsTheTransportThatAnswers) {
     ASSERT_TRUE(server->Running());
     std::vector<std::string> args;
     const std::string http = std::to_string(server->HttpPort());
-    if (c.reach == 'm') {
+    if (c.reach == 'r') {
+      args = {"mms://127.0.0.1:" + std::to_string(server->RtspPort()) + "/clip.wmv"};
+    } else if (c.reach == 'm') {
       args = {"mms://127.0.0.1:" + std::to_string(server->MmsPort()) + "/clip.wmv"};
     } else if (c.reach == 'c') {
       // No MMS port at all: the configured ones are tried, as a user's options would have them.
       args = {"mms://127.0.0.1/clip.wmv", "--tcp-port", "9", "--http-port", http};
     } else {
       args = {"mms://127.0.0.1:9/clip.wmv", "--http-port", http};
-      c.tried.push_back("- Trying HTTP streaming on port " + http + " (4 of 4)");
+      c.tried.push_back("- Trying HTTP streaming on port " + http + " (6 of 6)");
     }
     args.insert(args.end(), {"-o", c.name + ".asf"});
     args.insert(args.end(), c.flags.begin(), c.flags.end());

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +42,7 @@ bool Disabled(const std::vector<std::string>& args, const std::string& option) {
     if (args[i] == "--transports") {
       const std::string& list = args[i + 1];
       if (option == "--http-port" && list.find("http") == std::string::npos) return true;
+      if (option == "--rtsp-port" && list.find("rtsp") == std::string::npos) return true;
       if (option == "--mms-port" && list.find("tcp") == std::string::npos &&
           list.find("udp") == std::string::npos)
         return true;
@@ -81,13 +83,21 @@ ServerProcess::ServerProcess(const std::string& program,
 
   const bool wantHttp = !Disabled(arguments, "--http-port");
   const bool wantMms = !Disabled(arguments, "--mms-port");
+  const bool wantRtsp =
+      std::find(arguments.begin(), arguments.end(), "--rtsp-port") != arguments.end() &&
+      !Disabled(arguments, "--rtsp-port");
+  const auto allThere = [&] {
+    return (!wantHttp || http_port_ > 0) && (!wantMms || mms_port_ > 0) &&
+           (!wantRtsp || rtsp_port_ > 0);
+  };
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, std::chrono::seconds(30), [&] {
     http_port_ = PortOf(output_, "http");
     mms_port_ = PortOf(output_, "mms");
-    return closed_ || ((!wantHttp || http_port_ > 0) && (!wantMms || mms_port_ > 0));
+    rtsp_port_ = PortOf(output_, "rtsp");
+    return closed_ || allThere();
   });
-  running_ = (!wantHttp || http_port_ > 0) && (!wantMms || mms_port_ > 0);
+  running_ = allThere();
 }
 
 ServerProcess::~ServerProcess() {

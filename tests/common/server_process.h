@@ -26,6 +26,8 @@ class ServerProcess {
   bool Running() const { return running_; }
   int HttpPort() const { return http_port_; }
   int MmsPort() const { return mms_port_; }
+  // Only with "--rtsp-port" among the arguments.
+  int RtspPort() const { return rtsp_port_; }
   // The process, for a test that kills it the hard way.
   pid_t Pid() const { return pid_; }
   // Everything the server printed on stdout so far.
@@ -44,6 +46,7 @@ class ServerProcess {
   bool running_ = false;
   int http_port_ = 0;
   int mms_port_ = 0;
+  int rtsp_port_ = 0;
   int exit_status_ = -1;
   std::thread reader_;
   mutable std::mutex mutex_;

@@ -127,8 +127,10 @@ TEST_F(DesktopEntry, InstallsAValidEntryMetainfoIconsAndDocuments) {
              &status);
   EXPECT_EQ(status, 0) << desktop;
   const std::string entry = ReadFile(Installed("share/applications/org.qor.Qor.desktop"));
-  for (const char* type : {"audio/x-ms-asx", "x-scheme-handler/mms;", "x-scheme-handler/mmsh;",
-                           "x-scheme-handler/mmst;", "x-scheme-handler/mmsu;"}) {
+  for (const char* type :
+       {"audio/x-ms-asx", "x-scheme-handler/mms;", "x-scheme-handler/mmsh;",
+        "x-scheme-handler/mmst;", "x-scheme-handler/mmsu;", "x-scheme-handler/rtsp;",
+        "x-scheme-handler/rtspu;", "x-scheme-handler/rtspt;"}) {
     EXPECT_NE(entry.find(type), std::string::npos) << type;
   }
   const std::string metainfo =

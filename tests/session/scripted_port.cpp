@@ -22,7 +22,10 @@ ScriptedPort::~ScriptedPort() {
 }
 
 void ScriptedPort::Post(const std::string& text, uint32_t code) {
-  posts_.emplace_back(text, code);
+  {
+    std::lock_guard<std::mutex> lock(posts_mutex_);
+    posts_.emplace_back(text, code);
+  }
   // What the window does with the ends: it stops the session.
   if (code & (mcFatal | mcCompleted | mcNewTrack)) Terminate();
 }
@@ -70,10 +73,17 @@ void ScriptedPort::Receive(const uint8_t* data, size_t length) {
   input_->WakeReaders();
 }
 
-void ScriptedPort::Datagram(const std::vector<uint8_t>& bytes) {
+int32_t ScriptedPort::SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length) {
+  std::lock_guard<std::mutex> lock(posts_mutex_);  // a resend tick driven beside the loop sends too
+  sent_udp_to_.push_back(
+      {from, port, std::string(static_cast<const char*>(data), static_cast<size_t>(length))});
+  return length;
+}
+
+void ScriptedPort::Datagram(const std::vector<uint8_t>& bytes, UdpOrigin origin) {
   if (!protocol_) return;
   input_->NoteReceive();
-  protocol_->UdpDatagram(bytes.data(), static_cast<int32_t>(bytes.size()));
+  protocol_->UdpDatagram(bytes.data(), static_cast<int32_t>(bytes.size()), origin);
   input_->WakeReaders();
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ class ScriptedPort final : public SessionPort {
   void Connect();
   void Receive(const std::string& bytes);
   void Receive(const uint8_t* data, size_t length);
-  void Datagram(const std::vector<uint8_t>& bytes);
+  void Datagram(const std::vector<uint8_t>& bytes, UdpOrigin origin = {});
   void Close(bool progressive = false);
   // Runs the protocol's loop until it returns.
   void Run();
@@ -47,6 +48,13 @@ class ScriptedPort final : public SessionPort {
   std::vector<std::string> Texts(uint32_t code) const;
   const std::string& SentTcp() const { return sent_tcp_; }
   const std::vector<std::string>& SentUdp() const { return sent_udp_; }
+  // Datagrams sent with SendUdpTo: from which receiver, to which port.
+  struct Addressed {
+    UdpOrigin from;
+    int32_t port = 0;
+    std::string bytes;
+  };
+  const std::vector<Addressed>& SentUdpTo() const { return sent_udp_to_; }
   const std::vector<Endpoint>& Connects() const { return connects_; }
   int ResendStarts() const { return resend_starts_; }
   bool Stopped() const { return stopped_; }
@@ -63,10 +71,13 @@ class ScriptedPort final : public SessionPort {
   void StopAll() override;
   int32_t SendTcp(const void* data, int32_t length) override;
   int32_t SendUdp(const void* data, int32_t length) override;
+  int32_t SendUdpTo(UdpOrigin from, int32_t port, const void* data, int32_t length) override;
+  int32_t SendTcpNow(const void* data, int32_t length) override { return SendTcp(data, length); }
   void Connect(const Endpoint& where) override;
   std::string LocalAddress() const override { return "127.0.0.1"; }
   int32_t LocalPort() const override { return 40000; }
   int32_t UdpLocalPort() const override { return config_.UdpPort; }
+  int32_t UdpControlPort() const override { return config_.UdpPort + 1; }
   void WaitForUdpReceiver() override {}
   void ResendsPending() override { ++resend_starts_; }
   void ResendsSettled(const std::function<bool()>&) override {}
@@ -79,9 +90,12 @@ class ScriptedPort final : public SessionPort {
   std::unique_ptr<MediaPacketPath> media_;
   SessionProtocol* protocol_ = nullptr;
   ResponseHeaderCollector header_;
+  // What a resend tick driven beside the loop posts and sends is recorded under it.
+  std::mutex posts_mutex_;
   std::vector<std::pair<std::string, uint32_t>> posts_;
   std::string sent_tcp_;
   std::vector<std::string> sent_udp_;
+  std::vector<Addressed> sent_udp_to_;
   std::vector<Endpoint> connects_;
   std::vector<std::string> served_;
   size_t next_served_ = 0;

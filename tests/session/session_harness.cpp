@@ -37,6 +37,15 @@ TMMS& SessionHarness::NewHttpSession(int port, const std::string& path, const st
   return s;
 }
 
+TMMS& SessionHarness::NewRtspSession(int port, const std::string& path, const std::string& savePath,
+                                     bool udp, bool resume, uint32_t offsetMs) {
+  TMMS& s = NewHttpSession(0, path, savePath, resume, offsetMs);
+  s.ProtocolFlags = udp ? pfRtspUdp : pfRtspTcp;
+  s.ConnectPort = port;
+  s.UdpPort = 27000;  // a free pair is taken when it is in use
+  return s;
+}
+
 void SessionHarness::FinishSaveFile() {
   if (!save_file_) return;
   const int32_t kind = session_ ? session_->Status().StreamKind : 0;

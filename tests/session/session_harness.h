@@ -26,6 +26,9 @@ class SessionHarness {
   // or opened as it is when resuming).
   TMMS& NewHttpSession(int port, const std::string& path, const std::string& savePath,
                        bool resume = false, uint32_t offsetMs = 0);
+  // The same for RTSP with RTP over UDP (to a free port pair) or interleaved.
+  TMMS& NewRtspSession(int port, const std::string& path, const std::string& savePath, bool udp,
+                       bool resume = false, uint32_t offsetMs = 0);
   TMMS& Session() { return *session_; }
   // Start, then serve the window thread until the session has ended (finished after 64, 8 or 128,
   // or until done() holds). False on timeout.

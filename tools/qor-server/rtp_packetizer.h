@@ -22,6 +22,8 @@ inline constexpr uint8_t kRtxPayloadType = 97;
 // RTP payload bytes per packet: what an interleaved frame and a UDP datagram on loopback take,
 // so every ASF packet goes whole unless a test asks for smaller RTP packets (fault rtp-size).
 inline constexpr size_t kMaxRtpPayload = 0xFFFF - 12;
+// A UDP datagram over IPv4 carries at most 65 507 bytes: a larger RTP packet is never sent.
+inline constexpr size_t kMaxUdpRtpPayload = 65507 - 12;
 
 struct AsfPacketInfo {
   uint32_t sendTime = 0;

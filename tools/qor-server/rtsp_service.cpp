@@ -225,7 +225,7 @@ bool RtspSession::Wait(int ms, bool& readable) {
   }
 }
 
-bool RtspSession::FindEntry(const RtspRequest& request, std::string& name) {
+bool RtspSession::ReadFaults(const RtspRequest& request) {
   std::string path, query;
   request.SplitUrl(path, query);
   if (!faultsRead_ && !query.empty()) {
@@ -239,6 +239,13 @@ bool RtspSession::FindEntry(const RtspRequest& request, std::string& name) {
     random_.seed(faults_.seed);
   }
   faultsRead_ = true;
+  return true;
+}
+
+bool RtspSession::FindEntry(const RtspRequest& request, std::string& name) {
+  if (!ReadFaults(request)) return false;
+  std::string path, query;
+  request.SplitUrl(path, query);
   name = PercentDecode(path);
   entry_ = server_.Media().Find(name);
   return entry_.kind == Catalog::Kind::kStream || entry_.kind == Catalog::Kind::kLive;
@@ -260,6 +267,8 @@ bool RtspSession::Handle(const RtspRequest& request) {
                       "com.microsoft.wm.eosmsg, com.microsoft.wm.predstrm, "
                       "com.microsoft.wm.fastcache, com.microsoft.wm.locid, "
                       "com.microsoft.wm.rtx\r\n");
+  // A password asked for in the query applies to the DESCRIBE that names it.
+  if (m == "DESCRIBE" && !ReadFaults(request)) return Answer(request, 400);
   if (!Authorized(request)) {
     return Answer(request, 401,
                   server_.Options().digestAuth
@@ -427,7 +436,9 @@ bool RtspSession::OnSetup(const RtspRequest& request) {
       ssrc, firstSequence,
       server_.Options().rtpLengthPacketOnly ? LengthField::kPacketOnly : LengthField::kWithHeader,
       locationIds_,
-      faults_.rtpPayloadLimit > 0 ? static_cast<size_t>(faults_.rtpPayloadLimit) : kMaxRtpPayload);
+      std::min(faults_.rtpPayloadLimit > 0 ? static_cast<size_t>(faults_.rtpPayloadLimit)
+                                           : kMaxRtpPayload,
+               tcp ? kMaxRtpPayload : kMaxUdpRtpPayload));
   char ssrcText[16];
   std::snprintf(ssrcText, sizeof ssrcText, "%08x", ssrc);
   reply += std::string(";ssrc=") + ssrcText + ";mode=PLAY";

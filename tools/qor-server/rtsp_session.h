@@ -55,6 +55,8 @@ class RtspSession {
   bool OnPlay(const RtspRequest& request);
   bool OnTeardown(const RtspRequest& request);
   bool FindEntry(const RtspRequest& request, std::string& name);
+  // The faults of the request's query, once per session; false when they cannot be read.
+  bool ReadFaults(const RtspRequest& request);
   std::string SessionHeader() const;
   std::string BaseUrl(const RtspRequest& request) const;
   std::string DescriptionFor(const Bytes& header);

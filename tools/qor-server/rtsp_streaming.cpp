@@ -21,6 +21,7 @@ constexpr size_t kKeptForResend = 4096;
 // Paced, packets due within this much go out together (and small ones share RTP packets), as
 // servers send in short bursts rather than one packet at its exact moment.
 constexpr int kAheadMs = 250;
+constexpr int64_t kByeAfterMs = 200;
 
 }  // namespace
 
@@ -137,6 +138,10 @@ bool RtspSession::FlushStreams() {
 
 bool RtspSession::EndOfStream(bool entryOnly) {
   if (!FlushStreams()) return false;
+  // Over UDP the goodbye goes out on the control port and may overtake the last media datagrams;
+  // a client whose jitter buffer ends at the BYE (GStreamer's) would drop them.
+  if (!entryOnly && !streams_.empty() && streams_.front().udp && !c_.Pause(kByeAfterMs))
+    return false;
   std::string info;
   for (Stream& s : streams_) {
     if (!entryOnly)
