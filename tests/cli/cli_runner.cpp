@@ -87,7 +87,12 @@ CliResult RunCli(const CliRun& run) {
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
-  env.insert(env.end(), run.env.begin(), run.env.end());
+  // The run's own settings replace inherited ones of the same name: a child reads the first.
+  for (const std::string& setting : run.env) {
+    const std::string name = setting.substr(0, setting.find('=') + 1);
+    std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+    env.push_back(setting);
+  }
 
   const pid_t pid = ::fork();
   if (pid == 0) {

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "cli_runner.h"
+#include "common/foreign_library_suppressions.h"
 #include "common/server_process.h"
 #include "platform/temp_folder.h"
 
@@ -17,6 +19,11 @@ namespace qor::testing {
 namespace {
 
 constexpr const char* kNssWrapper = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
+
+std::string InheritedAsanOptions() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  return options != nullptr && *options != 0 ? std::string(options) + ":" : "";
+}
 
 class Ipv6Cli : public ::testing::Test {
  protected:
@@ -47,7 +54,8 @@ TEST_F(Ipv6Cli, EveryTransportRecordsFromTheIpv6LoopbackAsOverIpv4) {
   const std::vector<std::string> byName{
       "LD_PRELOAD=" + std::string(kNssWrapper), "NSS_WRAPPER_HOSTS=" + hosts,
       // A sanitizer runtime wants to be the first library; the wrapper comes before it here.
-      "ASAN_OPTIONS=verify_asan_link_order=0"};
+      "ASAN_OPTIONS=" + InheritedAsanOptions() + "verify_asan_link_order=0",
+      ForeignLibraryTsanOptions("nss_wrapper.supp")};
   struct Transport {
     const char* scheme;
     bool viaHttpPort;

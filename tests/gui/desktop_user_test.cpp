@@ -18,6 +18,7 @@
 #include <set>
 
 #include "app/date_time_text.h"
+#include "common/foreign_library_suppressions.h"
 #include "controls/gauge.h"
 #include "gui_fixture.h"
 
@@ -78,12 +79,12 @@ TEST(QorProgram, EveryWindowFitsSmallAndHighDpiScreens) {
                           << screen.width << ", \"height\": " << screen.height
                           << ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}";
     int status = -1;
-    const std::string output =
-        RunCommand("timeout 120 env QT_QPA_PLATFORM=offscreen:configfile=" + config +
-                       " QT_SCALE_FACTOR=" + std::to_string(screen.scale) + " XDG_CONFIG_HOME='" +
-                       folder.Path("config") + "' " + QOR_DIALOG_SHOTS + " '" + folder.Path() +
-                       "' fit '" + SampleMedia("clip.wmv") + "'",
-                   &status);
+    const std::string output = RunCommand(
+        "timeout 120 env QT_QPA_PLATFORM=offscreen:configfile=" + config + " QT_SCALE_FACTOR=" +
+            std::to_string(screen.scale) + " XDG_CONFIG_HOME='" + folder.Path("config") + "' '" +
+            qor::testing::ForeignLibraryTsanOptions("qt_pool_threads.supp") + "' " +
+            QOR_DIALOG_SHOTS + " '" + folder.Path() + "' fit '" + SampleMedia("clip.wmv") + "'",
+        &status);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("dialog-info-6-fit.png"), std::string::npos) << output;
   }
