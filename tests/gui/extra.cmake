@@ -18,9 +18,17 @@ if(QOR_DBUS_RUN_SESSION)
   add_test(NAME gui.NotificationOnASessionBus
            COMMAND ${QOR_DBUS_RUN_SESSION} -- env QOR_PRIVATE_BUS=1 $<TARGET_FILE:gui_tests>
                    --gtest_filter=Notifications.AnUnattendedDownloadThatEndsIsAnnouncedOnTheSessionBus)
-  set_tests_properties(gui.NotificationOnASessionBus PROPERTIES LABELS gui TIMEOUT 300
-      ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=string_append::suppressions=${QOR_TSAN_SUPPRESSIONS_DIR}/dbus_thread.supp")
 endif()
+add_test(NAME gui.NotificationWithoutABus
+         COMMAND env QOR_NO_BUS=1 $<TARGET_FILE:gui_tests>
+                 --gtest_filter=Notifications.WithoutASessionBusTheDownloadEndsQuietly)
+foreach(test gui.NotificationOnASessionBus gui.NotificationWithoutABus)
+  if(TEST ${test})
+    # Qt's D-Bus thread: see tests/sanitizer/README.md.
+    set_tests_properties(${test} PROPERTIES LABELS gui TIMEOUT 300 ENVIRONMENT_MODIFICATION
+        "TSAN_OPTIONS=string_append::suppressions=${QOR_TSAN_SUPPRESSIONS_DIR}/dbus_thread.supp")
+  endif()
+endforeach()
 # Every window fits a small or high-DPI screen: the dialog pictures' own check, on such screens.
 add_dependencies(gui_tests qor_dialog_shots)
 target_compile_definitions(gui_tests PRIVATE QOR_DIALOG_SHOTS="$<TARGET_FILE:qor_dialog_shots>")
