@@ -75,6 +75,34 @@ std::string FastDeliveryPragmas(const FastDeliveryAsk& ask) {
   return link + "\r\nPragma: Speed=" + Decimal(ask.speed) + "\r\n";
 }
 
+std::string FastDeliveryRtspHeaders(const FastDeliveryAsk& ask) {
+  std::string lines = "Speed: " + Decimal(ask.speed) + "\r\n";
+  if (ask.accelDurationMs > 0)
+    lines += "X-Accelerate-Streaming: AccelDuration=" + std::to_string(ask.accelDurationMs) +
+             ";AccelBandwidth=" + std::to_string(ask.accelBandwidth) + "\r\n";
+  return lines;
+}
+
+FastDeliveryGrant ReadRtspFastDeliveryGrant(const std::string& speed,
+                                            const std::string& accelerateStreaming) {
+  FastDeliveryGrant grant;
+  if (const auto value = ReadDecimal(THelper::Trim(speed))) grant.speed = *value;
+  size_t at = 0;
+  while (at < accelerateStreaming.size()) {
+    const size_t end = std::min(accelerateStreaming.find(';', at), accelerateStreaming.size());
+    const std::string item = accelerateStreaming.substr(at, end - at);
+    at = end + 1;
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = THelper::LowerCase(THelper::Trim(item.substr(0, eq)));
+    const std::optional<uint32_t> number = ReadCount(THelper::Trim(item.substr(eq + 1)));
+    if (!number) continue;
+    if (key == "accelduration") grant.accelDurationMs = *number;
+    if (key == "accelbandwidth") grant.accelBandwidth = *number;
+  }
+  return grant;
+}
+
 std::string FastDeliveryAskText(const FastDeliveryAsk& ask, bool speedAsked) {
   std::string text;
   if (speedAsked) text = "up to " + Decimal(ask.speed) + " times the clip's rate";

@@ -45,6 +45,12 @@ struct FastDeliveryGrant {
 // Reads the Speed, AccelBW and AccelDuration tokens of every "Pragma:" line (any letter case);
 // a token whose value is no number is passed over.
 FastDeliveryGrant ReadFastDeliveryGrant(const std::vector<std::string>& headerLines);
+// RTSP says the same in headers of its own: the PLAY request's "Speed: 100.000" and
+// "X-Accelerate-Streaming: AccelDuration=N;AccelBandwidth=B" lines (CR LF ended), and the answer's
+// Speed and X-Accelerate-Streaming values read back.
+std::string FastDeliveryRtspHeaders(const FastDeliveryAsk& ask);
+FastDeliveryGrant ReadRtspFastDeliveryGrant(const std::string& speed,
+                                            const std::string& accelerateStreaming);
 // The log's words for a grant the server said.
 std::string FastDeliveryGrantText(const FastDeliveryGrant& grant);
 

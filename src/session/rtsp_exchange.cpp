@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "asf/asf.h"
+#include "session/fast_delivery.h"
 #include "session/media_packet_path.h"
 #include "session/rtsp_protocol.h"
 #include "session/session_input.h"
@@ -167,7 +168,24 @@ void RtspProtocol::SendPlay() {
   const std::string url = teardown_url_;
   const RtspRequestContext context = NextContext("PLAY", url);
   awaited_cseq_ = context.cseq;
-  Send(BuildRtspPlay(url, context, start, playlist_gen_id_));
+  const std::string fast = config.FastDelivery && !live ? FastDeliveryLines(start.value_or(0)) : "";
+  Send(BuildRtspPlay(url, context, start, playlist_gen_id_, fast));
+}
+
+std::string RtspProtocol::FastDeliveryLines(uint32_t start) {
+  // A server permits Speed when it lists the fast cache among what it supports; one that does not
+  // is asked nothing it may refuse.
+  if (!server_fast_cache_) {
+    port_.Post(
+        "- Fast delivery not asked: the server does not offer it (no "
+        "com.microsoft.wm.fastcache in its OPTIONS answer)",
+        mcNormal);
+    return std::string();
+  }
+  const FastDeliveryAsk ask = FastDeliveryFor(port_.Asf(), start);
+  fast_asked_ = true;
+  port_.Post("- Asking for fast delivery: " + FastDeliveryAskText(ask, true), mcNormal);
+  return FastDeliveryRtspHeaders(ask);
 }
 
 void RtspProtocol::SendKeepAlive() {
@@ -264,6 +282,7 @@ bool RtspProtocol::TakeOptionsAnswer(const RtspMessage& answer) {
   }
   const std::string supported = THelper::LowerCase(answer.Header("Supported"));
   server_takes_notices_ = supported.find("com.microsoft.wm.eosmsg") != std::string::npos;
+  server_fast_cache_ = supported.find("com.microsoft.wm.fastcache") != std::string::npos;
   SendDescribe();
   return true;
 }
@@ -353,6 +372,14 @@ bool RtspProtocol::TakePlayAnswer(const RtspMessage& answer) {
     return false;
   }
   if (answer.status != 200) return Refused(answer, "PLAY");
+  if (fast_asked_) {
+    fast_asked_ = false;
+    const FastDeliveryGrant grant =
+        ReadRtspFastDeliveryGrant(answer.Header("Speed"), answer.Header("X-Accelerate-Streaming"));
+    port_.Post(grant.Said() ? "- The server grants " + FastDeliveryGrantText(grant)
+                            : "- The server does not say how fast it sends the clip",
+               mcNormal);
+  }
   // RTP-Info names the first packet of each stream: one lost before the first to arrive is
   // then missed like any other.
   const std::string info = answer.Header("RTP-Info");

@@ -109,6 +109,8 @@ class RtspProtocol final : public SessionProtocol {
   void SendDescribe();
   void SendNextSetup();
   void SendPlay();
+  // The PLAY request's fast delivery lines for an on-demand clip from start (empty: not asked).
+  std::string FastDeliveryLines(uint32_t start);
   void SendKeepAlive();
   // The end, or a stop: TEARDOWN once. now: without waiting (a stop).
   void SendTeardown(bool now);
@@ -184,6 +186,8 @@ class RtspProtocol final : public SessionProtocol {
   std::vector<SetUpStream> setups_;
   size_t next_setup_ = 0;
   bool server_takes_notices_ = false;
+  bool server_fast_cache_ = false;  // it lists com.microsoft.wm.fastcache: Speed is permitted
+  bool fast_asked_ = false;
   int64_t keep_alive_ms_ = 30000;
   Clock::time_point last_request_at_{};
   Clock::time_point next_report_at_{};

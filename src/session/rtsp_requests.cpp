@@ -48,11 +48,12 @@ std::string BuildRtspSetup(const std::string& url, const RtspRequestContext& con
 }
 
 std::string BuildRtspPlay(const std::string& url, const RtspRequestContext& context,
-                          std::optional<uint32_t> startMs, const std::string& playlistGenId) {
+                          std::optional<uint32_t> startMs, const std::string& playlistGenId,
+                          const std::string& extraLines) {
   std::string text = Start("PLAY", url, context);
   if (startMs) text += "Range: " + NptFrom(*startMs) + kEnd;
   if (!playlistGenId.empty()) text += "X-Playlist-Gen-Id: " + playlistGenId + kEnd;
-  return text + kSupported + kEnd;
+  return text + extraLines + kSupported + kEnd;
 }
 
 std::string BuildRtspGetParameter(const std::string& url, const RtspRequestContext& context) {

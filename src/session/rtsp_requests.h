@@ -31,8 +31,10 @@ std::string BuildRtspSetup(const std::string& url, const RtspRequestContext& con
                            const RtspTransportRequest& transport);
 // startMs: a Range from that moment on; none plays on from where the session is (or from the
 // start, or live). playlistGenId: the description's X-Playlist-Gen-Id, quoted back when known.
+// extraLines: further header lines (fast delivery), each ending in CR LF.
 std::string BuildRtspPlay(const std::string& url, const RtspRequestContext& context,
-                          std::optional<uint32_t> startMs, const std::string& playlistGenId);
+                          std::optional<uint32_t> startMs, const std::string& playlistGenId,
+                          const std::string& extraLines = std::string());
 std::string BuildRtspGetParameter(const std::string& url, const RtspRequestContext& context);
 std::string BuildRtspTeardown(const std::string& url, const RtspRequestContext& context);
 // "200 OK" to a request the server sent (its end-of-stream notice, its new description).

@@ -56,7 +56,7 @@ class FastDeliveryCli : public ::testing::Test {
 };
 
 TEST_F(FastDeliveryCli, AFastRecordingIsTheFileRecordedAtPace) {
-  Start({"--rate", "4", "--fast-cache", "5", "--fast-start", "1"});
+  Start({"--rate", "4", "--fast-cache", "5", "--fast-start", "1", "--rtsp-port", "0"});
   const std::string sample = ReadFile(SampleMedia("clip.wmv"));
   struct Variant {
     const char* name;
@@ -66,9 +66,11 @@ TEST_F(FastDeliveryCli, AFastRecordingIsTheFileRecordedAtPace) {
                                       {"offset", {"--offset", "00:00:02"}},
                                       {"audio", {"--audio-only"}},
                                       {"resume", {"--resume"}}};
-  // HTTP streaming is granted the whole clip faster; MMS can ask for a faster start alone.
+  // HTTP streaming and RTSP are granted the whole clip faster; MMS can ask for a faster start
+  // alone.
   const std::vector<std::pair<std::string, std::string>> transports{
       {Url("http", server_->HttpPort(), "clip.wmv"), "-> speed=5.000 burst=1000ms"},
+      {Url("rtspt", server_->RtspPort(), "clip.wmv"), "-> speed=5.000 burst=1000ms"},
       {Url("mmst", server_->MmsPort(), "clip.wmv"), "-> speed=1.000 burst=1000ms"}};
   for (const auto& [location, granted] : transports) {
     for (const Variant& v : variants) {
