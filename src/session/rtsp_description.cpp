@@ -173,7 +173,10 @@ bool RtspProtocol::TakeEndNotice(const RtspMessage& request) {
     MediaPacketPath& media = port_.Media();
     if (media.StartedByChange() && !media.AnyWritten()) {
       // This session joined the entry that just ended: the description that follows is the one
-      // its file is for.
+      // its file is for, and what it holds of the ended entry (a live UDP stream's datagrams
+      // wait a moment before they are written) is not.
+      next_entry_from_ = next;
+      if (!next) held_.clear();
       media.DropHeader();
       Enter(State::kHeaderAgain);
       return true;

@@ -95,6 +95,8 @@ RtspProtocol::Clock::time_point RtspProtocol::HeldDeadline() const {
 }
 
 bool RtspProtocol::WritePacket(AsfFromRtp& packet) {
+  if (next_entry_from_ && static_cast<int16_t>(packet.rtpSequence - *next_entry_from_) < 0)
+    return true;
   // Without location ids the packets are numbered as they come, counting the RTP packets given up
   // before each as one ASF packet apiece.
   next_location_ += packet.lostBefore;
@@ -240,6 +242,8 @@ void RtspProtocol::EndOfStream(uint32_t code, std::optional<uint16_t> nextSequen
     }
     port_.Media().EntryEnded();
     PostEnd(code);
+    // The notice comes over the connection and can overtake the ended entry's last datagrams.
+    next_entry_from_ = nextSequence;
     WriteHeld(Clock::time_point::max());  // kept for the next session now
     return;
   }

@@ -231,6 +231,9 @@ class RtspProtocol final : public SessionProtocol {
   // The end over UDP, waiting for the last packets.
   uint32_t tail_code_ = 0;
   std::optional<uint16_t> tail_next_;  // the server's next RTP number, from the notice
+  // Once an entry has ended: the next entry's first RTP number (from the notice). A datagram
+  // numbered before it that comes later belongs to the ended entry, never to the next one's file.
+  std::optional<uint16_t> next_entry_from_;
   bool tail_requested_ = false;
   Clock::time_point tail_since_{};
   Clock::time_point last_media_at_{};
