@@ -181,7 +181,8 @@ bool RtspSession::OnEntryChange(const FeedItem& item) {
 }
 
 bool RtspSession::Pump(int& waitMs) {
-  for (int n = 0; n < kBatch && playing_; ++n) {
+  int n = 0;
+  for (; n < kBatch && playing_; ++n) {
     if (!next_ || next_->kind == FeedItem::Kind::kEnd) {
       if (!FlushBatch()) return false;
       Log("rtsp-end", std::to_string(sent_) + " packets");
@@ -244,7 +245,9 @@ bool RtspSession::Pump(int& waitMs) {
     if (batch_.size() >= 64 * 1024 && !FlushBatch()) return false;
   }
   if (!FlushStreams()) return false;
-  if (playing_ && !pacer_->Paced()) waitMs = 0;
+  // A whole batch went out without reaching a packet not yet due: more may be due already (a
+  // faster delivery than the batch covers in one wait), so the next look comes at once.
+  if (playing_ && (!pacer_->Paced() || n == kBatch)) waitMs = 0;
   return true;
 }
 
