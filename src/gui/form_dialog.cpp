@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -193,17 +194,20 @@ QWidget* FormDialog::Make(const ControlRef& ref, bool inPage) {
               inPage ? new QWidget(this)
                      : new QGroupBox(Q(control->Caption.empty() ? control->Name : control->Caption),
                                      this);
-          QBoxLayout* line = inPage ? static_cast<QBoxLayout*>(new QHBoxLayout(box))
-                                    : static_cast<QBoxLayout*>(new QVBoxLayout(box));
-          if (inPage) line->setContentsMargins(0, 0, 0, 0);
+          // More than four choices stand one under another, so that the page stays within a
+          // small or 200 % screen without scrolling sideways.
+          const int count = control->Items.Count();
+          const int perRow = inPage && count <= 4 ? std::max(count, 1) : 1;
+          auto* grid = new QGridLayout(box);
+          if (inPage) grid->setContentsMargins(0, 0, 0, 0);
           auto* exclusive = new QButtonGroup(box);
-          for (int i = 0; i < control->Items.Count(); ++i) {
+          for (int i = 0; i < count; ++i) {
             auto* radio = new QRadioButton(Q(control->Items[i]), box);
             radio->setObjectName(Q(control->Name + "_" + control->Items[i]));
             exclusive->addButton(radio, i);
-            line->addWidget(radio);
+            grid->addWidget(radio, i / perRow, i % perRow);
           }
-          if (inPage) line->addStretch(1);
+          if (inPage) grid->setColumnStretch(perRow, 1);
           connect(exclusive, &QButtonGroup::idClicked, this, [this, control](int id) {
             control->ItemIndex = id;
             Forward(control->OnClick);

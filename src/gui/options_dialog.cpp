@@ -26,7 +26,8 @@ void RegisterOptionsDialog() {
             {"", {&f.BypassDNS}},
             {f.Reconnects.Label, {&f.Reconnects}}},
            "Auto moves on when a transport is refused, unreachable or silent; mmsu://, mmst://, "
-           "mmsh:// and http:// locations keep to their own. A cut stream is joined again that "
+           "mmsh://, http://, rtspu:// and rtspt:// locations keep to their own, rtsp:// to RTSP. "
+           "A cut stream is joined again that "
            "many times in a row: a live one into a new file each time, a pre-recorded one "
            "resumes in its own (empty: 3 for timed and batch recordings, none otherwise)."},
           {"Ports",
