@@ -235,7 +235,10 @@ TEST(RtspScript, AMisbehavingServerEndsTheSessionWithWhatCameBefore) {
          return std::vector<std::string>{s.Interleaved()};
        },
        [](const Played& p) {
-         EXPECT_TRUE(p.Posted("RTSP: the description holds no ASF header (a=pgmpu): this is no Windows Media stream")) << p.Log();
+         EXPECT_TRUE(
+             p.Posted("RTSP: the description holds no ASF header (a=pgmpu): this is no Windows "
+                      "Media stream"))
+             << p.Log();
        }},
       {"bytes that are no RTSP after some media",
        [](RtspScript& s) {

@@ -35,7 +35,7 @@ class RtspSession {
     uint16_t number = 0;
     std::string control;
     bool udp = false;
-    uint8_t channel = 0;            // interleaved: RTP on channel, RTCP on channel + 1
+    uint8_t channel = 0;                 // interleaved: RTP on channel, RTCP on channel + 1
     sockaddr_storage rtpTo{}, rtcpTo{};  // UDP: the client's port pair
     std::unique_ptr<RtpPacketizer> packetizer;
     std::map<uint16_t, Bytes> sent;  // recent RTP packets by sequence, for resends
