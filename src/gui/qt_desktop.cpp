@@ -206,6 +206,10 @@ int32_t QtDesktop::OpenWithShell(const std::string& target) {
 }
 
 void QtDesktop::Notify(const std::string& summary, const std::string& body) {
+  if (OnNotify) {
+    OnNotify(summary, body);
+    return;
+  }
   notifier_.Send(Q(summary), Q(body));
 }
 

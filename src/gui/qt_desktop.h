@@ -32,6 +32,9 @@ class QtDesktop : public DesktopServices {
   std::function<void(std::exception_ptr)> OnError;
   // Asked before a slow handler runs, so the window shows its current state.
   std::function<void()> OnRepaint;
+  // Takes the desktop notifications in place of the session bus: a window under test never
+  // speaks to the desktop of the developer who runs it.
+  std::function<void(const std::string& summary, const std::string& body)> OnNotify;
 
   int32_t MessageBox(const std::string& text, const std::string& caption, TMsgDlgType type,
                      uint32_t buttons) override;

@@ -45,6 +45,10 @@ class NotificationService : public QDBusVirtualObject {
 
 class Notifications : public GuiTest {
  protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    program_->Desktop().OnNotify = nullptr;
+  }
   // A batch of these entries, as a user starts it from an opened play list.
   void Batch(const std::vector<std::string>& entries) {
     program_->App().OptionsDialog->ProtoGroup.ItemIndex = kProtoHttp;
