@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "session/http_sign_in.h"
 #include "session/session_port.h"
 #include "session/session_protocol.h"
 #include "session/window_answer.h"
@@ -122,16 +123,7 @@ class HttpProtocol final : public SessionProtocol {
   int redirections_ = 0;
   int asks_again_ = 0;  // play requests made again for a header that changed
 
-  // Signing in: the challenge the server sent, the credentials the user gave and how many
-  // requests went out with the challenge's nonce.
-  WindowAnswer<std::optional<std::pair<std::string, std::string>>> credentials_answer_;
-  AuthChallenge challenge_;
-  std::string realm_;
-  std::string user_, password_;
-  bool signed_in_ = false;  // credentials were given; a second 401 means they are wrong
-  bool answer_reported_ = false;
-  uint32_t nonce_count_ = 0;
-  std::string cnonce_;
+  HttpSignIn sign_in_;
 
   // The last response header's lines (window thread).
   std::vector<std::string> header_lines_;

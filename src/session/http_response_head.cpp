@@ -84,11 +84,8 @@ void HttpProtocol::ResponseHeader(const std::string& header) {
   }
   const int status = StatusCodeOf(lines[0]);
   if (TakeRedirectionOrSignIn(status, lines)) return;
-  if (signed_in_ && !answer_reported_ && port_.Config().Prompts.HttpCredentialsAnswered) {
-    // Wrong credentials get a second 401, which ends the session with the server's words below.
-    answer_reported_ = true;
-    port_.Config().Prompts.HttpCredentialsAnswered(status != 401);
-  }
+  // Wrong credentials get a second 401, which ends the session with the server's words below.
+  sign_in_.ReportAnswer(port_.Config().Prompts, status != 401);
   if (port_.Config().Resuming() && (status == 206 || status == 416) &&
       !StartRangeAnswer(status, lines))
     return;
@@ -120,17 +117,17 @@ bool HttpProtocol::TakeRedirectionOrSignIn(int status, const std::vector<std::st
     }
     if (redirections_ >= kMaxRedirections) port_.Post("HTTP: Too many redirections", mcWarning);
   }
-  if (status == 401 && describing && !signed_in_ && port_.Config().Prompts.AskHttpCredentials) {
-    std::vector<AuthChallenge> offered;
+  if (status == 401 && describing && !sign_in_.SignedIn() &&
+      port_.Config().Prompts.AskHttpCredentials) {
+    std::vector<std::string> offered;
     for (const std::string& line : lines) {
-      if (THelper::LowerCase(line).rfind("www-authenticate:", 0) != 0) continue;
-      AuthChallenge challenge;
-      if (ParseAuthChallenge(line.substr(17), challenge)) offered.push_back(challenge);
+      if (THelper::LowerCase(line).rfind("www-authenticate:", 0) == 0)
+        offered.push_back(line.substr(17));
     }
-    if (ChooseAuthChallenge(offered, challenge_)) {
-      realm_ = challenge_.Param("realm");
+    if (sign_in_.TakeChallenge(offered)) {
+      const std::string realm = sign_in_.Realm();
       port_.Post("HTTP: the server asks for a password" +
-                     (realm_.empty() ? std::string() : " (" + realm_ + ")"),
+                     (realm.empty() ? std::string() : " (" + realm + ")"),
                  mcNormal);
       port_.Input().ExpectNewConnection();
       HandTurn(Turn::kSignIn);
@@ -253,32 +250,16 @@ bool HttpProtocol::FollowRedirection(const std::string& location) {
 // ---- Signing in ----
 
 std::string HttpProtocol::Authorization(const std::string& path) {
-  if (!signed_in_) return std::string();
   // Digest hashes the request's target as the request line gives it.
-  const std::string uri =
-      port_.Config().UseProxy ? "http://" + HostText() + "/" + path : "/" + path;
-  return AuthorizationValue(challenge_, user_, password_, "GET", uri, ++nonce_count_, cnonce_);
+  return sign_in_.Authorization(
+      "GET", port_.Config().UseProxy ? "http://" + HostText() + "/" + path : "/" + path);
 }
 
 bool HttpProtocol::SignIn() {
   // The site as saved credentials name it: "host:port" in lower case.
   const std::string site = THelper::LowerCase(target_.host) + ":" + std::to_string(target_.port);
   // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
-  std::optional<std::pair<std::string, std::string>> credentials;
-  if (!credentials_answer_.Ask([prompt = port_.Config().Prompts.AskHttpCredentials, site,
-                                realm = realm_] { return prompt(site, realm); },
-                               [this] { return port_.Terminated(); }, credentials))
-    return false;
-  if (!credentials) {
-    port_.Post("HTTP/1.0 401 Unauthorized: no credentials were given", mcFatal);
-    port_.Terminate();
-    return false;
-  }
-  user_ = credentials->first;
-  password_ = credentials->second;
-  signed_in_ = true;
-  nonce_count_ = 0;
-  cnonce_ = THelper::NewGuidText().substr(1, 8);
+  if (!sign_in_.AskUser(port_, site, "HTTP/1.0 401 Unauthorized")) return false;
   // Once, with the credentials: the describe request again.
   port_.Input().RestartStageClock();
   ConnectAgain();
@@ -286,7 +267,7 @@ bool HttpProtocol::SignIn() {
 }
 
 void HttpProtocol::WakeWaits() {
-  credentials_answer_.Wake();
+  sign_in_.Wake();
 }
 
 }  // namespace qor

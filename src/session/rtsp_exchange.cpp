@@ -247,11 +247,8 @@ bool RtspProtocol::TakeAnswer(const RtspMessage& answer) {
   // Keep-alive answers, and answers to a request given up on, lead nowhere.
   if (answer.CSeq() != awaited_cseq_ || awaited_cseq_ < 0) return true;
   awaited_cseq_ = -1;
-  const SessionPrompts& prompts = port_.Config().Prompts;
-  if (signed_in_ && !answer_reported_ && answer.status != 401 && prompts.HttpCredentialsAnswered) {
-    answer_reported_ = true;
-    prompts.HttpCredentialsAnswered(true);
-  }
+  // The server's first answer to a signed request tells whether the credentials were right.
+  sign_in_.ReportAnswer(port_.Config().Prompts, answer.status != 401);
   const State state = state_.load();
   if (answer.status == 401) return SignIn(answer);
   if (answer.status >= 300 && answer.status < 400 &&

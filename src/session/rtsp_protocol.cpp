@@ -128,7 +128,7 @@ bool RtspProtocol::FromServerPort(bool control, uint16_t port) const {
 }
 
 void RtspProtocol::WakeWaits() {
-  credentials_answer_.Wake();
+  sign_in_.Wake();
 }
 
 void RtspProtocol::Stopping() {

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "session/http_sign_in.h"
 #include "session/rtp_receiver.h"
 #include "session/rtsp_message.h"
 #include "session/rtsp_requests.h"
@@ -202,14 +203,7 @@ class RtspProtocol final : public SessionProtocol {
   bool resends_offered_ = false;
   std::string cname_;
 
-  // Signing in.
-  WindowAnswer<std::optional<std::pair<std::string, std::string>>> credentials_answer_;
-  AuthChallenge challenge_;
-  std::string user_, password_;
-  bool signed_in_ = false;
-  bool answer_reported_ = false;
-  uint32_t nonce_count_ = 0;
-  std::string cnonce_;
+  HttpSignIn sign_in_;
 
   // Media.
   RtpAsfReceiver receiver_;

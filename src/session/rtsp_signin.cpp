@@ -15,55 +15,31 @@ constexpr int32_t kStandardRtspPort = 554;
 }  // namespace
 
 std::string RtspProtocol::Authorization(const char* method, const std::string& url) {
-  if (!signed_in_) return std::string();
   // Digest hashes the request's method and URL as the request line gives them.
-  return AuthorizationValue(challenge_, user_, password_, method, url, ++nonce_count_, cnonce_);
+  return sign_in_.Authorization(method, url);
 }
 
 bool RtspProtocol::SignIn(const RtspMessage& answer) {
-  const SessionPrompts& prompts = port_.Config().Prompts;
-  if (signed_in_) {
+  if (sign_in_.SignedIn()) {
     // The credentials given were refused.
-    if (!answer_reported_ && prompts.HttpCredentialsAnswered) {
-      answer_reported_ = true;
-      prompts.HttpCredentialsAnswered(false);
-    }
     port_.Post("RTSP/1.0 401 Unauthorized: the server refused the user name and password", mcFatal);
     port_.Terminate();
     return false;
   }
-  std::vector<AuthChallenge> offered;
-  for (const std::string& value : answer.All("WWW-Authenticate")) {
-    AuthChallenge challenge;
-    if (ParseAuthChallenge(value, challenge)) offered.push_back(challenge);
-  }
-  if (!prompts.AskHttpCredentials || !ChooseAuthChallenge(offered, challenge_)) {
+  if (!port_.Config().Prompts.AskHttpCredentials ||
+      !sign_in_.TakeChallenge(answer.All("WWW-Authenticate"))) {
     port_.Post("RTSP/1.0 401 Unauthorized", mcFatal);
     port_.Terminate();
     return false;
   }
-  const std::string realm = challenge_.Param("realm");
+  const std::string realm = sign_in_.Realm();
   port_.Post("RTSP: the server asks for a password" + (realm.empty() ? "" : " (" + realm + ")"),
              mcNormal);
   // The site as saved credentials name it: "host:port" in lower case.
   const std::string site = THelper::LowerCase(target_.host) + ":" +
                            std::to_string(target_.port > 0 ? target_.port : kStandardRtspPort);
   // A stop while the user is still looking at the dialog wakes the wait (WakeWaits).
-  std::optional<std::pair<std::string, std::string>> credentials;
-  if (!credentials_answer_.Ask(
-          [prompt = prompts.AskHttpCredentials, site, realm] { return prompt(site, realm); },
-          [this] { return port_.Terminated(); }, credentials))
-    return false;
-  if (!credentials) {
-    port_.Post("RTSP/1.0 401 Unauthorized: no credentials were given", mcFatal);
-    port_.Terminate();
-    return false;
-  }
-  user_ = credentials->first;
-  password_ = credentials->second;
-  signed_in_ = true;
-  nonce_count_ = 0;
-  cnonce_ = THelper::NewGuidText().substr(1, 8);
+  if (!sign_in_.AskUser(port_, site, "RTSP/1.0 401 Unauthorized")) return false;
   port_.Input().RestartStageClock();
   // The refused request again, now signed, on the same connection.
   switch (state_.load()) {
