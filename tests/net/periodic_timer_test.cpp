@@ -162,11 +162,13 @@ TEST(PeriodicTimerTest, StopFromInsideTheTickEndsTheTicks) {
     TMMTimer timer;
     timer.OnTimer = [&](TMMTimer* sender) {
       if (stopped) ++ticksAfterStop;
-      counter.Tick();
-      if (counter.Ticks() == 3) {
+      // The third tick stops the timer before it counts itself, so the test's wait for three
+      // ticks also waits for the stop, however late the tick thread runs.
+      if (counter.Ticks() == 2) {
         sender->Stop();  // must not wait for itself
         stopped = true;
       }
+      counter.Tick();
     };
     uint32_t error = 0;
     ASSERT_TRUE(timer.Start(1, error, 1));
