@@ -11,7 +11,8 @@ void RegisterOpenMediaDialog() {
     layout.Pages = {{"",
                      {{"",
                        {{"Location", {&f.Combo1, &f.Button1}}},
-                       "A stream (mms://, mmsh://, mmst://, mmsu://, http://), a play list "
+                       "A stream (mms://, mmsh://, mmst://, mmsu://, http://, rtsp://, rtspt://, "
+                       "rtspu://), a play list "
                        "(.asx, .wax, .wvx, .wmx) or a saved file."}}}};
     layout.Controls = {&f.Button3, &f.Button2};
     return layout;
